@@ -1,0 +1,67 @@
+# make demo   build the module and run examples/demo.py
+# make test   every test: native unit tests, pytest, and pytest under the sanitizers
+# Both run inside the project's CPython 3.14 toolchain (tools/toolchain) unless
+# python3.14 with headers and pytest is already on the PATH.
+
+PYTHON ?= python3.14
+BUILD ?= build
+ASAN_BUILD ?= build-asan
+
+HAVE_PY := $(shell $(PYTHON) -c "import sysconfig, os, pytest; assert os.path.exists(sysconfig.get_path('include') + '/Python.h')" 2>/dev/null && echo yes)
+ifeq ($(HAVE_PY)$(QUORVANE_IN_TOOLCHAIN),)
+IN_TOOLCHAIN := tools/toolchain run env QUORVANE_IN_TOOLCHAIN=1
+endif
+
+.PHONY: demo test build build-asan test-native test-python test-sanitized bench fuzz clean
+
+demo:
+ifdef IN_TOOLCHAIN
+	$(IN_TOOLCHAIN) $(MAKE) demo
+else
+	$(MAKE) build
+	PYTHONPATH=$(BUILD) $(PYTHON) examples/demo.py
+endif
+
+test:
+ifdef IN_TOOLCHAIN
+	$(IN_TOOLCHAIN) $(MAKE) test
+else
+	$(MAKE) test-native test-python test-sanitized
+endif
+
+build:
+	cmake -S . -B $(BUILD) -G Ninja -DPython_EXECUTABLE=$$(command -v $(PYTHON)) >/dev/null
+	cmake --build $(BUILD)
+
+build-asan:
+	cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUORVANE_SANITIZE=ON \
+	    -DPython_EXECUTABLE=$$(command -v $(PYTHON)) >/dev/null
+	cmake --build $(ASAN_BUILD)
+
+test-native: build
+	ctest --test-dir $(BUILD) --output-on-failure
+
+test-python: build
+	PYTHONPATH=$(BUILD) $(PYTHON) -m pytest -q tests/module
+
+# The interpreter is not built with the sanitizers, so their runtime is
+# preloaded; PYTHONMALLOC=malloc lets them see every allocation.
+test-sanitized: build-asan
+	ctest --test-dir $(ASAN_BUILD) --output-on-failure
+	PYTHONPATH=$(ASAN_BUILD) PYTHONMALLOC=malloc \
+	    LD_PRELOAD="$$(g++ -print-file-name=libasan.so) $$(g++ -print-file-name=libubsan.so)" \
+	    ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	    QUORVANE_SANITIZED=1 $(PYTHON) -m pytest -q -p no:cacheprovider tests/module
+
+bench:
+ifdef IN_TOOLCHAIN
+	$(IN_TOOLCHAIN) $(MAKE) bench
+else
+	cmake -S . -B $(BUILD) -G Ninja -DQUORVANE_BENCH=ON -DPython_EXECUTABLE=$$(command -v $(PYTHON)) >/dev/null
+	cmake --build $(BUILD)
+	for b in $(BUILD)/bench/*/bench_*; do [ -x "$$b" ] && "$$b"; done; true
+	for b in bench/*.py; do PYTHONPATH=$(BUILD) $(PYTHON) "$$b"; done
+endif
+
+clean:
+	rm -rf $(BUILD) $(ASAN_BUILD)

@@ -1,0 +1,173 @@
+#include "boundary/call.h"
+
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace quorvane {
+
+namespace {
+
+thread_local int attach_count = 0;
+
+struct PendingReleases {
+    std::mutex mutex;
+    std::vector<PyObject*> objects;
+    std::atomic<bool> nonempty{false};
+};
+
+PendingReleases& pending() {
+    // Leaked on purpose: releases may still be deferred during interpreter shutdown.
+    static auto* pool = new PendingReleases();
+    return *pool;
+}
+
+std::string quoted(const char* name) { return std::string("'") + name + "'"; }
+
+// 'a'; 'a' and 'b'; 'a', 'b', and 'c'
+std::string name_list(const std::vector<const char*>& names) {
+    std::string text;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        if (i > 0) {
+            if (names.size() == 2) {
+                text += " and ";
+            } else {
+                text += i + 1 == names.size() ? ", and " : ", ";
+            }
+        }
+        text += quoted(names[i]);
+    }
+    return text;
+}
+
+Failure too_many_positional(const Signature& sig, Py_ssize_t given) {
+    std::string text = sig.message_name;
+    if (sig.required == sig.count) {
+        text += " takes " + std::to_string(sig.count);
+    } else {
+        text += " takes from " + std::to_string(sig.required) + " to " + std::to_string(sig.count);
+    }
+    text += " positional arguments but " + std::to_string(given) + (given == 1 ? " was" : " were") + " given";
+    return type_error(std::move(text));
+}
+
+Result<void> bind_keyword(const Signature& sig, PyObject* name, PyObject* value, PyObject** slots) {
+    Py_ssize_t length = 0;
+    const char* utf8 = PyUnicode_AsUTF8AndSize(name, &length);
+    if (!utf8) return std::unexpected(raised());
+    std::string_view wanted(utf8, length);
+    for (int i = 0; i < sig.count; ++i) {
+        if (wanted == sig.names[i]) {
+            if (slots[i]) {
+                return std::unexpected(type_error(std::string(sig.message_name) + " got multiple values for argument '" +
+                                                  std::string(wanted) + "'"));
+            }
+            slots[i] = value;
+            return {};
+        }
+    }
+    return std::unexpected(
+        type_error(std::string(sig.message_name) + " got an unexpected keyword argument '" + std::string(wanted) + "'"));
+}
+
+Result<void> check_required(const Signature& sig, Py_ssize_t nargs, PyObject** slots) {
+    if (nargs >= sig.required) return {};
+    std::vector<const char*> missing;
+    for (int i = 0; i < sig.required; ++i) {
+        if (!slots[i]) missing.push_back(sig.names[i]);
+    }
+    if (missing.empty()) return {};
+    return std::unexpected(type_error(std::string(sig.message_name) + " missing " + std::to_string(missing.size()) +
+                                      " required positional " + (missing.size() == 1 ? "argument" : "arguments") +
+                                      ": " + name_list(missing)));
+}
+
+}  // namespace
+
+bool thread_is_attached() { return attach_count > 0; }
+
+void release_or_defer(PyObject* object) noexcept {
+    if (attach_count > 0) {
+        Py_DECREF(object);
+        return;
+    }
+    PendingReleases& pool = pending();
+    std::lock_guard lock(pool.mutex);
+    pool.objects.push_back(object);
+    pool.nonempty.store(true, std::memory_order_release);
+}
+
+void drain_pending_releases() noexcept {
+    PendingReleases& pool = pending();
+    if (!pool.nonempty.load(std::memory_order_acquire)) return;
+    std::vector<PyObject*> objects;
+    {
+        std::lock_guard lock(pool.mutex);
+        objects.swap(pool.objects);
+        pool.nonempty.store(false, std::memory_order_release);
+    }
+    for (PyObject* object : objects) Py_DECREF(object);
+}
+
+AttachScope::AttachScope() {
+    ++attach_count;
+    drain_pending_releases();
+}
+
+AttachScope::~AttachScope() { --attach_count; }
+
+namespace detail {
+
+int suspend_attachment() noexcept { return std::exchange(attach_count, 0); }
+
+void resume_attachment(int saved) noexcept {
+    attach_count = saved;
+    drain_pending_releases();
+}
+
+void set_unexpected_exception() noexcept {
+    try {
+        throw;
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+    } catch (const std::exception& error) {
+        raise_failure(internal_failure(error.what()));
+    } catch (...) {
+        raise_failure(internal_failure("unknown native exception"));
+    }
+}
+
+}  // namespace detail
+
+Result<void> bind_arguments(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+                            PyObject** slots) {
+    if (nargs > sig.count) return std::unexpected(too_many_positional(sig, nargs));
+    for (int i = 0; i < sig.count; ++i) slots[i] = i < nargs ? args[i] : nullptr;
+    if (kwnames) {
+        const Py_ssize_t keywords = PyTuple_GET_SIZE(kwnames);
+        for (Py_ssize_t k = 0; k < keywords; ++k) {
+            auto bound = bind_keyword(sig, PyTuple_GET_ITEM(kwnames, k), args[nargs + k], slots);
+            if (!bound) return bound;
+        }
+    }
+    return check_required(sig, nargs, slots);
+}
+
+Result<void> bind_tuple_arguments(const Signature& sig, PyObject* args, PyObject* kwargs, PyObject** slots) {
+    const Py_ssize_t nargs = PyTuple_GET_SIZE(args);
+    if (nargs > sig.count) return std::unexpected(too_many_positional(sig, nargs));
+    for (int i = 0; i < sig.count; ++i) slots[i] = i < nargs ? PyTuple_GET_ITEM(args, i) : nullptr;
+    if (kwargs) {
+        Py_ssize_t position = 0;
+        PyObject* name;
+        PyObject* value;
+        while (PyDict_Next(kwargs, &position, &name, &value)) {
+            auto bound = bind_keyword(sig, name, value, slots);
+            if (!bound) return bound;
+        }
+    }
+    return check_required(sig, nargs, slots);
+}
+
+}  // namespace quorvane

@@ -1,0 +1,116 @@
+// The call boundary every function, method, property and slot runs inside:
+// attach bookkeeping, argument binding, and the single place where a
+// failure value becomes a Python exception.
+#pragma once
+
+#include <Python.h>
+
+#include <cstddef>
+#include <exception>
+#include <new>
+#include <type_traits>
+
+#include "boundary/failure.h"
+#include "boundary/py_ref.h"
+
+namespace quorvane {
+
+// --- attachment and deferred releases --------------------------------------
+
+// Depth of boundary calls on this thread; zero while the lock is released.
+bool thread_is_attached();
+
+// Drops a reference now when attached, else hands it to the pending-release
+// pool, which the next attached entry empties.
+void release_or_defer(PyObject* object) noexcept;
+void drain_pending_releases() noexcept;
+
+class AttachScope {
+public:
+    AttachScope();
+    ~AttachScope();
+    AttachScope(const AttachScope&) = delete;
+    AttachScope& operator=(const AttachScope&) = delete;
+};
+
+// Runs `work` (which must not touch interpreter objects) with the
+// interpreter lock released.
+template <class Work>
+auto without_interpreter_lock(Work&& work) -> decltype(work());
+
+// --- binding -----------------------------------------------------------------
+
+struct Signature {
+    const char* message_name;  // as in messages: "read_string()", "Node.search()"
+    const char* const* names;
+    int count;
+    int required;  // leading parameters without a default
+};
+
+// Fills slots[0..count) with borrowed values (null when not given). `args`
+// holds `nargs` positional values followed by one value per name in `kwnames`.
+Result<void> bind_arguments(const Signature& signature, PyObject* const* args, Py_ssize_t nargs,
+                            PyObject* kwnames, PyObject** slots);
+// The same for a tuple and an optional dict (the constructor's convention).
+Result<void> bind_tuple_arguments(const Signature& signature, PyObject* args, PyObject* kwargs,
+                                  PyObject** slots);
+
+// An absent optional argument: not given, or None.
+inline bool absent(PyObject* value) { return value == nullptr || value == Py_None; }
+
+// --- the wrapper ---------------------------------------------------------------
+
+namespace detail {
+void set_unexpected_exception() noexcept;
+}
+
+// Runs `body` (returning Result<PyRef>) inside the boundary; returns a new
+// reference or null with the exception set.
+template <class Body>
+PyObject* call_boundary(Body&& body) noexcept {
+    AttachScope attached;
+    try {
+        Result<PyRef> result = body();
+        if (result) return result->release();
+        raise_failure(std::move(result.error()));
+    } catch (...) {
+        detail::set_unexpected_exception();
+    }
+    return nullptr;
+}
+
+// For slots returning int (0 or -1).
+template <class Body>
+int call_boundary_status(Body&& body) noexcept {
+    AttachScope attached;
+    try {
+        Result<void> result = body();
+        if (result) return 0;
+        raise_failure(std::move(result.error()));
+    } catch (...) {
+        detail::set_unexpected_exception();
+    }
+    return -1;
+}
+
+// --- implementation of without_interpreter_lock --------------------------------
+
+namespace detail {
+int suspend_attachment() noexcept;
+void resume_attachment(int saved) noexcept;
+}  // namespace detail
+
+template <class Work>
+auto without_interpreter_lock(Work&& work) -> decltype(work()) {
+    struct Released {
+        int saved = detail::suspend_attachment();
+        PyThreadState* state = PyEval_SaveThread();
+        ~Released() {
+            PyEval_RestoreThread(state);
+            detail::resume_attachment(saved);
+        }
+    } released;
+    return work();
+}
+
+}  // namespace quorvane

@@ -1,0 +1,116 @@
+#include "boundary/failure.h"
+
+#include <atomic>
+
+#include "boundary/once.h"
+
+namespace quorvane {
+
+namespace {
+
+PyObject* io_exception_class(IoKind kind) {
+    switch (kind) {
+        case IoKind::NotFound: return PyExc_FileNotFoundError;
+        case IoKind::PermissionDenied: return PyExc_PermissionError;
+        case IoKind::ConnectionRefused: return PyExc_ConnectionRefusedError;
+        case IoKind::ConnectionReset: return PyExc_ConnectionResetError;
+        case IoKind::ConnectionAborted: return PyExc_ConnectionAbortedError;
+        case IoKind::BrokenPipe: return PyExc_BrokenPipeError;
+        case IoKind::AlreadyExists: return PyExc_FileExistsError;
+        case IoKind::WouldBlock: return PyExc_BlockingIOError;
+        case IoKind::NotADirectory: return PyExc_NotADirectoryError;
+        case IoKind::IsADirectory: return PyExc_IsADirectoryError;
+        case IoKind::TimedOut: return PyExc_TimeoutError;
+        case IoKind::Interrupted: return PyExc_InterruptedError;
+        case IoKind::OutOfMemory: return PyExc_MemoryError;
+        default: return PyExc_OSError;
+    }
+}
+
+PyRef new_exception(PyObject* type, const std::string& message) {
+    PyRef text = PyRef::steal(PyUnicode_FromStringAndSize(message.data(), message.size()));
+    if (!text) return {};
+    return PyRef::steal(PyObject_CallOneArg(type, text.get()));
+}
+
+[[noreturn]] void panic_while_raising() { Py_FatalError("uncaught panic at ffi boundary"); }
+
+}  // namespace
+
+Failure type_error(std::string message) { return {Failure::Kind::Type, std::move(message), {}, {}, nullptr}; }
+Failure value_error(std::string message) { return {Failure::Kind::Value, std::move(message), {}, {}, nullptr}; }
+Failure internal_failure(std::string message) {
+    return {Failure::Kind::Internal, std::move(message), {}, {}, nullptr};
+}
+Failure io_failure(IoError error) { return {Failure::Kind::Io, {}, {}, std::move(error), nullptr}; }
+
+Failure raised() {
+    PyRef exception = PyRef::steal(PyErr_GetRaisedException());
+    if (!exception) return internal_failure("an interpreter call failed without an exception");
+    return {Failure::Kind::Raised, {}, std::move(exception), {}, nullptr};
+}
+
+Failure creation_failure() {
+    PyErr_WriteUnraisable(nullptr);
+    return internal_failure("the interpreter could not create a result object");
+}
+
+Failure cast_error(PyObject* value, const char* target) {
+    if (value == Py_None) return type_error(std::string("'None' is not an instance of '") + target + "'");
+    std::string type_name = "<failed to extract type name>";
+    PyRef qualname = PyRef::steal(PyType_GetQualName(Py_TYPE(value)));
+    const char* utf8 = qualname ? PyUnicode_AsUTF8(qualname.get()) : nullptr;
+    if (utf8) {
+        type_name = utf8;
+    } else {
+        PyErr_Clear();
+    }
+    return type_error("'" + type_name + "' object is not an instance of '" + target + "'");
+}
+
+Failure while_processing(Failure failure, const char* argument) {
+    failure.argument = argument;
+    return failure;
+}
+
+PyObject* panic_exception_type() {
+    static std::atomic<PyObject*> type{nullptr};
+    return once_object(type, [] {
+        return PyErr_NewExceptionWithDoc(
+            "quorvane.PanicException",
+            "Raised when quorvane finds one of its own invariants broken. It derives from\n"
+            "BaseException so that 'except Exception' does not swallow it.",
+            PyExc_BaseException, nullptr);
+    });
+}
+
+PyRef exception_of(Failure failure) {
+    PyRef exception;
+    switch (failure.kind) {
+        case Failure::Kind::Type: exception = new_exception(PyExc_TypeError, failure.message); break;
+        case Failure::Kind::Value: exception = new_exception(PyExc_ValueError, failure.message); break;
+        case Failure::Kind::Raised: exception = std::move(failure.exception); break;
+        case Failure::Kind::Io: exception = new_exception(io_exception_class(failure.io.kind), failure.io.text()); break;
+        case Failure::Kind::Internal: {
+            PyObject* panic = panic_exception_type();
+            if (!panic) panic_while_raising();
+            exception = new_exception(panic, failure.message);
+            break;
+        }
+    }
+    if (!exception) return PyRef::steal(PyErr_GetRaisedException());
+    if (failure.argument) {
+        std::string note = std::string("while processing '") + failure.argument + "'";
+        PyRef text = PyRef::steal(PyUnicode_FromStringAndSize(note.data(), note.size()));
+        static std::atomic<PyObject*> add_note{nullptr};
+        PyObject* name = once_object(add_note, [] { return PyUnicode_InternFromString("add_note"); });
+        PyRef result;
+        if (text && name) result = PyRef::steal(PyObject_CallMethodOneArg(exception.get(), name, text.get()));
+        if (!result) return PyRef::steal(PyErr_GetRaisedException());
+    }
+    return exception;
+}
+
+void raise_failure(Failure failure) { PyErr_SetRaisedException(exception_of(std::move(failure)).release()); }
+
+}  // namespace quorvane

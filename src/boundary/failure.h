@@ -1,0 +1,60 @@
+// Failure values of the Python-facing code. Bodies return them; only the
+// call boundary turns one into a Python exception.
+#pragma once
+
+#include <Python.h>
+
+#include <expected>
+#include <string>
+
+#include "boundary/py_ref.h"
+#include "storage/internal_failure.h"
+
+namespace quorvane {
+
+struct Failure {
+    enum class Kind : unsigned char {
+        Type,      // TypeError with `message`
+        Value,     // ValueError with `message`
+        Raised,    // an interpreter exception, captured in `exception`
+        Io,        // OSError subclass chosen by `io.kind`
+        Internal,  // PanicException with `message`
+    };
+
+    Kind kind;
+    std::string message;
+    PyRef exception;
+    IoError io;
+    // Attached through add_note as "while processing '<argument>'".
+    const char* argument = nullptr;
+};
+
+template <class T>
+using Result = std::expected<T, Failure>;
+
+Failure type_error(std::string message);
+Failure value_error(std::string message);
+Failure internal_failure(std::string message);
+inline Failure internal_failure(InternalFailure failure) { return internal_failure(std::move(failure.message)); }
+Failure io_failure(IoError error);
+// Captures the interpreter's current exception.
+Failure raised();
+// The interpreter could not make a result object: its exception goes to
+// sys.unraisablehook and the call fails as an internal failure.
+Failure creation_failure();
+// "'{type}' object is not an instance of '{target}'" (or the None form).
+Failure cast_error(PyObject* value, const char* target);
+// Marks a failure as having occurred while converting `argument`.
+Failure while_processing(Failure failure, const char* argument);
+
+// Turns the failure into the thread's current exception.
+void raise_failure(Failure failure);
+
+// Builds the exception object a failure stands for (with note), without
+// raising it; used where a failure becomes the cause of another.
+PyRef exception_of(Failure failure);
+
+// The PanicException class, created once per process.
+PyObject* panic_exception_type();
+
+}  // namespace quorvane

@@ -1,0 +1,257 @@
+#include "entities/node.h"
+
+#include <atomic>
+#include <new>
+#include <vector>
+
+#include "boundary/call.h"
+#include "boundary/convert.h"
+#include "boundary/once.h"
+#include "entities/operations.h"
+
+namespace quorvane {
+
+const std::size_t NodeObject::children_offset =
+    (sizeof(NodeObject) + alignof(PyObject*) - 1) / alignof(PyObject*) * alignof(PyObject*);
+
+namespace {
+
+PyObject** child_slots(NodeObject* node) {
+    return reinterpret_cast<PyObject**>(reinterpret_cast<char*>(node) + NodeObject::children_offset);
+}
+
+// Children whose reference a dying node gave up, released one at a time so
+// that freeing a deep chain never nests deallocations on the stack.
+struct ReleaseQueue {
+    std::vector<PyObject*> pending;
+    bool draining = false;
+};
+thread_local ReleaseQueue release_queue;
+
+void node_dealloc(PyObject* self) {
+    AttachScope attached;
+    auto* node = reinterpret_cast<NodeObject*>(self);
+    ReleaseQueue& queue = release_queue;
+    node->name.~NodeString();
+    node->attrs.~AttributeMap();
+    for (PyObject* child : node->children()) queue.pending.push_back(child);
+    node->text.~optional();
+    PyTypeObject* type = Py_TYPE(self);
+    type->tp_free(self);
+    Py_DECREF(type);
+    if (queue.draining) return;
+    queue.draining = true;
+    while (!queue.pending.empty()) {
+        PyObject* child = queue.pending.back();
+        queue.pending.pop_back();
+        Py_DECREF(child);
+    }
+    queue.draining = false;
+}
+
+const char* const constructor_names[] = {"name", "attrs", "children", "text"};
+const Signature constructor_signature{"Node.__new__()", constructor_names, 4, 1};
+
+Result<AttributeMap> attrs_argument(PyObject* value) {
+    AttributeMap attrs(take_hash_key());
+    if (absent(value)) return attrs;
+    if (!PyDict_Check(value)) return std::unexpected(cast_error(value, "dict"));
+    Result<void> outcome;
+    Py_BEGIN_CRITICAL_SECTION(value);
+    attrs.reserve(static_cast<std::size_t>(PyDict_GET_SIZE(value)));
+    Py_ssize_t position = 0;
+    PyObject* key;
+    PyObject* item;
+    while (PyDict_Next(value, &position, &key, &item)) {
+        auto key_text = text_view(key);
+        if (!key_text) {
+            outcome = std::unexpected(std::move(key_text.error()));
+            break;
+        }
+        auto value_text = text_view(item);
+        if (!value_text) {
+            outcome = std::unexpected(std::move(value_text.error()));
+            break;
+        }
+        auto inserted = attrs.insert(NodeString::owned(*key_text), NodeString::owned(*value_text));
+        if (!inserted) {
+            outcome = std::unexpected(internal_failure(std::move(inserted.error())));
+            break;
+        }
+    }
+    Py_END_CRITICAL_SECTION();
+    if (!outcome) return std::unexpected(std::move(outcome.error()));
+    return attrs;
+}
+
+Result<std::vector<PyRef>> children_argument(PyObject* value) {
+    std::vector<PyRef> children;
+    if (absent(value)) return children;
+    if (PyUnicode_Check(value)) return std::unexpected(type_error("Can't extract `str` to `Vec`"));
+    if (!PySequence_Check(value)) return std::unexpected(cast_error(value, "Sequence"));
+    Py_ssize_t length = PySequence_Size(value);
+    if (length < 0) {
+        PyErr_Clear();
+    } else {
+        try {
+            children.reserve(static_cast<std::size_t>(length));
+        } catch (const std::exception&) {
+            PyErr_NoMemory();
+            return std::unexpected(raised());
+        }
+    }
+    PyRef iterator = PyRef::steal(PyObject_GetIter(value));
+    if (!iterator) return std::unexpected(raised());
+    while (PyRef item = PyRef::steal(PyIter_Next(iterator.get()))) {
+        if (!is_node(item.get())) return std::unexpected(cast_error(item.get(), "Node"));
+        children.push_back(std::move(item));
+    }
+    if (PyErr_Occurred()) return std::unexpected(raised());
+    return children;
+}
+
+Result<std::optional<NodeString>> optional_text_argument(PyObject* value) {
+    if (absent(value)) return std::nullopt;
+    return text_view(value).transform([](std::string_view view) { return std::optional(NodeString::owned(view)); });
+}
+
+Result<PyRef> construct(PyObject* const* slots) {
+    auto name = text_view(slots[0]);
+    if (!name) return std::unexpected(while_processing(std::move(name.error()), "name"));
+    NodeRecord record{NodeString::owned(*name), {}, {}, {}};
+    auto attrs = attrs_argument(slots[1]);
+    if (!attrs) return std::unexpected(while_processing(std::move(attrs.error()), "attrs"));
+    record.attrs = std::move(*attrs);
+    auto children = children_argument(slots[2]);
+    if (!children) return std::unexpected(while_processing(std::move(children.error()), "children"));
+    record.children = std::move(*children);
+    auto text = optional_text_argument(slots[3]);
+    if (!text) return std::unexpected(while_processing(std::move(text.error()), "text"));
+    record.text = std::move(*text);
+    return make_node_object(std::move(record));
+}
+
+PyObject* node_new(PyTypeObject*, PyObject* args, PyObject* kwargs) {
+    return call_boundary([&]() -> Result<PyRef> {
+        PyObject* slots[4];
+        if (auto bound = bind_tuple_arguments(constructor_signature, args, kwargs, slots); !bound) {
+            return std::unexpected(std::move(bound.error()));
+        }
+        return construct(slots);
+    });
+}
+
+PyObject* node_vectorcall(PyObject*, PyObject* const* args, size_t nargsf, PyObject* kwnames) {
+    return call_boundary([&]() -> Result<PyRef> {
+        PyObject* slots[4];
+        if (auto bound = bind_arguments(constructor_signature, args, PyVectorcall_NARGS(nargsf), kwnames, slots);
+            !bound) {
+            return std::unexpected(std::move(bound.error()));
+        }
+        return construct(slots);
+    });
+}
+
+PyObject* get_name(PyObject* self, void*) {
+    return call_boundary([&] { return string_object(as_node(self)->name); });
+}
+
+PyObject* get_text(PyObject* self, void*) {
+    return call_boundary([&]() -> Result<PyRef> {
+        const auto& text = as_node(self)->text;
+        if (!text) return PyRef::borrow(Py_None);
+        return string_object(*text);
+    });
+}
+
+PyObject* get_attrs(PyObject* self, void*) {
+    return call_boundary([&]() -> Result<PyRef> {
+        PyRef dict = PyRef::steal(PyDict_New());
+        if (!dict) return std::unexpected(creation_failure());
+        for (const auto& entry : as_node(self)->attrs) {
+            auto key = string_object(entry.key);
+            if (!key) return key;
+            auto value = string_object(entry.value);
+            if (!value) return value;
+            if (PyDict_SetItem(dict.get(), key->get(), value->get()) < 0) return std::unexpected(raised());
+        }
+        return dict;
+    });
+}
+
+PyObject* get_children(PyObject* self, void*) {
+    return call_boundary([&]() -> Result<PyRef> {
+        auto children = as_node(self)->children();
+        PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(children.size())));
+        if (!list) return std::unexpected(creation_failure());
+        for (std::size_t i = 0; i < children.size(); ++i) {
+            PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), Py_NewRef(children[i]));
+        }
+        return list;
+    });
+}
+
+PyGetSetDef node_getset[] = {
+    {"name", get_name, nullptr, nullptr, nullptr},
+    {"attrs", get_attrs, nullptr, nullptr, nullptr},
+    {"children", get_children, nullptr, "Children are shared references to the same nodes, not copies.", nullptr},
+    {"text", get_text, nullptr, nullptr, nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+PyObject* create_node_type() {
+    static PyType_Slot slots[] = {
+        {Py_tp_doc, const_cast<char*>("Node(name, attrs=None, children=None, text=None)\n--\n\n")},
+        {Py_tp_new, reinterpret_cast<void*>(node_new)},
+        {Py_tp_vectorcall, reinterpret_cast<void*>(node_vectorcall)},
+        {Py_tp_dealloc, reinterpret_cast<void*>(node_dealloc)},
+        {Py_tp_getset, node_getset},
+        {Py_tp_methods, node_methods},
+        {Py_tp_str, reinterpret_cast<void*>(node_str)},
+        {Py_tp_repr, reinterpret_cast<void*>(node_repr)},
+        {0, nullptr},
+    };
+    static PyType_Spec spec{
+        "builtins.Node",
+        static_cast<int>(NodeObject::children_offset),
+        static_cast<int>(sizeof(PyObject*)),
+        Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE,
+        slots,
+    };
+    return PyType_FromSpec(&spec);
+}
+
+}  // namespace
+
+PyTypeObject* node_type() {
+    static std::atomic<PyObject*> type{nullptr};
+    return reinterpret_cast<PyTypeObject*>(once_object(type, create_node_type));
+}
+
+Result<PyRef> make_node_object(NodeRecord record) {
+    PyTypeObject* type = node_type();
+    if (!type) return std::unexpected(raised());
+    const auto count = static_cast<Py_ssize_t>(record.children.size());
+    PyObject* object = type->tp_alloc(type, count);
+    if (!object) return std::unexpected(raised());
+    auto* node = reinterpret_cast<NodeObject*>(object);
+    new (&node->name) NodeString(std::move(record.name));
+    new (&node->attrs) AttributeMap(std::move(record.attrs));
+    new (&node->text) std::optional<NodeString>(std::move(record.text));
+    PyObject** slots = child_slots(node);
+    for (Py_ssize_t i = 0; i < count; ++i) slots[i] = record.children[static_cast<std::size_t>(i)].release();
+    return PyRef::steal(object);
+}
+
+Result<const NodeObject*> node_argument(PyObject* value) {
+    if (!is_node(value)) return std::unexpected(cast_error(value, "Node"));
+    return as_node(value);
+}
+
+Result<PyRef> string_object(const NodeString& text) {
+    auto bytes = text.resolve();
+    if (!bytes) return std::unexpected(internal_failure(std::move(bytes.error())));
+    return make_str(*bytes);
+}
+
+}  // namespace quorvane

@@ -1,0 +1,55 @@
+// The Node class: one immutable XML element. The object is made in one
+// allocation, its child references stored inline after the record.
+#pragma once
+
+#include <Python.h>
+
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "boundary/failure.h"
+#include "boundary/py_ref.h"
+#include "storage/attribute_map.h"
+#include "storage/node_string.h"
+
+namespace quorvane {
+
+// A finished element before it becomes a Node.
+struct NodeRecord {
+    NodeString name;
+    AttributeMap attrs;
+    std::vector<PyRef> children;  // each a Node
+    std::optional<NodeString> text;
+};
+
+struct NodeObject {
+    PyObject_VAR_HEAD  // ob_size: the number of children
+    NodeString name;
+    AttributeMap attrs;
+    std::optional<NodeString> text;
+
+    // Borrowed references to the children, owned by this node.
+    std::span<PyObject* const> children() const {
+        return {reinterpret_cast<PyObject* const*>(reinterpret_cast<const char*>(this) + children_offset),
+                static_cast<std::size_t>(Py_SIZE(this))};
+    }
+    static const std::size_t children_offset;
+};
+
+// The Node class object, created once per process.
+PyTypeObject* node_type();
+
+inline bool is_node(PyObject* object) { return Py_TYPE(object) == node_type(); }
+inline const NodeObject* as_node(PyObject* object) { return reinterpret_cast<const NodeObject*>(object); }
+
+// Wraps a finished record into a new Node; on failure the record is released.
+Result<PyRef> make_node_object(NodeRecord record);
+
+// The `node` argument converter.
+Result<const NodeObject*> node_argument(PyObject* value);
+
+// A str of a stored string (an invariant break is an internal failure).
+Result<PyRef> string_object(const NodeString& text);
+
+}  // namespace quorvane

@@ -1,0 +1,82 @@
+// The module definition and its execution step.
+#include <Python.h>
+
+#include <atomic>
+
+#include "boundary/call.h"
+#include "boundary/once.h"
+#include "entities/node.h"
+
+namespace quorvane {
+
+namespace {
+
+// Appends `name` to __all__ (creating the list on first use) and sets the attribute.
+Result<void> add_to_module(PyObject* module, const char* name, PyObject* object) {
+    static std::atomic<PyObject*> all_name{nullptr};
+    PyObject* all_key = once_object(all_name, [] { return PyUnicode_InternFromString("__all__"); });
+    if (!all_key) return std::unexpected(raised());
+    PyObject* all = nullptr;
+    if (PyObject_GetOptionalAttr(module, all_key, &all) < 0) return std::unexpected(raised());
+    PyRef all_list = PyRef::steal(all);
+    if (!all_list) {
+        all_list = PyRef::steal(PyList_New(0));
+        if (!all_list || PyObject_SetAttr(module, all_key, all_list.get()) < 0) return std::unexpected(raised());
+    }
+    PyRef text = PyRef::steal(PyUnicode_FromString(name));
+    if (!text) return std::unexpected(raised());
+    if (!PyList_Check(all_list.get()) || PyList_Append(all_list.get(), text.get()) < 0) {
+        PyErr_Clear();
+        return std::unexpected(internal_failure("could not append __name__ to __all__"));
+    }
+    if (PyObject_SetAttr(module, text.get(), object) < 0) return std::unexpected(raised());
+    return {};
+}
+
+Result<void> add_class(PyObject* module, const char* name, PyTypeObject* type) {
+    if (!type) return std::unexpected(raised());
+    return add_to_module(module, name, reinterpret_cast<PyObject*>(type));
+}
+
+Result<void> add_function(PyObject* module, PyMethodDef* definition) {
+    PyRef module_name = PyRef::steal(PyModule_GetNameObject(module));
+    if (!module_name) return std::unexpected(raised());
+    PyRef function = PyRef::steal(PyCFunction_NewEx(definition, module, module_name.get()));
+    if (!function) return std::unexpected(raised());
+    PyRef name = PyRef::steal(PyObject_GetAttrString(function.get(), "__name__"));
+    if (!name) return std::unexpected(raised());
+    const char* utf8 = PyUnicode_AsUTF8(name.get());
+    if (!utf8) return std::unexpected(raised());
+    return add_to_module(module, utf8, function.get());
+}
+
+PyMethodDef module_functions[] = {
+    {nullptr, nullptr, 0, nullptr},
+};
+
+int module_exec(PyObject* module) {
+    return call_boundary_status([&]() -> Result<void> {
+        if (!PyModule_Check(module)) return std::unexpected(cast_error(module, "module"));
+        if (auto added = add_class(module, "Node", node_type()); !added) return added;
+        for (PyMethodDef* definition = module_functions; definition->ml_name; ++definition) {
+            if (auto added = add_function(module, definition); !added) return added;
+        }
+        return {};
+    });
+}
+
+PyModuleDef_Slot module_slots[] = {
+    {Py_mod_exec, reinterpret_cast<void*>(module_exec)},
+    {Py_mod_gil, Py_MOD_GIL_NOT_USED},
+    {0, nullptr},
+};
+
+PyModuleDef module_definition = {
+    PyModuleDef_HEAD_INIT, "quorvane", "", 0, nullptr, module_slots, nullptr, nullptr, nullptr,
+};
+
+}  // namespace
+
+}  // namespace quorvane
+
+PyMODINIT_FUNC PyInit_quorvane() { return PyModuleDef_Init(&quorvane::module_definition); }

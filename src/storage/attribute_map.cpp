@@ -1,0 +1,195 @@
+#include "storage/attribute_map.h"
+
+#include <sys/random.h>
+
+#include <bit>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+namespace quorvane {
+
+namespace {
+
+constexpr std::uint64_t rotl(std::uint64_t x, int b) { return std::rotl(x, b); }
+
+struct SipState {
+    std::uint64_t v0, v1, v2, v3;
+
+    void round() {
+        v0 += v1;
+        v1 = rotl(v1, 13);
+        v1 ^= v0;
+        v0 = rotl(v0, 32);
+        v2 += v3;
+        v3 = rotl(v3, 16);
+        v3 ^= v2;
+        v0 += v3;
+        v3 = rotl(v3, 21);
+        v3 ^= v0;
+        v2 += v1;
+        v1 = rotl(v1, 17);
+        v1 ^= v2;
+        v2 = rotl(v2, 32);
+    }
+    void compress(std::uint64_t m) {
+        v3 ^= m;
+        round();
+        v0 ^= m;
+    }
+};
+
+std::uint64_t load_le(const unsigned char* p, std::size_t n) {
+    std::uint64_t m = 0;
+    for (std::size_t i = 0; i < n; ++i) m |= std::uint64_t(p[i]) << (8 * i);
+    return m;
+}
+
+struct ThreadKey {
+    bool seeded = false;
+    HashKey key;
+};
+
+thread_local ThreadKey thread_key;
+
+void seed(ThreadKey& state) {
+    unsigned char bytes[16];
+    std::size_t got = 0;
+    while (got < sizeof bytes) {
+        ssize_t n = getrandom(bytes + got, sizeof bytes - got, 0);
+        if (n > 0) {
+            got += static_cast<std::size_t>(n);
+        } else if (errno != EINTR) {
+            std::abort();  // no random source: keys would be predictable
+        }
+    }
+    std::memcpy(&state.key.k0, bytes, 8);
+    std::memcpy(&state.key.k1, bytes + 8, 8);
+    state.seeded = true;
+}
+
+}  // namespace
+
+HashKey take_hash_key() {
+    ThreadKey& state = thread_key;
+    if (!state.seeded) seed(state);
+    HashKey taken = state.key;
+    ++state.key.k0;
+    return taken;
+}
+
+std::uint64_t attribute_hash(HashKey key, std::string_view bytes) {
+    SipState s{key.k0 ^ 0x736f6d6570736575ULL, key.k1 ^ 0x646f72616e646f6dULL,
+               key.k0 ^ 0x6c7967656e657261ULL, key.k1 ^ 0x7465646279746573ULL};
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+    // The hashed message is the bytes plus one 0xFF byte.
+    const std::size_t total = bytes.size() + 1;
+    std::size_t i = 0;
+    for (; i + 8 <= bytes.size(); i += 8) s.compress(load_le(p + i, 8));
+    std::size_t rest = bytes.size() - i;
+    std::uint64_t last = load_le(p + i, rest);
+    if (rest == 7) {
+        s.compress(last | (std::uint64_t(0xFF) << 56));
+        last = 0;
+    } else {
+        last |= std::uint64_t(0xFF) << (8 * rest);
+    }
+    last |= std::uint64_t(total & 0xFF) << 56;
+    s.compress(last);
+    s.v2 ^= 0xFF;
+    s.round();
+    s.round();
+    s.round();
+    return s.v0 ^ s.v1 ^ s.v2 ^ s.v3;
+}
+
+void AttributeMap::clear() noexcept {
+    for (std::uint32_t i = 0; i < size_; ++i) entries_[i].~Entry();
+    ::operator delete(entries_);
+    entries_ = nullptr;
+    size_ = capacity_ = 0;
+}
+
+std::int64_t AttributeMap::find_slot(std::uint64_t hash, std::string_view key) const {
+    const std::uint32_t* table = slots();
+    for (std::size_t s = hash & slot_mask();; s = (s + 1) & slot_mask()) {
+        std::uint32_t slot = table[s];
+        if (slot == 0) return -static_cast<std::int64_t>(s) - 1;
+        const Entry& entry = entries_[slot - 1];
+        if (entry.hash != hash) continue;
+        auto stored = entry.key.resolve();
+        if (stored && *stored == key) return slot - 1;
+    }
+}
+
+void AttributeMap::grow_to(std::size_t capacity) {
+    const std::size_t bytes = capacity * sizeof(Entry) + 2 * capacity * sizeof(std::uint32_t);
+    auto* fresh = static_cast<Entry*>(::operator new(bytes));
+    for (std::uint32_t i = 0; i < size_; ++i) {
+        new (&fresh[i]) Entry(std::move(entries_[i]));
+        entries_[i].~Entry();
+    }
+    ::operator delete(entries_);
+    entries_ = fresh;
+    capacity_ = static_cast<std::uint32_t>(capacity);
+    std::uint32_t* table = slots();
+    std::memset(table, 0, 2 * capacity * sizeof(std::uint32_t));
+    for (std::uint32_t i = 0; i < size_; ++i) {
+        std::size_t s = entries_[i].hash & slot_mask();
+        while (table[s] != 0) s = (s + 1) & slot_mask();
+        table[s] = i + 1;
+    }
+}
+
+void AttributeMap::reserve(std::size_t count) {
+    if (count > capacity_) grow_to(std::bit_ceil(count));
+}
+
+void AttributeMap::append(NodeString key, NodeString value, std::uint64_t hash) {
+    if (size_ == capacity_) grow_to(capacity_ ? 2 * std::size_t(capacity_) : 4);
+    new (&entries_[size_]) Entry{std::move(key), std::move(value), hash};
+    std::uint32_t* table = slots();
+    std::size_t s = hash & slot_mask();
+    while (table[s] != 0) s = (s + 1) & slot_mask();
+    table[s] = ++size_;
+}
+
+std::expected<bool, InternalFailure> AttributeMap::insert_new(NodeString key, NodeString value) {
+    auto bytes = key.resolve();
+    if (!bytes) return std::unexpected(std::move(bytes.error()));
+    const std::uint64_t hash = attribute_hash(key_, *bytes);
+    if (size_ != 0 && find_slot(hash, *bytes) >= 0) return false;
+    append(std::move(key), std::move(value), hash);
+    return true;
+}
+
+std::expected<void, InternalFailure> AttributeMap::insert(NodeString key, NodeString value) {
+    auto bytes = key.resolve();
+    if (!bytes) return std::unexpected(std::move(bytes.error()));
+    const std::uint64_t hash = attribute_hash(key_, *bytes);
+    if (size_ != 0) {
+        std::int64_t found = find_slot(hash, *bytes);
+        if (found >= 0) {
+            entries_[found].value = std::move(value);
+            return {};
+        }
+    }
+    append(std::move(key), std::move(value), hash);
+    return {};
+}
+
+const NodeString* AttributeMap::find(std::string_view key) const {
+    if (size_ == 0) return nullptr;
+    std::int64_t found = find_slot(attribute_hash(key_, key), key);
+    return found >= 0 ? &entries_[found].value : nullptr;
+}
+
+AttributeMap AttributeMap::clone() const {
+    AttributeMap copy(key_);
+    if (size_ == 0) return copy;
+    copy.grow_to(capacity_);
+    for (const Entry& entry : *this) copy.append(entry.key.clone(), entry.value.clone(), entry.hash);
+    return copy;
+}
+
+}  // namespace quorvane

@@ -1,0 +1,92 @@
+// Attribute names to values. Dense entries in insertion order plus a small
+// open-addressing index, as CPython's dict does: lookups hash once with the
+// map's own random key, and attributes list in document (or caller) order.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+#include <utility>
+
+#include "storage/node_string.h"
+
+namespace quorvane {
+
+struct HashKey {
+    std::uint64_t k0 = 0;
+    std::uint64_t k1 = 0;
+};
+
+// Hands out the calling thread's key pair (drawn from the OS random source on
+// first use) and advances the thread's k0, so every taker gets its own key.
+HashKey take_hash_key();
+
+// SipHash-1-3 of `bytes` followed by one 0xFF byte.
+std::uint64_t attribute_hash(HashKey key, std::string_view bytes);
+
+class AttributeMap {
+public:
+    struct Entry {
+        NodeString key;
+        NodeString value;
+        std::uint64_t hash;
+    };
+
+    AttributeMap() = default;
+    explicit AttributeMap(HashKey key) : key_(key) {}
+    AttributeMap(AttributeMap&& other) noexcept { swap(other); }
+    AttributeMap& operator=(AttributeMap&& other) noexcept {
+        AttributeMap moved(std::move(other));
+        swap(moved);
+        return *this;
+    }
+    AttributeMap(const AttributeMap&) = delete;
+    AttributeMap& operator=(const AttributeMap&) = delete;
+    ~AttributeMap() { clear(); }
+
+    // Room for `count` entries without regrowth.
+    void reserve(std::size_t count);
+
+    // Inserts, or replaces the value of a present key (keeping the stored
+    // key); the key's bytes must already be resolvable.
+    std::expected<void, InternalFailure> insert(NodeString key, NodeString value);
+    // Inserts a key known to be absent, with its hash; false if it is present.
+    std::expected<bool, InternalFailure> insert_new(NodeString key, NodeString value);
+
+    const NodeString* find(std::string_view key) const;
+    bool contains(std::string_view key) const { return find(key) != nullptr; }
+
+    std::size_t size() const { return size_; }
+    bool empty() const { return size_ == 0; }
+    HashKey key() const { return key_; }
+
+    const Entry* begin() const { return entries_; }
+    const Entry* end() const { return entries_ + size_; }
+
+    // A copy with the same key and order: spans share their buffers.
+    AttributeMap clone() const;
+
+    void swap(AttributeMap& other) noexcept {
+        std::swap(entries_, other.entries_);
+        std::swap(size_, other.size_);
+        std::swap(capacity_, other.capacity_);
+        std::swap(key_, other.key_);
+    }
+
+private:
+    // One heap block: `capacity_` entries, then 2 * capacity_ index slots
+    // (entry index + 1; 0 marks an empty slot).
+    std::uint32_t* slots() const { return reinterpret_cast<std::uint32_t*>(entries_ + capacity_); }
+    std::size_t slot_mask() const { return 2 * capacity_ - 1; }
+    std::int64_t find_slot(std::uint64_t hash, std::string_view key) const;
+    void grow_to(std::size_t capacity);
+    void append(NodeString key, NodeString value, std::uint64_t hash);
+    void clear() noexcept;
+
+    Entry* entries_ = nullptr;
+    std::uint32_t size_ = 0;
+    std::uint32_t capacity_ = 0;  // a power of two, or 0
+    HashKey key_;
+};
+
+}  // namespace quorvane

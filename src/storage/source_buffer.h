@@ -1,0 +1,74 @@
+// The immutable text of one input document, shared by every span made from
+// it. The count is atomic because spans are made and dropped on threads that
+// do not hold the interpreter.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <memory>
+#include <string_view>
+#include <utility>
+
+namespace quorvane {
+
+class SourceBuffer {
+public:
+    // Releases the owner of a borrowed text; supplied by the call boundary,
+    // which knows whether the releasing thread may touch the interpreter.
+    using ReleaseOwner = void (*)(void* owner) noexcept;
+
+    enum class Kind : unsigned char { PythonStr, Bytes };
+
+    // Reads `text` in place; `owner` keeps it alive until the last reference goes.
+    static SourceBuffer* borrowing(std::string_view text, void* owner, ReleaseOwner release);
+    // Takes over a heap buffer of `len` bytes.
+    static SourceBuffer* owning(std::unique_ptr<char[]> bytes, std::size_t len);
+
+    Kind kind() const { return kind_; }
+    std::string_view text() const { return text_; }
+
+    void acquire() noexcept { count_.fetch_add(1, std::memory_order_relaxed); }
+    void release() noexcept {
+        if (count_.fetch_sub(1, std::memory_order_acq_rel) == 1) destroy();
+    }
+
+private:
+    SourceBuffer() = default;
+    void destroy() noexcept;
+
+    std::atomic<std::size_t> count_{1};
+    Kind kind_ = Kind::Bytes;
+    std::string_view text_;
+    std::unique_ptr<char[]> bytes_;
+    void* owner_ = nullptr;
+    ReleaseOwner release_owner_ = nullptr;
+};
+
+// An owning reference to a SourceBuffer.
+class SourceRef {
+public:
+    SourceRef() = default;
+    // Adopts a reference the caller already holds.
+    static SourceRef adopt(SourceBuffer* buffer) { return SourceRef(buffer); }
+    SourceRef(const SourceRef& other) : buffer_(other.buffer_) {
+        if (buffer_) buffer_->acquire();
+    }
+    SourceRef(SourceRef&& other) noexcept : buffer_(std::exchange(other.buffer_, nullptr)) {}
+    SourceRef& operator=(SourceRef other) noexcept {
+        std::swap(buffer_, other.buffer_);
+        return *this;
+    }
+    ~SourceRef() {
+        if (buffer_) buffer_->release();
+    }
+
+    SourceBuffer* get() const { return buffer_; }
+    SourceBuffer* operator->() const { return buffer_; }
+    explicit operator bool() const { return buffer_ != nullptr; }
+
+private:
+    explicit SourceRef(SourceBuffer* buffer) : buffer_(buffer) {}
+    SourceBuffer* buffer_ = nullptr;
+};
+
+}  // namespace quorvane
