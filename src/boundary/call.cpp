@@ -98,6 +98,8 @@ void release_or_defer(PyObject* object) noexcept {
     pool.nonempty.store(true, std::memory_order_release);
 }
 
+void release_python_owner(void* object) noexcept { release_or_defer(static_cast<PyObject*>(object)); }
+
 void drain_pending_releases() noexcept {
     PendingReleases& pool = pending();
     if (!pool.nonempty.load(std::memory_order_acquire)) return;

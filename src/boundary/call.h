@@ -24,6 +24,8 @@ bool thread_is_attached();
 // pool, which the next attached entry empties.
 void release_or_defer(PyObject* object) noexcept;
 void drain_pending_releases() noexcept;
+// release_or_defer for an owner held as void* (a SourceBuffer's str).
+void release_python_owner(void* object) noexcept;
 
 class AttachScope {
 public:
