@@ -1,0 +1,135 @@
+// The builder for quote-dense documents: '<' and '>' come from the
+// classification masks, so quoted attribute values cost no byte walking.
+#include "structural/index/mask_builder.h"
+
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <expected>
+#include <string_view>
+#include <vector>
+
+#include "structural/index/index_writer.h"
+#include "structural/index/structural.h"
+#include "structural/simd/classify.h"
+
+namespace quorvane::structural {
+namespace detail {
+namespace {
+
+constexpr std::size_t kNoBit = SIZE_MAX;
+
+// Offset of the first set bit at or after `from`, or kNoBit.
+std::size_t next_set_bit(const std::vector<std::uint64_t>& words, std::size_t from) noexcept {
+    std::size_t word = from / 64;
+    if (word >= words.size()) return kNoBit;
+    std::uint64_t bits = words[word] & (~0ull << (from % 64));
+    while (bits == 0) {
+        if (++word == words.size()) return kNoBit;
+        bits = words[word];
+    }
+    return word * 64 + std::countr_zero(bits);
+}
+
+std::vector<std::uint64_t> set_bit_offsets(const std::vector<std::uint64_t>& words) noexcept {
+    std::vector<std::uint64_t> offsets;
+    offsets.reserve(4);
+    for (std::size_t word = 0; word < words.size(); ++word) {
+        for (std::uint64_t bits = words[word]; bits != 0; bits &= bits - 1) {
+            offsets.push_back(word * 64 + std::countr_zero(bits));
+        }
+    }
+    return offsets;
+}
+
+// The '>' of the first `terminator` (three bytes ending in '>') tested from
+// `from`; n - 2 when there is none.
+std::size_t terminated_at(const std::uint8_t* s, std::size_t n, std::size_t from,
+                          std::string_view terminator, std::size_t& terminator_start) noexcept {
+    for (std::size_t k = from; k + 3 <= n; k = find_byte(s, k + 1, n, terminator[0])) {
+        if (has_bytes_at(s, n, k, terminator)) {
+            terminator_start = k;
+            return k + 2;
+        }
+    }
+    terminator_start = std::string_view::npos;
+    return n - 2;
+}
+
+}  // namespace
+
+IndexResult build_index_by_masks_traced(std::string_view source, MaskBuildTrace& trace) noexcept {
+    const auto* s = reinterpret_cast<const std::uint8_t*>(source.data());
+    const std::size_t n = source.size();
+    trace.masks = classify_bytes(s, n);
+    const std::vector<std::uint64_t> gts = set_bit_offsets(trace.masks.gt_bits);
+    const std::vector<std::uint64_t>& lt_bits = trace.masks.lt_bits;
+
+    IndexWriter out(source);
+    std::size_t cursor = 0;  // into gts; only moves forward
+    std::size_t p = 0;
+    for (std::size_t w = next_set_bit(lt_bits, 0); w != kNoBit; w = next_set_bit(lt_bits, p)) {
+        out.text(p, w);
+        if (w + 1 == n) {
+            trace.ignored_final_lt = true;
+            break;
+        }
+        while (cursor < gts.size() && gts[cursor] <= w) ++cursor;
+        if (cursor == gts.size()) return std::unexpected(IndexError{w});
+        const std::size_t g = gts[cursor];
+
+        std::size_t end = g;
+        switch (s[w + 1]) {
+            case '!': {
+                std::size_t terminator = std::string_view::npos;
+                if (has_bytes_at(s, n, w, kCommentOpen)) {
+                    end = w + 6 >= n ? w + 4 : terminated_at(s, n, w + 4, "-->", terminator);
+                    out.entry(w, end, TagKind::Comment, {});
+                } else if (has_bytes_at(s, n, w, kCDataOpen)) {
+                    end = w + 11 >= n ? w + 9 : terminated_at(s, n, w + 9, "]]>", terminator);
+                    if (terminator != std::string_view::npos) out.text(w + 9, terminator);
+                    out.entry(w, end, TagKind::CData, {});
+                } else {
+                    trace.passed_over_starts.push_back(w);
+                    trace.passed_over_ends.push_back(g);
+                    p = g + 1;
+                    continue;
+                }
+                break;
+            }
+            case '/': {
+                const std::size_t name_end = scan_until(s, w + 2, g, kWhitespace);
+                out.entry(w, g, TagKind::Close, name_span(w + 2, name_end));
+                break;
+            }
+            case '?': {
+                const std::size_t name_end =
+                    scan_until(s, w + 2, n, kWhitespace | kGreater | kQuestion);
+                end = processing_instruction_end(s, n, name_end);
+                out.entry(w, end, TagKind::ProcessingInstruction, name_span(w + 2, name_end));
+                break;
+            }
+            default: {
+                const std::size_t name_end =
+                    scan_until(s, w + 1, g, kWhitespace | kSlash | kGreater);
+                const TagKind kind = s[g - 1] == '/' ? TagKind::SelfClosing : TagKind::Open;
+                out.entry(w, g, kind, name_span(w + 1, name_end));
+                break;
+            }
+        }
+        // The cursor needs no catching up past a comment, CDATA section or
+        // processing instruction: the next '<' lies beyond `end`, and the
+        // cursor is moved past it before use.
+        p = end + 1;
+    }
+    return std::move(out).finish();
+}
+
+}  // namespace detail
+
+IndexResult build_index_by_masks(std::string_view source) noexcept {
+    detail::MaskBuildTrace trace;
+    return detail::build_index_by_masks_traced(source, trace);
+}
+
+}  // namespace quorvane::structural

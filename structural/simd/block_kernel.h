@@ -1,0 +1,208 @@
+// Quote resolution and block driving shared by every classification kernel.
+//
+// Each kernel translation unit opens its own instruction-set target region,
+// then includes this header, so the code here is compiled once per
+// instruction set. Everything lives in an anonymous namespace: with external
+// linkage the linker could merge the AVX2 copy of a helper into the portable
+// kernel and run AVX2 code on a processor without it.
+//
+// The including file must include this header's standard headers before it
+// opens the target region, so that no library code is compiled for it.
+//
+// A kernel supplies a type `Isa` with two static members:
+//   BlockClasses Isa::classes(const std::uint8_t* block)  // 64 readable bytes
+//   std::uint64_t Isa::equal(const std::uint8_t* block, std::uint8_t byte)
+#pragma once
+
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+#include "structural/simd/classify.h"
+
+namespace quorvane::structural {
+namespace {
+
+inline constexpr std::uint8_t kLessThan = '<';
+inline constexpr std::uint8_t kGreaterThan = '>';
+inline constexpr std::uint8_t kDoubleQuote = '"';
+inline constexpr std::uint8_t kApostrophe = '\'';
+
+// One 64-byte block as four equality masks; bit j stands for byte j.
+struct BlockClasses {
+    std::uint64_t lt;
+    std::uint64_t gt;
+    std::uint64_t double_quotes;
+    std::uint64_t apostrophes;
+};
+
+// Whether the next byte starts inside a quoted region; at most one is set.
+struct QuoteCarries {
+    bool in_double = false;
+    bool in_single = false;
+};
+
+// Bit j = XOR of bits 0..j: 1 from an opening quote up to (not including)
+// its closing quote.
+constexpr std::uint64_t prefix_xor(std::uint64_t mask) noexcept {
+    mask ^= mask << 1;
+    mask ^= mask << 2;
+    mask ^= mask << 4;
+    mask ^= mask << 8;
+    mask ^= mask << 16;
+    mask ^= mask << 32;
+    return mask;
+}
+
+// 0x6996 holds the parity of each nibble value, so no popcount is needed.
+constexpr bool parity(std::uint64_t mask) noexcept {
+    mask ^= mask >> 32;
+    mask ^= mask >> 16;
+    mask ^= mask >> 8;
+    mask ^= mask >> 4;
+    return (0x6996u >> (mask & 0xF)) & 1u;
+}
+
+// Bits 0..lowest set bit of `bit` (a single-bit mask); all bits for bit 63.
+constexpr std::uint64_t up_to_and_including(std::uint64_t bit) noexcept {
+    return (bit << 1) - 1;
+}
+
+// Only one kind of quote matters in this block: each quote flips the state.
+inline std::uint64_t outside_single_kind(std::uint64_t quotes, bool& carry) noexcept {
+    const std::uint64_t flips = prefix_xor(quotes);
+    const std::uint64_t outside = carry ? flips : ~flips;
+    carry ^= parity(quotes);
+    return outside;
+}
+
+// Both kinds interact: walk the quotes in position order, each opening a
+// region closed by the next quote of its own kind.
+inline std::uint64_t outside_mixed(std::uint64_t doubles, std::uint64_t singles,
+                                   QuoteCarries& carries) noexcept {
+    std::uint64_t inside = 0;
+    std::uint64_t pending = doubles | singles;
+    if (carries.in_double || carries.in_single) {
+        const std::uint64_t same = carries.in_double ? doubles : singles;
+        if (same == 0) return 0;
+        const std::uint64_t closed = up_to_and_including(same & -same);
+        inside = closed;
+        pending &= ~closed;
+        carries = {};
+    }
+    while (pending != 0) {
+        const std::uint64_t open = pending & -pending;
+        const bool is_double = (doubles & open) != 0;
+        const std::uint64_t later_same =
+            (is_double ? doubles : singles) & ~up_to_and_including(open);
+        if (later_same == 0) {
+            inside |= ~(open - 1);
+            (is_double ? carries.in_double : carries.in_single) = true;
+            break;
+        }
+        const std::uint64_t closed = up_to_and_including(later_same & -later_same);
+        inside |= closed & ~(open - 1);
+        pending &= ~closed;
+    }
+    return ~inside;
+}
+
+// Mask of the block's bytes that lie outside quotes; updates the carries.
+inline std::uint64_t outside_quotes(const BlockClasses& block, QuoteCarries& carries) noexcept {
+    if (block.double_quotes == 0) {
+        if (block.apostrophes == 0 && !carries.in_double && !carries.in_single) return ~0ull;
+        if (carries.in_double) return 0;
+        return outside_single_kind(block.apostrophes, carries.in_single);
+    }
+    if (block.apostrophes == 0 && !carries.in_single) {
+        return outside_single_kind(block.double_quotes, carries.in_double);
+    }
+    return outside_mixed(block.double_quotes, block.apostrophes, carries);
+}
+
+// The quote rule one byte at a time over [begin, end), OR-ing into the
+// words; the portable kernel and the vector kernels' tails.
+inline void classify_bytewise(const std::uint8_t* input, std::size_t begin, std::size_t end,
+                              QuoteCarries& carries, std::uint64_t* lt_words,
+                              std::uint64_t* gt_words) noexcept {
+    while (begin < end) {
+        const std::size_t next_word = (begin / 64 + 1) * 64;
+        const std::size_t word_end = end < next_word ? end : next_word;
+        std::uint64_t lt = 0;
+        std::uint64_t gt = 0;
+        for (std::size_t i = begin; i < word_end; ++i) {
+            const std::uint8_t byte = input[i];
+            if (carries.in_double) {
+                carries.in_double = byte != kDoubleQuote;
+            } else if (carries.in_single) {
+                carries.in_single = byte != kApostrophe;
+            } else {
+                const std::uint64_t bit = std::uint64_t{1} << (i % 64);
+                lt |= byte == kLessThan ? bit : 0;
+                gt |= byte == kGreaterThan ? bit : 0;
+                carries.in_double = byte == kDoubleQuote;
+                carries.in_single = byte == kApostrophe;
+            }
+        }
+        lt_words[begin / 64] |= lt;
+        gt_words[begin / 64] |= gt;
+        begin = word_end;
+    }
+}
+
+inline ClassMasks allocate_masks(std::size_t len) noexcept {
+    ClassMasks masks;
+    masks.len = len;
+    const std::size_t words = (len + 63) / 64;
+    masks.lt_bits.resize(words);
+    masks.gt_bits.resize(words);
+    return masks;
+}
+
+template <class Isa>
+ClassMasks classify_blocks(const std::uint8_t* input, std::size_t len) noexcept {
+    ClassMasks masks = allocate_masks(len);
+    std::uint64_t* lt_words = masks.lt_bits.data();
+    std::uint64_t* gt_words = masks.gt_bits.data();
+    QuoteCarries carries;
+    const std::size_t whole_blocks = len / 64;
+    for (std::size_t k = 0; k < whole_blocks; ++k) {
+        const BlockClasses block = Isa::classes(input + 64 * k);
+        const std::uint64_t outside = outside_quotes(block, carries);
+        lt_words[k] = block.lt & outside;
+        gt_words[k] = block.gt & outside;
+    }
+    classify_bytewise(input, whole_blocks * 64, len, carries, lt_words, gt_words);
+    return masks;
+}
+
+template <class Isa>
+std::size_t count_byte_blocks(const std::uint8_t* input, std::size_t len,
+                              std::uint8_t byte) noexcept {
+    std::size_t count = 0;
+    std::size_t i = 0;
+    for (; i + 64 <= len; i += 64) count += std::popcount(Isa::equal(input + i, byte));
+    for (; i < len; ++i) count += input[i] == byte;
+    return count;
+}
+
+template <class Isa>
+std::size_t find_unmarked_blocks(const std::uint8_t* input, std::size_t len, std::uint8_t byte,
+                                 std::span<const std::uint64_t> marked,
+                                 std::size_t from) noexcept {
+    if (from >= len) return len;
+    std::size_t word = from / 64;
+    std::uint64_t keep = ~0ull << (from % 64);
+    for (; word * 64 + 64 <= len; ++word, keep = ~0ull) {
+        const std::uint64_t unmarked = Isa::equal(input + word * 64, byte) & ~marked[word] & keep;
+        if (unmarked != 0) return word * 64 + std::countr_zero(unmarked);
+    }
+    for (std::size_t i = from > word * 64 ? from : word * 64; i < len; ++i) {
+        if (input[i] == byte && ((marked[i / 64] >> (i % 64)) & 1u) == 0) return i;
+    }
+    return len;
+}
+
+}  // namespace
+}  // namespace quorvane::structural

@@ -1,0 +1,44 @@
+// The portable kernel: the quote rule one byte at a time.
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+#include "structural/simd/block_kernel.h"
+#include "structural/simd/classify.h"
+#include "structural/simd/kernel_set.h"
+
+namespace quorvane::structural {
+namespace {
+
+struct PortableBlocks {
+    static std::uint64_t equal(const std::uint8_t* block, std::uint8_t byte) noexcept {
+        std::uint64_t mask = 0;
+        for (unsigned j = 0; j < 64; ++j) mask |= std::uint64_t{block[j] == byte} << j;
+        return mask;
+    }
+};
+
+std::size_t count_byte_scalar(const std::uint8_t* input, std::size_t len,
+                              std::uint8_t byte) noexcept {
+    return count_byte_blocks<PortableBlocks>(input, len, byte);
+}
+
+std::size_t find_unmarked_scalar(const std::uint8_t* input, std::size_t len, std::uint8_t byte,
+                                 std::span<const std::uint64_t> marked,
+                                 std::size_t from) noexcept {
+    return find_unmarked_blocks<PortableBlocks>(input, len, byte, marked, from);
+}
+
+}  // namespace
+
+ClassMasks classify_scalar(const std::uint8_t* input, std::size_t len) noexcept {
+    ClassMasks masks = allocate_masks(len);
+    QuoteCarries carries;
+    classify_bytewise(input, 0, len, carries, masks.lt_bits.data(), masks.gt_bits.data());
+    return masks;
+}
+
+const KernelSet kScalarKernels{Kernel::Scalar, classify_scalar, count_byte_scalar,
+                               find_unmarked_scalar};
+
+}  // namespace quorvane::structural

@@ -1,0 +1,90 @@
+// The 128-bit kernel: four 16-byte vectors per 64-byte block.
+//
+// Standard and project headers come first, outside the target region, so
+// that only this file's own code is compiled for SSE4.2.
+#include <immintrin.h>
+
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+#include "structural/simd/classify.h"
+#include "structural/simd/kernel_set.h"
+
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("sse4.2"))), apply_to = function)
+#else
+#pragma GCC push_options
+#pragma GCC target("sse4.2")
+#endif
+
+#include "structural/simd/block_kernel.h"
+
+namespace quorvane::structural {
+namespace {
+
+struct Sse42Blocks {
+    struct Lanes {
+        __m128i v[4];
+    };
+
+    static Lanes load(const std::uint8_t* block) noexcept {
+        const auto* p = reinterpret_cast<const __m128i*>(block);
+        return {{_mm_loadu_si128(p), _mm_loadu_si128(p + 1), _mm_loadu_si128(p + 2),
+                 _mm_loadu_si128(p + 3)}};
+    }
+
+    static std::uint64_t equal(const Lanes& lanes, std::uint8_t byte) noexcept {
+        const __m128i needle = _mm_set1_epi8(static_cast<char>(byte));
+        std::uint64_t mask = 0;
+        for (int i = 0; i < 4; ++i) {
+            const auto bits = static_cast<std::uint32_t>(
+                _mm_movemask_epi8(_mm_cmpeq_epi8(lanes.v[i], needle)));
+            mask |= std::uint64_t{bits} << (16 * i);
+        }
+        return mask;
+    }
+
+    static std::uint64_t equal(const std::uint8_t* block, std::uint8_t byte) noexcept {
+        return equal(load(block), byte);
+    }
+
+    static BlockClasses classes(const std::uint8_t* block) noexcept {
+        const Lanes lanes = load(block);
+        return {equal(lanes, kLessThan), equal(lanes, kGreaterThan), equal(lanes, kDoubleQuote),
+                equal(lanes, kApostrophe)};
+    }
+};
+
+std::size_t count_byte_sse42(const std::uint8_t* input, std::size_t len,
+                             std::uint8_t byte) noexcept {
+    return count_byte_blocks<Sse42Blocks>(input, len, byte);
+}
+
+std::size_t find_unmarked_sse42(const std::uint8_t* input, std::size_t len, std::uint8_t byte,
+                                std::span<const std::uint64_t> marked,
+                                std::size_t from) noexcept {
+    return find_unmarked_blocks<Sse42Blocks>(input, len, byte, marked, from);
+}
+
+}  // namespace
+
+ClassMasks classify_sse42(const std::uint8_t* input, std::size_t len) noexcept {
+    return classify_blocks<Sse42Blocks>(input, len);
+}
+
+}  // namespace quorvane::structural
+
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
+#pragma GCC pop_options
+#endif
+
+namespace quorvane::structural {
+
+const KernelSet kSse42Kernels{Kernel::Sse42, classify_sse42, count_byte_sse42,
+                              find_unmarked_sse42};
+
+}  // namespace quorvane::structural
