@@ -1,0 +1,48 @@
+import subprocess
+import sys
+
+import pytest
+
+import quorvane
+from quorvane import Node
+
+
+EXPORTS = ["SearchType", "Node", "read_file", "read_string", "write_file", "write_string"]
+
+
+def test_module_surface():
+    assert quorvane.__doc__ == ""
+    assert quorvane.__all__ == [name for name in EXPORTS if hasattr(quorvane, name)]
+    assert "Node" in quorvane.__all__
+    assert Node.__module__ == "builtins"
+    assert Node.__qualname__ == "Node"
+
+
+def test_node_signature_and_docs():
+    assert Node.__text_signature__ == "(name, attrs=None, children=None, text=None)"
+    assert Node.__doc__ == ""
+    assert Node.children.__doc__ == "Children are shared references to the same nodes, not copies."
+
+
+def test_node_cannot_be_subclassed():
+    with pytest.raises(TypeError):
+
+        class Derived(Node):
+            pass
+
+
+def test_node_is_outside_the_cycle_collector():
+    import gc
+
+    assert not gc.is_tracked(Node("a", children=[Node("b")]))
+
+
+def test_import_keeps_the_interpreter_lock_off_on_free_threaded_builds():
+    if not getattr(sys, "_is_gil_enabled", None):
+        pytest.skip("interpreter without the free-threading switch")
+    code = "import sys, quorvane; print(sys._is_gil_enabled())"
+    out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True).stdout
+    import sysconfig
+
+    expected = "True" if not sysconfig.get_config_var("Py_GIL_DISABLED") else "False"
+    assert out.strip() == expected

@@ -1,0 +1,174 @@
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "storage/attribute_map.h"
+#include "storage/internal_failure.h"
+#include "storage/node_string.h"
+#include "storage/source_buffer.h"
+
+namespace quorvane {
+namespace {
+
+// CPython hashes a one-byte-per-character str with SipHash-1-3; with
+// PYTHONHASHSEED=0 its key is zero, so hash(s + "\xff") gives reference
+// values for our hash of s's bytes plus the 0xFF terminator.
+struct HashVector {
+    const char* text;
+    std::uint64_t expected;
+};
+
+class SipHashVectors : public testing::TestWithParam<HashVector> {};
+
+TEST_P(SipHashVectors, MatchesReference) {
+    EXPECT_EQ(attribute_hash(HashKey{0, 0}, GetParam().text), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Storage, SipHashVectors,
+                         testing::Values(HashVector{"", 0x30406ea523c53defULL}, HashVector{"a", 0x719b50b9a4f0e9f3ULL},
+                                         HashVector{"id", 0x5fbb623dbb0d1dfaULL},
+                                         HashVector{"abcdefg", 0x2295ef44bd078ae9ULL},
+                                         HashVector{"abcdefgh", 0x5cd7657fa7f96c16ULL},
+                                         HashVector{"key-with-more-than-16-bytes", 0x56f65c7e5632cea9ULL}));
+
+TEST(HashKeys, EachTakerGetsItsOwnKey) {
+    HashKey first = take_hash_key();
+    HashKey second = take_hash_key();
+    EXPECT_EQ(second.k0, first.k0 + 1);
+    EXPECT_EQ(second.k1, first.k1);
+    EXPECT_NE(attribute_hash(first, "id"), attribute_hash(second, "id"));
+}
+
+SourceBuffer* bytes_buffer(std::string_view text) {
+    auto bytes = std::make_unique<char[]>(text.size());
+    std::copy(text.begin(), text.end(), bytes.get());
+    return SourceBuffer::owning(std::move(bytes), text.size());
+}
+
+struct SpanCase {
+    std::uint64_t start, end;
+    bool valid;
+};
+
+class SpanResolution : public testing::TestWithParam<SpanCase> {};
+
+// "aé" is 61 C3 A9: offset 2 is inside the two-byte character.
+TEST_P(SpanResolution, ChecksBoundsAndCharacterBoundaries) {
+    SourceRef buffer = SourceRef::adopt(bytes_buffer("a\xc3\xa9z"));
+    NodeString span = NodeString::span(buffer.get(), GetParam().start, GetParam().end);
+    EXPECT_EQ(span.resolve().has_value(), GetParam().valid);
+}
+
+INSTANTIATE_TEST_SUITE_P(Storage, SpanResolution,
+                         testing::Values(SpanCase{0, 4, true}, SpanCase{1, 3, true}, SpanCase{4, 4, true},
+                                         SpanCase{0, 0, true}, SpanCase{2, 4, false}, SpanCase{0, 2, false},
+                                         SpanCase{3, 1, false}, SpanCase{0, 5, false}, SpanCase{5, 5, false}));
+
+int released_owners = 0;
+void count_release(void*) noexcept { ++released_owners; }
+
+TEST(SourceBuffer, LivesAsLongAsItsLastSpan) {
+    released_owners = 0;
+    static const char text[] = "<a>hello</a>";
+    SourceBuffer* buffer = SourceBuffer::borrowing(text, nullptr, count_release);
+    NodeString span = NodeString::span(buffer, 3, 8);
+    buffer->release();  // the making call's own reference
+    EXPECT_EQ(released_owners, 0);
+    EXPECT_EQ(*span.resolve(), "hello");
+    NodeString copy = span.clone();
+    span = NodeString();
+    EXPECT_EQ(released_owners, 0);
+    copy = NodeString();
+    EXPECT_EQ(released_owners, 1);
+}
+
+TEST(AttributeMap, SpanAndOwnedKeysWithTheSameBytesAreEqual) {
+    SourceRef buffer = SourceRef::adopt(bytes_buffer("id=1"));
+    AttributeMap map(take_hash_key());
+    ASSERT_TRUE(map.insert(NodeString::span(buffer.get(), 0, 2), NodeString::owned("span")));
+    ASSERT_TRUE(map.insert(NodeString::owned("id"), NodeString::owned("owned")));
+    ASSERT_EQ(map.size(), 1u);
+    EXPECT_EQ(*map.find("id")->resolve(), "owned");
+    EXPECT_TRUE(map.begin()->key.is_span()) << "replacing a value keeps the stored key";
+    auto again = map.insert_new(NodeString::owned("id"), NodeString::owned("x"));
+    ASSERT_TRUE(again);
+    EXPECT_FALSE(*again);
+}
+
+TEST(AttributeMap, KeepsInsertionOrderAcrossGrowth) {
+    AttributeMap map(take_hash_key());
+    std::vector<std::string> keys;
+    for (int i = 0; i < 1000; ++i) {
+        keys.push_back("k" + std::to_string(i * 7919 % 1000));
+        ASSERT_TRUE(map.insert(NodeString::owned(keys.back()), NodeString::owned(std::to_string(i))));
+    }
+    ASSERT_EQ(map.size(), keys.size());
+    std::size_t i = 0;
+    for (const auto& entry : map) EXPECT_EQ(*entry.key.resolve(), keys[i++]);
+    for (std::size_t k = 0; k < keys.size(); ++k) {
+        ASSERT_NE(map.find(keys[k]), nullptr) << keys[k];
+        EXPECT_EQ(*map.find(keys[k])->resolve(), std::to_string(k));
+    }
+    EXPECT_EQ(map.find("absent"), nullptr);
+    EXPECT_EQ(map.find(""), nullptr);
+}
+
+TEST(AttributeMap, CloneIteratesInTheSameOrderWithTheSameKey) {
+    AttributeMap map(take_hash_key());
+    for (const char* key : {"z", "a", "m", ""}) ASSERT_TRUE(map.insert(NodeString::owned(key), NodeString::owned(key)));
+    AttributeMap copy = map.clone();
+    EXPECT_EQ(copy.key().k0, map.key().k0);
+    std::vector<std::string> original, cloned;
+    for (const auto& entry : map) original.emplace_back(*entry.key.resolve());
+    for (const auto& entry : copy) cloned.emplace_back(*entry.key.resolve());
+    EXPECT_EQ(original, cloned);
+    EXPECT_NE(copy.find(""), nullptr);
+}
+
+TEST(AttributeMap, EmptyMapFindsNothing) {
+    AttributeMap map;
+    EXPECT_EQ(map.find("x"), nullptr);
+    EXPECT_TRUE(map.empty());
+}
+
+struct ErrnoCase {
+    int code;
+    IoKind kind;
+};
+
+class ErrnoKinds : public testing::TestWithParam<ErrnoCase> {};
+
+TEST_P(ErrnoKinds, MapToTheirKindAndCarryTheCode) {
+    IoError error = IoError::from_errno(GetParam().code);
+    EXPECT_EQ(error.kind, GetParam().kind);
+    std::string suffix = " (os error " + std::to_string(GetParam().code) + ")";
+    std::string text = error.text();
+    ASSERT_GT(text.size(), suffix.size());
+    EXPECT_EQ(text.substr(text.size() - suffix.size()), suffix);
+    EXPECT_NE(text[text.size() - suffix.size() - 1], ' ') << "the description is trimmed";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Storage, ErrnoKinds,
+    testing::Values(ErrnoCase{ENOENT, IoKind::NotFound}, ErrnoCase{EACCES, IoKind::PermissionDenied},
+                    ErrnoCase{EPERM, IoKind::PermissionDenied}, ErrnoCase{ECONNREFUSED, IoKind::ConnectionRefused},
+                    ErrnoCase{ECONNRESET, IoKind::ConnectionReset}, ErrnoCase{ECONNABORTED, IoKind::ConnectionAborted},
+                    ErrnoCase{EPIPE, IoKind::BrokenPipe}, ErrnoCase{EEXIST, IoKind::AlreadyExists},
+                    ErrnoCase{EAGAIN, IoKind::WouldBlock}, ErrnoCase{ENOTDIR, IoKind::NotADirectory},
+                    ErrnoCase{EISDIR, IoKind::IsADirectory}, ErrnoCase{ETIMEDOUT, IoKind::TimedOut},
+                    ErrnoCase{EINTR, IoKind::Interrupted}, ErrnoCase{ENOMEM, IoKind::OutOfMemory},
+                    ErrnoCase{EIO, IoKind::Other}));
+
+TEST(IoError, LayerErrorsCarryTheirMessageOrTheKindDescription) {
+    EXPECT_EQ(IoError::from_layer(IoKind::InvalidData, "stream did not contain valid UTF-8").text(),
+              "stream did not contain valid UTF-8");
+    EXPECT_EQ(IoError::from_layer(IoKind::PermissionDenied, "").text(), "permission denied");
+    EXPECT_EQ(IoError::from_layer(IoKind::NotFound, "").text(), "entity not found");
+}
+
+}  // namespace
+}  // namespace quorvane
