@@ -6,13 +6,14 @@
 PYTHON ?= python3.14
 BUILD ?= build
 ASAN_BUILD ?= build-asan
+DEBUG_BUILD ?= build-dbg
 
 HAVE_PY := $(shell $(PYTHON) -c "import sysconfig, os, pytest; assert os.path.exists(sysconfig.get_path('include') + '/Python.h')" 2>/dev/null && echo yes)
 ifeq ($(HAVE_PY)$(QUORVANE_IN_TOOLCHAIN),)
 IN_TOOLCHAIN := tools/toolchain run env QUORVANE_IN_TOOLCHAIN=1
 endif
 
-.PHONY: demo test build build-asan test-native test-python test-sanitized bench fuzz clean
+.PHONY: demo test build build-asan build-dbg test-native test-python test-sanitized test-refleaks bench clean
 
 demo:
 ifdef IN_TOOLCHAIN
@@ -26,7 +27,7 @@ test:
 ifdef IN_TOOLCHAIN
 	$(IN_TOOLCHAIN) $(MAKE) test
 else
-	$(MAKE) test-native test-python test-sanitized
+	$(MAKE) test-native test-python test-sanitized test-refleaks
 endif
 
 build:
@@ -53,6 +54,15 @@ test-sanitized: build-asan
 	    ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	    QUORVANE_SANITIZED=1 $(PYTHON) -m pytest -q -p no:cacheprovider tests/module
 
+# The debug interpreter counts every reference, so leaks show up as growth.
+build-dbg:
+	cmake -S . -B $(DEBUG_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUORVANE_TESTS=OFF \
+	    -DPython_EXECUTABLE=$$(command -v $(PYTHON)d) >/dev/null
+	cmake --build $(DEBUG_BUILD)
+
+test-refleaks: build-dbg
+	PYTHONPATH=$(DEBUG_BUILD) $(PYTHON)d -m pytest -q -p no:cacheprovider tests/module/test_references.py
+
 bench:
 ifdef IN_TOOLCHAIN
 	$(IN_TOOLCHAIN) $(MAKE) bench
@@ -64,4 +74,4 @@ else
 endif
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(DEBUG_BUILD)

@@ -1,0 +1,79 @@
+"""Every call, successful or failed, gives back every reference it takes.
+
+Counts come from the debug interpreter (`make test-refleaks`); elsewhere these
+tests are skipped.
+"""
+
+import gc
+import sys
+
+import pytest
+
+import quorvane
+from quorvane import Node
+
+pytestmark = pytest.mark.skipif(not hasattr(sys, "gettotalrefcount"), reason="needs a debug interpreter")
+
+
+def swallow(call, *errors):
+    def run():
+        try:
+            call()
+        except errors:
+            pass
+
+    return run
+
+
+SHARED = Node("s", {"k": "v"}, text="t")
+TREE = Node("r", {"a": "1", "b": "2"}, [SHARED, Node("c", children=[SHARED]), SHARED], "text")
+
+SCENARIOS = {
+    "construct": lambda: Node("a", {"k": "v", "l": "w"}, [SHARED, SHARED], "t"),
+    "properties": lambda: (TREE.name, TREE.attrs, TREE.children, TREE.text, repr(TREE)),
+    "bad name": swallow(lambda: Node(1), TypeError),
+    "bad attrs value": swallow(lambda: Node("a", {"k": "v", "x": 1}), TypeError),
+    "bad child": swallow(lambda: Node("a", children=[SHARED, 5]), TypeError),
+    "str children": swallow(lambda: Node("a", children="x"), TypeError),
+    "binding": swallow(lambda: Node("a", name="b"), TypeError),
+    "surrogate": swallow(lambda: Node("a", text="\ud800"), UnicodeEncodeError),
+}
+
+
+def optional_scenario(name, build):
+    """Scenarios for operations that exist in this build of the module."""
+    try:
+        build()()
+    except AttributeError:
+        return
+    SCENARIOS[name] = build()
+
+
+optional_scenario("search", lambda: lambda: (TREE.search_by_name("s"), TREE.search_by_attr("k", 1),
+                                             TREE.search_by_text("t", depth=-1)))
+optional_scenario("search type", lambda: lambda: TREE.search(quorvane.SearchType.Attr, "k"))
+optional_scenario("to_dict", lambda: TREE.to_dict)
+optional_scenario("from_dict", lambda: lambda: Node.from_dict(TREE.to_dict()))
+optional_scenario("from_dict error", lambda: swallow(
+    lambda: Node.from_dict({"name": 5, "attrs": {}, "children": []}), TypeError))
+optional_scenario("outline", lambda: lambda: (str(TREE), TREE._Node__to_string(3)))
+optional_scenario("read", lambda: lambda: quorvane.read_string('<r a="1"><x>t&amp;u</x><x/></r>', "r"))
+optional_scenario("read error", lambda: swallow(lambda: quorvane.read_string("<r><x></r>", "r"), ValueError))
+optional_scenario("read file error", lambda: swallow(
+    lambda: quorvane.read_file("/nonexistent/quorvane", "r"), FileNotFoundError))
+
+
+def growth(call, rounds=300):
+    for _ in range(30):
+        call()
+    gc.collect()
+    before = sys.gettotalrefcount()
+    for _ in range(rounds):
+        call()
+    gc.collect()
+    return sys.gettotalrefcount() - before
+
+
+@pytest.mark.parametrize("name", sorted(SCENARIOS))
+def test_no_reference_leaks(name):
+    assert growth(SCENARIOS[name]) < 30
