@@ -57,24 +57,16 @@ constexpr std::uint64_t prefix_xor(std::uint64_t mask) noexcept {
 
 // 0x6996 holds the parity of each nibble value, so no popcount is needed.
 constexpr bool parity(std::uint64_t mask) noexcept {
-    mask ^= mask >> 32;
-    mask ^= mask >> 16;
-    mask ^= mask >> 8;
-    mask ^= mask >> 4;
-    return (0x6996u >> (mask & 0xF)) & 1u;
+    std::uint32_t folded = static_cast<std::uint32_t>(mask) ^ static_cast<std::uint32_t>(mask >> 32);
+    folded ^= folded >> 16;
+    folded ^= folded >> 8;
+    folded ^= folded >> 4;
+    return (0x6996u >> (folded & 0xF)) & 1u;
 }
 
 // Bits 0..lowest set bit of `bit` (a single-bit mask); all bits for bit 63.
 constexpr std::uint64_t up_to_and_including(std::uint64_t bit) noexcept {
     return (bit << 1) - 1;
-}
-
-// Only one kind of quote matters in this block: each quote flips the state.
-inline std::uint64_t outside_single_kind(std::uint64_t quotes, bool& carry) noexcept {
-    const std::uint64_t flips = prefix_xor(quotes);
-    const std::uint64_t outside = carry ? flips : ~flips;
-    carry ^= parity(quotes);
-    return outside;
 }
 
 // Both kinds interact: walk the quotes in position order, each opening a
@@ -109,16 +101,29 @@ inline std::uint64_t outside_mixed(std::uint64_t doubles, std::uint64_t singles,
 }
 
 // Mask of the block's bytes that lie outside quotes; updates the carries.
+//
+// Case c (both kinds interact) walks the quotes. In cases a and b a single
+// kind decides, and one branch-free computation covers every sub-case, so
+// the blocks of ordinary markup cost no mispredicted branches:
+//   a, double-quote carry set:  the (empty) double-quote mask with carry 1
+//                               gives prefix 0, outside 0, carry kept;
+//   a, apostrophes or carry:    the apostrophe mask and its carry;
+//   b:                          the double-quote mask and its carry.
+// At most one carry is set, and outside case c it belongs to the deciding
+// kind, so the deciding carry is simply either carry.
 inline std::uint64_t outside_quotes(const BlockClasses& block, QuoteCarries& carries) noexcept {
-    if (block.double_quotes == 0) {
-        if (block.apostrophes == 0 && !carries.in_double && !carries.in_single) return ~0ull;
-        if (carries.in_double) return 0;
-        return outside_single_kind(block.apostrophes, carries.in_single);
+    if (block.double_quotes != 0 && (block.apostrophes != 0 || carries.in_single)) [[unlikely]] {
+        return outside_mixed(block.double_quotes, block.apostrophes, carries);
     }
-    if (block.apostrophes == 0 && !carries.in_single) {
-        return outside_single_kind(block.double_quotes, carries.in_double);
-    }
-    return outside_mixed(block.double_quotes, block.apostrophes, carries);
+    const bool doubles_decide = block.double_quotes != 0 || carries.in_double;
+    const std::uint64_t quotes = doubles_decide ? block.double_quotes : block.apostrophes;
+    const bool carry = carries.in_double || carries.in_single;
+    // Bit j of the prefix is 1 from an opening quote up to its closing one.
+    const std::uint64_t outside = prefix_xor(quotes) ^ (carry ? 0 : ~0ull);
+    const bool carry_out = carry ^ parity(quotes);
+    carries.in_double = carry_out && doubles_decide;
+    carries.in_single = carry_out && !doubles_decide;
+    return outside;
 }
 
 // The quote rule one byte at a time over [begin, end), OR-ing into the
@@ -169,6 +174,13 @@ ClassMasks classify_blocks(const std::uint8_t* input, std::size_t len) noexcept 
     const std::size_t whole_blocks = len / 64;
     for (std::size_t k = 0; k < whole_blocks; ++k) {
         const BlockClasses block = Isa::classes(input + 64 * k);
+        // Case a without quotes or carries: nothing to mask.
+        if ((block.double_quotes | block.apostrophes) == 0 && !carries.in_double &&
+            !carries.in_single) {
+            lt_words[k] = block.lt;
+            gt_words[k] = block.gt;
+            continue;
+        }
         const std::uint64_t outside = outside_quotes(block, carries);
         lt_words[k] = block.lt & outside;
         gt_words[k] = block.gt & outside;
