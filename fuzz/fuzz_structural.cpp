@@ -1,0 +1,73 @@
+// Arbitrary bytes through every kernel and every builder: the kernels must
+// agree bit for bit, and each builder must fail cleanly or return an index
+// that stays inside the input and keeps its arrays in step.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string_view>
+
+#include "structural/index/structural.h"
+#include "structural/simd/classify.h"
+
+namespace {
+
+namespace qs = quorvane::structural;
+
+void require(bool holds) {
+    if (!holds) std::abort();
+}
+
+void check_kernels(const std::uint8_t* data, std::size_t size) {
+    const qs::ClassMasks scalar = qs::classify_scalar(data, size);
+    require(scalar.len == size && scalar.lt_bits.size() == (size + 63) / 64);
+    if (qs::cpu_has_sse42()) {
+        const qs::ClassMasks sse42 = qs::classify_sse42(data, size);
+        require(sse42.lt_bits == scalar.lt_bits && sse42.gt_bits == scalar.gt_bits);
+    }
+    if (qs::cpu_has_avx2()) {
+        const qs::ClassMasks avx2 = qs::classify_avx2(data, size);
+        require(avx2.lt_bits == scalar.lt_bits && avx2.gt_bits == scalar.gt_bits);
+    }
+}
+
+// Entry starts are '<' bytes in ascending order; ends lie at or after their
+// start and at most at the input length (an unterminated construct's
+// fallback end); names and text ranges lie inside the input.
+void check_index(const qs::IndexResult& result, std::string_view source) {
+    if (!result) return;
+    const qs::StructuralIndex& index = *result;
+    const std::size_t n = source.size();
+    const std::size_t count = index.entry_count();
+    require(index.source.data() == source.data() && index.source.size() == n);
+    require(index.tag_ends.size() == count && index.tag_kinds.size() == count &&
+            index.tag_names.size() == count && index.tag_depths.size() == count &&
+            index.tag_parents.size() == count);
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::uint64_t start = index.tag_starts[i];
+        require(start < n && source[start] == '<');
+        require(i == 0 || start > index.tag_ends[i - 1]);
+        require(index.tag_ends[i] >= start && index.tag_ends[i] <= n);
+        const qs::NameSpan name = index.tag_names[i];
+        require(name.start <= n && name.len <= n - name.start);
+        require(index.tag_parents[i] >= -1 && index.tag_parents[i] < static_cast<std::int32_t>(i));
+        if (index.tag_parents[i] >= 0) {
+            require(index.tag_kinds[static_cast<std::size_t>(index.tag_parents[i])] ==
+                    qs::TagKind::Open);
+        }
+    }
+    for (const qs::TextRange& range : index.text_ranges) {
+        require(range.start < range.end && range.end <= n);
+        require(range.parent >= -1 && range.parent < static_cast<std::int32_t>(count));
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    check_kernels(data, size);
+    const std::string_view source(reinterpret_cast<const char*>(data), size);
+    check_index(qs::build_index_by_search(source), source);
+    check_index(qs::build_index_by_masks(source), source);
+    check_index(qs::build_index(source), source);
+    return 0;
+}
