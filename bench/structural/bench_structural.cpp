@@ -76,8 +76,9 @@ std::string quote_dense(std::size_t target, std::mt19937_64& rng) {
 }
 
 std::string text_heavy(std::size_t target, std::mt19937_64& rng) {
-    const char* words[] = {"the", "structure", "of", "a", "document", "is", "mostly",
-                           "prose", "with", "rare", "markup", "between", "paragraphs"};
+    const char* words[] = {"the",    "structure", "of",        "a",    "document",
+                           "is",     "mostly",    "prose",     "with", "rare",
+                           "markup", "between",   "paragraphs"};
     std::string doc = "<book>\n";
     while (doc.size() < target) {
         doc += "<p>";
@@ -108,9 +109,12 @@ std::size_t entries_or_zero(const qs::IndexResult& result) {
 
 const char* builder_name(qs::IndexBuilder builder) {
     switch (builder) {
-        case qs::IndexBuilder::Search: return "search";
-        case qs::IndexBuilder::Masks: return "masks";
-        case qs::IndexBuilder::SearchAfterMasks: return "search after masks";
+        case qs::IndexBuilder::Search:
+            return "search";
+        case qs::IndexBuilder::Masks:
+            return "masks";
+        case qs::IndexBuilder::SearchAfterMasks:
+            return "search after masks";
     }
     return "?";
 }

@@ -2,7 +2,10 @@
 // parents and the capacity reservations.
 #pragma once
 
+#include <emmintrin.h>
+
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -42,12 +45,43 @@ inline std::size_t scan_until(const std::uint8_t* bytes, std::size_t from, std::
     return from;
 }
 
-// memchr from `from`; returns `len` when the byte does not occur.
+// Bit j set iff byte j of the 16 at `at` is one of the needles (SSE2, which
+// every x86-64 processor has).
+template <std::uint8_t... Needles>
+std::uint32_t match16(const std::uint8_t* at) noexcept {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+    const __m128i hits = (_mm_cmpeq_epi8(bytes, _mm_set1_epi8(static_cast<char>(Needles))) | ...);
+    return static_cast<std::uint32_t>(_mm_movemask_epi8(hits));
+}
+
+// Markup is dense, so most searches end within a few vectors: look at up to
+// 64 bytes inline before paying for a memchr call. Returns `len` when the
+// byte does not occur.
 inline std::size_t find_byte(const std::uint8_t* bytes, std::size_t from, std::size_t len,
                              std::uint8_t byte) noexcept {
+    const std::size_t inline_end = from + 64 < len ? from + 64 : len;
+    for (; from + 16 <= inline_end; from += 16) {
+        const __m128i hits =
+            _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + from)),
+                           _mm_set1_epi8(static_cast<char>(byte)));
+        const auto mask = static_cast<std::uint32_t>(_mm_movemask_epi8(hits));
+        if (mask != 0) return from + std::countr_zero(mask);
+    }
     if (from >= len) return len;
     const void* hit = std::memchr(bytes + from, byte, len - from);
     return hit == nullptr ? len : static_cast<const std::uint8_t*>(hit) - bytes;
+}
+
+// First offset >= from holding one of the needles, 16 bytes at a time; the
+// last partial vector byte by byte. Returns `len` when there is none.
+template <std::uint8_t... Needles>
+std::size_t find_any(const std::uint8_t* bytes, std::size_t from, std::size_t len) noexcept {
+    for (; from + 16 <= len; from += 16) {
+        const std::uint32_t mask = match16<Needles...>(bytes + from);
+        if (mask != 0) return from + std::countr_zero(mask);
+    }
+    while (from < len && ((bytes[from] != Needles) && ...)) ++from;
+    return from;
 }
 
 inline bool has_bytes_at(const std::uint8_t* bytes, std::size_t len, std::size_t at,
@@ -59,7 +93,7 @@ inline bool has_bytes_at(const std::uint8_t* bytes, std::size_t len, std::size_t
 // Appends entries and text ranges in document order, keeping the stack of
 // open start tags so each record gets its depth and parent.
 class IndexWriter {
-public:
+  public:
     explicit IndexWriter(std::string_view source) noexcept {
         index_.source = source;
         const std::size_t n = source.size();
@@ -100,7 +134,7 @@ public:
 
     StructuralIndex finish() && noexcept { return std::move(index_); }
 
-private:
+  private:
     std::int32_t parent() const noexcept { return open_.empty() ? -1 : open_.back(); }
 
     StructuralIndex index_;

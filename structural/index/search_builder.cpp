@@ -52,7 +52,7 @@ struct StartTagEnd {
 // empty-element tag, '>' a start tag.
 StartTagEnd start_tag_end(const std::uint8_t* s, std::size_t n, std::size_t q) noexcept {
     for (;;) {
-        q = scan_until(s, q, n, detail::kQuote | detail::kSlash | detail::kGreater);
+        q = detail::find_any<'"', '\'', '/', '>'>(s, q, n);
         if (q >= n) return {n, TagKind::Open};
         const std::uint8_t byte = s[q];
         if (byte == '>') return {q, TagKind::Open};

@@ -39,8 +39,8 @@ struct Avx2Blocks {
         const __m256i needle = _mm256_set1_epi8(static_cast<char>(byte));
         const auto low =
             static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(lanes.low, needle)));
-        const auto high = static_cast<std::uint32_t>(
-            _mm256_movemask_epi8(_mm256_cmpeq_epi8(lanes.high, needle)));
+        const auto high =
+            static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(lanes.high, needle)));
         return (std::uint64_t{high} << 32) | low;
     }
 
@@ -61,8 +61,7 @@ std::size_t count_byte_avx2(const std::uint8_t* input, std::size_t len,
 }
 
 std::size_t find_unmarked_avx2(const std::uint8_t* input, std::size_t len, std::uint8_t byte,
-                               std::span<const std::uint64_t> marked,
-                               std::size_t from) noexcept {
+                               std::span<const std::uint64_t> marked, std::size_t from) noexcept {
     return find_unmarked_blocks<Avx2Blocks>(input, len, byte, marked, from);
 }
 

@@ -57,7 +57,8 @@ constexpr std::uint64_t prefix_xor(std::uint64_t mask) noexcept {
 
 // 0x6996 holds the parity of each nibble value, so no popcount is needed.
 constexpr bool parity(std::uint64_t mask) noexcept {
-    std::uint32_t folded = static_cast<std::uint32_t>(mask) ^ static_cast<std::uint32_t>(mask >> 32);
+    std::uint32_t folded =
+        static_cast<std::uint32_t>(mask) ^ static_cast<std::uint32_t>(mask >> 32);
     folded ^= folded >> 16;
     folded ^= folded >> 8;
     folded ^= folded >> 4;
@@ -201,8 +202,7 @@ std::size_t count_byte_blocks(const std::uint8_t* input, std::size_t len,
 
 template <class Isa>
 std::size_t find_unmarked_blocks(const std::uint8_t* input, std::size_t len, std::uint8_t byte,
-                                 std::span<const std::uint64_t> marked,
-                                 std::size_t from) noexcept {
+                                 std::span<const std::uint64_t> marked, std::size_t from) noexcept {
     if (from >= len) return len;
     std::size_t word = from / 64;
     std::uint64_t keep = ~0ull << (from % 64);

@@ -44,9 +44,8 @@ std::uint32_t detect_features() noexcept {
     __cpuid(1, eax, ebx, ecx, edx);
     std::uint32_t flags = kDetected;
     if ((ecx & kLeaf1EcxSse42) != 0) flags |= kHasSse42;
-    const bool ymm_state_enabled =
-        (ecx & kLeaf1EcxOsxsave) != 0 && (ecx & kLeaf1EcxAvx) != 0 &&
-        (read_xcr0() & kXcr0SseAndAvxState) == kXcr0SseAndAvxState;
+    const bool ymm_state_enabled = (ecx & kLeaf1EcxOsxsave) != 0 && (ecx & kLeaf1EcxAvx) != 0 &&
+                                   (read_xcr0() & kXcr0SseAndAvxState) == kXcr0SseAndAvxState;
     if (max_leaf >= 7 && ymm_state_enabled) {
         __cpuid_count(7, 0, eax, ebx, ecx, edx);
         if ((ebx & kLeaf7EbxAvx2) != 0) flags |= kHasAvx2;
@@ -66,9 +65,12 @@ Kernel narrowed_by_environment(Kernel best) noexcept {
     if (requested == nullptr) return best;
     const std::string_view name{requested};
     Kernel wanted = best;
-    if (name == "scalar") wanted = Kernel::Scalar;
-    else if (name == "sse42") wanted = Kernel::Sse42;
-    else if (name == "avx2") wanted = Kernel::Avx2;
+    if (name == "scalar")
+        wanted = Kernel::Scalar;
+    else if (name == "sse42")
+        wanted = Kernel::Sse42;
+    else if (name == "avx2")
+        wanted = Kernel::Avx2;
     return static_cast<std::uint8_t>(wanted) < static_cast<std::uint8_t>(best) ? wanted : best;
 }
 
@@ -85,9 +87,12 @@ std::uint32_t features() noexcept {
 
 const KernelSet& active_set() noexcept {
     switch (active_kernel()) {
-        case Kernel::Avx2: return kAvx2Kernels;
-        case Kernel::Sse42: return kSse42Kernels;
-        case Kernel::Scalar: break;
+        case Kernel::Avx2:
+            return kAvx2Kernels;
+        case Kernel::Sse42:
+            return kSse42Kernels;
+        case Kernel::Scalar:
+            break;
     }
     return kScalarKernels;
 }
@@ -98,8 +103,12 @@ Kernel active_kernel() noexcept {
     return static_cast<Kernel>((features() >> kKernelShift) & 0x3u);
 }
 
-bool cpu_has_sse42() noexcept { return (features() & kHasSse42) != 0; }
-bool cpu_has_avx2() noexcept { return (features() & kHasAvx2) != 0; }
+bool cpu_has_sse42() noexcept {
+    return (features() & kHasSse42) != 0;
+}
+bool cpu_has_avx2() noexcept {
+    return (features() & kHasAvx2) != 0;
+}
 
 ClassMasks classify_bytes(const std::uint8_t* input, std::size_t len) noexcept {
     return active_set().classify(input, len);

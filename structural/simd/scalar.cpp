@@ -24,8 +24,7 @@ std::size_t count_byte_scalar(const std::uint8_t* input, std::size_t len,
 }
 
 std::size_t find_unmarked_scalar(const std::uint8_t* input, std::size_t len, std::uint8_t byte,
-                                 std::span<const std::uint64_t> marked,
-                                 std::size_t from) noexcept {
+                                 std::span<const std::uint64_t> marked, std::size_t from) noexcept {
     return find_unmarked_blocks<PortableBlocks>(input, len, byte, marked, from);
 }
 

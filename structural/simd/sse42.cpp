@@ -39,8 +39,8 @@ struct Sse42Blocks {
         const __m128i needle = _mm_set1_epi8(static_cast<char>(byte));
         std::uint64_t mask = 0;
         for (int i = 0; i < 4; ++i) {
-            const auto bits = static_cast<std::uint32_t>(
-                _mm_movemask_epi8(_mm_cmpeq_epi8(lanes.v[i], needle)));
+            const auto bits =
+                static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(lanes.v[i], needle)));
             mask |= std::uint64_t{bits} << (16 * i);
         }
         return mask;
@@ -63,8 +63,7 @@ std::size_t count_byte_sse42(const std::uint8_t* input, std::size_t len,
 }
 
 std::size_t find_unmarked_sse42(const std::uint8_t* input, std::size_t len, std::uint8_t byte,
-                                std::span<const std::uint64_t> marked,
-                                std::size_t from) noexcept {
+                                std::span<const std::uint64_t> marked, std::size_t from) noexcept {
     return find_unmarked_blocks<Sse42Blocks>(input, len, byte, marked, from);
 }
 
@@ -84,7 +83,6 @@ ClassMasks classify_sse42(const std::uint8_t* input, std::size_t len) noexcept {
 
 namespace quorvane::structural {
 
-const KernelSet kSse42Kernels{Kernel::Sse42, classify_sse42, count_byte_sse42,
-                              find_unmarked_sse42};
+const KernelSet kSse42Kernels{Kernel::Sse42, classify_sse42, count_byte_sse42, find_unmarked_sse42};
 
 }  // namespace quorvane::structural

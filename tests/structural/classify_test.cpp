@@ -1,5 +1,7 @@
 // The classification kernels: the quote rule on hand-checked inputs, regions
 // crossing block boundaries, and bit-identical results across kernels.
+#include "structural/simd/classify.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -8,8 +10,6 @@
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include "structural/simd/classify.h"
 
 namespace quorvane::structural {
 namespace {
@@ -20,7 +20,9 @@ struct KernelCase {
     bool (*supported)() noexcept;
 };
 
-bool always() noexcept { return true; }
+bool always() noexcept {
+    return true;
+}
 
 const KernelCase kKernels[] = {
     {"scalar", classify_scalar, always},
@@ -71,7 +73,7 @@ std::string model_marks(std::string_view input) {
 }
 
 class KernelTest : public ::testing::TestWithParam<KernelCase> {
-protected:
+  protected:
     void SetUp() override {
         if (!GetParam().supported()) GTEST_SKIP() << GetParam().name << " not supported here";
     }
@@ -126,9 +128,11 @@ TEST_P(KernelTest, MasksQuotedRegionsAcrossBlocks) {
         {129, {{64, '\''}}, {{64, 128}}},
         {130, {{127, '"'}}, {{127, 129}}},
         // Both kinds in one block, each hiding the other's quotes.
-        {300, {{5, '\''}, {30, '"'}, {100, '\''}, {130, '"'}, {140, '\''}, {250, '"'}},
+        {300,
+         {{5, '\''}, {30, '"'}, {100, '\''}, {130, '"'}, {140, '\''}, {250, '"'}},
          {{5, 100}, {130, 250}}},
-        {160, {{2, '"'}, {3, '\''}, {4, '"'}, {5, '\''}, {6, '\''}, {70, '"'}, {90, '"'}},
+        {160,
+         {{2, '"'}, {3, '\''}, {4, '"'}, {5, '\''}, {6, '\''}, {70, '"'}, {90, '"'}},
          {{2, 4}, {5, 6}, {70, 90}}},
         // A double quote met while the apostrophe carry is set.
         {200, {{60, '\''}, {66, '"'}, {70, '\''}, {72, '"'}, {150, '"'}}, {{60, 70}, {72, 150}}},

@@ -44,12 +44,17 @@ inline std::ostream& operator<<(std::ostream& out, const Outcome& o) {
 inline Outcome ok(std::vector<Entry> entries, std::vector<std::string> texts = {}) {
     return {"", std::move(entries), std::move(texts)};
 }
-inline Outcome unclosed(std::uint64_t offset) { return {IndexError{offset}.message(), {}, {}}; }
-inline Outcome past_end() { return {"scan past end", {}, {}}; }
+inline Outcome unclosed(std::uint64_t offset) {
+    return {IndexError{offset}.message(), {}, {}};
+}
+inline Outcome past_end() {
+    return {"scan past end", {}, {}};
+}
 
 inline Outcome outcome_of(const IndexResult& result) {
     if (!result) {
-        if (const auto* error = std::get_if<IndexError>(&result.error())) return unclosed(error->offset);
+        if (const auto* error = std::get_if<IndexError>(&result.error()))
+            return unclosed(error->offset);
         return past_end();
     }
     Outcome outcome;
@@ -58,7 +63,8 @@ inline Outcome outcome_of(const IndexResult& result) {
         outcome.entries.push_back({index.tag_kind(i), index.tag_starts[i], index.tag_ends[i],
                                    std::string(index.tag_name(i))});
     }
-    for (const TextRange& range : index.text_ranges) outcome.texts.emplace_back(index.text_of(range));
+    for (const TextRange& range : index.text_ranges)
+        outcome.texts.emplace_back(index.text_of(range));
     return outcome;
 }
 

@@ -50,8 +50,8 @@ TEST_P(BothBuilders, IndexMarkupAlike) {
         {"<?pi x>", ok({{ProcessingInstruction, 0, 6, "pi"}})},
         {"<?pi?>", ok({{ProcessingInstruction, 0, 5, "pi"}})},
         {"</a>", ok({{Close, 0, 3, "a"}})},
-        {"<a>t<b/>u</a>v", ok({{Open, 0, 2, "a"}, {SelfClosing, 4, 7, "b"}, {Close, 9, 12, "a"}},
-                             {"t", "u"})},
+        {"<a>t<b/>u</a>v",
+         ok({{Open, 0, 2, "a"}, {SelfClosing, 4, 7, "b"}, {Close, 9, 12, "a"}}, {"t", "u"})},
         // Whitespace is tab, LF, FF, CR and space; a vertical tab is a name byte.
         {"<a\tb=''>", ok({{Open, 0, 7, "a"}})},
         {"</a\fx>", ok({{Close, 0, 5, "a"}})},
