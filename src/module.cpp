@@ -6,6 +6,7 @@
 #include "boundary/call.h"
 #include "boundary/once.h"
 #include "entities/node.h"
+#include "entities/search_type.h"
 
 namespace quorvane {
 
@@ -57,6 +58,7 @@ PyMethodDef module_functions[] = {
 int module_exec(PyObject* module) {
     return call_boundary_status([&]() -> Result<void> {
         if (!PyModule_Check(module)) return std::unexpected(cast_error(module, "module"));
+        if (auto added = add_class(module, "SearchType", search_type()); !added) return added;
         if (auto added = add_class(module, "Node", node_type()); !added) return added;
         for (PyMethodDef* definition = module_functions; definition->ml_name; ++definition) {
             if (auto added = add_function(module, definition); !added) return added;

@@ -1,3 +1,9 @@
+// repr() and the text outline of str() and __to_string.
+#include <algorithm>
+#include <cstdint>
+#include <string>
+#include <vector>
+
 #include "boundary/call.h"
 #include "boundary/convert.h"
 #include "entities/node.h"
@@ -5,10 +11,94 @@
 
 namespace quorvane {
 
+namespace {
+
+// Each level indents two more spaces, but the count stops growing at 255:
+// past about 127 levels the indentation stays level instead, which keeps the
+// outline linear in the size of the tree, so a tree of any depth renders.
+std::uint8_t child_spacing(std::uint8_t spacing) {
+    return static_cast<std::uint8_t>(std::min(spacing + 2, 255));
+}
+
+Result<std::string_view> resolved(const NodeString& text) {
+    auto bytes = text.resolve();
+    if (!bytes) return std::unexpected(internal_failure(std::move(bytes.error())));
+    return *bytes;
+}
+
+// Writes everything a node shows before its children's outlines.
+Result<void> open_node(std::string& out, const NodeObject& node, std::uint8_t spacing) {
+    auto line = [&](std::string_view label) {
+        out += '\n';
+        out.append(spacing, ' ');
+        out += label;
+    };
+    auto name = resolved(node.name);
+    if (!name) return std::unexpected(std::move(name.error()));
+    out.append(spacing, ' ');
+    out += "Name: ";
+    out += *name;
+    if (!node.attrs.empty()) {
+        line("Attributes:");
+        for (const auto& entry : node.attrs) {
+            auto key = resolved(entry.key);
+            if (!key) return std::unexpected(std::move(key.error()));
+            auto value = resolved(entry.value);
+            if (!value) return std::unexpected(std::move(value.error()));
+            line(*key);
+            out += ": ";
+            out += *value;
+        }
+    }
+    if (node.text) {
+        auto text = resolved(*node.text);
+        if (!text) return std::unexpected(std::move(text.error()));
+        line("Text: ");
+        out += *text;
+    }
+    if (Py_SIZE(&node) > 0) line("Children:");
+    return {};
+}
+
+// The outline is written in one pass into one string: a child's outline
+// appears verbatim inside its parent's, so nothing is built twice, and the
+// walk keeps its place on an explicit stack instead of the native one.
+Result<PyRef> render_node(const NodeObject* root, std::uint8_t spacing) {
+    struct Frame {
+        const NodeObject* node;
+        std::uint8_t spacing;
+        std::size_t next;
+    };
+    std::string out;
+    if (auto opened = open_node(out, *root, spacing); !opened) return std::unexpected(std::move(opened.error()));
+    std::vector<Frame> stack{{root, spacing, 0}};
+    while (!stack.empty()) {
+        Frame& top = stack.back();
+        auto children = top.node->children();
+        if (top.next == children.size()) {
+            stack.pop_back();
+            if (!stack.empty()) out += '\n';
+            continue;
+        }
+        const NodeObject* child = as_node(children[top.next++]);
+        const std::uint8_t inner = child_spacing(top.spacing);
+        out += '\n';
+        out.append(top.spacing, ' ');
+        if (auto opened = open_node(out, *child, inner); !opened) return std::unexpected(std::move(opened.error()));
+        stack.push_back({child, inner, 0});
+    }
+    return make_str(out);
+}
+
+const char* const to_string_names[] = {"spacing"};
+const Signature to_string_signature{"Node.__to_string()", to_string_names, 1, 0};
+
+}  // namespace
+
 PyObject* node_repr(PyObject* self) {
     return call_boundary([&]() -> Result<PyRef> {
-        auto name = as_node(self)->name.resolve();
-        if (!name) return std::unexpected(internal_failure(std::move(name.error())));
+        auto name = resolved(as_node(self)->name);
+        if (!name) return std::unexpected(std::move(name.error()));
         std::string text = "Node(";
         text += *name;
         text += ')';
@@ -16,10 +106,24 @@ PyObject* node_repr(PyObject* self) {
     });
 }
 
-PyObject* node_str(PyObject* self) { return node_repr(self); }
+PyObject* node_str(PyObject* self) {
+    return call_boundary([&] { return render_node(as_node(self), 0); });
+}
 
-PyMethodDef node_methods[] = {
-    {nullptr, nullptr, 0, nullptr},
-};
+PyObject* node_to_string(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return call_boundary([&]() -> Result<PyRef> {
+        PyObject* slots[1];
+        if (auto bound = bind_arguments(to_string_signature, args, nargs, kwnames, slots); !bound) {
+            return std::unexpected(std::move(bound.error()));
+        }
+        std::uint8_t spacing = 0;
+        if (!absent(slots[0])) {
+            auto converted = count8(slots[0]);
+            if (!converted) return std::unexpected(while_processing(std::move(converted.error()), "spacing"));
+            spacing = *converted;
+        }
+        return render_node(as_node(self), spacing);
+    });
+}
 
 }  // namespace quorvane

@@ -1,0 +1,129 @@
+// Subtree search: a pre-order walk on an explicit stack, so the depth of a
+// tree never reaches the native stack.
+#include <cstdint>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "boundary/call.h"
+#include "boundary/convert.h"
+#include "entities/node.h"
+#include "entities/operations.h"
+#include "entities/search_type.h"
+
+namespace quorvane {
+
+namespace {
+
+using Hit = std::expected<bool, InternalFailure>;
+
+Hit name_matches(const NodeObject& node, std::string_view value) {
+    return node.name.resolve().transform([&](std::string_view name) { return name == value; });
+}
+
+Hit attr_matches(const NodeObject& node, std::string_view value) { return node.attrs.find(value) != nullptr; }
+
+Hit text_matches(const NodeObject& node, std::string_view value) {
+    if (!node.text) return false;
+    return node.text->resolve().transform([&](std::string_view text) { return text == value; });
+}
+
+// Nodes are immutable and the start node is held by the caller, so the walk
+// borrows every node it meets; no Python code runs until the list is built.
+template <Hit (*matches)(const NodeObject&, std::string_view)>
+Result<std::vector<PyObject*>> walk(const NodeObject* start, std::string_view value, std::optional<std::int32_t> depth) {
+    // A negative depth never counts down to zero, so it limits nothing.
+    const bool limited = depth && *depth >= 0;
+    struct Pending {
+        const NodeObject* node;
+        std::int32_t remaining;
+    };
+    std::vector<PyObject*> found;
+    std::vector<Pending> stack{{start, limited ? *depth : 0}};
+    while (!stack.empty()) {
+        const Pending current = stack.back();
+        stack.pop_back();
+        Hit hit = matches(*current.node, value);
+        if (!hit) return std::unexpected(internal_failure(std::move(hit.error())));
+        if (*hit) found.push_back(reinterpret_cast<PyObject*>(const_cast<NodeObject*>(current.node)));
+        if (limited && current.remaining == 0) continue;
+        const std::int32_t below = limited ? current.remaining - 1 : 0;
+        auto children = current.node->children();
+        for (auto child = children.rbegin(); child != children.rend(); ++child) stack.push_back({as_node(*child), below});
+    }
+    return found;
+}
+
+Result<PyRef> search(PyObject* self, SearchKind kind, PyObject* value, const char* value_name, PyObject* depth) {
+    auto text = text_view(value);
+    if (!text) return std::unexpected(while_processing(std::move(text.error()), value_name));
+    std::optional<std::int32_t> limit;
+    if (!absent(depth)) {
+        auto converted = int32(depth);
+        if (!converted) return std::unexpected(while_processing(std::move(converted.error()), "depth"));
+        limit = *converted;
+    }
+    const NodeObject* start = as_node(self);
+    Result<std::vector<PyObject*>> found;
+    switch (kind) {
+        case SearchKind::Tag: found = walk<name_matches>(start, *text, limit); break;
+        case SearchKind::Attr: found = walk<attr_matches>(start, *text, limit); break;
+        case SearchKind::Text: found = walk<text_matches>(start, *text, limit); break;
+    }
+    if (!found) return std::unexpected(std::move(found.error()));
+    PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(found->size())));
+    if (!list) return std::unexpected(creation_failure());
+    for (std::size_t i = 0; i < found->size(); ++i) {
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), Py_NewRef((*found)[i]));
+    }
+    return list;
+}
+
+const char* const by_name_names[] = {"name", "depth"};
+const char* const by_attr_names[] = {"key", "depth"};
+const char* const by_text_names[] = {"text", "depth"};
+const char* const search_names[] = {"by", "value", "depth"};
+
+const Signature by_name_signature{"Node.search_by_name()", by_name_names, 2, 1};
+const Signature by_attr_signature{"Node.search_by_attr()", by_attr_names, 2, 1};
+const Signature by_text_signature{"Node.search_by_text()", by_text_names, 2, 1};
+const Signature search_signature{"Node.search()", search_names, 3, 2};
+
+PyObject* search_method(const Signature& signature, SearchKind kind, PyObject* self, PyObject* const* args,
+                        Py_ssize_t nargs, PyObject* kwnames) {
+    return call_boundary([&]() -> Result<PyRef> {
+        PyObject* slots[2];
+        if (auto bound = bind_arguments(signature, args, nargs, kwnames, slots); !bound) {
+            return std::unexpected(std::move(bound.error()));
+        }
+        return search(self, kind, slots[0], signature.names[0], slots[1]);
+    });
+}
+
+}  // namespace
+
+PyObject* node_search_by_name(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return search_method(by_name_signature, SearchKind::Tag, self, args, nargs, kwnames);
+}
+
+PyObject* node_search_by_attr(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return search_method(by_attr_signature, SearchKind::Attr, self, args, nargs, kwnames);
+}
+
+PyObject* node_search_by_text(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return search_method(by_text_signature, SearchKind::Text, self, args, nargs, kwnames);
+}
+
+PyObject* node_search(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return call_boundary([&]() -> Result<PyRef> {
+        PyObject* slots[3];
+        if (auto bound = bind_arguments(search_signature, args, nargs, kwnames, slots); !bound) {
+            return std::unexpected(std::move(bound.error()));
+        }
+        auto kind = search_kind_argument(slots[0]);
+        if (!kind) return std::unexpected(while_processing(std::move(kind.error()), "by"));
+        return search(self, *kind, slots[1], "value", slots[2]);
+    });
+}
+
+}  // namespace quorvane

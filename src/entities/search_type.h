@@ -1,0 +1,20 @@
+// The SearchType enumeration: which property a search compares.
+#pragma once
+
+#include <Python.h>
+
+#include <cstdint>
+
+#include "boundary/failure.h"
+
+namespace quorvane {
+
+enum class SearchKind : std::uint8_t { Tag = 0, Attr = 1, Text = 2 };
+
+// The SearchType class object with its three members, created once per process.
+PyTypeObject* search_type();
+
+// The `by` argument converter: a SearchType member, else the cast error.
+Result<SearchKind> search_kind_argument(PyObject* value);
+
+}  // namespace quorvane
