@@ -1,0 +1,159 @@
+import random
+
+import pytest
+
+from quorvane import Node
+
+
+def notes(info):
+    return getattr(info.value, "__notes__", None)
+
+
+def to_string(node, *args, **kwargs):
+    return getattr(node, "__to_string")(*args, **kwargs)
+
+
+def outline(node, spacing=0):
+    """The outline rules written out recursively over the properties (the
+    per-level spacing stops at 255)."""
+    prefix = " " * spacing
+    text = prefix + "Name: " + node.name
+    if node.attrs:
+        text += "\n" + prefix + "Attributes:"
+        for key, value in node.attrs.items():
+            text += "\n" + prefix + key + ": " + value
+    if node.text is not None:
+        text += "\n" + prefix + "Text: " + node.text
+    if node.children:
+        text += "\n" + prefix + "Children:"
+        for child in node.children:
+            text += "\n" + prefix + outline(child, min(spacing + 2, 255)) + "\n"
+    return text
+
+
+def random_tree(seed, size=120):
+    rng = random.Random(seed)
+    pool = []
+    for _ in range(size):
+        children = rng.sample(pool, k=min(len(pool), rng.randrange(4)))
+        attrs = {rng.choice(["id", "k", "", "a\nb"]): rng.choice(["", "v", "x y"]) for _ in range(rng.randrange(3))}
+        pool.append(Node(rng.choice(["a", "", "é"]), attrs, children, rng.choice([None, "", "t", "l1\nl2"])))
+    return pool[-1]
+
+
+def example_tree():
+    g = Node("g")
+    c = Node("c", children=[g], text="t")
+    return Node("r", {"id": "1"}, [c], "hi")
+
+
+@pytest.mark.parametrize(
+    "node, expected",
+    [
+        (Node("a"), "Node(a)"),
+        (Node(""), "Node()"),
+        (Node("a b", {"k": "v"}, [Node("c")], "t"), "Node(a b)"),
+        (Node("日本\n"), "Node(日本\n)"),
+    ],
+)
+def test_repr(node, expected):
+    assert repr(node) == expected
+
+
+@pytest.mark.parametrize(
+    "node, expected",
+    [
+        (Node("a"), "Name: a"),
+        (Node(""), "Name: "),
+        (Node("a", text=""), "Name: a\nText: "),
+        (Node("a", {"k": "v"}), "Name: a\nAttributes:\nk: v"),
+        (Node("a", {"": ""}), "Name: a\nAttributes:\n: "),
+        (Node("p", children=[Node("a"), Node("b")]), "Name: p\nChildren:\n  Name: a\n\n  Name: b\n"),
+        (example_tree(), "Name: r\nAttributes:\nid: 1\nText: hi\nChildren:\n  Name: c\n  Text: t\n"
+                         "  Children:\n      Name: g\n\n"),
+        (Node("a", text="x\ny<&>"), "Name: a\nText: x\ny<&>"),
+    ],
+)
+def test_outline(node, expected):
+    assert str(node) == expected
+
+
+def test_spacing_prefixes():
+    node = Node("p", children=[Node("c", text="t")])
+    assert to_string(node, 4) == "    Name: p\n    Children:\n" + " " * 10 + "Name: c\n" + " " * 6 + "Text: t\n"
+    assert to_string(Node("a"), 3) == "   Name: a"
+
+
+@pytest.mark.parametrize("seed", range(4))
+@pytest.mark.parametrize("spacing", [0, 1, 7, 254, 255])
+def test_matches_outline_rules(seed, spacing):
+    tree = random_tree(seed)
+    assert to_string(tree, spacing) == outline(tree, spacing)
+
+
+def test_equivalent_spellings():
+    tree = random_tree(9)
+    texts = {str(tree), to_string(tree), to_string(tree, None), to_string(tree, 0), to_string(tree, spacing=0),
+             to_string(tree, spacing=None), to_string(tree, False)}
+    assert len(texts) == 1
+
+
+def test_spacing_stops_growing_past_255():
+    node = Node("leaf", text="t")
+    for _ in range(200):
+        node = Node("n", children=[node])
+    text = str(node)
+    assert text == outline(node)
+    widest = max(len(line) - len(line.lstrip(" ")) for line in text.split("\n"))
+    assert widest == 255 + 255
+    assert ("\n" + " " * 255 + "Text: t\n") in text
+
+
+def test_deep_chain():
+    depth = 100_000
+    node = Node("leaf")
+    for _ in range(depth):
+        node = Node("n", children=[node])
+    text = str(node)
+    assert text.startswith("Name: n\nChildren:\n  Name: n\n  Children:\n      Name: n\n")
+    assert text.endswith(" " * 510 + "Name: leaf" + "\n" * depth)
+    assert text.count("Name: ") == depth + 1
+
+
+def test_signature():
+    method = getattr(Node, "__to_string")
+    assert method.__text_signature__ == "($self, spacing=None)"
+    assert method.__doc__ is None
+
+
+@pytest.mark.parametrize(
+    "value, error, message",
+    [
+        (256, OverflowError, "out of range integral type conversion attempted"),
+        (-1, OverflowError, "out of range integral type conversion attempted"),
+        (2**40, OverflowError, "out of range integral type conversion attempted"),
+        (2**70, OverflowError, None),
+        ("2", TypeError, None),
+        (2.0, TypeError, None),
+    ],
+)
+def test_bad_spacing(value, error, message):
+    with pytest.raises(error) as info:
+        to_string(Node("a"), value)
+    if message is not None:
+        assert str(info.value) == message
+    assert notes(info) == ["while processing 'spacing'"]
+
+
+@pytest.mark.parametrize(
+    "args, kwargs, message",
+    [
+        ((1, 2), {}, "Node.__to_string() takes from 0 to 1 positional arguments but 2 were given"),
+        ((1,), {"spacing": 1}, "Node.__to_string() got multiple values for argument 'spacing'"),
+        ((), {"indent": 1}, "Node.__to_string() got an unexpected keyword argument 'indent'"),
+    ],
+)
+def test_binding_errors(args, kwargs, message):
+    with pytest.raises(TypeError) as info:
+        to_string(Node("a"), *args, **kwargs)
+    assert str(info.value) == message
