@@ -10,6 +10,10 @@
 
 namespace quorvane {
 
+// Module functions, defined with the subsystems they belong to.
+PyObject* read_file(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+PyObject* read_string(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+
 namespace {
 
 // Appends `name` to __all__ (creating the list on first use) and sets the attribute.
@@ -52,6 +56,10 @@ Result<void> add_function(PyObject* module, PyMethodDef* definition) {
 }
 
 PyMethodDef module_functions[] = {
+    {"read_file", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(read_file)),
+     METH_FASTCALL | METH_KEYWORDS, "read_file(file_path, root_tag)\n--\n\n"},
+    {"read_string", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(read_string)),
+     METH_FASTCALL | METH_KEYWORDS, "read_string(xml_string, root_tag)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 

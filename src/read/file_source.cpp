@@ -1,0 +1,118 @@
+#include "read/file_source.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <utility>
+
+namespace quorvane::read {
+
+namespace {
+
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd) : fd_(fd) {}
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    ~FileDescriptor() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    int get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+// Length of the valid sequence led by s[i] (a non-ASCII byte), or 0.
+std::size_t sequence_length(const unsigned char* s, std::size_t i, std::size_t n) {
+    const unsigned char b0 = s[i];
+    auto continuation = [&](std::size_t k) { return i + k < n && (s[i + k] & 0xC0) == 0x80; };
+    if (b0 >= 0xC2 && b0 <= 0xDF) return continuation(1) ? 2 : 0;
+    if (b0 >= 0xE0 && b0 <= 0xEF) {
+        if (!continuation(1) || !continuation(2)) return 0;
+        const unsigned char b1 = s[i + 1];
+        if (b0 == 0xE0 && b1 < 0xA0) return 0;  // overlong
+        if (b0 == 0xED && b1 > 0x9F) return 0;  // surrogate
+        return 3;
+    }
+    if (b0 >= 0xF0 && b0 <= 0xF4) {
+        if (!continuation(1) || !continuation(2) || !continuation(3)) return 0;
+        const unsigned char b1 = s[i + 1];
+        if (b0 == 0xF0 && b1 < 0x90) return 0;  // overlong
+        if (b0 == 0xF4 && b1 > 0x8F) return 0;  // above U+10FFFF
+        return 4;
+    }
+    return 0;
+}
+
+}  // namespace
+
+bool is_valid_utf8(std::string_view bytes) {
+    const auto* s = reinterpret_cast<const unsigned char*>(bytes.data());
+    const std::size_t n = bytes.size();
+    std::size_t i = 0;
+    while (i < n) {
+        // Markup is mostly ASCII: skip it eight bytes at a time.
+        if (i + 8 <= n) {
+            std::uint64_t word;
+            std::memcpy(&word, s + i, 8);
+            if ((word & 0x8080'8080'8080'8080ull) == 0) {
+                i += 8;
+                continue;
+            }
+        }
+        if (s[i] < 0x80) {
+            ++i;
+            continue;
+        }
+        const std::size_t len = sequence_length(s, i, n);
+        if (len == 0) return false;
+        i += len;
+    }
+    return true;
+}
+
+std::expected<FileContents, FileFailure> read_whole_file(const std::string& path) {
+    if (path.find('\0') != std::string::npos) {
+        return std::unexpected(IoError::from_layer(IoKind::Other, "file name contained an unexpected NUL byte"));
+    }
+    FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (file.get() < 0) return std::unexpected(IoError::from_errno(errno));
+    struct stat info {};
+    if (::fstat(file.get(), &info) < 0) return std::unexpected(IoError::from_errno(errno));
+    const auto expected_size = static_cast<std::uint64_t>(info.st_size > 0 ? info.st_size : 0);
+    if (expected_size > kMaxDocumentBytes) return std::unexpected(ReadError::too_large(expected_size));
+
+    // One byte beyond the size the system reports, so a file that has not
+    // changed is read to its end without regrowing.
+    std::size_t capacity = static_cast<std::size_t>(expected_size) + 1;
+    std::unique_ptr<char[]> bytes(new char[capacity]);
+    std::size_t length = 0;
+    for (;;) {
+        if (length == capacity) {
+            if (length > kMaxDocumentBytes) return std::unexpected(ReadError::too_large(length));
+            std::unique_ptr<char[]> larger(new char[capacity * 2]);
+            std::memcpy(larger.get(), bytes.get(), length);
+            bytes = std::move(larger);
+            capacity *= 2;
+        }
+        const ssize_t got = ::read(file.get(), bytes.get() + length, capacity - length);
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            return std::unexpected(IoError::from_errno(errno));
+        }
+        if (got == 0) break;
+        length += static_cast<std::size_t>(got);
+    }
+    if (length > kMaxDocumentBytes) return std::unexpected(ReadError::too_large(length));
+    if (!is_valid_utf8(std::string_view(bytes.get(), length))) {
+        return std::unexpected(
+            IoError::from_layer(IoKind::InvalidData, "stream did not contain valid UTF-8"));
+    }
+    return FileContents{std::move(bytes), length};
+}
+
+}  // namespace quorvane::read

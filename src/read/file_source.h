@@ -1,0 +1,30 @@
+// The whole-file read behind read_file, with its UTF-8 check.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <expected>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <variant>
+
+#include "read/records.h"
+#include "storage/internal_failure.h"
+
+namespace quorvane::read {
+
+struct FileContents {
+    std::unique_ptr<char[]> bytes;
+    std::size_t length = 0;
+};
+
+// IoError for what the system or the UTF-8 check refuses; ReadError when the
+// file is larger than the reader accepts (checked before reading it).
+using FileFailure = std::variant<IoError, ReadError>;
+
+std::expected<FileContents, FileFailure> read_whole_file(const std::string& path);
+
+bool is_valid_utf8(std::string_view bytes);
+
+}  // namespace quorvane::read

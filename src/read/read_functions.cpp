@@ -1,0 +1,128 @@
+// read_string and read_file: the reader's only contact with the interpreter.
+// Arguments are converted with the lock held, the document is read and
+// parsed without it, and the records become Node objects once it is back.
+#include <Python.h>
+
+#include <iterator>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <variant>
+#include <vector>
+
+#include "boundary/call.h"
+#include "boundary/convert.h"
+#include "entities/node.h"
+#include "read/file_source.h"
+#include "read/records.h"
+#include "read/scanner.h"
+#include "storage/source_buffer.h"
+
+namespace quorvane {
+
+namespace {
+
+const char* const read_string_names[] = {"xml_string", "root_tag"};
+const Signature read_string_signature{"read_string()", read_string_names, 2, 2};
+const char* const read_file_names[] = {"file_path", "root_tag"};
+const Signature read_file_signature{"read_file()", read_file_names, 2, 2};
+
+Failure read_failure(const read::ReadError& error) {
+    if (error.kind == read::ReadError::Kind::Internal) return internal_failure(error.text);
+    return value_error(read::format_read_error(error));
+}
+
+// Bottom-up, each child before its parent, with explicit stacks: the depth
+// of a document never becomes the depth of the native stack. A finished
+// element's child records are freed at once, so records and nodes never
+// both exist for a whole large document.
+Result<PyRef> make_node_tree(read::ParsedElement root) {
+    struct Frame {
+        read::ParsedElement* element;
+        std::size_t next_child;
+    };
+    std::vector<Frame> frames{{&root, 0}};
+    std::vector<PyRef> built;  // finished nodes whose parent is not made yet
+    while (!frames.empty()) {
+        Frame& frame = frames.back();
+        read::ParsedElement& element = *frame.element;
+        if (frame.next_child < element.children.size()) {
+            read::ParsedElement& child = element.children[frame.next_child++];
+            if (child.children.empty()) {
+                auto node = make_node_object(
+                    NodeRecord{std::move(child.name), std::move(child.attrs), {}, std::move(child.text)});
+                if (!node) return node;
+                built.push_back(std::move(*node));
+            } else {
+                frames.push_back({&child, 0});
+            }
+            continue;
+        }
+        const auto first = built.end() - static_cast<std::ptrdiff_t>(element.children.size());
+        std::vector<PyRef> children(std::make_move_iterator(first), std::make_move_iterator(built.end()));
+        built.erase(first, built.end());
+        std::vector<read::ParsedElement>().swap(element.children);
+        auto node = make_node_object(NodeRecord{std::move(element.name), std::move(element.attrs),
+                                                std::move(children), std::move(element.text)});
+        if (!node) return node;
+        frames.pop_back();
+        built.push_back(std::move(*node));
+    }
+    return std::move(built.back());
+}
+
+}  // namespace
+
+PyObject* read_string(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return call_boundary([&]() -> Result<PyRef> {
+        PyObject* slots[2];
+        if (auto bound = bind_arguments(read_string_signature, args, nargs, kwnames, slots); !bound) {
+            return std::unexpected(std::move(bound.error()));
+        }
+        auto document = text_view(slots[0]);
+        if (!document) return std::unexpected(while_processing(std::move(document.error()), "xml_string"));
+        auto root_tag = text(slots[1]);
+        if (!root_tag) return std::unexpected(while_processing(std::move(root_tag.error()), "root_tag"));
+        // The buffer reads the caller's str in place and keeps it alive.
+        SourceRef source = SourceRef::adopt(SourceBuffer::borrowing(
+            *document, PyRef::borrow(slots[0]).release(), release_python_owner));
+        auto parsed = without_interpreter_lock(
+            [&] { return read::parse_document(source.get(), *root_tag); });
+        if (!parsed) return std::unexpected(read_failure(parsed.error()));
+        return make_node_tree(std::move(*parsed));
+    });
+}
+
+PyObject* read_file(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return call_boundary([&]() -> Result<PyRef> {
+        PyObject* slots[2];
+        if (auto bound = bind_arguments(read_file_signature, args, nargs, kwnames, slots); !bound) {
+            return std::unexpected(std::move(bound.error()));
+        }
+        auto path = text(slots[0]);
+        if (!path) return std::unexpected(while_processing(std::move(path.error()), "file_path"));
+        auto root_tag = text(slots[1]);
+        if (!root_tag) return std::unexpected(while_processing(std::move(root_tag.error()), "root_tag"));
+        // Failures are formed without the lock too; none of them holds an
+        // interpreter object.
+        auto parsed = without_interpreter_lock([&]() -> Result<read::ParsedElement> {
+            auto contents = read::read_whole_file(*path);
+            std::string().swap(*path);
+            if (!contents) {
+                if (auto* io = std::get_if<IoError>(&contents.error())) {
+                    return std::unexpected(io_failure(std::move(*io)));
+                }
+                return std::unexpected(read_failure(std::get<read::ReadError>(contents.error())));
+            }
+            SourceRef source = SourceRef::adopt(
+                SourceBuffer::owning(std::move(contents->bytes), contents->length));
+            auto element = read::parse_document(source.get(), *root_tag);
+            if (!element) return std::unexpected(read_failure(element.error()));
+            return std::move(*element);
+        });
+        if (!parsed) return std::unexpected(std::move(parsed.error()));
+        return make_node_tree(std::move(*parsed));
+    });
+}
+
+}  // namespace quorvane

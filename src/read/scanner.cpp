@@ -1,0 +1,271 @@
+#include "read/scanner.h"
+
+#include <cstdint>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <utility>
+#include <variant>
+#include <vector>
+
+#include "read/heap_text.h"
+#include "read/references.h"
+#include "read/start_tag.h"
+#include "read/unicode_space.h"
+#include "structural/index/structural.h"
+
+namespace quorvane::read {
+
+namespace {
+
+using structural::StructuralIndex;
+using structural::TagKind;
+
+// The character data collected for one open element. One unchanged piece
+// stays a view of the document; only a second piece, or a rewritten one,
+// costs a heap string.
+class TextAccumulator {
+public:
+    void add_slice(std::string_view text, std::uint64_t start, std::uint64_t end) {
+        if (start == end) return;
+        switch (state_) {
+            case State::Empty:
+                state_ = State::Borrowed;
+                start_ = start;
+                end_ = end;
+                return;
+            case State::Borrowed: take_borrowed(text); break;
+            case State::Owned: break;
+        }
+        owned_.append(text.substr(start, end - start));
+    }
+
+    void add_rewritten(std::string_view text, HeapText piece) {
+        if (piece.size() == 0) return;
+        switch (state_) {
+            case State::Empty:
+                state_ = State::Owned;
+                owned_ = std::move(piece);
+                return;
+            case State::Borrowed: take_borrowed(text); break;
+            case State::Owned: break;
+        }
+        owned_.append(piece.view());
+    }
+
+    // The trimmed text, absent when nothing but white space was collected.
+    std::optional<NodeString> finish(SourceBuffer* source) && {
+        const std::string_view text = source->text();
+        switch (state_) {
+            case State::Empty: return std::nullopt;
+            case State::Borrowed: {
+                const Trimmed t = trim_space(text.substr(start_, end_ - start_));
+                if (t.first == t.last) return std::nullopt;
+                return NodeString::span(source, start_ + t.first, start_ + t.last);
+            }
+            case State::Owned: {
+                const std::string_view collected = owned_.view();
+                const Trimmed t = trim_space(collected);
+                if (t.first == t.last) return std::nullopt;
+                if (t.first == 0 && t.last == collected.size()) return std::move(owned_).into_string();
+                return NodeString::owned(collected.substr(t.first, t.last - t.first));
+            }
+        }
+        return std::nullopt;
+    }
+
+private:
+    enum class State : std::uint8_t { Empty, Borrowed, Owned };
+
+    // Borrowed -> Owned: the first piece copied into a block of its length.
+    void take_borrowed(std::string_view text) {
+        owned_ = HeapText(end_ - start_);
+        owned_.append(text.substr(start_, end_ - start_));
+        state_ = State::Owned;
+    }
+
+    State state_ = State::Empty;
+    std::uint64_t start_ = 0;
+    std::uint64_t end_ = 0;
+    HeapText owned_;
+};
+
+struct OpenElement {
+    ParsedElement element;
+    std::string_view name;  // the element's name in the document, for end tags
+    TextAccumulator text;
+};
+
+bool ends_with_at(std::string_view text, std::uint64_t end, std::string_view suffix) {
+    return end + 1 >= suffix.size() &&
+           text.compare(end + 1 - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+class Scanner {
+public:
+    Scanner(SourceBuffer* source, const StructuralIndex& index, std::string_view root_tag)
+        : source_(source), text_(source->text()), index_(index), root_tag_(root_tag),
+          key_(take_hash_key()) {}
+
+    std::expected<ParsedElement, ReadError> run();
+
+private:
+    using Step = std::expected<void, ReadError>;
+
+    Step route_text(const structural::TextRange& range);
+    Step on_open(std::size_t i);
+    std::optional<std::expected<ParsedElement, ReadError>> on_self_closing(std::size_t i);
+    std::optional<std::expected<ParsedElement, ReadError>> on_close(std::size_t i);
+
+    SourceBuffer* source_;
+    std::string_view text_;
+    const StructuralIndex& index_;
+    std::string_view root_tag_;
+    HashKey key_;
+    std::vector<OpenElement> stack_;
+    std::vector<std::string_view> outer_names_;  // open outside the root
+    std::size_t next_text_ = 0;
+};
+
+Scanner::Step Scanner::route_text(const structural::TextRange& range) {
+    const std::string_view piece = text_.substr(range.start, range.end - range.start);
+    if (const void* lt = std::memchr(piece.data(), '<', piece.size())) {
+        return std::unexpected(ReadError::malformed(
+            "unexpected '<'",
+            static_cast<std::uint64_t>(static_cast<const char*>(lt) - text_.data())));
+    }
+    auto decoded = decode_text(piece, range.start, false);
+    if (!decoded) return std::unexpected(std::move(decoded.error()));
+    TextAccumulator& text = stack_.back().text;
+    if (decoded->rewritten) {
+        text.add_rewritten(text_, std::move(*decoded->rewritten));
+    } else {
+        text.add_slice(text_, range.start, range.end);
+    }
+    return {};
+}
+
+Scanner::Step Scanner::on_open(std::size_t i) {
+    const std::string_view name = index_.tag_name(i);
+    if (stack_.empty() && name != root_tag_) {
+        // Outside the root only the name matters, to match the end tag.
+        auto tag = element_name(index_, i);
+        if (!tag) return std::unexpected(std::move(tag.error()));
+        outer_names_.push_back(name);
+        return {};
+    }
+    auto element = parse_start_tag(source_, index_, i, key_);
+    if (!element) return std::unexpected(std::move(element.error()));
+    stack_.push_back(OpenElement{std::move(*element), name, {}});
+    return {};
+}
+
+std::optional<std::expected<ParsedElement, ReadError>> Scanner::on_self_closing(std::size_t i) {
+    // Parsed wherever it stands, so errors in its attributes are reported.
+    auto element = parse_start_tag(source_, index_, i, key_);
+    if (!element) return std::unexpected(std::move(element.error()));
+    if (!stack_.empty()) {
+        stack_.back().element.append_child(std::move(*element));
+        return std::nullopt;
+    }
+    if (index_.tag_name(i) == root_tag_) return element;
+    return std::nullopt;
+}
+
+std::optional<std::expected<ParsedElement, ReadError>> Scanner::on_close(std::size_t i) {
+    const std::uint64_t start = index_.tag_starts[i];
+    const std::string_view name = index_.tag_name(i);
+    const std::uint64_t after_name = start + 2 + name.size();
+    if (after_name < index_.tag_ends[i] &&
+        !all_space(text_.substr(after_name, index_.tag_ends[i] - after_name))) {
+        return std::unexpected(
+            ReadError::malformed("malformed end tag </" + std::string(name) + ">", start));
+    }
+    auto mismatch = [&](std::string_view open) {
+        return std::unexpected(ReadError::malformed(
+            "expected </" + std::string(open) + ">, found </" + std::string(name) + ">", start));
+    };
+    if (stack_.empty()) {
+        if (outer_names_.empty()) {
+            return std::unexpected(
+                ReadError::malformed("unexpected end tag </" + std::string(name) + ">", start));
+        }
+        if (outer_names_.back() != name) return mismatch(outer_names_.back());
+        outer_names_.pop_back();
+        return std::nullopt;
+    }
+    if (stack_.back().name != name) return mismatch(stack_.back().name);
+    OpenElement top = std::move(stack_.back());
+    stack_.pop_back();
+    top.element.text = std::move(top.text).finish(source_);
+    if (stack_.empty()) return std::move(top.element);
+    stack_.back().element.append_child(std::move(top.element));
+    return std::nullopt;
+}
+
+std::expected<ParsedElement, ReadError> Scanner::run() {
+    const std::uint64_t n = text_.size();
+    const auto& ranges = index_.text_ranges;
+    const std::size_t entries = index_.entry_count();
+    for (std::size_t i = 0; i < entries; ++i) {
+        const std::uint64_t start = index_.tag_starts[i];
+        const std::uint64_t end = index_.tag_ends[i];
+        if (end >= n) return std::unexpected(ReadError::malformed("unterminated markup", start));
+        for (; next_text_ < ranges.size() && ranges[next_text_].start < start; ++next_text_) {
+            if (stack_.empty()) continue;  // text outside the root is never decoded
+            if (auto routed = route_text(ranges[next_text_]); !routed) {
+                return std::unexpected(std::move(routed.error()));
+            }
+        }
+        switch (index_.tag_kind(i)) {
+            case TagKind::Open:
+                if (auto opened = on_open(i); !opened) return std::unexpected(std::move(opened.error()));
+                break;
+            case TagKind::SelfClosing:
+                if (auto done = on_self_closing(i)) return std::move(*done);
+                break;
+            case TagKind::Close:
+                if (auto done = on_close(i)) return std::move(*done);
+                break;
+            case TagKind::Comment:
+                if (end < start + 6 || !ends_with_at(text_, end, "-->")) {
+                    return std::unexpected(ReadError::malformed("unterminated comment", start));
+                }
+                break;
+            case TagKind::CData:
+                if (!ends_with_at(text_, end, "]]>")) {
+                    return std::unexpected(ReadError::malformed("unterminated CDATA section", start));
+                }
+                if (!stack_.empty()) stack_.back().text.add_slice(text_, start + 9, end - 2);
+                // The section's content is not character data to route.
+                while (next_text_ < ranges.size() && ranges[next_text_].start < end) ++next_text_;
+                break;
+            case TagKind::ProcessingInstruction:
+                if (!ends_with_at(text_, end, "?>")) {
+                    return std::unexpected(
+                        ReadError::malformed("unterminated processing instruction", start));
+                }
+                break;
+        }
+    }
+    if (!stack_.empty()) return std::unexpected(ReadError::never_closed(stack_.back().name));
+    return std::unexpected(ReadError::root_not_found(root_tag_));
+}
+
+}  // namespace
+
+std::expected<ParsedElement, ReadError> parse_document(SourceBuffer* source,
+                                                       std::string_view root_tag) {
+    const std::string_view text = source->text();
+    if (text.size() > kMaxDocumentBytes) return std::unexpected(ReadError::too_large(text.size()));
+    auto index = structural::build_index(text);
+    if (!index) {
+        if (const auto* error = std::get_if<structural::IndexError>(&index.error())) {
+            return std::unexpected(ReadError::index(*error));
+        }
+        return std::unexpected(ReadError::malformed("unexpected end of document", text.size()));
+    }
+    return Scanner(source, *index, root_tag).run();
+}
+
+}  // namespace quorvane::read

@@ -1,0 +1,18 @@
+// The markup scanner: walks the structural index of a document and builds
+// the element records of the first element named `root_tag`.
+#pragma once
+
+#include <expected>
+#include <string_view>
+
+#include "read/records.h"
+#include "storage/source_buffer.h"
+
+namespace quorvane::read {
+
+// Runs without the interpreter: `source` holds valid UTF-8, and every span in
+// the result holds a reference to it.
+std::expected<ParsedElement, ReadError> parse_document(SourceBuffer* source,
+                                                       std::string_view root_tag);
+
+}  // namespace quorvane::read

@@ -1,0 +1,110 @@
+#include "read/start_tag.h"
+
+#include <array>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "read/references.h"
+
+namespace quorvane::read {
+
+namespace {
+
+enum : std::uint8_t {
+    kSpace = 1,      // 0x09 0x0A 0x0C 0x0D 0x20; not 0x0B
+    kNameStop = 2,   // ends an attribute name: white space, quotes, '='
+};
+
+constexpr std::array<std::uint8_t, 256> kClasses = [] {
+    std::array<std::uint8_t, 256> table{};
+    for (unsigned char c : {0x09, 0x0A, 0x0C, 0x0D, 0x20}) table[c] = kSpace | kNameStop;
+    table['"'] = table['\''] = table['='] = kNameStop;
+    return table;
+}();
+
+bool is(char c, std::uint8_t cls) { return (kClasses[static_cast<unsigned char>(c)] & cls) != 0; }
+
+std::uint64_t skip_space(std::string_view text, std::uint64_t p, std::uint64_t end) {
+    while (p < end && is(text[p], kSpace)) ++p;
+    return p;
+}
+
+std::string quoted(std::string_view name) { return "'" + std::string(name) + "'"; }
+
+}  // namespace
+
+std::expected<TagName, ReadError> element_name(const structural::StructuralIndex& index,
+                                               std::size_t i) {
+    const structural::NameSpan name = index.tag_names[i];
+    const std::uint64_t start = index.tag_starts[i];
+    if (name.len == 0) {
+        return std::unexpected(ReadError::malformed("expected element name after '<'", start));
+    }
+    const std::uint64_t end = index.tag_ends[i];
+    const bool empty_element = index.tag_kind(i) == structural::TagKind::SelfClosing;
+    return TagName{name.start, name.len, start + 1 + name.len, empty_element ? end - 1 : end};
+}
+
+std::expected<ParsedElement, ReadError> parse_start_tag(SourceBuffer* source,
+                                                        const structural::StructuralIndex& index,
+                                                        std::size_t i, HashKey key) {
+    auto tag = element_name(index, i);
+    if (!tag) return std::unexpected(std::move(tag.error()));
+    ParsedElement element(NodeString::span(source, tag->start, tag->start + tag->length),
+                          AttributeMap(key));
+    const std::string_view text = index.source;
+    const std::uint64_t end = tag->region_end;
+    std::uint64_t p = tag->region_start;
+    std::uint64_t prev = p;
+    for (;;) {
+        p = skip_space(text, p, end);
+        if (p >= end) return element;
+        if (p == prev) {
+            return std::unexpected(ReadError::malformed("expected whitespace before attribute", p));
+        }
+        const std::uint64_t name_start = p;
+        while (p < end && !is(text[p], kNameStop)) ++p;
+        if (p == name_start) {
+            return std::unexpected(ReadError::malformed("expected attribute name", p));
+        }
+        const std::string_view name = text.substr(name_start, p - name_start);
+        p = skip_space(text, p, end);
+        if (p == end || text[p] != '=') {
+            return std::unexpected(
+                ReadError::malformed("attribute " + quoted(name) + " has no value", name_start));
+        }
+        p = skip_space(text, p + 1, end);
+        if (p == end || (text[p] != '"' && text[p] != '\'')) {
+            return std::unexpected(ReadError::malformed(
+                "value of attribute " + quoted(name) + " is not quoted", p));
+        }
+        const std::uint64_t value_start = p + 1;
+        const void* close = std::memchr(text.data() + value_start, text[p], end - value_start);
+        if (!close) {
+            return std::unexpected(ReadError::malformed("unterminated attribute value", value_start));
+        }
+        const auto value_end = static_cast<std::uint64_t>(static_cast<const char*>(close) - text.data());
+        const std::string_view value = text.substr(value_start, value_end - value_start);
+        if (const void* lt = std::memchr(value.data(), '<', value.size())) {
+            return std::unexpected(ReadError::malformed(
+                "'<' is not allowed in attribute values",
+                static_cast<std::uint64_t>(static_cast<const char*>(lt) - text.data())));
+        }
+        auto decoded = decode_text(value, value_start, true);
+        if (!decoded) return std::unexpected(std::move(decoded.error()));
+        NodeString stored = decoded->rewritten
+                                ? std::move(*decoded->rewritten).into_string()
+                                : NodeString::span(source, value_start, value_end);
+        auto inserted = element.attrs.insert_new(
+            NodeString::span(source, name_start, name_start + name.size()), std::move(stored));
+        if (!inserted) return std::unexpected(ReadError::internal(std::move(inserted.error())));
+        if (!*inserted) {
+            return std::unexpected(
+                ReadError::malformed("duplicate attribute " + quoted(name), name_start));
+        }
+        p = prev = value_end + 1;
+    }
+}
+
+}  // namespace quorvane::read
