@@ -14,8 +14,7 @@ ParsedElement& ParsedElement::operator=(ParsedElement&& other) noexcept {
     return *this;
 }
 
-ParsedElement::~ParsedElement() {
-    if (children.empty()) return;
+void ParsedElement::release_children() noexcept {
     // Elements with children of their own are moved onto the work list; leaves
     // and moved-from shells are destroyed where they lie, so no destructor
     // below this one ever meets a non-empty child list.
@@ -34,12 +33,9 @@ ParsedElement::~ParsedElement() {
     }
 }
 
-void ParsedElement::append_child(ParsedElement child) {
-    if (children.size() == children.capacity()) {
-        const std::size_t capacity = children.capacity();
-        children.reserve(capacity <= 1 ? 2 : std::max<std::size_t>(4, 2 * capacity));
-    }
-    children.push_back(std::move(child));
+void ParsedElement::grow_children() {
+    const std::size_t capacity = children.capacity();
+    children.reserve(capacity <= 1 ? 2 : std::max<std::size_t>(4, 2 * capacity));
 }
 
 std::string format_read_error(const ReadError& error) {

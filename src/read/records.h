@@ -23,17 +23,32 @@ struct ParsedElement {
     std::optional<NodeString> text;
 
     ParsedElement() = default;
-    ParsedElement(NodeString name, AttributeMap attrs)
-        : name(std::move(name)), attrs(std::move(attrs)) {}
     ParsedElement(ParsedElement&&) noexcept = default;
     ParsedElement& operator=(ParsedElement&& other) noexcept;
     ParsedElement(const ParsedElement&) = delete;
     ParsedElement& operator=(const ParsedElement&) = delete;
-    // Releases the subtree with a work list, never one native frame per level.
-    ~ParsedElement();
+    ~ParsedElement() {
+        if (!children.empty()) release_children();
+    }
 
-    // Appends a child: capacity 2 for the first, then doubling from 4.
-    void append_child(ParsedElement child);
+    // Children grow to capacity 2 for the first, then double from 4.
+    void append_child(ParsedElement&& child) {
+        make_room();
+        children.push_back(std::move(child));
+    }
+    // A new last child, empty, for the caller to fill in place.
+    ParsedElement& new_child() {
+        make_room();
+        return children.emplace_back();
+    }
+
+private:
+    void make_room() {
+        if (children.size() == children.capacity()) grow_children();
+    }
+    void grow_children();
+    // Releases the subtree with a work list, never one native frame per level.
+    void release_children() noexcept;
 };
 
 // Largest document the reader accepts: entry indices, name lengths and

@@ -154,20 +154,21 @@ Scanner::Step Scanner::on_open(std::size_t i) {
         outer_names_.push_back(name);
         return {};
     }
-    auto element = parse_start_tag(source_, index_, i, key_);
-    if (!element) return std::unexpected(std::move(element.error()));
-    stack_.push_back(OpenElement{std::move(*element), name, {}});
-    return {};
+    OpenElement& open = stack_.emplace_back();
+    open.name = name;
+    return parse_start_tag(source_, index_, i, key_, open.element);
 }
 
 std::optional<std::expected<ParsedElement, ReadError>> Scanner::on_self_closing(std::size_t i) {
     // Parsed wherever it stands, so errors in its attributes are reported.
-    auto element = parse_start_tag(source_, index_, i, key_);
-    if (!element) return std::unexpected(std::move(element.error()));
     if (!stack_.empty()) {
-        stack_.back().element.append_child(std::move(*element));
+        auto parsed = parse_start_tag(source_, index_, i, key_, stack_.back().element.new_child());
+        if (!parsed) return std::unexpected(std::move(parsed.error()));
         return std::nullopt;
     }
+    ParsedElement element;
+    auto parsed = parse_start_tag(source_, index_, i, key_, element);
+    if (!parsed) return std::unexpected(std::move(parsed.error()));
     if (index_.tag_name(i) == root_tag_) return element;
     return std::nullopt;
 }
@@ -194,12 +195,16 @@ std::optional<std::expected<ParsedElement, ReadError>> Scanner::on_close(std::si
         outer_names_.pop_back();
         return std::nullopt;
     }
-    if (stack_.back().name != name) return mismatch(stack_.back().name);
-    OpenElement top = std::move(stack_.back());
-    stack_.pop_back();
+    OpenElement& top = stack_.back();
+    if (top.name != name) return mismatch(top.name);
     top.element.text = std::move(top.text).finish(source_);
-    if (stack_.empty()) return std::move(top.element);
-    stack_.back().element.append_child(std::move(top.element));
+    if (stack_.size() == 1) {
+        ParsedElement root = std::move(top.element);
+        stack_.pop_back();
+        return root;
+    }
+    stack_[stack_.size() - 2].element.append_child(std::move(top.element));
+    stack_.pop_back();
     return std::nullopt;
 }
 

@@ -46,20 +46,20 @@ std::expected<TagName, ReadError> element_name(const structural::StructuralIndex
     return TagName{name.start, name.len, start + 1 + name.len, empty_element ? end - 1 : end};
 }
 
-std::expected<ParsedElement, ReadError> parse_start_tag(SourceBuffer* source,
-                                                        const structural::StructuralIndex& index,
-                                                        std::size_t i, HashKey key) {
+std::expected<void, ReadError> parse_start_tag(SourceBuffer* source,
+                                               const structural::StructuralIndex& index,
+                                               std::size_t i, HashKey key, ParsedElement& element) {
     auto tag = element_name(index, i);
     if (!tag) return std::unexpected(std::move(tag.error()));
-    ParsedElement element(NodeString::span(source, tag->start, tag->start + tag->length),
-                          AttributeMap(key));
+    element.name = NodeString::span(source, tag->start, tag->start + tag->length);
+    element.attrs = AttributeMap(key);
     const std::string_view text = index.source;
     const std::uint64_t end = tag->region_end;
     std::uint64_t p = tag->region_start;
     std::uint64_t prev = p;
     for (;;) {
         p = skip_space(text, p, end);
-        if (p >= end) return element;
+        if (p >= end) return {};
         if (p == prev) {
             return std::unexpected(ReadError::malformed("expected whitespace before attribute", p));
         }

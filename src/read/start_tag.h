@@ -25,10 +25,13 @@ struct TagName {
 std::expected<TagName, ReadError> element_name(const structural::StructuralIndex& index,
                                                std::size_t i);
 
-// A new element for entry `i` with its attributes; `source` is the buffer the
-// index was built over and the one its spans refer to.
-std::expected<ParsedElement, ReadError> parse_start_tag(SourceBuffer* source,
-                                                        const structural::StructuralIndex& index,
-                                                        std::size_t i, HashKey key);
+// Fills the empty `element` with the name and attributes of entry `i`;
+// `source` is the buffer the index was built over and the one its spans
+// refer to. The element is filled in place because it usually already
+// stands where it belongs (on the open-element stack or among its
+// siblings).
+std::expected<void, ReadError> parse_start_tag(SourceBuffer* source,
+                                               const structural::StructuralIndex& index,
+                                               std::size_t i, HashKey key, ParsedElement& element);
 
 }  // namespace quorvane::read

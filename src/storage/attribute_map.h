@@ -42,7 +42,9 @@ public:
     }
     AttributeMap(const AttributeMap&) = delete;
     AttributeMap& operator=(const AttributeMap&) = delete;
-    ~AttributeMap() { clear(); }
+    ~AttributeMap() {
+        if (entries_) clear();
+    }
 
     // Room for `count` entries without regrowth.
     void reserve(std::size_t count);
