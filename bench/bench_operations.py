@@ -1,0 +1,94 @@
+"""to_dict and search_by_name over a large tree, next to the same work done in
+plain Python over the Node properties.
+
+    PYTHONPATH=build python3 bench/bench_operations.py [--nodes N] [--runs R]
+"""
+
+import argparse
+import statistics
+import time
+
+from quorvane import Node
+
+
+def build_tree(total):
+    """About `total` nodes: sections of records of fields, with attributes and text."""
+    fields_per_record, records_per_section = 8, 100
+    per_section = 1 + records_per_section * (1 + fields_per_record)
+    sections = []
+    for s in range(max(1, total // per_section)):
+        records = []
+        for r in range(records_per_section):
+            fields = [Node(f"field{f}", {"type": "string"}, text=f"value {s}-{r}-{f}") for f in range(fields_per_record)]
+            records.append(Node("record", {"id": f"{s}-{r}", "kind": "entry"}, fields))
+        sections.append(Node("section", {"n": str(s)}, records))
+    return Node("root", {"version": "1"}, sections)
+
+
+def count(node):
+    total, stack = 0, [node]
+    while stack:
+        current = stack.pop()
+        total += 1
+        stack.extend(current.children)
+    return total
+
+
+def python_to_dict(node):
+    return {
+        "name": node.name,
+        "attrs": node.attrs,
+        "children": [python_to_dict(child) for child in node.children],
+        "text": node.text,
+    }
+
+
+def python_search_by_name(node, name):
+    found, stack = [], [node]
+    while stack:
+        current = stack.pop()
+        if current.name == name:
+            found.append(current)
+        stack.extend(reversed(current.children))
+    return found
+
+
+def median_time(call, runs):
+    times = []
+    for _ in range(runs):
+        start = time.perf_counter()
+        result = call()
+        times.append(time.perf_counter() - start)
+        del result
+    return statistics.median(times)
+
+
+def compare(label, native, python, runs, target):
+    native_time = median_time(native, runs)
+    python_time = median_time(python, runs)
+    ratio = python_time / native_time
+    verdict = "met" if ratio >= target else "missed"
+    print(f"{label:<16} native {native_time * 1e3:9.2f} ms   python {python_time * 1e3:9.2f} ms   "
+          f"ratio {ratio:6.1f}x   (target {target}x: {verdict})")
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--nodes", type=int, default=600_000)
+    parser.add_argument("--runs", type=int, default=7)
+    args = parser.parse_args()
+
+    tree = build_tree(args.nodes)
+    print(f"tree of {count(tree):,} nodes, median of {args.runs} runs")
+    assert tree.to_dict() == python_to_dict(tree)
+    found = tree.search_by_name("record")
+    expected = python_search_by_name(tree, "record")
+    assert len(found) == len(expected) and all(a is b for a, b in zip(found, expected))
+
+    compare("to_dict", tree.to_dict, lambda: python_to_dict(tree), args.runs, 10)
+    compare("search_by_name", lambda: tree.search_by_name("record"),
+                  lambda: python_search_by_name(tree, "record"), args.runs, 20)
+
+
+if __name__ == "__main__":
+    main()
