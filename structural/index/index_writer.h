@@ -22,19 +22,16 @@ enum ByteClass : std::uint8_t {
     kSlash = 1u << 1,
     kGreater = 1u << 2,
     kQuestion = 1u << 3,
-    kQuote = 1u << 4,  // '"' or '\''
 };
 
-// One table answers every "does this byte end the name / stop the walk"
-// question without a chain of comparisons.
+// One table answers "does this byte end the name" for every kind of entry
+// without a chain of comparisons.
 inline constexpr std::array<std::uint8_t, 256> kByteClasses = [] {
     std::array<std::uint8_t, 256> table{};
     for (const unsigned char space : {0x09, 0x0A, 0x0C, 0x0D, 0x20}) table[space] = kWhitespace;
     table['/'] = kSlash;
     table['>'] = kGreater;
     table['?'] = kQuestion;
-    table['"'] = kQuote;
-    table['\''] = kQuote;
     return table;
 }();
 
