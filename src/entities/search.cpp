@@ -17,15 +17,19 @@ namespace {
 
 using Hit = std::expected<bool, InternalFailure>;
 
-Hit name_matches(const NodeObject& node, std::string_view value) {
-    return node.name.resolve().transform([&](std::string_view name) { return name == value; });
+// Lengths are compared first: most names differ in length, and that needs
+// no look at their bytes.
+Hit same_text(const NodeString& stored, std::string_view value) {
+    if (stored.size() != value.size()) return false;
+    return stored.resolve().transform([&](std::string_view text) { return text == value; });
 }
+
+Hit name_matches(const NodeObject& node, std::string_view value) { return same_text(node.name, value); }
 
 Hit attr_matches(const NodeObject& node, std::string_view value) { return node.attrs.find(value) != nullptr; }
 
 Hit text_matches(const NodeObject& node, std::string_view value) {
-    if (!node.text) return false;
-    return node.text->resolve().transform([&](std::string_view text) { return text == value; });
+    return node.text ? same_text(*node.text, value) : Hit(false);
 }
 
 // Nodes are immutable and the start node is held by the caller, so the walk
@@ -34,24 +38,31 @@ template <Hit (*matches)(const NodeObject&, std::string_view)>
 Result<std::vector<PyObject*>> walk(const NodeObject* start, std::string_view value, std::optional<std::int32_t> depth) {
     // A negative depth never counts down to zero, so it limits nothing.
     const bool limited = depth && *depth >= 0;
-    struct Pending {
-        const NodeObject* node;
+    // One frame per open level: the children still to visit, and the depth
+    // left below them. Pre-order falls out of taking them front to back.
+    struct Level {
+        PyObject* const* next;
+        PyObject* const* end;
         std::int32_t remaining;
     };
     std::vector<PyObject*> found;
-    std::vector<Pending> stack{{start, limited ? *depth : 0}};
-    while (!stack.empty()) {
-        const Pending current = stack.back();
-        stack.pop_back();
-        Hit hit = matches(*current.node, value);
+    std::vector<Level> levels;
+    const NodeObject* node = start;
+    std::int32_t remaining = limited ? *depth : 0;
+    while (true) {
+        Hit hit = matches(*node, value);
         if (!hit) return std::unexpected(internal_failure(std::move(hit.error())));
-        if (*hit) found.push_back(reinterpret_cast<PyObject*>(const_cast<NodeObject*>(current.node)));
-        if (limited && current.remaining == 0) continue;
-        const std::int32_t below = limited ? current.remaining - 1 : 0;
-        auto children = current.node->children();
-        for (auto child = children.rbegin(); child != children.rend(); ++child) stack.push_back({as_node(*child), below});
+        if (*hit) found.push_back(reinterpret_cast<PyObject*>(const_cast<NodeObject*>(node)));
+        auto children = node->children();
+        if (!children.empty() && !(limited && remaining == 0)) {
+            levels.push_back({children.data(), children.data() + children.size(), limited ? remaining - 1 : 0});
+        }
+        while (!levels.empty() && levels.back().next == levels.back().end) levels.pop_back();
+        if (levels.empty()) return found;
+        Level& level = levels.back();
+        node = as_node(*level.next++);
+        remaining = level.remaining;
     }
-    return found;
 }
 
 Result<PyRef> search(PyObject* self, SearchKind kind, PyObject* value, const char* value_name, PyObject* depth) {

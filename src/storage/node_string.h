@@ -2,6 +2,7 @@
 // holding one counted reference to it. The form is invisible from outside.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <expected>
@@ -15,38 +16,42 @@ namespace quorvane {
 
 class NodeString {
 public:
+    // Owned strings up to this length live inside the object itself, so a
+    // node's short name or value costs no heap block and no extra cache miss.
+    static constexpr std::size_t inline_capacity = 16;
+
     NodeString() = default;  // an empty owned string
 
     static NodeString owned(std::string_view text) {
         NodeString s;
-        if (!text.empty()) {
-            s.data_ = new char[text.size()];
-            std::memcpy(s.data_, text.data(), text.size());
+        if (text.size() <= inline_capacity) {
+            s.tag_ = (text.size() << 1) | inline_flag;
+            std::memcpy(s.payload_.bytes, text.data(), text.size());
+        } else {
+            s.tag_ = 0;
+            s.payload_.heap.data = new char[text.size()];
+            s.payload_.heap.len = text.size();
+            std::memcpy(s.payload_.heap.data, text.data(), text.size());
         }
-        s.end_ = text.size();
         return s;
     }
     // Takes over a heap block of `len` bytes allocated with new[].
     static NodeString adopt(char* data, std::uint64_t len) {
         NodeString s;
-        s.data_ = data;
-        s.end_ = len;
+        s.tag_ = 0;
+        s.payload_.heap = {data, len};
         return s;
     }
     // Takes one new reference to `buffer`.
     static NodeString span(SourceBuffer* buffer, std::uint64_t start, std::uint64_t end) {
         NodeString s;
         buffer->acquire();
-        s.buffer_ = buffer;
-        s.start_ = start;
-        s.end_ = end;
+        s.tag_ = reinterpret_cast<std::uintptr_t>(buffer);
+        s.payload_.span = {start, end};
         return s;
     }
 
-    NodeString(NodeString&& other) noexcept
-        : buffer_(std::exchange(other.buffer_, nullptr)),
-          start_(std::exchange(other.start_, 0)),
-          end_(std::exchange(other.end_, 0)) {}
+    NodeString(NodeString&& other) noexcept : tag_(std::exchange(other.tag_, inline_flag)), payload_(other.payload_) {}
     NodeString& operator=(NodeString&& other) noexcept {
         NodeString moved(std::move(other));
         swap(moved);
@@ -55,50 +60,75 @@ public:
     NodeString(const NodeString&) = delete;
     NodeString& operator=(const NodeString&) = delete;
     ~NodeString() {
-        if (buffer_) {
-            buffer_->release();
-        } else {
-            delete[] data_;
+        if (is_span()) {
+            buffer()->release();
+        } else if (tag_ == 0) {
+            delete[] payload_.heap.data;
         }
     }
 
     // A copy of the same kind: a span shares the buffer, owned bytes are copied.
     NodeString clone() const {
-        if (buffer_) return span(buffer_, start_, end_);
-        return owned(std::string_view(data_, end_));
+        if (is_span()) return span(buffer(), payload_.span.start, payload_.span.end);
+        if (tag_ == 0) return owned(std::string_view(payload_.heap.data, payload_.heap.len));
+        NodeString copy;
+        copy.tag_ = tag_;
+        copy.payload_ = payload_;
+        return copy;
     }
 
-    bool is_span() const { return buffer_ != nullptr; }
+    bool is_span() const { return (tag_ & inline_flag) == 0 && tag_ != 0; }
+
+    // The length in bytes, without touching the text; a span that fails its
+    // check still fails in resolve().
+    std::uint64_t size() const {
+        if (tag_ & inline_flag) return tag_ >> 1;
+        if (tag_ == 0) return payload_.heap.len;
+        return payload_.span.end - payload_.span.start;
+    }
 
     // The text, after checking that a span lies inside its buffer on
-    // character boundaries.
+    // character boundaries. An inline text is a view into this object.
     std::expected<std::string_view, InternalFailure> resolve() const {
-        if (!buffer_) return std::string_view(data_, end_);
-        std::string_view text = buffer_->text();
+        if (tag_ & inline_flag) return std::string_view(payload_.bytes, tag_ >> 1);
+        if (tag_ == 0) return std::string_view(payload_.heap.data, payload_.heap.len);
+        std::string_view text = buffer()->text();
         const std::uint64_t n = text.size();
+        const std::uint64_t start = payload_.span.start;
+        const std::uint64_t end = payload_.span.end;
         auto continuation = [&](std::uint64_t i) {
             return (static_cast<unsigned char>(text[i]) & 0xC0) == 0x80;
         };
-        if (end_ < start_ || end_ > n || (start_ != n && start_ != 0 && continuation(start_)) ||
-            (end_ != n && continuation(end_))) {
+        if (end < start || end > n || (start != n && start != 0 && continuation(start)) ||
+            (end != n && continuation(end))) {
             return std::unexpected(InternalFailure{"invariant: a string span lies outside its source"});
         }
-        return text.substr(start_, end_ - start_);
+        return text.substr(start, end - start);
     }
 
     void swap(NodeString& other) noexcept {
-        std::swap(buffer_, other.buffer_);
-        std::swap(start_, other.start_);
-        std::swap(end_, other.end_);
+        std::swap(tag_, other.tag_);
+        std::swap(payload_, other.payload_);
     }
 
 private:
-    SourceBuffer* buffer_ = nullptr;  // null: owned
-    union {
-        char* data_ = nullptr;  // owned bytes
-        std::uint64_t start_;   // span start
-    };
-    std::uint64_t end_ = 0;  // span end, or the owned length
+    static constexpr std::uintptr_t inline_flag = 1;
+
+    SourceBuffer* buffer() const { return reinterpret_cast<SourceBuffer*>(tag_); }
+
+    // Odd: inline, the length in the upper bits; 0: heap; otherwise the
+    // span's SourceBuffer (aligned, so even).
+    std::uintptr_t tag_ = inline_flag;
+    union Payload {
+        struct {
+            std::uint64_t start, end;
+        } span;
+        struct {
+            char* data;
+            std::uint64_t len;
+        } heap;
+        char bytes[inline_capacity];
+    } payload_{};
 };
 
 }  // namespace quorvane
