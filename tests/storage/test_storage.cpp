@@ -68,6 +68,37 @@ INSTANTIATE_TEST_SUITE_P(Storage, SpanResolution,
                                          SpanCase{0, 0, true}, SpanCase{2, 4, false}, SpanCase{0, 2, false},
                                          SpanCase{3, 1, false}, SpanCase{0, 5, false}, SpanCase{5, 5, false}));
 
+class OwnedStrings : public testing::TestWithParam<std::size_t> {};
+
+// Around the inline capacity the string moves between the object and the heap.
+TEST_P(OwnedStrings, KeepTheirBytesThroughMovesAndClones) {
+    std::string text;
+    for (std::size_t i = 0; i < GetParam(); ++i) text += static_cast<char>('a' + i % 26);
+    NodeString original = NodeString::owned(text);
+    EXPECT_EQ(original.size(), text.size());
+    NodeString copy = original.clone();
+    NodeString moved = std::move(original);
+    EXPECT_EQ(*moved.resolve(), text);
+    EXPECT_EQ(*copy.resolve(), text);
+    EXPECT_EQ(original.size(), 0u);
+    EXPECT_FALSE(moved.is_span());
+    std::vector<NodeString> many;
+    for (int i = 0; i < 100; ++i) many.push_back(copy.clone());  // regrowth moves every element
+    for (const NodeString& s : many) EXPECT_EQ(*s.resolve(), text);
+}
+
+INSTANTIATE_TEST_SUITE_P(Storage, OwnedStrings,
+                         testing::Values(0, 1, NodeString::inline_capacity - 1, NodeString::inline_capacity,
+                                         NodeString::inline_capacity + 1, 1000));
+
+TEST(NodeString, SpanSizeNeedsNoResolution) {
+    SourceRef buffer = SourceRef::adopt(bytes_buffer("<name>"));
+    NodeString span = NodeString::span(buffer.get(), 1, 5);
+    EXPECT_TRUE(span.is_span());
+    EXPECT_EQ(span.size(), 4u);
+    EXPECT_EQ(*span.clone().resolve(), "name");
+}
+
 int released_owners = 0;
 void count_release(void*) noexcept { ++released_owners; }
 
