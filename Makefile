@@ -1,5 +1,6 @@
 # make demo   build the module and run examples/demo.py
-# make test   every test: native unit tests, pytest, and pytest under the sanitizers
+# make test   every test: native unit tests, pytest, pytest under the sanitizers and
+#             under the debug interpreter (reference leaks), and a short fuzz run
 # Both run inside the project's CPython 3.14 toolchain (tools/toolchain) unless
 # python3.14 with headers and pytest is already on the PATH.
 
@@ -7,13 +8,14 @@ PYTHON ?= python3.14
 BUILD ?= build
 ASAN_BUILD ?= build-asan
 DEBUG_BUILD ?= build-dbg
+FUZZ_BUILD ?= build-fuzz
 
 HAVE_PY := $(shell $(PYTHON) -c "import sysconfig, os, pytest; assert os.path.exists(sysconfig.get_path('include') + '/Python.h')" 2>/dev/null && echo yes)
 ifeq ($(HAVE_PY)$(QUORVANE_IN_TOOLCHAIN),)
 IN_TOOLCHAIN := tools/toolchain run env QUORVANE_IN_TOOLCHAIN=1
 endif
 
-.PHONY: demo test build build-asan build-dbg test-native test-python test-sanitized test-refleaks bench clean
+.PHONY: demo test build build-asan build-dbg test-native test-python test-sanitized test-refleaks test-fuzz bench clean
 
 demo:
 ifdef IN_TOOLCHAIN
@@ -27,7 +29,7 @@ test:
 ifdef IN_TOOLCHAIN
 	$(IN_TOOLCHAIN) $(MAKE) test
 else
-	$(MAKE) test-native test-python test-sanitized test-refleaks
+	$(MAKE) test-native test-python test-sanitized test-refleaks test-fuzz
 endif
 
 build:
@@ -63,6 +65,13 @@ build-dbg:
 test-refleaks: build-dbg
 	PYTHONPATH=$(DEBUG_BUILD) $(PYTHON)d -m pytest -q -p no:cacheprovider tests/module/test_references.py
 
+# A short libFuzzer run over the structural index (clang only).
+test-fuzz:
+	CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -G Ninja -DQUORVANE_FUZZ=ON \
+	    -DPython_EXECUTABLE=$$(command -v $(PYTHON)) >/dev/null
+	cmake --build $(FUZZ_BUILD) --target fuzz_structural
+	ctest --test-dir $(FUZZ_BUILD) -L fuzz --output-on-failure
+
 bench:
 ifdef IN_TOOLCHAIN
 	$(IN_TOOLCHAIN) $(MAKE) bench
@@ -74,4 +83,4 @@ else
 endif
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(DEBUG_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(DEBUG_BUILD) $(FUZZ_BUILD)
