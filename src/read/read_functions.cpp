@@ -33,10 +33,8 @@ Failure read_failure(const read::ReadError& error) {
 }
 
 // Bottom-up, each child before its parent, with explicit stacks: the depth
-// of a document never becomes the depth of the native stack. A finished
-// element's child records are freed at once, so records and nodes never
-// both exist for a whole large document.
-Result<PyRef> make_node_tree(read::ParsedElement root) {
+// of a document never becomes the depth of the native stack.
+Result<PyRef> make_node_tree(read::ParsedElement& root) {
     struct Frame {
         read::ParsedElement* element;
         std::size_t next_child;
@@ -47,7 +45,7 @@ Result<PyRef> make_node_tree(read::ParsedElement root) {
         Frame& frame = frames.back();
         read::ParsedElement& element = *frame.element;
         if (frame.next_child < element.children.size()) {
-            read::ParsedElement& child = element.children[frame.next_child++];
+            read::ParsedElement& child = *element.children[frame.next_child++];
             if (child.children.empty()) {
                 auto node = make_node_object(
                     NodeRecord{std::move(child.name), std::move(child.attrs), {}, std::move(child.text)});
@@ -61,7 +59,6 @@ Result<PyRef> make_node_tree(read::ParsedElement root) {
         const auto first = built.end() - static_cast<std::ptrdiff_t>(element.children.size());
         std::vector<PyRef> children(std::make_move_iterator(first), std::make_move_iterator(built.end()));
         built.erase(first, built.end());
-        std::vector<read::ParsedElement>().swap(element.children);
         auto node = make_node_object(NodeRecord{std::move(element.name), std::move(element.attrs),
                                                 std::move(children), std::move(element.text)});
         if (!node) return node;
@@ -89,7 +86,7 @@ PyObject* read_string(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObje
         auto parsed = without_interpreter_lock(
             [&] { return read::parse_document(source.get(), *root_tag); });
         if (!parsed) return std::unexpected(read_failure(parsed.error()));
-        return make_node_tree(std::move(*parsed));
+        return make_node_tree(*parsed->root);
     });
 }
 
@@ -105,7 +102,7 @@ PyObject* read_file(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject
         if (!root_tag) return std::unexpected(while_processing(std::move(root_tag.error()), "root_tag"));
         // Failures are formed without the lock too; none of them holds an
         // interpreter object.
-        auto parsed = without_interpreter_lock([&]() -> Result<read::ParsedElement> {
+        auto parsed = without_interpreter_lock([&]() -> Result<read::ParsedDocument> {
             auto contents = read::read_whole_file(*path);
             std::string().swap(*path);
             if (!contents) {
@@ -116,12 +113,12 @@ PyObject* read_file(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject
             }
             SourceRef source = SourceRef::adopt(
                 SourceBuffer::owning(std::move(contents->bytes), contents->length));
-            auto element = read::parse_document(source.get(), *root_tag);
-            if (!element) return std::unexpected(read_failure(element.error()));
-            return std::move(*element);
+            auto document = read::parse_document(source.get(), *root_tag);
+            if (!document) return std::unexpected(read_failure(document.error()));
+            return std::move(*document);
         });
         if (!parsed) return std::unexpected(std::move(parsed.error()));
-        return make_node_tree(std::move(*parsed));
+        return make_node_tree(*parsed->root);
     });
 }
 

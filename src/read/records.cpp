@@ -4,38 +4,25 @@
 
 namespace quorvane::read {
 
-ParsedElement& ParsedElement::operator=(ParsedElement&& other) noexcept {
-    // Through a temporary so the old subtree goes through the iterative release.
-    ParsedElement old(std::move(*this));
-    name = std::move(other.name);
-    attrs = std::move(other.attrs);
-    children = std::move(other.children);
-    text = std::move(other.text);
-    return *this;
-}
-
-void ParsedElement::release_children() noexcept {
-    // Elements with children of their own are moved onto the work list; leaves
-    // and moved-from shells are destroyed where they lie, so no destructor
-    // below this one ever meets a non-empty child list.
-    std::vector<ParsedElement> pending;
-    auto take_inner = [&pending](std::vector<ParsedElement>& list) {
-        for (ParsedElement& child : list) {
-            if (!child.children.empty()) pending.push_back(std::move(child));
-        }
-        list.clear();
-    };
-    take_inner(children);
-    while (!pending.empty()) {
-        ParsedElement element = std::move(pending.back());
-        pending.pop_back();
-        take_inner(element.children);
-    }
-}
-
 void ParsedElement::grow_children() {
     const std::size_t capacity = children.capacity();
     children.reserve(capacity <= 1 ? 2 : std::max<std::size_t>(4, 2 * capacity));
+}
+
+void ElementPool::add_block() {
+    blocks_.emplace_back(
+        static_cast<unsigned char*>(::operator new(kBlockElements * sizeof(ParsedElement), kAlignment)));
+    used_ = 0;
+}
+
+void ElementPool::release() noexcept {
+    for (std::size_t b = 0; b < blocks_.size(); ++b) {
+        const std::size_t made = b + 1 == blocks_.size() ? used_ : kBlockElements;
+        auto* elements = reinterpret_cast<ParsedElement*>(blocks_[b].get());
+        for (std::size_t i = 0; i < made; ++i) elements[i].~ParsedElement();
+    }
+    blocks_.clear();
+    used_ = 0;
 }
 
 std::string format_read_error(const ReadError& error) {

@@ -2,7 +2,10 @@
 // interpreter, and the one error value of the read path.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <new>
 #include <optional>
 #include <string>
 #include <utility>
@@ -15,40 +18,60 @@
 
 namespace quorvane::read {
 
-// One element as parsed: a NodeRecord whose children are owned records.
+// One element as parsed: a NodeRecord whose children are records of the
+// same document, owned by its ElementPool.
 struct ParsedElement {
     NodeString name;
     AttributeMap attrs;
-    std::vector<ParsedElement> children;
+    std::vector<ParsedElement*> children;
     std::optional<NodeString> text;
 
-    ParsedElement() = default;
-    ParsedElement(ParsedElement&&) noexcept = default;
-    ParsedElement& operator=(ParsedElement&& other) noexcept;
-    ParsedElement(const ParsedElement&) = delete;
-    ParsedElement& operator=(const ParsedElement&) = delete;
-    ~ParsedElement() {
-        if (!children.empty()) release_children();
-    }
-
     // Children grow to capacity 2 for the first, then double from 4.
-    void append_child(ParsedElement&& child) {
-        make_room();
-        children.push_back(std::move(child));
-    }
-    // A new last child, empty, for the caller to fill in place.
-    ParsedElement& new_child() {
-        make_room();
-        return children.emplace_back();
+    void append_child(ParsedElement* child) {
+        if (children.size() == children.capacity()) grow_children();
+        children.push_back(child);
     }
 
 private:
-    void make_room() {
-        if (children.size() == children.capacity()) grow_children();
-    }
     void grow_children();
-    // Releases the subtree with a work list, never one native frame per level.
-    void release_children() noexcept;
+};
+
+// Owns every element of one parse. Elements are made in blocks that never
+// move, so a parent refers to its children by pointer, and releasing a
+// document is one linear pass over the blocks, whatever its depth or width.
+class ElementPool {
+public:
+    ElementPool() = default;
+    ElementPool(ElementPool&&) noexcept = default;
+    ElementPool& operator=(ElementPool&&) noexcept = default;
+    ElementPool(const ElementPool&) = delete;
+    ElementPool& operator=(const ElementPool&) = delete;
+    ~ElementPool() { release(); }
+
+    // A new empty element, alive as long as the pool.
+    ParsedElement& make() {
+        if (used_ == kBlockElements || blocks_.empty()) add_block();
+        return *new (blocks_.back().get() + used_++ * sizeof(ParsedElement)) ParsedElement();
+    }
+
+private:
+    static constexpr std::size_t kBlockElements = 1024;
+    struct Free {
+        void operator()(unsigned char* block) const { ::operator delete(block, kAlignment); }
+    };
+    static constexpr std::align_val_t kAlignment{alignof(ParsedElement)};
+
+    void add_block();
+    void release() noexcept;
+
+    std::vector<std::unique_ptr<unsigned char[], Free>> blocks_;
+    std::size_t used_ = 0;  // elements made in the last block
+};
+
+// A parsed root element and the pool that owns it and its descendants.
+struct ParsedDocument {
+    ElementPool pool;
+    ParsedElement* root = nullptr;
 };
 
 // Largest document the reader accepts: entry indices, name lengths and

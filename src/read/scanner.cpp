@@ -26,6 +26,8 @@ using structural::TagKind;
 // costs a heap string.
 class TextAccumulator {
 public:
+    bool empty() const { return state_ == State::Empty; }
+
     void add_slice(std::string_view text, std::uint64_t start, std::uint64_t end) {
         if (start == end) return;
         switch (state_) {
@@ -91,7 +93,7 @@ private:
 };
 
 struct OpenElement {
-    ParsedElement element;
+    ParsedElement* element;
     std::string_view name;  // the element's name in the document, for end tags
     TextAccumulator text;
 };
@@ -107,21 +109,26 @@ public:
         : source_(source), text_(source->text()), index_(index), root_tag_(root_tag),
           key_(take_hash_key()) {}
 
-    std::expected<ParsedElement, ReadError> run();
+    // The root element, which lives in pool().
+    std::expected<ParsedElement*, ReadError> run();
+    ElementPool& pool() { return pool_; }
 
 private:
     using Step = std::expected<void, ReadError>;
+    // Set once the walk is over: the root, or the failure.
+    using Outcome = std::optional<std::expected<ParsedElement*, ReadError>>;
 
     Step route_text(const structural::TextRange& range);
     Step on_open(std::size_t i);
-    std::optional<std::expected<ParsedElement, ReadError>> on_self_closing(std::size_t i);
-    std::optional<std::expected<ParsedElement, ReadError>> on_close(std::size_t i);
+    Outcome on_self_closing(std::size_t i);
+    Outcome on_close(std::size_t i);
 
     SourceBuffer* source_;
     std::string_view text_;
     const StructuralIndex& index_;
     std::string_view root_tag_;
     HashKey key_;
+    ElementPool pool_;
     std::vector<OpenElement> stack_;
     std::vector<std::string_view> outer_names_;  // open outside the root
     std::size_t next_text_ = 0;
@@ -129,6 +136,10 @@ private:
 
 Scanner::Step Scanner::route_text(const structural::TextRange& range) {
     const std::string_view piece = text_.substr(range.start, range.end - range.start);
+    TextAccumulator& text = stack_.back().text;
+    // Leading white space is trimmed in the end anyway, so indentation before
+    // an element's first real text costs neither a decode nor a copy.
+    if (text.empty() && all_space(piece)) return {};
     if (const void* lt = std::memchr(piece.data(), '<', piece.size())) {
         return std::unexpected(ReadError::malformed(
             "unexpected '<'",
@@ -136,7 +147,6 @@ Scanner::Step Scanner::route_text(const structural::TextRange& range) {
     }
     auto decoded = decode_text(piece, range.start, false);
     if (!decoded) return std::unexpected(std::move(decoded.error()));
-    TextAccumulator& text = stack_.back().text;
     if (decoded->rewritten) {
         text.add_rewritten(text_, std::move(*decoded->rewritten));
     } else {
@@ -154,26 +164,26 @@ Scanner::Step Scanner::on_open(std::size_t i) {
         outer_names_.push_back(name);
         return {};
     }
-    OpenElement& open = stack_.emplace_back();
-    open.name = name;
-    return parse_start_tag(source_, index_, i, key_, open.element);
+    ParsedElement& element = pool_.make();
+    stack_.push_back(OpenElement{&element, name, {}});
+    return parse_start_tag(source_, index_, i, key_, element);
 }
 
-std::optional<std::expected<ParsedElement, ReadError>> Scanner::on_self_closing(std::size_t i) {
-    // Parsed wherever it stands, so errors in its attributes are reported.
-    if (!stack_.empty()) {
-        auto parsed = parse_start_tag(source_, index_, i, key_, stack_.back().element.new_child());
-        if (!parsed) return std::unexpected(std::move(parsed.error()));
-        return std::nullopt;
+Scanner::Outcome Scanner::on_self_closing(std::size_t i) {
+    // Parsed wherever it stands, so errors in its attributes are reported;
+    // only an element that is kept takes room in the pool.
+    const bool kept = !stack_.empty() || index_.tag_name(i) == root_tag_;
+    ParsedElement dropped;
+    ParsedElement& element = kept ? pool_.make() : dropped;
+    if (auto parsed = parse_start_tag(source_, index_, i, key_, element); !parsed) {
+        return std::unexpected(std::move(parsed.error()));
     }
-    ParsedElement element;
-    auto parsed = parse_start_tag(source_, index_, i, key_, element);
-    if (!parsed) return std::unexpected(std::move(parsed.error()));
-    if (index_.tag_name(i) == root_tag_) return element;
+    if (stack_.empty()) return kept ? Outcome(&element) : std::nullopt;
+    stack_.back().element->append_child(&element);
     return std::nullopt;
 }
 
-std::optional<std::expected<ParsedElement, ReadError>> Scanner::on_close(std::size_t i) {
+Scanner::Outcome Scanner::on_close(std::size_t i) {
     const std::uint64_t start = index_.tag_starts[i];
     const std::string_view name = index_.tag_name(i);
     const std::uint64_t after_name = start + 2 + name.size();
@@ -197,18 +207,15 @@ std::optional<std::expected<ParsedElement, ReadError>> Scanner::on_close(std::si
     }
     OpenElement& top = stack_.back();
     if (top.name != name) return mismatch(top.name);
-    top.element.text = std::move(top.text).finish(source_);
-    if (stack_.size() == 1) {
-        ParsedElement root = std::move(top.element);
-        stack_.pop_back();
-        return root;
-    }
-    stack_[stack_.size() - 2].element.append_child(std::move(top.element));
+    top.element->text = std::move(top.text).finish(source_);
+    ParsedElement* closed = top.element;
     stack_.pop_back();
+    if (stack_.empty()) return closed;
+    stack_.back().element->append_child(closed);
     return std::nullopt;
 }
 
-std::expected<ParsedElement, ReadError> Scanner::run() {
+std::expected<ParsedElement*, ReadError> Scanner::run() {
     const std::uint64_t n = text_.size();
     const auto& ranges = index_.text_ranges;
     const std::size_t entries = index_.entry_count();
@@ -259,8 +266,8 @@ std::expected<ParsedElement, ReadError> Scanner::run() {
 
 }  // namespace
 
-std::expected<ParsedElement, ReadError> parse_document(SourceBuffer* source,
-                                                       std::string_view root_tag) {
+std::expected<ParsedDocument, ReadError> parse_document(SourceBuffer* source,
+                                                        std::string_view root_tag) {
     const std::string_view text = source->text();
     if (text.size() > kMaxDocumentBytes) return std::unexpected(ReadError::too_large(text.size()));
     auto index = structural::build_index(text);
@@ -270,7 +277,10 @@ std::expected<ParsedElement, ReadError> parse_document(SourceBuffer* source,
         }
         return std::unexpected(ReadError::malformed("unexpected end of document", text.size()));
     }
-    return Scanner(source, *index, root_tag).run();
+    Scanner scanner(source, *index, root_tag);
+    auto root = scanner.run();
+    if (!root) return std::unexpected(std::move(root.error()));
+    return ParsedDocument{std::move(scanner.pool()), *root};
 }
 
 }  // namespace quorvane::read

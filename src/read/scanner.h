@@ -12,7 +12,7 @@ namespace quorvane::read {
 
 // Runs without the interpreter: `source` holds valid UTF-8, and every span in
 // the result holds a reference to it.
-std::expected<ParsedElement, ReadError> parse_document(SourceBuffer* source,
-                                                       std::string_view root_tag);
+std::expected<ParsedDocument, ReadError> parse_document(SourceBuffer* source,
+                                                        std::string_view root_tag);
 
 }  // namespace quorvane::read

@@ -80,8 +80,12 @@ inline Trimmed trim_space(std::string_view text) {
 }
 
 inline bool all_space(std::string_view text) {
-    const Trimmed trimmed = trim_space(text);
-    return trimmed.first == trimmed.last;
+    for (std::size_t i = 0; i < text.size();) {
+        const std::size_t len = space_at(text, i);
+        if (len == 0) return false;
+        i += len;
+    }
+    return true;
 }
 
 }  // namespace quorvane::read
