@@ -1,0 +1,120 @@
+"""Read throughput of quorvane next to lxml and ElementTree, in one process
+and one run, on generated documents of at least 20 MB; then the resident
+memory a returned tree keeps alive.
+
+    PYTHONPATH=build python3 bench/bench_read.py [--size MB] [--runs N]
+
+Build with the default Release configuration first (make build).
+"""
+
+import argparse
+import gc
+import os
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+import xml.etree.ElementTree as ElementTree
+
+import lxml.etree
+
+import quorvane
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from documents import DOCUMENTS  # noqa: E402
+
+
+def median_seconds(work, runs):
+    times = []
+    for _ in range(runs):
+        gc.collect()
+        start = time.perf_counter()
+        result = work()
+        times.append(time.perf_counter() - start)
+        del result
+    return statistics.median(times)
+
+
+def resident_bytes():
+    with open("/proc/self/statm") as statm:
+        return int(statm.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
+
+
+# Run in a fresh interpreter per library so that one library's freed memory
+# does not mask the other's growth.
+MEMORY_PROBE = """
+import gc, os, sys
+sys.path.insert(0, {bench!r})
+from documents import DOCUMENTS
+import lxml.etree, quorvane
+def rss():
+    with open("/proc/self/statm") as f:
+        return int(f.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
+make, root = DOCUMENTS[{name!r}]
+gc.collect()
+base = rss()
+document = make({size})
+if {library!r} == "quorvane":
+    tree = quorvane.read_string(document, root)
+else:
+    tree = lxml.etree.fromstring(document.encode())
+del document
+gc.collect()
+print(rss() - base)
+"""
+
+
+def memory_growth(name, size, library):
+    probe = MEMORY_PROBE.format(bench=os.path.dirname(os.path.abspath(__file__)),
+                                name=name, size=size, library=library)
+    out = subprocess.run([sys.executable, "-c", probe], capture_output=True, text=True,
+                         check=True, env=os.environ.copy())
+    return int(out.stdout)
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--size", type=float, default=20.0, help="document size in MB")
+    parser.add_argument("--runs", type=int, default=5)
+    args = parser.parse_args()
+    size = int(args.size * 1_000_000)
+
+    print(f"median of {args.runs} runs; MB/s of UTF-8 input; ratio = quorvane speed / other speed\n")
+    header = f"{'document':14} {'MB':>6} {'read_string':>12} {'lxml':>9} {'ET':>9} {'vs lxml':>8} {'vs ET':>7}"
+    print(header)
+    print("-" * len(header))
+    file_rows = []
+    with tempfile.TemporaryDirectory() as directory:
+        for name, (make, root) in DOCUMENTS.items():
+            document = make(size)
+            data = document.encode()
+            mb = len(data) / 1e6
+            ours = median_seconds(lambda: quorvane.read_string(document, root), args.runs)
+            theirs = median_seconds(lambda: lxml.etree.fromstring(data), args.runs)
+            stdlib = median_seconds(lambda: ElementTree.fromstring(document), args.runs)
+            print(f"{name:14} {mb:6.1f} {mb / ours:12.0f} {mb / theirs:9.0f} {mb / stdlib:9.0f}"
+                  f" {theirs / ours:7.2f}x {stdlib / ours:6.2f}x")
+
+            path = os.path.join(directory, name + ".xml")
+            with open(path, "wb") as f:
+                f.write(data)
+            ours_file = median_seconds(lambda: quorvane.read_file(path, root), args.runs)
+            theirs_file = median_seconds(lambda: lxml.etree.parse(path), args.runs)
+            file_rows.append((name, mb, ours_file, theirs_file))
+            del document, data
+
+    print(f"\n{'document':14} {'MB':>6} {'read_file':>12} {'lxml.parse':>11} {'vs lxml':>8}")
+    for name, mb, ours, theirs in file_rows:
+        print(f"{name:14} {mb:6.1f} {mb / ours:12.0f} {mb / theirs:11.0f} {theirs / ours:7.2f}x")
+
+    print("\nresident-set growth while the returned tree is held (input string dropped)")
+    print(f"{'document':14} {'quorvane MB':>12} {'lxml MB':>9} {'ratio':>7}")
+    for name in DOCUMENTS:
+        ours = memory_growth(name, size, "quorvane") / 1e6
+        theirs = memory_growth(name, size, "lxml") / 1e6
+        print(f"{name:14} {ours:12.0f} {theirs:9.0f} {ours / theirs:6.2f}x")
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,68 @@
+"""Two documents read on two threads at once against the same two read one
+after the other on one thread. read_string parses without the interpreter
+lock, so the two parses overlap; building the Node objects holds it.
+
+    PYTHONPATH=build python3 bench/bench_threads.py [--size MB] [--rounds N]
+"""
+
+import argparse
+import os
+import statistics
+import sys
+import threading
+import time
+
+import quorvane
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from documents import DOCUMENTS  # noqa: E402
+
+
+def read_repeatedly(document, root, rounds):
+    for _ in range(rounds):
+        tree = quorvane.read_string(document, root)
+        del tree
+
+
+def one_thread(documents, rounds):
+    start = time.perf_counter()
+    for _ in range(rounds):
+        for document, root in documents:
+            read_repeatedly(document, root, 1)
+    return time.perf_counter() - start
+
+
+def two_threads(documents, rounds):
+    threads = [threading.Thread(target=read_repeatedly, args=(document, root, rounds))
+               for document, root in documents]
+    start = time.perf_counter()
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join()
+    return time.perf_counter() - start
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--size", type=float, default=20.0, help="size of each document in MB")
+    parser.add_argument("--rounds", type=int, default=4, help="reads of each document per trial")
+    parser.add_argument("--trials", type=int, default=5)
+    args = parser.parse_args()
+    size = int(args.size * 1_000_000)
+    gil = "enabled" if getattr(sys, "_is_gil_enabled", lambda: True)() else "disabled"
+    print(f"{os.cpu_count()} CPUs, interpreter lock {gil}; median of {args.trials} trials,"
+          f" each reading two documents {args.rounds} times\n")
+    for name in ("record-like", "quote-dense", "text-heavy"):
+        make, root = DOCUMENTS[name]
+        # Two distinct documents of the same kind.
+        documents = [(make(size), root), (make(size) + " ", root)]
+        mb = sum(len(d.encode()) for d, _ in documents) * args.rounds / 1e6
+        single = statistics.median(one_thread(documents, args.rounds) for _ in range(args.trials))
+        double = statistics.median(two_threads(documents, args.rounds) for _ in range(args.trials))
+        print(f"{name:12} one thread {mb / single:7.0f} MB/s   two threads {mb / double:7.0f} MB/s"
+              f"   speed-up {single / double:.2f}x")
+
+
+if __name__ == "__main__":
+    main()
