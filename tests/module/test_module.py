@@ -46,3 +46,20 @@ def test_import_keeps_the_interpreter_lock_off_on_free_threaded_builds():
 
     expected = "True" if not sysconfig.get_config_var("Py_GIL_DISABLED") else "False"
     assert out.strip() == expected
+
+
+def test_native_layers_stay_free_of_the_interpreter():
+    """The index, the storage and the reader core build and test without Python."""
+    import pathlib
+    import re
+
+    root = pathlib.Path(__file__).resolve().parents[2]
+    boundary_files = {"read_functions.cpp"}
+    offenders = [
+        str(path.relative_to(root))
+        for layer in ("structural", "src/storage", "src/read")
+        for path in (root / layer).rglob("*")
+        if path.suffix in {".h", ".cpp"} and path.name not in boundary_files
+        and re.search(r'#\s*include\s*[<"]Python\.h[>"]|boundary/', path.read_text())
+    ]
+    assert offenders == []
