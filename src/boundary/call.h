@@ -81,6 +81,23 @@ PyObject* call_boundary(Body&& body) noexcept {
     return nullptr;
 }
 
+// No callable of the module takes more parameters than this.
+inline constexpr int max_parameters = 4;
+
+// A vector-call entry point: binds the arguments, then runs `body(slots)`
+// (returning Result<PyRef>) inside the boundary.
+template <class Body>
+PyObject* call_with_arguments(const Signature& signature, PyObject* const* args, Py_ssize_t nargs,
+                              PyObject* kwnames, Body&& body) noexcept {
+    return call_boundary([&]() -> Result<PyRef> {
+        PyObject* slots[max_parameters];
+        if (auto bound = bind_arguments(signature, args, nargs, kwnames, slots); !bound) {
+            return std::unexpected(std::move(bound.error()));
+        }
+        return body(slots);
+    });
+}
+
 // For slots returning int (0 or -1).
 template <class Body>
 int call_boundary_status(Body&& body) noexcept {

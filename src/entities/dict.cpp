@@ -535,11 +535,7 @@ PyObject* node_to_dict(PyObject* self, PyObject*) {
 }
 
 PyObject* node_from_dict(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return call_boundary([&]() -> Result<PyRef> {
-        PyObject* slots[1];
-        if (auto bound = bind_arguments(from_dict_signature, args, nargs, kwnames, slots); !bound) {
-            return std::unexpected(std::move(bound.error()));
-        }
+    return call_with_arguments(from_dict_signature, args, nargs, kwnames, [&](PyObject* const* slots) -> Result<PyRef> {
         return from_dict(slots[0]);
     });
 }

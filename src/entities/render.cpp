@@ -111,11 +111,7 @@ PyObject* node_str(PyObject* self) {
 }
 
 PyObject* node_to_string(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return call_boundary([&]() -> Result<PyRef> {
-        PyObject* slots[1];
-        if (auto bound = bind_arguments(to_string_signature, args, nargs, kwnames, slots); !bound) {
-            return std::unexpected(std::move(bound.error()));
-        }
+    return call_with_arguments(to_string_signature, args, nargs, kwnames, [&](PyObject* const* slots) -> Result<PyRef> {
         std::uint8_t spacing = 0;
         if (!absent(slots[0])) {
             auto converted = count8(slots[0]);

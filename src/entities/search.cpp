@@ -102,11 +102,7 @@ const Signature search_signature{"Node.search()", search_names, 3, 2};
 
 PyObject* search_method(const Signature& signature, SearchKind kind, PyObject* self, PyObject* const* args,
                         Py_ssize_t nargs, PyObject* kwnames) {
-    return call_boundary([&]() -> Result<PyRef> {
-        PyObject* slots[2];
-        if (auto bound = bind_arguments(signature, args, nargs, kwnames, slots); !bound) {
-            return std::unexpected(std::move(bound.error()));
-        }
+    return call_with_arguments(signature, args, nargs, kwnames, [&](PyObject* const* slots) -> Result<PyRef> {
         return search(self, kind, slots[0], signature.names[0], slots[1]);
     });
 }
@@ -126,11 +122,7 @@ PyObject* node_search_by_text(PyObject* self, PyObject* const* args, Py_ssize_t 
 }
 
 PyObject* node_search(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return call_boundary([&]() -> Result<PyRef> {
-        PyObject* slots[3];
-        if (auto bound = bind_arguments(search_signature, args, nargs, kwnames, slots); !bound) {
-            return std::unexpected(std::move(bound.error()));
-        }
+    return call_with_arguments(search_signature, args, nargs, kwnames, [&](PyObject* const* slots) -> Result<PyRef> {
         auto kind = search_kind_argument(slots[0]);
         if (!kind) return std::unexpected(while_processing(std::move(kind.error()), "by"));
         return search(self, *kind, slots[1], "value", slots[2]);
