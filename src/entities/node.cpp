@@ -16,10 +16,6 @@ const std::size_t NodeObject::children_offset =
 
 namespace {
 
-PyObject** child_slots(NodeObject* node) {
-    return reinterpret_cast<PyObject**>(reinterpret_cast<char*>(node) + NodeObject::children_offset);
-}
-
 // Children whose reference a dying node gave up, released one at a time so
 // that freeing a deep chain never nests deallocations on the stack.
 struct ReleaseQueue {
@@ -228,19 +224,24 @@ PyTypeObject* node_type() {
     return reinterpret_cast<PyTypeObject*>(once_object(type, create_node_type));
 }
 
-Result<PyRef> make_node_object(NodeRecord record) {
+NodeObject* allocate_node(std::size_t child_count) {
     PyTypeObject* type = node_type();
-    if (!type) return std::unexpected(raised());
-    const auto count = static_cast<Py_ssize_t>(record.children.size());
-    PyObject* object = type->tp_alloc(type, count);
-    if (!object) return std::unexpected(raised());
-    auto* node = reinterpret_cast<NodeObject*>(object);
-    new (&node->name) NodeString(std::move(record.name));
-    new (&node->attrs) AttributeMap(std::move(record.attrs));
-    new (&node->text) std::optional<NodeString>(std::move(record.text));
-    PyObject** slots = child_slots(node);
-    for (Py_ssize_t i = 0; i < count; ++i) slots[i] = record.children[static_cast<std::size_t>(i)].release();
-    return PyRef::steal(object);
+    if (!type) return nullptr;
+    // Every field is constructed by the caller, so the memory is not
+    // zero-filled first; the generic path would also add an unused slot.
+    void* memory = PyObject_Malloc(NodeObject::children_offset + child_count * sizeof(PyObject*));
+    if (!memory) {
+        PyErr_NoMemory();
+        return nullptr;
+    }
+    PyObject_InitVar(static_cast<PyVarObject*>(memory), type, static_cast<Py_ssize_t>(child_count));
+    return static_cast<NodeObject*>(memory);
+}
+
+Result<PyRef> make_node_object(NodeRecord record) {
+    return make_node_object(record.name, record.attrs, record.text, record.children.size(), [&](PyObject** slots) {
+        for (PyRef& child : record.children) *slots++ = child.release();
+    });
 }
 
 Result<const NodeObject*> node_argument(PyObject* value) {

@@ -4,6 +4,7 @@
 
 #include <Python.h>
 
+#include <new>
 #include <optional>
 #include <span>
 #include <vector>
@@ -45,6 +46,26 @@ inline const NodeObject* as_node(PyObject* object) { return reinterpret_cast<con
 
 // Wraps a finished record into a new Node; on failure the record is released.
 Result<PyRef> make_node_object(NodeRecord record);
+
+// A new Node object for `child_count` children with its fields still
+// unconstructed, or null with the interpreter's error set.
+NodeObject* allocate_node(std::size_t child_count);
+
+// Wraps the parts of a finished element into a new Node whose child slots
+// `fill` stores, each a reference the node takes over. Made in one
+// allocation without a NodeRecord in between; on failure the parts stay
+// with the caller.
+template <class Fill>
+Result<PyRef> make_node_object(NodeString& name, AttributeMap& attrs, std::optional<NodeString>& text,
+                               std::size_t child_count, Fill&& fill) {
+    NodeObject* node = allocate_node(child_count);
+    if (!node) return std::unexpected(raised());
+    new (&node->name) NodeString(std::move(name));
+    new (&node->attrs) AttributeMap(std::move(attrs));
+    new (&node->text) std::optional<NodeString>(std::move(text));
+    fill(reinterpret_cast<PyObject**>(reinterpret_cast<char*>(node) + NodeObject::children_offset));
+    return PyRef::steal(reinterpret_cast<PyObject*>(node));
+}
 
 // The `node` argument converter.
 Result<const NodeObject*> node_argument(PyObject* value);

@@ -3,7 +3,6 @@
 // parsed without it, and the records become Node objects once it is back.
 #include <Python.h>
 
-#include <iterator>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -32,40 +31,35 @@ Failure read_failure(const read::ReadError& error) {
     return value_error(read::format_read_error(error));
 }
 
-// Bottom-up, each child before its parent, with explicit stacks: the depth
-// of a document never becomes the depth of the native stack.
-Result<PyRef> make_node_tree(read::ParsedElement& root) {
-    struct Frame {
-        read::ParsedElement* element;
-        std::size_t next_child;
-    };
-    std::vector<Frame> frames{{&root, 0}};
-    std::vector<PyRef> built;  // finished nodes whose parent is not made yet
-    while (!frames.empty()) {
-        Frame& frame = frames.back();
-        read::ParsedElement& element = *frame.element;
-        if (frame.next_child < element.children.size()) {
-            read::ParsedElement& child = *element.children[frame.next_child++];
-            if (child.children.empty()) {
-                auto node = make_node_object(
-                    NodeRecord{std::move(child.name), std::move(child.attrs), {}, std::move(child.text)});
-                if (!node) return node;
-                built.push_back(std::move(*node));
-            } else {
-                frames.push_back({&child, 0});
-            }
-            continue;
+// Bottom-up in one pass over the pool, last element first, which meets
+// every child before its parent: the depth of a document never becomes the
+// depth of the native stack, and no list of pending nodes is kept.
+Result<PyRef> make_node_tree(read::ParsedDocument& document) {
+    Result<PyRef> failure;
+    const bool made_all = document.pool.visit_backwards([&](read::ParsedElement& element) {
+        auto node = make_node_object(element.name, element.attrs, element.text, element.child_count,
+                                     [&](PyObject** slots) {
+                                         for (read::ParsedElement* child = element.first_child; child;
+                                              child = child->next_sibling) {
+                                             *slots++ = static_cast<PyObject*>(std::exchange(child->made, nullptr));
+                                         }
+                                     });
+        if (!node) {
+            failure = std::unexpected(std::move(node.error()));
+            return false;
         }
-        const auto first = built.end() - static_cast<std::ptrdiff_t>(element.children.size());
-        std::vector<PyRef> children(std::make_move_iterator(first), std::make_move_iterator(built.end()));
-        built.erase(first, built.end());
-        auto node = make_node_object(NodeRecord{std::move(element.name), std::move(element.attrs),
-                                                std::move(children), std::move(element.text)});
-        if (!node) return node;
-        frames.pop_back();
-        built.push_back(std::move(*node));
+        element.made = node->release();
+        return true;
+    });
+    if (!made_all) {
+        // Nodes whose parent was not made yet are still held by their elements.
+        document.pool.visit_backwards([](read::ParsedElement& element) {
+            Py_XDECREF(static_cast<PyObject*>(std::exchange(element.made, nullptr)));
+            return true;
+        });
+        return failure;
     }
-    return std::move(built.back());
+    return PyRef::steal(static_cast<PyObject*>(std::exchange(document.root->made, nullptr)));
 }
 
 }  // namespace
@@ -86,7 +80,7 @@ PyObject* read_string(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObje
         auto parsed = without_interpreter_lock(
             [&] { return read::parse_document(source.get(), *root_tag); });
         if (!parsed) return std::unexpected(read_failure(parsed.error()));
-        return make_node_tree(*parsed->root);
+        return make_node_tree(*parsed);
     });
 }
 
@@ -118,7 +112,7 @@ PyObject* read_file(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject
             return std::move(*document);
         });
         if (!parsed) return std::unexpected(std::move(parsed.error()));
-        return make_node_tree(*parsed->root);
+        return make_node_tree(*parsed);
     });
 }
 

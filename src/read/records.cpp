@@ -1,13 +1,6 @@
 #include "read/records.h"
 
-#include <algorithm>
-
 namespace quorvane::read {
-
-void ParsedElement::grow_children() {
-    const std::size_t capacity = children.capacity();
-    children.reserve(capacity <= 1 ? 2 : std::max<std::size_t>(4, 2 * capacity));
-}
 
 void ElementPool::add_block() {
     blocks_.emplace_back(

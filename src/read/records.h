@@ -19,21 +19,29 @@
 namespace quorvane::read {
 
 // One element as parsed: a NodeRecord whose children are records of the
-// same document, owned by its ElementPool.
+// same document, owned by its ElementPool. Children are chained through
+// their siblings, so appending one never allocates.
 struct ParsedElement {
     NodeString name;
     AttributeMap attrs;
-    std::vector<ParsedElement*> children;
     std::optional<NodeString> text;
+    ParsedElement* first_child = nullptr;
+    ParsedElement* last_child = nullptr;
+    ParsedElement* next_sibling = nullptr;
+    std::size_t child_count = 0;
+    // The object made from this element while its parent is not made yet;
+    // opaque here because the reader core knows nothing of the interpreter.
+    void* made = nullptr;
 
-    // Children grow to capacity 2 for the first, then double from 4.
     void append_child(ParsedElement* child) {
-        if (children.size() == children.capacity()) grow_children();
-        children.push_back(child);
+        if (last_child) {
+            last_child->next_sibling = child;
+        } else {
+            first_child = child;
+        }
+        last_child = child;
+        ++child_count;
     }
-
-private:
-    void grow_children();
 };
 
 // Owns every element of one parse. Elements are made in blocks that never
@@ -52,6 +60,26 @@ public:
     ParsedElement& make() {
         if (used_ == kBlockElements || blocks_.empty()) add_block();
         return *new (blocks_.back().get() + used_++ * sizeof(ParsedElement)) ParsedElement();
+    }
+
+    // The first element made: the root of a finished parse.
+    ParsedElement* first() {
+        return blocks_.empty() ? nullptr : reinterpret_cast<ParsedElement*>(blocks_.front().get());
+    }
+
+    // Calls `visit` on every element, the last made first. Elements are made
+    // in document order of their start tags, so every element is visited
+    // after all of its descendants.
+    template <class Visit>
+    bool visit_backwards(Visit visit) {
+        for (std::size_t b = blocks_.size(); b-- > 0;) {
+            const std::size_t made = b + 1 == blocks_.size() ? used_ : kBlockElements;
+            auto* elements = reinterpret_cast<ParsedElement*>(blocks_[b].get());
+            for (std::size_t i = made; i-- > 0;) {
+                if (!visit(elements[i])) return false;
+            }
+        }
+        return true;
     }
 
 private:

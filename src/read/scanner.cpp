@@ -56,14 +56,14 @@ public:
     }
 
     // The trimmed text, absent when nothing but white space was collected.
-    std::optional<NodeString> finish(SourceBuffer* source) && {
-        const std::string_view text = source->text();
+    std::optional<NodeString> finish(SpanCredit& spans) && {
+        const std::string_view text = spans.source()->text();
         switch (state_) {
             case State::Empty: return std::nullopt;
             case State::Borrowed: {
                 const Trimmed t = trim_space(text.substr(start_, end_ - start_));
                 if (t.first == t.last) return std::nullopt;
-                return NodeString::span(source, start_ + t.first, start_ + t.last);
+                return spans.span(start_ + t.first, start_ + t.last);
             }
             case State::Owned: {
                 const std::string_view collected = owned_.view();
@@ -106,7 +106,7 @@ bool ends_with_at(std::string_view text, std::uint64_t end, std::string_view suf
 class Scanner {
 public:
     Scanner(SourceBuffer* source, const StructuralIndex& index, std::string_view root_tag)
-        : source_(source), text_(source->text()), index_(index), root_tag_(root_tag),
+        : spans_(source), text_(source->text()), index_(index), root_tag_(root_tag),
           key_(take_hash_key()) {}
 
     // The root element, which lives in pool().
@@ -123,7 +123,7 @@ private:
     Outcome on_self_closing(std::size_t i);
     Outcome on_close(std::size_t i);
 
-    SourceBuffer* source_;
+    SpanCredit spans_;
     std::string_view text_;
     const StructuralIndex& index_;
     std::string_view root_tag_;
@@ -166,7 +166,7 @@ Scanner::Step Scanner::on_open(std::size_t i) {
     }
     ParsedElement& element = pool_.make();
     stack_.push_back(OpenElement{&element, name, {}});
-    return parse_start_tag(source_, index_, i, key_, element);
+    return parse_start_tag(spans_, index_, i, key_, element);
 }
 
 Scanner::Outcome Scanner::on_self_closing(std::size_t i) {
@@ -175,7 +175,7 @@ Scanner::Outcome Scanner::on_self_closing(std::size_t i) {
     const bool kept = !stack_.empty() || index_.tag_name(i) == root_tag_;
     ParsedElement dropped;
     ParsedElement& element = kept ? pool_.make() : dropped;
-    if (auto parsed = parse_start_tag(source_, index_, i, key_, element); !parsed) {
+    if (auto parsed = parse_start_tag(spans_, index_, i, key_, element); !parsed) {
         return std::unexpected(std::move(parsed.error()));
     }
     if (stack_.empty()) return kept ? Outcome(&element) : std::nullopt;
@@ -207,7 +207,7 @@ Scanner::Outcome Scanner::on_close(std::size_t i) {
     }
     OpenElement& top = stack_.back();
     if (top.name != name) return mismatch(top.name);
-    top.element->text = std::move(top.text).finish(source_);
+    top.element->text = std::move(top.text).finish(spans_);
     ParsedElement* closed = top.element;
     stack_.pop_back();
     if (stack_.empty()) return closed;

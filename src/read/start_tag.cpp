@@ -32,6 +32,19 @@ std::uint64_t skip_space(std::string_view text, std::uint64_t p, std::uint64_t e
 
 std::string quoted(std::string_view name) { return "'" + std::string(name) + "'"; }
 
+// At least the number of attributes from `p` on: each has one '=' outside
+// its value. Sizing the map by it up front makes it in one allocation.
+std::size_t attribute_bound(std::string_view text, std::uint64_t p, std::uint64_t end) {
+    std::size_t count = 0;
+    const char* at = text.data() + p;
+    const char* const stop = text.data() + end;
+    while (const void* hit = std::memchr(at, '=', static_cast<std::size_t>(stop - at))) {
+        ++count;
+        at = static_cast<const char*>(hit) + 1;
+    }
+    return count;
+}
+
 }  // namespace
 
 std::expected<TagName, ReadError> element_name(const structural::StructuralIndex& index,
@@ -46,12 +59,11 @@ std::expected<TagName, ReadError> element_name(const structural::StructuralIndex
     return TagName{name.start, name.len, start + 1 + name.len, empty_element ? end - 1 : end};
 }
 
-std::expected<void, ReadError> parse_start_tag(SourceBuffer* source,
-                                               const structural::StructuralIndex& index,
+std::expected<void, ReadError> parse_start_tag(SpanCredit& spans, const structural::StructuralIndex& index,
                                                std::size_t i, HashKey key, ParsedElement& element) {
     auto tag = element_name(index, i);
     if (!tag) return std::unexpected(std::move(tag.error()));
-    element.name = NodeString::span(source, tag->start, tag->start + tag->length);
+    element.name = spans.span(tag->start, tag->start + tag->length);
     element.attrs = AttributeMap(key);
     const std::string_view text = index.source;
     const std::uint64_t end = tag->region_end;
@@ -93,13 +105,11 @@ std::expected<void, ReadError> parse_start_tag(SourceBuffer* source,
         }
         auto decoded = decode_text(value, value_start, true);
         if (!decoded) return std::unexpected(std::move(decoded.error()));
-        NodeString stored = decoded->rewritten
-                                ? std::move(*decoded->rewritten).into_string()
-                                : NodeString::span(source, value_start, value_end);
-        auto inserted = element.attrs.insert_new(
-            NodeString::span(source, name_start, name_start + name.size()), std::move(stored));
-        if (!inserted) return std::unexpected(ReadError::internal(std::move(inserted.error())));
-        if (!*inserted) {
+        if (element.attrs.empty()) element.attrs.reserve(attribute_bound(text, name_start, end));
+        NodeString stored = decoded->rewritten ? std::move(*decoded->rewritten).into_string()
+                                               : spans.span(value_start, value_end);
+        NodeString stored_name = spans.span(name_start, name_start + name.size());
+        if (!element.attrs.insert_new(name, std::move(stored_name), std::move(stored))) {
             return std::unexpected(
                 ReadError::malformed("duplicate attribute " + quoted(name), name_start));
         }

@@ -7,7 +7,7 @@
 
 #include "read/records.h"
 #include "storage/attribute_map.h"
-#include "storage/source_buffer.h"
+#include "read/span_credit.h"
 #include "structural/index/structural.h"
 
 namespace quorvane::read {
@@ -25,13 +25,12 @@ struct TagName {
 std::expected<TagName, ReadError> element_name(const structural::StructuralIndex& index,
                                                std::size_t i);
 
-// Fills the empty `element` with the name and attributes of entry `i`;
-// `source` is the buffer the index was built over and the one its spans
-// refer to. The element is filled in place because it usually already
-// stands where it belongs (on the open-element stack or among its
+// Fills the empty `element` with the name and attributes of entry `i`; its
+// spans take their references from `spans`, whose buffer is the one the
+// index was built over. The element is filled in place because it usually
+// already stands where it belongs (on the open-element stack or among its
 // siblings).
-std::expected<void, ReadError> parse_start_tag(SourceBuffer* source,
-                                               const structural::StructuralIndex& index,
+std::expected<void, ReadError> parse_start_tag(SpanCredit& spans, const structural::StructuralIndex& index,
                                                std::size_t i, HashKey key, ParsedElement& element);
 
 }  // namespace quorvane::read

@@ -123,7 +123,8 @@ std::int64_t AttributeMap::find_slot(std::uint64_t hash, std::string_view key) c
 }
 
 void AttributeMap::grow_to(std::size_t capacity) {
-    const std::size_t bytes = capacity * sizeof(Entry) + 2 * capacity * sizeof(std::uint32_t);
+    const std::size_t slot_bytes = slot_count(capacity) * sizeof(std::uint32_t);
+    const std::size_t bytes = capacity * sizeof(Entry) + slot_bytes;
     auto* fresh = static_cast<Entry*>(::operator new(bytes));
     for (std::uint32_t i = 0; i < size_; ++i) {
         new (&fresh[i]) Entry(std::move(entries_[i]));
@@ -133,7 +134,7 @@ void AttributeMap::grow_to(std::size_t capacity) {
     entries_ = fresh;
     capacity_ = static_cast<std::uint32_t>(capacity);
     std::uint32_t* table = slots();
-    std::memset(table, 0, 2 * capacity * sizeof(std::uint32_t));
+    std::memset(table, 0, slot_bytes);
     for (std::uint32_t i = 0; i < size_; ++i) {
         std::size_t s = entries_[i].hash & slot_mask();
         while (table[s] != 0) s = (s + 1) & slot_mask();
@@ -141,11 +142,13 @@ void AttributeMap::grow_to(std::size_t capacity) {
     }
 }
 
+// Exactly `count`: a map whose size is known up front is made in one block
+// without spare entries.
 void AttributeMap::reserve(std::size_t count) {
-    if (count > capacity_) grow_to(std::bit_ceil(count));
+    if (count > capacity_) grow_to(count);
 }
 
-void AttributeMap::append(NodeString key, NodeString value, std::uint64_t hash) {
+void AttributeMap::append(NodeString&& key, NodeString&& value, std::uint64_t hash) {
     if (size_ == capacity_) grow_to(capacity_ ? 2 * std::size_t(capacity_) : 4);
     new (&entries_[size_]) Entry{std::move(key), std::move(value), hash};
     std::uint32_t* table = slots();
@@ -159,6 +162,13 @@ std::expected<bool, InternalFailure> AttributeMap::insert_new(NodeString key, No
     if (!bytes) return std::unexpected(std::move(bytes.error()));
     const std::uint64_t hash = attribute_hash(key_, *bytes);
     if (size_ != 0 && find_slot(hash, *bytes) >= 0) return false;
+    append(std::move(key), std::move(value), hash);
+    return true;
+}
+
+bool AttributeMap::insert_new(std::string_view key_bytes, NodeString&& key, NodeString&& value) {
+    const std::uint64_t hash = attribute_hash(key_, key_bytes);
+    if (size_ != 0 && find_slot(hash, key_bytes) >= 0) return false;
     append(std::move(key), std::move(value), hash);
     return true;
 }
@@ -187,7 +197,7 @@ const NodeString* AttributeMap::find(std::string_view key) const {
 AttributeMap AttributeMap::clone() const {
     AttributeMap copy(key_);
     if (size_ == 0) return copy;
-    copy.grow_to(capacity_);
+    copy.grow_to(size_);
     for (const Entry& entry : *this) copy.append(entry.key.clone(), entry.value.clone(), entry.hash);
     return copy;
 }

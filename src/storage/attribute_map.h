@@ -3,6 +3,7 @@
 // map's own random key, and attributes list in document (or caller) order.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
@@ -54,6 +55,9 @@ public:
     std::expected<void, InternalFailure> insert(NodeString key, NodeString value);
     // Inserts a key known to be absent, with its hash; false if it is present.
     std::expected<bool, InternalFailure> insert_new(NodeString key, NodeString value);
+    // The same for a key whose resolved text the caller already has; on
+    // false the key and value stay with the caller.
+    bool insert_new(std::string_view key_bytes, NodeString&& key, NodeString&& value);
 
     const NodeString* find(std::string_view key) const;
     bool contains(std::string_view key) const { return find(key) != nullptr; }
@@ -76,18 +80,19 @@ public:
     }
 
 private:
-    // One heap block: `capacity_` entries, then 2 * capacity_ index slots
-    // (entry index + 1; 0 marks an empty slot).
+    // One heap block: `capacity_` entries, then index slots (entry index + 1;
+    // 0 marks an empty slot), a power of two at least twice the capacity.
     std::uint32_t* slots() const { return reinterpret_cast<std::uint32_t*>(entries_ + capacity_); }
-    std::size_t slot_mask() const { return 2 * capacity_ - 1; }
+    static std::size_t slot_count(std::size_t capacity) { return std::bit_ceil(2 * capacity); }
+    std::size_t slot_mask() const { return slot_count(capacity_) - 1; }
     std::int64_t find_slot(std::uint64_t hash, std::string_view key) const;
     void grow_to(std::size_t capacity);
-    void append(NodeString key, NodeString value, std::uint64_t hash);
+    void append(NodeString&& key, NodeString&& value, std::uint64_t hash);
     void clear() noexcept;
 
     Entry* entries_ = nullptr;
     std::uint32_t size_ = 0;
-    std::uint32_t capacity_ = 0;  // a power of two, or 0
+    std::uint32_t capacity_ = 0;
     HashKey key_;
 };
 

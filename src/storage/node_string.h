@@ -44,8 +44,12 @@ public:
     }
     // Takes one new reference to `buffer`.
     static NodeString span(SourceBuffer* buffer, std::uint64_t start, std::uint64_t end) {
-        NodeString s;
         buffer->acquire();
+        return adopt_span(buffer, start, end);
+    }
+    // Takes over one reference to `buffer` that the caller already holds.
+    static NodeString adopt_span(SourceBuffer* buffer, std::uint64_t start, std::uint64_t end) {
+        NodeString s;
         s.tag_ = reinterpret_cast<std::uintptr_t>(buffer);
         s.payload_.span = {start, end};
         return s;

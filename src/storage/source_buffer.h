@@ -27,9 +27,9 @@ public:
     Kind kind() const { return kind_; }
     std::string_view text() const { return text_; }
 
-    void acquire() noexcept { count_.fetch_add(1, std::memory_order_relaxed); }
-    void release() noexcept {
-        if (count_.fetch_sub(1, std::memory_order_acq_rel) == 1) destroy();
+    void acquire(std::size_t count = 1) noexcept { count_.fetch_add(count, std::memory_order_relaxed); }
+    void release(std::size_t count = 1) noexcept {
+        if (count_.fetch_sub(count, std::memory_order_acq_rel) == count) destroy();
     }
 
 private:
