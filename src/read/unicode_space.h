@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string_view>
 
 namespace quorvane::read {
@@ -28,7 +29,12 @@ inline bool wide_space(unsigned char b0, unsigned char b1, unsigned char b2) {
 
 }  // namespace detail
 
-inline bool ascii_space(unsigned char c) { return c == ' ' || (c >= 0x09 && c <= 0x0D); }
+// One test for the six ASCII white-space bytes: a bit per byte below 0x21.
+inline bool ascii_space(unsigned char c) {
+    constexpr std::uint64_t kSpaces = (1ull << 0x09) | (1ull << 0x0A) | (1ull << 0x0B) | (1ull << 0x0C) |
+                                      (1ull << 0x0D) | (1ull << 0x20);
+    return c <= 0x20 && ((kSpaces >> c) & 1) != 0;
+}
 
 // Length in bytes of the white-space character starting at `i`, or 0.
 inline std::size_t space_at(std::string_view text, std::size_t i) {
@@ -63,15 +69,29 @@ struct Trimmed {
     std::size_t last;
 };
 
+// Both scans take ASCII bytes in a tight loop and decode a wider character
+// only where a byte of 0x80 or above stops them.
 inline Trimmed trim_space(std::string_view text) {
     std::size_t first = 0;
     std::size_t last = text.size();
     while (first < last) {
+        const unsigned char c = detail::byte_at(text, first);
+        if (c < 0x80) {
+            if (!ascii_space(c)) break;
+            ++first;
+            continue;
+        }
         const std::size_t len = space_at(text, first);
         if (len == 0) break;
         first += len;
     }
     while (last > first) {
+        const unsigned char c = detail::byte_at(text, last - 1);
+        if (c < 0x80) {
+            if (!ascii_space(c)) break;
+            --last;
+            continue;
+        }
         const std::size_t len = space_before(text, last);
         if (len == 0) break;
         last -= len;
@@ -80,7 +100,14 @@ inline Trimmed trim_space(std::string_view text) {
 }
 
 inline bool all_space(std::string_view text) {
-    for (std::size_t i = 0; i < text.size();) {
+    const std::size_t n = text.size();
+    for (std::size_t i = 0; i < n;) {
+        const unsigned char c = detail::byte_at(text, i);
+        if (c < 0x80) {
+            if (!ascii_space(c)) return false;
+            ++i;
+            continue;
+        }
         const std::size_t len = space_at(text, i);
         if (len == 0) return false;
         i += len;
