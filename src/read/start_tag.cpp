@@ -12,14 +12,22 @@ namespace quorvane::read {
 namespace {
 
 enum : std::uint8_t {
-    kSpace = 1,      // 0x09 0x0A 0x0C 0x0D 0x20; not 0x0B
-    kNameStop = 2,   // ends an attribute name: white space, quotes, '='
+    kSpace = 1,       // 0x09 0x0A 0x0C 0x0D 0x20; not 0x0B
+    kNameStop = 2,    // ends an attribute name: white space, quotes, '='
+    kDouble = 4,      // '"'
+    kSingle = 8,      // '\''
+    kLess = 16,       // '<'
+    kRewrite = 32,    // what decoding a value rewrites: '&', tab, line feed, carriage return
 };
 
 constexpr std::array<std::uint8_t, 256> kClasses = [] {
     std::array<std::uint8_t, 256> table{};
     for (unsigned char c : {0x09, 0x0A, 0x0C, 0x0D, 0x20}) table[c] = kSpace | kNameStop;
-    table['"'] = table['\''] = table['='] = kNameStop;
+    table['"'] = kNameStop | kDouble;
+    table['\''] = kNameStop | kSingle;
+    table['='] = kNameStop;
+    table['<'] = kLess;
+    for (unsigned char c : {'&', '\t', '\n', '\r'}) table[c] |= kRewrite;
     return table;
 }();
 
@@ -91,23 +99,43 @@ std::expected<void, ReadError> parse_start_tag(SpanCredit& spans, const structur
             return std::unexpected(ReadError::malformed(
                 "value of attribute " + quoted(name) + " is not quoted", p));
         }
+        const char quote = text[p];
         const std::uint64_t value_start = p + 1;
-        const void* close = std::memchr(text.data() + value_start, text[p], end - value_start);
-        if (!close) {
+        // One pass finds the closing quote and tells whether the value holds
+        // a '<' or anything that decoding would rewrite; most values need
+        // neither, and then no further look at their bytes.
+        const std::uint8_t closing = quote == '"' ? kDouble : kSingle;
+        std::uint8_t stops = closing | kLess | kRewrite;
+        bool rewrite = false;
+        std::uint64_t q = value_start;
+        for (; q < end; ++q) {
+            const std::uint8_t cls = kClasses[static_cast<unsigned char>(text[q])] & stops;
+            if (cls == 0) continue;
+            if (cls & closing) break;
+            if (cls & kLess) {
+                // An unterminated value is reported before the '<' in it.
+                if (!std::memchr(text.data() + q, quote, end - q)) {
+                    q = end;
+                    break;
+                }
+                return std::unexpected(ReadError::malformed("'<' is not allowed in attribute values", q));
+            }
+            rewrite = true;
+            stops = closing | kLess;
+        }
+        if (q >= end) {
             return std::unexpected(ReadError::malformed("unterminated attribute value", value_start));
         }
-        const auto value_end = static_cast<std::uint64_t>(static_cast<const char*>(close) - text.data());
-        const std::string_view value = text.substr(value_start, value_end - value_start);
-        if (const void* lt = std::memchr(value.data(), '<', value.size())) {
-            return std::unexpected(ReadError::malformed(
-                "'<' is not allowed in attribute values",
-                static_cast<std::uint64_t>(static_cast<const char*>(lt) - text.data())));
+        const std::uint64_t value_end = q;
+        NodeString stored;
+        if (rewrite) {
+            auto decoded = decode_text(text.substr(value_start, value_end - value_start), value_start, true);
+            if (!decoded) return std::unexpected(std::move(decoded.error()));
+            stored = std::move(*decoded->rewritten).into_string();
+        } else {
+            stored = spans.span(value_start, value_end);
         }
-        auto decoded = decode_text(value, value_start, true);
-        if (!decoded) return std::unexpected(std::move(decoded.error()));
         if (element.attrs.empty()) element.attrs.reserve(attribute_bound(text, name_start, end));
-        NodeString stored = decoded->rewritten ? std::move(*decoded->rewritten).into_string()
-                                               : spans.span(value_start, value_end);
         NodeString stored_name = spans.span(name_start, name_start + name.size());
         if (!element.attrs.insert_new(name, std::move(stored_name), std::move(stored))) {
             return std::unexpected(

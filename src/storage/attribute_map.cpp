@@ -166,10 +166,21 @@ std::expected<bool, InternalFailure> AttributeMap::insert_new(NodeString key, No
     return true;
 }
 
+// One probe both rules out a duplicate and finds the slot for the new entry.
 bool AttributeMap::insert_new(std::string_view key_bytes, NodeString&& key, NodeString&& value) {
     const std::uint64_t hash = attribute_hash(key_, key_bytes);
-    if (size_ != 0 && find_slot(hash, key_bytes) >= 0) return false;
-    append(std::move(key), std::move(value), hash);
+    if (size_ == capacity_) grow_to(capacity_ ? 2 * std::size_t(capacity_) : 4);
+    std::uint32_t* table = slots();
+    const std::size_t mask = slot_mask();
+    std::size_t s = hash & mask;
+    for (; table[s] != 0; s = (s + 1) & mask) {
+        const Entry& entry = entries_[table[s] - 1];
+        if (entry.hash != hash) continue;
+        auto stored = entry.key.resolve();
+        if (stored && *stored == key_bytes) return false;
+    }
+    new (&entries_[size_]) Entry{std::move(key), std::move(value), hash};
+    table[s] = ++size_;
     return true;
 }
 

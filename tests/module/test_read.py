@@ -306,6 +306,12 @@ def test_many_attributes():
         ('<a b="1" b="2"></a>', "malformed XML at byte 9: duplicate attribute 'b'"),
         ('<a b="1" c="2" b=\'1\'/>', "malformed XML at byte 15: duplicate attribute 'b'"),
         ('<a b="1></a>', "malformed XML at byte 6: unterminated attribute value"),
+        # A value without its closing quote is unterminated even with a '<' in it.
+        ('<a b="x<y></a>', "malformed XML at byte 6: unterminated attribute value"),
+        # The '<' test comes before any reference in the value is decoded.
+        ('<a b="&x;<"></a>', "malformed XML at byte 9: '<' is not allowed in attribute values"),
+        ('<a b="x&amp;\t<"></a>', "malformed XML at byte 13: '<' is not allowed in attribute values"),
+        ("<a b='x\"y' c=\"x'<\"/>", "malformed XML at byte 16: '<' is not allowed in attribute values"),
         ("< a></a>", "malformed XML at byte 0: expected element name after '<'"),
         ("<></>", "malformed XML at byte 0: expected element name after '<'"),
         # The value is decoded before the name is checked for a repeat.
