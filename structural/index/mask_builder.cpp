@@ -31,17 +31,6 @@ std::size_t next_set_bit(const std::vector<std::uint64_t>& words, std::size_t fr
     return word * 64 + std::countr_zero(bits);
 }
 
-std::vector<std::uint64_t> set_bit_offsets(const std::vector<std::uint64_t>& words) noexcept {
-    std::vector<std::uint64_t> offsets;
-    offsets.reserve(4);
-    for (std::size_t word = 0; word < words.size(); ++word) {
-        for (std::uint64_t bits = words[word]; bits != 0; bits &= bits - 1) {
-            offsets.push_back(word * 64 + std::countr_zero(bits));
-        }
-    }
-    return offsets;
-}
-
 // The '>' of the first `terminator` (three bytes ending in '>') tested from
 // `from`; n - 2 when there is none.
 std::size_t terminated_at(const std::uint8_t* s, std::size_t n, std::size_t from,
@@ -56,17 +45,12 @@ std::size_t terminated_at(const std::uint8_t* s, std::size_t n, std::size_t from
     return n - 2;
 }
 
-}  // namespace
-
-IndexResult build_index_by_masks_traced(std::string_view source, MaskBuildTrace& trace) noexcept {
-    const auto* s = reinterpret_cast<const std::uint8_t*>(source.data());
-    const std::size_t n = source.size();
-    trace.masks = classify_bytes(s, n);
-    const std::vector<std::uint64_t> gts = set_bit_offsets(trace.masks.gt_bits);
+// Kept out of line so that the writer stays one object in memory rather
+// than being taken apart into registers the loop would shuffle per entry.
+[[gnu::noinline]] ScanOutcome scan(const std::uint8_t* s, std::size_t n, MaskBuildTrace& trace,
+                                   IndexWriter& out) noexcept {
     const std::vector<std::uint64_t>& lt_bits = trace.masks.lt_bits;
-
-    IndexWriter out(source);
-    std::size_t cursor = 0;  // into gts; only moves forward
+    const std::vector<std::uint64_t>& gt_bits = trace.masks.gt_bits;
     std::size_t p = 0;
     for (std::size_t w = next_set_bit(lt_bits, 0); w != kNoBit; w = next_set_bit(lt_bits, p)) {
         out.text(p, w);
@@ -74,9 +58,10 @@ IndexResult build_index_by_masks_traced(std::string_view source, MaskBuildTrace&
             trace.ignored_final_lt = true;
             break;
         }
-        while (cursor < gts.size() && gts[cursor] <= w) ++cursor;
-        if (cursor == gts.size()) return std::unexpected(IndexError{w});
-        const std::size_t g = gts[cursor];
+        // The first '>' after w: as the '<' ascend, so do these, which makes
+        // the scan from w + 1 the forward-only cursor over the '>' offsets.
+        const std::size_t g = next_set_bit(gt_bits, w + 1);
+        if (g == kNoBit) return ScanOutcome::unclosed(w);
 
         std::size_t end = g;
         switch (s[w + 1]) {
@@ -98,31 +83,41 @@ IndexResult build_index_by_masks_traced(std::string_view source, MaskBuildTrace&
                 break;
             }
             case '/': {
-                const std::size_t name_end = scan_until(s, w + 2, g, kWhitespace);
+                const std::size_t name_end = scan_until<kWhitespace>(s, w + 2, g, n);
                 out.entry(w, g, TagKind::Close, name_span(w + 2, name_end));
                 break;
             }
             case '?': {
                 const std::size_t name_end =
-                    scan_until(s, w + 2, n, kWhitespace | kGreater | kQuestion);
+                    scan_until<kWhitespace | kGreater | kQuestion>(s, w + 2, n, n);
                 end = processing_instruction_end(s, n, name_end);
                 out.entry(w, end, TagKind::ProcessingInstruction, name_span(w + 2, name_end));
                 break;
             }
             default: {
                 const std::size_t name_end =
-                    scan_until(s, w + 1, g, kWhitespace | kSlash | kGreater);
+                    scan_until<kWhitespace | kSlash | kGreater>(s, w + 1, g, n);
                 const TagKind kind = s[g - 1] == '/' ? TagKind::SelfClosing : TagKind::Open;
                 out.entry(w, g, kind, name_span(w + 1, name_end));
                 break;
             }
         }
-        // The cursor needs no catching up past a comment, CDATA section or
-        // processing instruction: the next '<' lies beyond `end`, and the
-        // cursor is moved past it before use.
+        // No '>' needs skipping past a comment, CDATA section or processing
+        // instruction: the next '<' lies beyond `end`, and its '>' is sought
+        // after it.
         p = end + 1;
     }
-    return std::move(out).finish();
+    return ScanOutcome::done();
+}
+
+}  // namespace
+
+IndexResult build_index_by_masks_traced(std::string_view source, MaskBuildTrace& trace) noexcept {
+    const auto* s = reinterpret_cast<const std::uint8_t*>(source.data());
+    trace.masks = classify_bytes(s, source.size());
+    IndexWriter out(source);
+    const ScanOutcome outcome = scan(s, source.size(), trace, out);
+    return std::move(out).finish(outcome);
 }
 
 }  // namespace detail

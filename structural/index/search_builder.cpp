@@ -15,6 +15,7 @@ using detail::find_byte;
 using detail::has_bytes_at;
 using detail::IndexWriter;
 using detail::name_span;
+using detail::ScanOutcome;
 using detail::scan_until;
 
 // The '>' of the first "-->" from `from`; the input length when there is none.
@@ -67,20 +68,18 @@ StartTagEnd start_tag_end(const std::uint8_t* s, std::size_t n, std::size_t q) n
     }
 }
 
-}  // namespace
-
-IndexResult build_index_by_search(std::string_view source) noexcept {
-    const auto* s = reinterpret_cast<const std::uint8_t*>(source.data());
-    const std::size_t n = source.size();
-    IndexWriter out(source);
+// Kept out of line so that the writer stays one object in memory rather
+// than being taken apart into registers the loop would shuffle per entry.
+[[gnu::noinline]] ScanOutcome scan(const std::uint8_t* s, std::size_t n,
+                                   IndexWriter& out) noexcept {
     std::size_t p = 0;
     for (;;) {
         // An entry that ended at n leaves the scan position past the input.
-        if (p > n) return std::unexpected(ScanPastEnd{});
+        if (p > n) return ScanOutcome::past_end();
         const std::size_t w = find_byte(s, p, n, '<');
         if (w == n) break;
         out.text(p, w);
-        if (w + 1 == n) return std::unexpected(IndexError{w});
+        if (w + 1 == n) return ScanOutcome::unclosed(w);
 
         std::size_t end = 0;
         switch (s[w + 1]) {
@@ -105,24 +104,26 @@ IndexResult build_index_by_search(std::string_view source) noexcept {
             }
             case '/': {
                 const std::size_t name_end =
-                    scan_until(s, w + 2, n, detail::kWhitespace | detail::kGreater);
+                    scan_until<detail::kWhitespace | detail::kGreater>(s, w + 2, n, n);
                 end = find_byte(s, name_end, n, '>');
-                if (end == n) return std::unexpected(IndexError{w});
+                if (end == n) return ScanOutcome::unclosed(w);
                 out.entry(w, end, TagKind::Close, name_span(w + 2, name_end));
                 break;
             }
             case '?': {
-                const std::size_t name_end = scan_until(
-                    s, w + 2, n, detail::kWhitespace | detail::kGreater | detail::kQuestion);
+                const std::size_t name_end =
+                    scan_until<detail::kWhitespace | detail::kGreater | detail::kQuestion>(
+                        s, w + 2, n, n);
                 end = detail::processing_instruction_end(s, n, name_end);
                 out.entry(w, end, TagKind::ProcessingInstruction, name_span(w + 2, name_end));
                 break;
             }
             default: {
-                const std::size_t name_end = scan_until(
-                    s, w + 1, n, detail::kWhitespace | detail::kSlash | detail::kGreater);
+                const std::size_t name_end =
+                    scan_until<detail::kWhitespace | detail::kSlash | detail::kGreater>(
+                        s, w + 1, n, n);
                 const StartTagEnd tag = start_tag_end(s, n, name_end);
-                if (tag.end == n) return std::unexpected(IndexError{w});
+                if (tag.end == n) return ScanOutcome::unclosed(w);
                 end = tag.end;
                 out.entry(w, end, tag.kind, name_span(w + 1, name_end));
                 break;
@@ -130,7 +131,16 @@ IndexResult build_index_by_search(std::string_view source) noexcept {
         }
         p = end + 1;
     }
-    return std::move(out).finish();
+    return ScanOutcome::done();
+}
+
+}  // namespace
+
+IndexResult build_index_by_search(std::string_view source) noexcept {
+    IndexWriter out(source);
+    const ScanOutcome outcome =
+        scan(reinterpret_cast<const std::uint8_t*>(source.data()), source.size(), out);
+    return std::move(out).finish(outcome);
 }
 
 }  // namespace quorvane::structural
