@@ -65,10 +65,82 @@ std::size_t find_unmarked_avx2(const std::uint8_t* input, std::size_t len, std::
     return find_unmarked_blocks<Avx2Blocks>(input, len, byte, marked, from);
 }
 
+// Four blocks as one 256-bit vector of 64-bit masks, lane j for block j.
+__m256i lanes_of(const std::uint64_t (&masks)[4]) noexcept {
+    return _mm256_set_epi64x(static_cast<long long>(masks[3]), static_cast<long long>(masks[2]),
+                             static_cast<long long>(masks[1]), static_cast<long long>(masks[0]));
+}
+
 }  // namespace
 
+// Most markup has no apostrophe for hundreds of bytes. While none is seen
+// (and none is open), only double quotes decide, so four blocks are resolved
+// at once: the prefix-XOR runs in the four lanes together, and as bit 63 of a
+// block's prefix is its parity, the carries into the blocks follow from four
+// sign bits. Groups with an apostrophe take the block-by-block path.
 ClassMasks classify_avx2(const std::uint8_t* input, std::size_t len) noexcept {
-    return classify_blocks<Avx2Blocks>(input, len);
+    ClassMasks masks = allocate_masks(len);
+    std::uint64_t* lt_words = masks.lt_bits.data();
+    std::uint64_t* gt_words = masks.gt_bits.data();
+    QuoteCarries carries;
+    const std::size_t groups = len / 256;
+    const __m256i lane_bits = _mm256_set_epi64x(8, 4, 2, 1);
+    for (std::size_t g = 0; g < groups; ++g) {
+        const std::uint8_t* group = input + 256 * g;
+        std::uint64_t lt[4];
+        std::uint64_t gt[4];
+        std::uint64_t doubles[4];
+        __m256i apostrophes = _mm256_setzero_si256();
+        for (int j = 0; j < 4; ++j) {
+            const Avx2Blocks::Lanes block = Avx2Blocks::load(group + 64 * j);
+            lt[j] = Avx2Blocks::equal(block, kLessThan);
+            gt[j] = Avx2Blocks::equal(block, kGreaterThan);
+            doubles[j] = Avx2Blocks::equal(block, kDoubleQuote);
+            const __m256i single = _mm256_set1_epi8(static_cast<char>(kApostrophe));
+            apostrophes |= _mm256_cmpeq_epi8(block.low, single) |
+                           _mm256_cmpeq_epi8(block.high, single);
+        }
+        std::uint64_t* lt_out = lt_words + 4 * g;
+        std::uint64_t* gt_out = gt_words + 4 * g;
+        if ((doubles[0] | doubles[1] | doubles[2] | doubles[3]) == 0 && !carries.in_double &&
+            !carries.in_single && _mm256_testz_si256(apostrophes, apostrophes)) {
+            for (int j = 0; j < 4; ++j) {
+                lt_out[j] = lt[j];
+                gt_out[j] = gt[j];
+            }
+            continue;
+        }
+        if (carries.in_single || !_mm256_testz_si256(apostrophes, apostrophes)) [[unlikely]] {
+            for (int j = 0; j < 4; ++j) {
+                const std::uint64_t singles = Avx2Blocks::equal(group + 64 * j, kApostrophe);
+                classify_block({lt[j], gt[j], doubles[j], singles}, carries, lt_out[j],
+                               gt_out[j]);
+            }
+            continue;
+        }
+        __m256i prefix = lanes_of(doubles);
+        prefix ^= _mm256_slli_epi64(prefix, 1);
+        prefix ^= _mm256_slli_epi64(prefix, 2);
+        prefix ^= _mm256_slli_epi64(prefix, 4);
+        prefix ^= _mm256_slli_epi64(prefix, 8);
+        prefix ^= _mm256_slli_epi64(prefix, 16);
+        prefix ^= _mm256_slli_epi64(prefix, 32);
+        const auto parities =
+            static_cast<unsigned>(_mm256_movemask_pd(_mm256_castsi256_pd(prefix)));
+        // Bit j: the parity of blocks 0..j.
+        const unsigned running = parities ^ (parities << 1) ^ (parities << 2) ^ (parities << 3);
+        const unsigned carry = carries.in_double ? 0xFu : 0u;
+        // Bit j set: block j starts outside quotes.
+        const unsigned starts_outside = ~(((running << 1) & 0xFu) ^ carry) & 0xFu;
+        const __m256i flip = _mm256_cmpeq_epi64(
+            _mm256_set1_epi64x(starts_outside) & lane_bits, lane_bits);
+        const __m256i outside = prefix ^ flip;
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(lt_out), lanes_of(lt) & outside);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(gt_out), lanes_of(gt) & outside);
+        carries.in_double = (((running >> 3) ^ carry) & 1u) != 0;
+    }
+    classify_rest<Avx2Blocks>(input, len, 4 * groups, carries, masks);
+    return masks;
 }
 
 }  // namespace quorvane::structural

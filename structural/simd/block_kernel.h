@@ -166,27 +166,39 @@ inline ClassMasks allocate_masks(std::size_t len) noexcept {
     return masks;
 }
 
+// One block's output words; updates the carries.
+inline void classify_block(const BlockClasses& block, QuoteCarries& carries,
+                           std::uint64_t& lt_word, std::uint64_t& gt_word) noexcept {
+    // Case a without quotes or carries: nothing to mask.
+    if ((block.double_quotes | block.apostrophes) == 0 && !carries.in_double &&
+        !carries.in_single) {
+        lt_word = block.lt;
+        gt_word = block.gt;
+        return;
+    }
+    const std::uint64_t outside = outside_quotes(block, carries);
+    lt_word = block.lt & outside;
+    gt_word = block.gt & outside;
+}
+
+// Blocks [first, len / 64) one at a time, then the tail byte by byte.
+template <class Isa>
+void classify_rest(const std::uint8_t* input, std::size_t len, std::size_t first,
+                   QuoteCarries& carries, ClassMasks& masks) noexcept {
+    std::uint64_t* lt_words = masks.lt_bits.data();
+    std::uint64_t* gt_words = masks.gt_bits.data();
+    const std::size_t whole_blocks = len / 64;
+    for (std::size_t k = first; k < whole_blocks; ++k) {
+        classify_block(Isa::classes(input + 64 * k), carries, lt_words[k], gt_words[k]);
+    }
+    classify_bytewise(input, whole_blocks * 64, len, carries, lt_words, gt_words);
+}
+
 template <class Isa>
 ClassMasks classify_blocks(const std::uint8_t* input, std::size_t len) noexcept {
     ClassMasks masks = allocate_masks(len);
-    std::uint64_t* lt_words = masks.lt_bits.data();
-    std::uint64_t* gt_words = masks.gt_bits.data();
     QuoteCarries carries;
-    const std::size_t whole_blocks = len / 64;
-    for (std::size_t k = 0; k < whole_blocks; ++k) {
-        const BlockClasses block = Isa::classes(input + 64 * k);
-        // Case a without quotes or carries: nothing to mask.
-        if ((block.double_quotes | block.apostrophes) == 0 && !carries.in_double &&
-            !carries.in_single) {
-            lt_words[k] = block.lt;
-            gt_words[k] = block.gt;
-            continue;
-        }
-        const std::uint64_t outside = outside_quotes(block, carries);
-        lt_words[k] = block.lt & outside;
-        gt_words[k] = block.gt & outside;
-    }
-    classify_bytewise(input, whole_blocks * 64, len, carries, lt_words, gt_words);
+    classify_rest<Isa>(input, len, 0, carries, masks);
     return masks;
 }
 
