@@ -17,32 +17,45 @@ const std::size_t NodeObject::children_offset =
 namespace {
 
 // Children whose reference a dying node gave up, released one at a time so
-// that freeing a deep chain never nests deallocations on the stack.
-struct ReleaseQueue {
-    std::vector<PyObject*> pending;
-    bool draining = false;
-};
-thread_local ReleaseQueue release_queue;
+// that freeing a deep chain never nests deallocations on the stack. Only the
+// outermost dying node reaches it; reused so a freed tree costs no queue.
+thread_local std::vector<PyObject*> release_queue;
 
-void node_dealloc(PyObject* self) {
-    AttachScope attached;
-    auto* node = reinterpret_cast<NodeObject*>(self);
-    ReleaseQueue& queue = release_queue;
+// ob_size of a node whose fields an outer release already destroyed.
+constexpr Py_ssize_t kEmptied = -1;
+
+void destroy_fields(NodeObject* node, std::vector<PyObject*>& pending) {
     node->name.~NodeString();
     node->attrs.~AttributeMap();
-    for (PyObject* child : node->children()) queue.pending.push_back(child);
+    for (PyObject* child : node->children()) pending.push_back(child);
     node->text.~optional();
+}
+
+void node_dealloc(PyObject* self) {
+    auto* node = reinterpret_cast<NodeObject*>(self);
+    if (Py_SIZE(self) != kEmptied) {
+        AttachScope attached;
+        std::vector<PyObject*>& pending = release_queue;
+        destroy_fields(node, pending);
+        while (!pending.empty()) {
+            PyObject* child = pending.back();
+            pending.pop_back();
+            // A child this release is the last owner of is emptied here, so
+            // its own dealloc only frees the memory and this loop stays the
+            // only one; Nodes hold no weak or cyclic references that could
+            // revive it.
+            if (Py_REFCNT(child) == 1) {
+                destroy_fields(reinterpret_cast<NodeObject*>(child), pending);
+                Py_SET_SIZE(child, kEmptied);
+            }
+            Py_DECREF(child);
+        }
+        // A wide tree's queue is not kept for the life of the thread.
+        if (pending.capacity() > 65536) std::vector<PyObject*>().swap(pending);
+    }
     PyTypeObject* type = Py_TYPE(self);
     type->tp_free(self);
     Py_DECREF(type);
-    if (queue.draining) return;
-    queue.draining = true;
-    while (!queue.pending.empty()) {
-        PyObject* child = queue.pending.back();
-        queue.pending.pop_back();
-        Py_DECREF(child);
-    }
-    queue.draining = false;
 }
 
 const char* const constructor_names[] = {"name", "attrs", "children", "text"};
