@@ -105,8 +105,9 @@ std::uint64_t attribute_hash(HashKey key, std::string_view bytes) {
 
 void AttributeMap::clear() noexcept {
     for (std::uint32_t i = 0; i < size_; ++i) entries_[i].~Entry();
-    ::operator delete(entries_);
+    if (owns_block_) ::operator delete(entries_);
     entries_ = nullptr;
+    owns_block_ = true;
     size_ = capacity_ = 0;
 }
 
@@ -123,16 +124,22 @@ std::int64_t AttributeMap::find_slot(std::uint64_t hash, std::string_view key) c
 }
 
 void AttributeMap::grow_to(std::size_t capacity) {
-    const std::size_t slot_bytes = slot_count(capacity) * sizeof(std::uint32_t);
-    const std::size_t bytes = capacity * sizeof(Entry) + slot_bytes;
-    auto* fresh = static_cast<Entry*>(::operator new(bytes));
+    place(::operator new(block_bytes(capacity)), capacity);
+    owns_block_ = true;
+}
+
+// Moves the entries into `block` for `capacity` entries and indexes them
+// there; the old block is freed if it was the map's own.
+void AttributeMap::place(void* block, std::size_t capacity) noexcept {
+    auto* fresh = static_cast<Entry*>(block);
     for (std::uint32_t i = 0; i < size_; ++i) {
         new (&fresh[i]) Entry(std::move(entries_[i]));
         entries_[i].~Entry();
     }
-    ::operator delete(entries_);
+    if (owns_block_) ::operator delete(entries_);
     entries_ = fresh;
     capacity_ = static_cast<std::uint32_t>(capacity);
+    const std::size_t slot_bytes = slot_count(capacity) * sizeof(std::uint32_t);
     std::uint32_t* table = slots();
     std::memset(table, 0, slot_bytes);
     for (std::uint32_t i = 0; i < size_; ++i) {
@@ -146,6 +153,17 @@ void AttributeMap::grow_to(std::size_t capacity) {
 // without spare entries.
 void AttributeMap::reserve(std::size_t count) {
     if (count > capacity_) grow_to(count);
+}
+
+void AttributeMap::reserve_in(void* block, std::size_t count) {
+    place(block, count);
+    owns_block_ = false;
+}
+
+void AttributeMap::move_into(void* block) noexcept {
+    if (!entries_) return;
+    place(block, capacity_);
+    owns_block_ = false;
 }
 
 void AttributeMap::append(NodeString&& key, NodeString&& value, std::uint64_t hash) {

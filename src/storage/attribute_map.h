@@ -50,6 +50,21 @@ public:
     // Room for `count` entries without regrowth.
     void reserve(std::size_t count);
 
+    // Bytes of the block that holds `capacity` entries and their index.
+    static std::size_t block_bytes(std::size_t capacity) {
+        return capacity * sizeof(Entry) + slot_count(capacity) * sizeof(std::uint32_t);
+    }
+    // The block_bytes of this map's block; 0 when it has none.
+    std::size_t block_size() const { return entries_ ? block_bytes(capacity_) : 0; }
+    // Room for `count` entries in `block`, of block_bytes(count) bytes and
+    // aligned for an Entry, which the caller keeps until the map is gone and
+    // frees itself; for a map without a block yet.
+    void reserve_in(void* block, std::size_t count);
+    // Moves the entries and index into `block` (block_size() bytes, held as
+    // in reserve_in), so a map that lives inside a larger allocation costs
+    // no block of its own.
+    void move_into(void* block) noexcept;
+
     // Inserts, or replaces the value of a present key (keeping the stored
     // key); the key's bytes must already be resolvable.
     std::expected<void, InternalFailure> insert(NodeString key, NodeString value);
@@ -77,6 +92,7 @@ public:
         std::swap(size_, other.size_);
         std::swap(capacity_, other.capacity_);
         std::swap(key_, other.key_);
+        std::swap(owns_block_, other.owns_block_);
     }
 
 private:
@@ -87,6 +103,7 @@ private:
     std::size_t slot_mask() const { return slot_count(capacity_) - 1; }
     std::int64_t find_slot(std::uint64_t hash, std::string_view key) const;
     void grow_to(std::size_t capacity);
+    void place(void* block, std::size_t capacity) noexcept;
     void append(NodeString&& key, NodeString&& value, std::uint64_t hash);
     void clear() noexcept;
 
@@ -94,6 +111,7 @@ private:
     std::uint32_t size_ = 0;
     std::uint32_t capacity_ = 0;
     HashKey key_;
+    bool owns_block_ = true;  // false when the block is the caller's
 };
 
 }  // namespace quorvane
