@@ -124,20 +124,14 @@ std::int64_t AttributeMap::find_slot(std::uint64_t hash, std::string_view key) c
 }
 
 void AttributeMap::grow_to(std::size_t capacity) {
-    place(::operator new(block_bytes(capacity)), capacity);
-    owns_block_ = true;
-}
-
-// Moves the entries into `block` for `capacity` entries and indexes them
-// there; the old block is freed if it was the map's own.
-void AttributeMap::place(void* block, std::size_t capacity) noexcept {
-    auto* fresh = static_cast<Entry*>(block);
+    auto* fresh = static_cast<Entry*>(::operator new(block_bytes(capacity)));
     for (std::uint32_t i = 0; i < size_; ++i) {
         new (&fresh[i]) Entry(std::move(entries_[i]));
         entries_[i].~Entry();
     }
     if (owns_block_) ::operator delete(entries_);
     entries_ = fresh;
+    owns_block_ = true;
     capacity_ = static_cast<std::uint32_t>(capacity);
     const std::size_t slot_bytes = slot_count(capacity) * sizeof(std::uint32_t);
     std::uint32_t* table = slots();
@@ -156,13 +150,21 @@ void AttributeMap::reserve(std::size_t count) {
 }
 
 void AttributeMap::reserve_in(void* block, std::size_t count) {
-    place(block, count);
+    if (entries_) clear();
+    entries_ = static_cast<Entry*>(block);
+    capacity_ = static_cast<std::uint32_t>(count);
     owns_block_ = false;
+    std::memset(slots(), 0, slot_count(count) * sizeof(std::uint32_t));
 }
 
+// A bytewise copy relocates the entries, index included: a NodeString holds
+// no pointer into itself, and the old copies are dropped without their
+// destructors.
 void AttributeMap::move_into(void* block) noexcept {
     if (!entries_) return;
-    place(block, capacity_);
+    std::memcpy(block, static_cast<const void*>(entries_), block_bytes(capacity_));
+    if (owns_block_) ::operator delete(entries_);
+    entries_ = static_cast<Entry*>(block);
     owns_block_ = false;
 }
 

@@ -56,9 +56,9 @@ public:
     }
     // The block_bytes of this map's block; 0 when it has none.
     std::size_t block_size() const { return entries_ ? block_bytes(capacity_) : 0; }
-    // Room for `count` entries in `block`, of block_bytes(count) bytes and
-    // aligned for an Entry, which the caller keeps until the map is gone and
-    // frees itself; for a map without a block yet.
+    // Empties the map and gives it room for `count` entries in `block`, of
+    // block_bytes(count) bytes and aligned for an Entry, which the caller
+    // keeps until the map is gone and frees itself.
     void reserve_in(void* block, std::size_t count);
     // Moves the entries and index into `block` (block_size() bytes, held as
     // in reserve_in), so a map that lives inside a larger allocation costs
@@ -103,7 +103,6 @@ private:
     std::size_t slot_mask() const { return slot_count(capacity_) - 1; }
     std::int64_t find_slot(std::uint64_t hash, std::string_view key) const;
     void grow_to(std::size_t capacity);
-    void place(void* block, std::size_t capacity) noexcept;
     void append(NodeString&& key, NodeString&& value, std::uint64_t hash);
     void clear() noexcept;
 
