@@ -237,13 +237,12 @@ PyTypeObject* node_type() {
     return reinterpret_cast<PyTypeObject*>(once_object(type, create_node_type));
 }
 
-NodeObject* allocate_node(std::size_t child_count, std::size_t attribute_bytes) {
+NodeObject* allocate_node(std::size_t child_count) {
     PyTypeObject* type = node_type();
     if (!type) return nullptr;
     // Every field is constructed by the caller, so the memory is not
     // zero-filled first; the generic path would also add an unused slot.
-    void* memory =
-        PyObject_Malloc(NodeObject::children_offset + child_count * sizeof(PyObject*) + attribute_bytes);
+    void* memory = PyObject_Malloc(NodeObject::children_offset + child_count * sizeof(PyObject*));
     if (!memory) {
         PyErr_NoMemory();
         return nullptr;

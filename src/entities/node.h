@@ -1,6 +1,5 @@
 // The Node class: one immutable XML element. The object is made in one
-// allocation, its child references stored inline after the record and its
-// attribute block after them.
+// allocation, its child references stored inline after the record.
 #pragma once
 
 #include <Python.h>
@@ -48,10 +47,9 @@ inline const NodeObject* as_node(PyObject* object) { return reinterpret_cast<con
 // Wraps a finished record into a new Node; on failure the record is released.
 Result<PyRef> make_node_object(NodeRecord record);
 
-// A new Node object for `child_count` children followed by `attribute_bytes`
-// for its attribute block, with its fields still unconstructed, or null with
-// the interpreter's error set.
-NodeObject* allocate_node(std::size_t child_count, std::size_t attribute_bytes);
+// A new Node object for `child_count` children with its fields still
+// unconstructed, or null with the interpreter's error set.
+NodeObject* allocate_node(std::size_t child_count);
 
 // Wraps the parts of a finished element into a new Node whose child slots
 // `fill` stores, each a reference the node takes over. Made in one
@@ -60,15 +58,10 @@ NodeObject* allocate_node(std::size_t child_count, std::size_t attribute_bytes);
 template <class Fill>
 Result<PyRef> make_node_object(NodeString& name, AttributeMap& attrs, std::optional<NodeString>& text,
                                std::size_t child_count, Fill&& fill) {
-    const std::size_t attribute_bytes = attrs.block_size();
-    NodeObject* node = allocate_node(child_count, attribute_bytes);
+    NodeObject* node = allocate_node(child_count);
     if (!node) return std::unexpected(raised());
     new (&node->name) NodeString(std::move(name));
     new (&node->attrs) AttributeMap(std::move(attrs));
-    // The attribute block lives after the child slots, so the node is the
-    // only allocation its element needs and frees.
-    node->attrs.move_into(reinterpret_cast<char*>(node) + NodeObject::children_offset +
-                          child_count * sizeof(PyObject*));
     new (&node->text) std::optional<NodeString>(std::move(text));
     fill(reinterpret_cast<PyObject**>(reinterpret_cast<char*>(node) + NodeObject::children_offset));
     return PyRef::steal(reinterpret_cast<PyObject*>(node));

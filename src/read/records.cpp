@@ -2,13 +2,6 @@
 
 namespace quorvane::read {
 
-void BlockArena::add_chunk(std::size_t bytes) {
-    const std::size_t size = bytes > kChunkBytes ? bytes : kChunkBytes;
-    chunks_.emplace_back(new unsigned char[size]);
-    next_ = chunks_.back().get();
-    left_ = size;
-}
-
 void ElementPool::add_block() {
     blocks_.emplace_back(
         static_cast<unsigned char*>(::operator new(kBlockElements * sizeof(ParsedElement), kAlignment)));

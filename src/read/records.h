@@ -44,32 +44,6 @@ struct ParsedElement {
     }
 };
 
-// Memory for the attribute blocks of one parse, handed out in order from
-// large chunks and freed all at once with the parse: the blocks move into
-// their nodes, so none of them needs an allocation of its own.
-class BlockArena {
-public:
-    // `bytes` of storage aligned for any attribute entry.
-    void* allocate(std::size_t bytes) {
-        bytes = (bytes + kAlign - 1) / kAlign * kAlign;
-        if (bytes > left_) add_chunk(bytes);
-        void* block = next_;
-        next_ += bytes;
-        left_ -= bytes;
-        return block;
-    }
-
-private:
-    static constexpr std::size_t kAlign = alignof(std::max_align_t);
-    static constexpr std::size_t kChunkBytes = 256 * 1024;
-
-    void add_chunk(std::size_t bytes);
-
-    std::vector<std::unique_ptr<unsigned char[]>> chunks_;
-    unsigned char* next_ = nullptr;
-    std::size_t left_ = 0;
-};
-
 // Owns every element of one parse. Elements are made in blocks that never
 // move, so a parent refers to its children by pointer, and releasing a
 // document is one linear pass over the blocks, whatever its depth or width.
@@ -87,9 +61,6 @@ public:
         if (used_ == kBlockElements || blocks_.empty()) add_block();
         return *new (blocks_.back().get() + used_++ * sizeof(ParsedElement)) ParsedElement();
     }
-
-    // Where the elements' attribute blocks are kept until the nodes take them.
-    BlockArena& arena() { return arena_; }
 
     // The first element made: the root of a finished parse.
     ParsedElement* first() {
@@ -121,8 +92,6 @@ private:
     void add_block();
     void release() noexcept;
 
-    // Declared first so that it outlives the elements whose maps use it.
-    BlockArena arena_;
     std::vector<std::unique_ptr<unsigned char[], Free>> blocks_;
     std::size_t used_ = 0;  // elements made in the last block
 };

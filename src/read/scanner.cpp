@@ -166,7 +166,7 @@ Scanner::Step Scanner::on_open(std::size_t i) {
     }
     ParsedElement& element = pool_.make();
     stack_.push_back(OpenElement{&element, name, {}});
-    return parse_start_tag(spans_, pool_.arena(), index_, i, key_, element);
+    return parse_start_tag(spans_, index_, i, key_, element);
 }
 
 Scanner::Outcome Scanner::on_self_closing(std::size_t i) {
@@ -175,7 +175,7 @@ Scanner::Outcome Scanner::on_self_closing(std::size_t i) {
     const bool kept = !stack_.empty() || index_.tag_name(i) == root_tag_;
     ParsedElement dropped;
     ParsedElement& element = kept ? pool_.make() : dropped;
-    if (auto parsed = parse_start_tag(spans_, pool_.arena(), index_, i, key_, element); !parsed) {
+    if (auto parsed = parse_start_tag(spans_, index_, i, key_, element); !parsed) {
         return std::unexpected(std::move(parsed.error()));
     }
     if (stack_.empty()) return kept ? Outcome(&element) : std::nullopt;

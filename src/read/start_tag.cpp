@@ -41,7 +41,7 @@ std::uint64_t skip_space(std::string_view text, std::uint64_t p, std::uint64_t e
 std::string quoted(std::string_view name) { return "'" + std::string(name) + "'"; }
 
 // At least the number of attributes from `p` on: each has one '=' outside
-// its value. Sizing the map by it up front makes it in one block.
+// its value. Sizing the map by it up front makes it in one allocation.
 std::size_t attribute_bound(std::string_view text, std::uint64_t p, std::uint64_t end) {
     std::size_t count = 0;
     const char* at = text.data() + p;
@@ -67,9 +67,8 @@ std::expected<TagName, ReadError> element_name(const structural::StructuralIndex
     return TagName{name.start, name.len, start + 1 + name.len, empty_element ? end - 1 : end};
 }
 
-std::expected<void, ReadError> parse_start_tag(SpanCredit& spans, BlockArena& arena,
-                                               const structural::StructuralIndex& index, std::size_t i,
-                                               HashKey key, ParsedElement& element) {
+std::expected<void, ReadError> parse_start_tag(SpanCredit& spans, const structural::StructuralIndex& index,
+                                               std::size_t i, HashKey key, ParsedElement& element) {
     auto tag = element_name(index, i);
     if (!tag) return std::unexpected(std::move(tag.error()));
     element.name = spans.span(tag->start, tag->start + tag->length);
@@ -136,10 +135,7 @@ std::expected<void, ReadError> parse_start_tag(SpanCredit& spans, BlockArena& ar
         } else {
             stored = spans.span(value_start, value_end);
         }
-        if (element.attrs.empty()) {
-            const std::size_t bound = attribute_bound(text, name_start, end);
-            element.attrs.reserve_in(arena.allocate(AttributeMap::block_bytes(bound)), bound);
-        }
+        if (element.attrs.empty()) element.attrs.reserve(attribute_bound(text, name_start, end));
         NodeString stored_name = spans.span(name_start, name_start + name.size());
         if (!element.attrs.insert_new(name, std::move(stored_name), std::move(stored))) {
             return std::unexpected(

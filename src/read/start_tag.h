@@ -29,9 +29,8 @@ std::expected<TagName, ReadError> element_name(const structural::StructuralIndex
 // spans take their references from `spans`, whose buffer is the one the
 // index was built over. The element is filled in place because it usually
 // already stands where it belongs (on the open-element stack or among its
-// siblings). Its attribute block comes from `arena`.
-std::expected<void, ReadError> parse_start_tag(SpanCredit& spans, BlockArena& arena,
-                                               const structural::StructuralIndex& index, std::size_t i,
-                                               HashKey key, ParsedElement& element);
+// siblings).
+std::expected<void, ReadError> parse_start_tag(SpanCredit& spans, const structural::StructuralIndex& index,
+                                               std::size_t i, HashKey key, ParsedElement& element);
 
 }  // namespace quorvane::read

@@ -105,9 +105,8 @@ std::uint64_t attribute_hash(HashKey key, std::string_view bytes) {
 
 void AttributeMap::clear() noexcept {
     for (std::uint32_t i = 0; i < size_; ++i) entries_[i].~Entry();
-    if (owns_block_) ::operator delete(entries_);
+    ::operator delete(entries_);
     entries_ = nullptr;
-    owns_block_ = true;
     size_ = capacity_ = 0;
 }
 
@@ -124,16 +123,16 @@ std::int64_t AttributeMap::find_slot(std::uint64_t hash, std::string_view key) c
 }
 
 void AttributeMap::grow_to(std::size_t capacity) {
-    auto* fresh = static_cast<Entry*>(::operator new(block_bytes(capacity)));
+    const std::size_t slot_bytes = slot_count(capacity) * sizeof(std::uint32_t);
+    const std::size_t bytes = capacity * sizeof(Entry) + slot_bytes;
+    auto* fresh = static_cast<Entry*>(::operator new(bytes));
     for (std::uint32_t i = 0; i < size_; ++i) {
         new (&fresh[i]) Entry(std::move(entries_[i]));
         entries_[i].~Entry();
     }
-    if (owns_block_) ::operator delete(entries_);
+    ::operator delete(entries_);
     entries_ = fresh;
-    owns_block_ = true;
     capacity_ = static_cast<std::uint32_t>(capacity);
-    const std::size_t slot_bytes = slot_count(capacity) * sizeof(std::uint32_t);
     std::uint32_t* table = slots();
     std::memset(table, 0, slot_bytes);
     for (std::uint32_t i = 0; i < size_; ++i) {
@@ -147,25 +146,6 @@ void AttributeMap::grow_to(std::size_t capacity) {
 // without spare entries.
 void AttributeMap::reserve(std::size_t count) {
     if (count > capacity_) grow_to(count);
-}
-
-void AttributeMap::reserve_in(void* block, std::size_t count) {
-    if (entries_) clear();
-    entries_ = static_cast<Entry*>(block);
-    capacity_ = static_cast<std::uint32_t>(count);
-    owns_block_ = false;
-    std::memset(slots(), 0, slot_count(count) * sizeof(std::uint32_t));
-}
-
-// A bytewise copy relocates the entries, index included: a NodeString holds
-// no pointer into itself, and the old copies are dropped without their
-// destructors.
-void AttributeMap::move_into(void* block) noexcept {
-    if (!entries_) return;
-    std::memcpy(block, static_cast<const void*>(entries_), block_bytes(capacity_));
-    if (owns_block_) ::operator delete(entries_);
-    entries_ = static_cast<Entry*>(block);
-    owns_block_ = false;
 }
 
 void AttributeMap::append(NodeString&& key, NodeString&& value, std::uint64_t hash) {

@@ -50,21 +50,6 @@ public:
     // Room for `count` entries without regrowth.
     void reserve(std::size_t count);
 
-    // Bytes of the block that holds `capacity` entries and their index.
-    static std::size_t block_bytes(std::size_t capacity) {
-        return capacity * sizeof(Entry) + slot_count(capacity) * sizeof(std::uint32_t);
-    }
-    // The block_bytes of this map's block; 0 when it has none.
-    std::size_t block_size() const { return entries_ ? block_bytes(capacity_) : 0; }
-    // Empties the map and gives it room for `count` entries in `block`, of
-    // block_bytes(count) bytes and aligned for an Entry, which the caller
-    // keeps until the map is gone and frees itself.
-    void reserve_in(void* block, std::size_t count);
-    // Moves the entries and index into `block` (block_size() bytes, held as
-    // in reserve_in), so a map that lives inside a larger allocation costs
-    // no block of its own.
-    void move_into(void* block) noexcept;
-
     // Inserts, or replaces the value of a present key (keeping the stored
     // key); the key's bytes must already be resolvable.
     std::expected<void, InternalFailure> insert(NodeString key, NodeString value);
@@ -92,7 +77,6 @@ public:
         std::swap(size_, other.size_);
         std::swap(capacity_, other.capacity_);
         std::swap(key_, other.key_);
-        std::swap(owns_block_, other.owns_block_);
     }
 
 private:
@@ -110,7 +94,6 @@ private:
     std::uint32_t size_ = 0;
     std::uint32_t capacity_ = 0;
     HashKey key_;
-    bool owns_block_ = true;  // false when the block is the caller's
 };
 
 }  // namespace quorvane
