@@ -8,6 +8,8 @@
 
 #include "structural/index/structural.h"
 #include "structural/simd/classify.h"
+#include "structural/simd/kernel_set.h"
+#include "structural/simd/search_masks.h"
 
 namespace {
 
@@ -27,6 +29,25 @@ void check_kernels(const std::uint8_t* data, std::size_t size) {
     if (qs::cpu_has_avx2()) {
         const qs::ClassMasks avx2 = qs::classify_avx2(data, size);
         require(avx2.lt_bits == scalar.lt_bits && avx2.gt_bits == scalar.gt_bits);
+    }
+}
+
+bool same_masks(const qs::SearchMasks& a, const qs::SearchMasks& b) {
+    return a.lt == b.lt && a.gt == b.gt && a.double_quotes == b.double_quotes &&
+           a.apostrophes == b.apostrophes && a.open_name_end == b.open_name_end &&
+           a.close_name_end == b.close_name_end && a.attribute_stop == b.attribute_stop;
+}
+
+// The search builder's window masks, for every whole window of the input.
+void check_search_masks(const std::uint8_t* data, std::size_t size) {
+    for (std::size_t at = 0; at + 64 <= size; at += 64) {
+        const qs::SearchMasks scalar = qs::kScalarKernels.search_masks(data + at);
+        if (qs::cpu_has_sse42()) {
+            require(same_masks(qs::kSse42Kernels.search_masks(data + at), scalar));
+        }
+        if (qs::cpu_has_avx2()) {
+            require(same_masks(qs::kAvx2Kernels.search_masks(data + at), scalar));
+        }
     }
 }
 
@@ -65,6 +86,7 @@ void check_index(const qs::IndexResult& result, std::string_view source) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     check_kernels(data, size);
+    check_search_masks(data, size);
     const std::string_view source(reinterpret_cast<const char*>(data), size);
     check_index(qs::build_index_by_search(source), source);
     check_index(qs::build_index_by_masks(source), source);

@@ -14,9 +14,9 @@
 #include <expected>
 #include <string_view>
 #include <utility>
-#include <vector>
 
 #include "structural/index/structural.h"
+#include "structural/simd/classify.h"
 
 namespace quorvane::structural::detail {
 
@@ -65,15 +65,6 @@ std::size_t scan_until(const std::uint8_t* bytes, std::size_t from, std::size_t 
     return from;
 }
 
-// Bit j set iff byte j of the 16 at `at` is one of the needles (SSE2, which
-// every x86-64 processor has).
-template <std::uint8_t... Needles>
-std::uint32_t match16(const std::uint8_t* at) noexcept {
-    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
-    const __m128i hits = (_mm_cmpeq_epi8(bytes, _mm_set1_epi8(static_cast<char>(Needles))) | ...);
-    return static_cast<std::uint32_t>(_mm_movemask_epi8(hits));
-}
-
 // Markup is dense, so most searches end within a few vectors: look at up to
 // 64 bytes inline before paying for a memchr call. Returns `len` when the
 // byte does not occur.
@@ -90,18 +81,6 @@ inline std::size_t find_byte(const std::uint8_t* bytes, std::size_t from, std::s
     if (from >= len) return len;
     const void* hit = std::memchr(bytes + from, byte, len - from);
     return hit == nullptr ? len : static_cast<const std::uint8_t*>(hit) - bytes;
-}
-
-// First offset >= from holding one of the needles, 16 bytes at a time; the
-// last partial vector byte by byte. Returns `len` when there is none.
-template <std::uint8_t... Needles>
-std::size_t find_any(const std::uint8_t* bytes, std::size_t from, std::size_t len) noexcept {
-    for (; from + 16 <= len; from += 16) {
-        const std::uint32_t mask = match16<Needles...>(bytes + from);
-        if (mask != 0) return from + std::countr_zero(mask);
-    }
-    while (from < len && ((bytes[from] != Needles) && ...)) ++from;
-    return from;
 }
 
 inline bool has_bytes_at(const std::uint8_t* bytes, std::size_t len, std::size_t at,
@@ -121,20 +100,27 @@ struct ScanOutcome {
     static ScanOutcome past_end() noexcept { return {Kind::PastEnd, 0}; }
 };
 
-// Appends entries and text ranges in document order, keeping the stack of
-// open start tags so each record gets its depth and parent.
+// Appends entries and text ranges in document order, with each record's
+// depth and parent.
 //
-// The arrays are std::vectors (the index hands them out), which cannot grow
-// without writing every element. So they are sized a chunk at a time, the
-// zeroing of a chunk warming the cache for the records written into it, and
-// the records go through raw pointers with one room check per record.
+// The arrays are sized to their capacity up front without being zeroed and
+// the records go through raw pointers, with one room check per record; the
+// room ends where the pages faulted in so far end.
 class IndexWriter {
   public:
+    // Every entry starts at a '<' and so does every text range but those of
+    // CDATA content, so one count of that byte sizes the arrays of nearly any
+    // document exactly and spares the copies of growth.
     explicit IndexWriter(std::string_view source) noexcept : len_(source.size()) {
         index_.source = source;
-        if (len_ >= 128) reserve_entries(len_ / 128);
-        if (len_ >= 256) index_.text_ranges.reserve(len_ / 256);
-        open_.reserve(64);
+        const std::size_t lts =
+            count_byte(reinterpret_cast<const std::uint8_t*>(source.data()), len_, '<');
+        std::size_t entries = lts;
+        if (len_ >= 128) entries = std::max(entries, len_ / 128);
+        std::size_t texts = lts;
+        if (len_ >= 256) texts = std::max(texts, len_ / 256);
+        if (entries != 0) reserve_entries(entries);
+        if (texts != 0) index_.text_ranges.reserve(texts);
     }
 
     // Empty ranges are never stored.
@@ -144,26 +130,36 @@ class IndexWriter {
         texts_data_[texts_++] = {start, end, parent_};
     }
 
+    // A start tag becomes the innermost open element. The parent it records
+    // is the one its end tag restores, so the parents array is the stack.
+    void open(std::uint64_t start, std::uint64_t end, NameSpan name) noexcept {
+        const std::size_t i = next_entry(start);
+        write(i, start, end, TagKind::Open, name);
+        parent_ = static_cast<std::int32_t>(i);
+        ++depth_;  // wraps by design past 65535 levels
+    }
+
+    // An end tag closes the innermost open element (if any) and records the
+    // depth and parent of its start tag.
+    void close(std::uint64_t start, std::uint64_t end, NameSpan name) noexcept {
+        const std::size_t i = next_entry(start);
+        if (parent_ >= 0) parent_ = parents_[parent_];
+        if (depth_ != 0) --depth_;
+        write(i, start, end, TagKind::Close, name);
+    }
+
+    // Entries that open nothing and close nothing.
+    void leaf(std::uint64_t start, std::uint64_t end, TagKind kind, NameSpan name) noexcept {
+        write(next_entry(start), start, end, kind, name);
+    }
+
     void entry(std::uint64_t start, std::uint64_t end, TagKind kind, NameSpan name) noexcept {
-        if (entries_ == entry_room_) grow_entries(start);
-        if (kind == TagKind::Close) {
-            if (parent_ >= 0) {
-                parent_ = open_.back();
-                open_.pop_back();
-            }
-            if (depth_ != 0) --depth_;
-        }
-        const std::size_t i = entries_++;
-        starts_[i] = start;
-        ends_[i] = end;
-        kinds_[i] = kind;
-        names_[i] = name;
-        depths_[i] = depth_;
-        parents_[i] = parent_;
         if (kind == TagKind::Open) {
-            open_.push_back(parent_);
-            parent_ = static_cast<std::int32_t>(i);
-            ++depth_;  // wraps by design past 65535 levels
+            open(start, end, name);
+        } else if (kind == TagKind::Close) {
+            close(start, end, name);
+        } else {
+            leaf(start, end, kind, name);
         }
     }
 
@@ -182,17 +178,31 @@ class IndexWriter {
     }
 
   private:
-    // Records zeroed and handed to the raw pointers per growth step.
-    static constexpr std::size_t kChunk = 1024;
-
     // Records whose pages are faulted in ahead, in one system call per array:
     // a trap per fresh page costs more than writing the page.
     static constexpr std::size_t kFaultAhead = 32768;
 
+    std::size_t next_entry(std::uint64_t progress) noexcept {
+        if (entries_ == entry_room_) grow_entries(progress);
+        return entries_++;
+    }
+
+    void write(std::size_t i, std::uint64_t start, std::uint64_t end, TagKind kind,
+               NameSpan name) noexcept {
+        starts_[i] = start;
+        ends_[i] = end;
+        kinds_[i] = kind;
+        // Field by field: a whole-struct copy goes through the stack.
+        names_[i].start = name.start;
+        names_[i].len = name.len;
+        depths_[i] = depth_;
+        parents_[i] = parent_;
+    }
+
     // Faults in the whole pages holding elements [from, to) of the reserved
     // storage. Only a speed-up: a kernel without the request ignores it.
     template <class T>
-    static void prefault([[maybe_unused]] std::vector<T>& array, [[maybe_unused]] std::size_t from,
+    static void prefault([[maybe_unused]] Column<T>& array, [[maybe_unused]] std::size_t from,
                          [[maybe_unused]] std::size_t to) noexcept {
 #ifdef MADV_POPULATE_WRITE
         constexpr std::uintptr_t kPage = 4096;
@@ -239,49 +249,45 @@ class IndexWriter {
         index_.tag_parents.resize(size);
     }
 
+    // Only the records written so far are carried over when the arrays move.
     [[gnu::noinline]] void grow_entries(std::uint64_t progress) noexcept {
-        const std::size_t capacity = index_.tag_starts.capacity();
-        if (entries_ == capacity) {
+        if (entries_ == index_.tag_starts.capacity()) {
+            resize_entries(entries_);
             reserve_entries(grown_capacity(entries_, progress));
             entries_faulted_ = entries_;
         }
-        const std::size_t room = std::min(index_.tag_starts.capacity(), entries_ + kChunk);
-        if (room > entries_faulted_) {
-            const std::size_t from = entries_faulted_;
-            const std::size_t to = std::min(index_.tag_starts.capacity(), from + kFaultAhead);
-            prefault(index_.tag_starts, from, to);
-            prefault(index_.tag_ends, from, to);
-            prefault(index_.tag_kinds, from, to);
-            prefault(index_.tag_names, from, to);
-            prefault(index_.tag_depths, from, to);
-            prefault(index_.tag_parents, from, to);
-            entries_faulted_ = to;
-        }
-        resize_entries(room);
+        const std::size_t capacity = index_.tag_starts.capacity();
+        const std::size_t to = std::min(capacity, entries_faulted_ + kFaultAhead);
+        prefault(index_.tag_starts, entries_faulted_, to);
+        prefault(index_.tag_ends, entries_faulted_, to);
+        prefault(index_.tag_kinds, entries_faulted_, to);
+        prefault(index_.tag_names, entries_faulted_, to);
+        prefault(index_.tag_depths, entries_faulted_, to);
+        prefault(index_.tag_parents, entries_faulted_, to);
+        entries_faulted_ = to;
+        resize_entries(capacity);
         starts_ = index_.tag_starts.data();
         ends_ = index_.tag_ends.data();
         kinds_ = index_.tag_kinds.data();
         names_ = index_.tag_names.data();
         depths_ = index_.tag_depths.data();
         parents_ = index_.tag_parents.data();
-        entry_room_ = room;
+        entry_room_ = to;
     }
 
     [[gnu::noinline]] void grow_texts(std::uint64_t progress) noexcept {
-        std::vector<TextRange>& ranges = index_.text_ranges;
+        Column<TextRange>& ranges = index_.text_ranges;
         if (texts_ == ranges.capacity()) {
+            ranges.resize(texts_);
             ranges.reserve(grown_capacity(texts_, progress));
             texts_faulted_ = texts_;
         }
-        const std::size_t room = std::min(ranges.capacity(), texts_ + kChunk);
-        if (room > texts_faulted_) {
-            const std::size_t to = std::min(ranges.capacity(), texts_faulted_ + kFaultAhead);
-            prefault(ranges, texts_faulted_, to);
-            texts_faulted_ = to;
-        }
-        ranges.resize(room);
+        const std::size_t to = std::min(ranges.capacity(), texts_faulted_ + kFaultAhead);
+        prefault(ranges, texts_faulted_, to);
+        texts_faulted_ = to;
+        ranges.resize(ranges.capacity());
         texts_data_ = ranges.data();
-        text_room_ = room;
+        text_room_ = to;
     }
 
     StructuralIndex index_;
@@ -299,8 +305,6 @@ class IndexWriter {
     std::uint16_t* depths_ = nullptr;
     std::int32_t* parents_ = nullptr;
     TextRange* texts_data_ = nullptr;
-    // Parents of the open start tags below the innermost one.
-    std::vector<std::int32_t> open_;
     std::int32_t parent_ = -1;  // the innermost open start tag, -1 if none
     std::uint16_t depth_ = 0;
 };

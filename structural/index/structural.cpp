@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -20,7 +21,7 @@ constexpr double kMaskBuilderQuoteRatio = 5.0;
 // Index of the first range in [starts, ends] (ascending, disjoint) whose end
 // is at or after `offset`, searched from `from`; ranges only ever move
 // forward because the offsets asked about ascend.
-std::size_t advance_to(const std::vector<std::uint64_t>& ends, std::size_t from,
+std::size_t advance_to(std::span<const std::uint64_t> ends, std::size_t from,
                        std::uint64_t offset) noexcept {
     return static_cast<std::size_t>(
         std::lower_bound(ends.begin() + static_cast<std::ptrdiff_t>(from), ends.end(), offset) -

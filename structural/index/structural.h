@@ -6,12 +6,46 @@
 #include <cstddef>
 #include <cstdint>
 #include <expected>
+#include <memory>
+#include <new>
 #include <string>
 #include <string_view>
+#include <type_traits>
+#include <utility>
 #include <variant>
 #include <vector>
 
 namespace quorvane::structural {
+
+// Leaves the elements a container grows by uninitialised instead of zeroing
+// them: the builders write every element they keep, and zeroing tens of
+// megabytes first would cost about as much as writing the records. Records
+// that can be copied bytewise begin to exist with their storage, so growth
+// runs no constructor for them, not even a default member initialiser.
+template <class T>
+struct WriteOnceAllocator : std::allocator<T> {
+    template <class U>
+    struct rebind {
+        using other = WriteOnceAllocator<U>;
+    };
+
+    WriteOnceAllocator() noexcept = default;
+    template <class U>
+    WriteOnceAllocator(const WriteOnceAllocator<U>&) noexcept {}
+
+    template <class U>
+    void construct(U* at) noexcept {
+        if constexpr (!std::is_trivially_copyable_v<U>) ::new (static_cast<void*>(at)) U;
+    }
+    template <class U, class... Args>
+    void construct(U* at, Args&&... args) {
+        ::new (static_cast<void*>(at)) U(std::forward<Args>(args)...);
+    }
+};
+
+// An index array: a vector whose growth does not zero the new elements.
+template <class T>
+using Column = std::vector<T, WriteOnceAllocator<T>>;
 
 enum class TagKind : std::uint8_t {
     Open = 0,
@@ -36,13 +70,13 @@ struct TextRange {
 };
 
 struct StructuralIndex {
-    std::vector<std::uint64_t> tag_starts;  // offset of the entry's '<'
-    std::vector<std::uint64_t> tag_ends;    // offset of its final '>' (or the fallback end)
-    std::vector<TagKind> tag_kinds;
-    std::vector<NameSpan> tag_names;
-    std::vector<std::uint16_t> tag_depths;  // wraps past 65535 levels
-    std::vector<std::int32_t> tag_parents;
-    std::vector<TextRange> text_ranges;
+    Column<std::uint64_t> tag_starts;  // offset of the entry's '<'
+    Column<std::uint64_t> tag_ends;    // offset of its final '>' (or the fallback end)
+    Column<TagKind> tag_kinds;
+    Column<NameSpan> tag_names;
+    Column<std::uint16_t> tag_depths;  // wraps past 65535 levels
+    Column<std::int32_t> tag_parents;
+    Column<TextRange> text_ranges;
     std::string_view source;  // borrowed: must outlive the index
 
     std::size_t entry_count() const { return tag_starts.size(); }

@@ -65,6 +65,25 @@ std::size_t find_unmarked_avx2(const std::uint8_t* input, std::size_t len, std::
     return find_unmarked_blocks<Avx2Blocks>(input, len, byte, marked, from);
 }
 
+// Whitespace in one shuffle: each 128-bit half of the table holds, at each
+// low nibble, the one whitespace byte with that nibble (0xFF where there is
+// none); a byte with the high bit set shuffles to 0 and never matches.
+SearchMasks search_masks_avx2(const std::uint8_t* window) noexcept {
+    const Avx2Blocks::Lanes lanes = Avx2Blocks::load(window);
+    const __m256i table = _mm256_setr_epi8(
+        0x20, -1, -1, -1, -1, -1, -1, -1, -1, 0x09, 0x0A, -1, 0x0C, 0x0D, -1, -1,  //
+        0x20, -1, -1, -1, -1, -1, -1, -1, -1, 0x09, 0x0A, -1, 0x0C, 0x0D, -1, -1);
+    const auto low = static_cast<std::uint32_t>(_mm256_movemask_epi8(
+        _mm256_cmpeq_epi8(_mm256_shuffle_epi8(table, lanes.low), lanes.low)));
+    const auto high = static_cast<std::uint32_t>(_mm256_movemask_epi8(
+        _mm256_cmpeq_epi8(_mm256_shuffle_epi8(table, lanes.high), lanes.high)));
+    return search_masks_of(Avx2Blocks::equal(lanes, kLessThan),
+                           Avx2Blocks::equal(lanes, kGreaterThan),
+                           Avx2Blocks::equal(lanes, kDoubleQuote),
+                           Avx2Blocks::equal(lanes, kApostrophe), (std::uint64_t{high} << 32) | low,
+                           Avx2Blocks::equal(lanes, '/'));
+}
+
 // Four blocks as one 256-bit vector of 64-bit masks, lane j for block j.
 __m256i lanes_of(const std::uint64_t (&masks)[4]) noexcept {
     return _mm256_set_epi64x(static_cast<long long>(masks[3]), static_cast<long long>(masks[2]),
@@ -153,6 +172,7 @@ ClassMasks classify_avx2(const std::uint8_t* input, std::size_t len) noexcept {
 
 namespace quorvane::structural {
 
-const KernelSet kAvx2Kernels{Kernel::Avx2, classify_avx2, count_byte_avx2, find_unmarked_avx2};
+const KernelSet kAvx2Kernels{Kernel::Avx2, classify_avx2, count_byte_avx2, find_unmarked_avx2,
+                             search_masks_avx2};
 
 }  // namespace quorvane::structural

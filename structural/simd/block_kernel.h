@@ -20,6 +20,7 @@
 #include <span>
 
 #include "structural/simd/classify.h"
+#include "structural/simd/search_masks.h"
 
 namespace quorvane::structural {
 namespace {
@@ -28,6 +29,19 @@ inline constexpr std::uint8_t kLessThan = '<';
 inline constexpr std::uint8_t kGreaterThan = '>';
 inline constexpr std::uint8_t kDoubleQuote = '"';
 inline constexpr std::uint8_t kApostrophe = '\'';
+
+// The search builder's masks from the six byte classes they combine.
+inline SearchMasks search_masks_of(std::uint64_t lt, std::uint64_t gt, std::uint64_t double_quotes,
+                                   std::uint64_t apostrophes, std::uint64_t whitespace,
+                                   std::uint64_t slashes) noexcept {
+    return {lt,
+            gt,
+            double_quotes,
+            apostrophes,
+            whitespace | slashes | gt,
+            whitespace | gt,
+            double_quotes | apostrophes | slashes | gt};
+}
 
 // One 64-byte block as four equality masks; bit j stands for byte j.
 struct BlockClasses {

@@ -9,6 +9,7 @@
 
 #include "structural/simd/classify.h"
 #include "structural/simd/kernel_set.h"
+#include "structural/simd/search_masks.h"
 
 namespace quorvane::structural {
 namespace {
@@ -112,6 +113,10 @@ bool cpu_has_avx2() noexcept {
 
 ClassMasks classify_bytes(const std::uint8_t* input, std::size_t len) noexcept {
     return active_set().classify(input, len);
+}
+
+SearchMasksKernel search_masks_kernel() noexcept {
+    return active_set().search_masks;
 }
 
 std::size_t count_byte(const std::uint8_t* input, std::size_t len, std::uint8_t byte) noexcept {

@@ -7,6 +7,7 @@
 #include <span>
 
 #include "structural/simd/classify.h"
+#include "structural/simd/search_masks.h"
 
 namespace quorvane::structural {
 
@@ -17,6 +18,7 @@ struct KernelSet {
                               std::uint8_t byte) noexcept;
     std::size_t (*find_unmarked)(const std::uint8_t* input, std::size_t len, std::uint8_t byte,
                                  std::span<const std::uint64_t> marked, std::size_t from) noexcept;
+    SearchMasksKernel search_masks;
 };
 
 // Defined in the kernel's own translation unit; the vector sets may only be

@@ -28,6 +28,20 @@ std::size_t find_unmarked_scalar(const std::uint8_t* input, std::size_t len, std
     return find_unmarked_blocks<PortableBlocks>(input, len, byte, marked, from);
 }
 
+bool is_whitespace(std::uint8_t byte) noexcept {
+    return byte == 0x20 || byte == 0x09 || byte == 0x0A || byte == 0x0C || byte == 0x0D;
+}
+
+SearchMasks search_masks_scalar(const std::uint8_t* window) noexcept {
+    std::uint64_t whitespace = 0;
+    for (unsigned j = 0; j < 64; ++j) whitespace |= std::uint64_t{is_whitespace(window[j])} << j;
+    return search_masks_of(PortableBlocks::equal(window, kLessThan),
+                           PortableBlocks::equal(window, kGreaterThan),
+                           PortableBlocks::equal(window, kDoubleQuote),
+                           PortableBlocks::equal(window, kApostrophe), whitespace,
+                           PortableBlocks::equal(window, '/'));
+}
+
 }  // namespace
 
 ClassMasks classify_scalar(const std::uint8_t* input, std::size_t len) noexcept {
@@ -38,6 +52,6 @@ ClassMasks classify_scalar(const std::uint8_t* input, std::size_t len) noexcept 
 }
 
 const KernelSet kScalarKernels{Kernel::Scalar, classify_scalar, count_byte_scalar,
-                               find_unmarked_scalar};
+                               find_unmarked_scalar, search_masks_scalar};
 
 }  // namespace quorvane::structural

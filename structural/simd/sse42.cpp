@@ -67,6 +67,26 @@ std::size_t find_unmarked_sse42(const std::uint8_t* input, std::size_t len, std:
     return find_unmarked_blocks<Sse42Blocks>(input, len, byte, marked, from);
 }
 
+// Whitespace in one shuffle: the table holds, at each low nibble, the one
+// whitespace byte with that nibble (0xFF where there is none); a byte with
+// the high bit set shuffles to 0 and never matches.
+SearchMasks search_masks_sse42(const std::uint8_t* window) noexcept {
+    const Sse42Blocks::Lanes lanes = Sse42Blocks::load(window);
+    const __m128i table =
+        _mm_setr_epi8(0x20, -1, -1, -1, -1, -1, -1, -1, -1, 0x09, 0x0A, -1, 0x0C, 0x0D, -1, -1);
+    std::uint64_t whitespace = 0;
+    for (int i = 0; i < 4; ++i) {
+        const __m128i hits = _mm_cmpeq_epi8(_mm_shuffle_epi8(table, lanes.v[i]), lanes.v[i]);
+        whitespace |= std::uint64_t{static_cast<std::uint32_t>(_mm_movemask_epi8(hits))}
+                      << (16 * i);
+    }
+    return search_masks_of(Sse42Blocks::equal(lanes, kLessThan),
+                           Sse42Blocks::equal(lanes, kGreaterThan),
+                           Sse42Blocks::equal(lanes, kDoubleQuote),
+                           Sse42Blocks::equal(lanes, kApostrophe), whitespace,
+                           Sse42Blocks::equal(lanes, '/'));
+}
+
 }  // namespace
 
 ClassMasks classify_sse42(const std::uint8_t* input, std::size_t len) noexcept {
@@ -83,6 +103,7 @@ ClassMasks classify_sse42(const std::uint8_t* input, std::size_t len) noexcept {
 
 namespace quorvane::structural {
 
-const KernelSet kSse42Kernels{Kernel::Sse42, classify_sse42, count_byte_sse42, find_unmarked_sse42};
+const KernelSet kSse42Kernels{Kernel::Sse42, classify_sse42, count_byte_sse42, find_unmarked_sse42,
+                              search_masks_sse42};
 
 }  // namespace quorvane::structural

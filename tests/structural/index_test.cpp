@@ -66,8 +66,8 @@ TEST_P(BothBuilders, IndexMarkupAlike) {
 TEST_P(BothBuilders, TrackDepthsAndParents) {
     const IndexResult index = GetParam().build("<a><b/>t<c><?p?>u</c></a></x>");
     ASSERT_TRUE(index.has_value());
-    EXPECT_EQ(index->tag_depths, (std::vector<std::uint16_t>{0, 1, 1, 2, 1, 0, 0}));
-    EXPECT_EQ(index->tag_parents, (std::vector<std::int32_t>{-1, 0, 0, 2, 0, -1, -1}));
+    EXPECT_EQ(index->tag_depths, (Column<std::uint16_t>{0, 1, 1, 2, 1, 0, 0}));
+    EXPECT_EQ(index->tag_parents, (Column<std::int32_t>{-1, 0, 0, 2, 0, -1, -1}));
     ASSERT_EQ(index->text_ranges.size(), 2u);
     EXPECT_EQ(index->text_ranges[0].parent, 0);
     EXPECT_EQ(index->text_ranges[1].parent, 2);
@@ -137,6 +137,36 @@ TEST(Builders, DifferWhereTheirRulesDo) {
     for (const DivergentCase& c : cases) {
         EXPECT_EQ(outcome_of(build_index_by_search(c.input)), c.by_search) << "input: " << c.input;
         EXPECT_EQ(outcome_of(build_index_by_masks(c.input)), c.by_masks) << "input: " << c.input;
+    }
+}
+
+// The search builder answers its searches from 64-byte windows of the input:
+// moving a document through every offset against the windows must only move
+// its index. The document has a quoted '>' and a quote spanning more than a
+// window, names ending at '>' and at white space, and a final unmatched
+// quote whose partner search runs to the end before the walk steps back.
+TEST(SearchBuilder, IndexesTheSameAtEveryWindowOffset) {
+    const std::string body = R"(<a k=")" + std::string(100, 'v') +
+                             R"(>" q='/'/>t</a  ><long-name-)" + std::string(70, 'n') +
+                             "\t/>\n<b>x</b><c d=\"x>";
+    const Outcome at_zero = outcome_of(build_index_by_search(body));
+    const std::string long_name = "long-name-" + std::string(70, 'n');
+    ASSERT_EQ(at_zero, ok({{SelfClosing, 0, 115, "a"},
+                           {Close, 117, 122, "a"},
+                           {SelfClosing, 123, 206, long_name},
+                           {Open, 208, 210, "b"},
+                           {Close, 212, 215, "b"},
+                           {Open, 216, 223, "c"}},
+                          {"t", "\n", "x"}));
+    for (std::size_t pad = 1; pad <= 192; ++pad) {
+        Outcome shifted = at_zero;
+        for (Entry& e : shifted.entries) {
+            e.start += pad;
+            e.end += pad;
+        }
+        shifted.texts.insert(shifted.texts.begin(), std::string(pad, ' '));
+        EXPECT_EQ(outcome_of(build_index_by_search(std::string(pad, ' ') + body)), shifted)
+            << "pad " << pad;
     }
 }
 
