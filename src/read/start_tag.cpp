@@ -127,13 +127,12 @@ std::expected<void, ReadError> parse_start_tag(SpanCredit& spans, const structur
             return std::unexpected(ReadError::malformed("unterminated attribute value", value_start));
         }
         const std::uint64_t value_end = q;
-        NodeString stored;
+        // Made in place when it is a span, the common case.
+        NodeString stored = rewrite ? NodeString() : spans.span(value_start, value_end);
         if (rewrite) {
             auto decoded = decode_text(text.substr(value_start, value_end - value_start), value_start, true);
             if (!decoded) return std::unexpected(std::move(decoded.error()));
             stored = std::move(*decoded->rewritten).into_string();
-        } else {
-            stored = spans.span(value_start, value_end);
         }
         if (element.attrs.empty()) element.attrs.reserve(attribute_bound(text, name_start, end));
         NodeString stored_name = spans.span(name_start, name_start + name.size());

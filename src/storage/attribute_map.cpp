@@ -39,10 +39,29 @@ struct SipState {
     }
 };
 
-std::uint64_t load_le(const unsigned char* p, std::size_t n) {
-    std::uint64_t m = 0;
-    for (std::size_t i = 0; i < n; ++i) m |= std::uint64_t(p[i]) << (8 * i);
+std::uint64_t load_le(const unsigned char* p) {
+    std::uint64_t m;
+    std::memcpy(&m, p, 8);
+    if constexpr (std::endian::native == std::endian::big) m = std::byteswap(m);
     return m;
+}
+
+// The same for the 0 to 7 bytes of a message tail: at most two overlapping
+// loads instead of a loop over the bytes.
+std::uint64_t load_tail(const unsigned char* p, std::size_t n) {
+    if (n >= 4) {
+        std::uint32_t lo, hi;
+        std::memcpy(&lo, p, 4);
+        std::memcpy(&hi, p + n - 4, 4);
+        if constexpr (std::endian::native == std::endian::big) {
+            lo = std::byteswap(lo);
+            hi = std::byteswap(hi);
+        }
+        return std::uint64_t(lo) | (std::uint64_t(hi) << (8 * (n - 4)));
+    }
+    if (n == 0) return 0;
+    return std::uint64_t(p[0]) | (std::uint64_t(p[n / 2]) << (8 * (n / 2))) |
+           (std::uint64_t(p[n - 1]) << (8 * (n - 1)));
 }
 
 struct ThreadKey {
@@ -85,9 +104,9 @@ std::uint64_t attribute_hash(HashKey key, std::string_view bytes) {
     // The hashed message is the bytes plus one 0xFF byte.
     const std::size_t total = bytes.size() + 1;
     std::size_t i = 0;
-    for (; i + 8 <= bytes.size(); i += 8) s.compress(load_le(p + i, 8));
+    for (; i + 8 <= bytes.size(); i += 8) s.compress(load_le(p + i));
     std::size_t rest = bytes.size() - i;
-    std::uint64_t last = load_le(p + i, rest);
+    std::uint64_t last = load_tail(p + i, rest);
     if (rest == 7) {
         s.compress(last | (std::uint64_t(0xFF) << 56));
         last = 0;
