@@ -24,10 +24,13 @@ thread_local std::vector<PyObject*> release_queue;
 // ob_size of a node whose fields an outer release already destroyed.
 constexpr Py_ssize_t kEmptied = -1;
 
-void destroy_fields(NodeObject* node, std::vector<PyObject*>& pending) {
+void destroy_fields(NodeObject* node, std::vector<PyObject*>& pending, SpanReleases& releases) {
+    node->name.release_into(releases);
     node->name.~NodeString();
+    node->attrs.release_into(releases);
     node->attrs.~AttributeMap();
     for (PyObject* child : node->children()) pending.push_back(child);
+    if (node->text) node->text->release_into(releases);
     node->text.~optional();
 }
 
@@ -35,8 +38,11 @@ void node_dealloc(PyObject* self) {
     auto* node = reinterpret_cast<NodeObject*>(self);
     if (Py_SIZE(self) != kEmptied) {
         AttachScope attached;
+        // Flushed while the scope lasts: the last reference to a buffer may
+        // release the str it reads.
+        SpanReleases releases;
         std::vector<PyObject*>& pending = release_queue;
-        destroy_fields(node, pending);
+        destroy_fields(node, pending, releases);
         while (!pending.empty()) {
             PyObject* child = pending.back();
             pending.pop_back();
@@ -45,7 +51,7 @@ void node_dealloc(PyObject* self) {
             // only one; Nodes hold no weak or cyclic references that could
             // revive it.
             if (Py_REFCNT(child) == 1) {
-                destroy_fields(reinterpret_cast<NodeObject*>(child), pending);
+                destroy_fields(reinterpret_cast<NodeObject*>(child), pending, releases);
                 Py_SET_SIZE(child, kEmptied);
             }
             Py_DECREF(child);

@@ -129,6 +129,14 @@ void AttributeMap::clear() noexcept {
     size_ = capacity_ = 0;
 }
 
+void AttributeMap::release_into(SpanReleases& releases) noexcept {
+    for (std::uint32_t i = 0; i < size_; ++i) {
+        entries_[i].key.release_into(releases);
+        entries_[i].value.release_into(releases);
+    }
+    if (entries_) clear();
+}
+
 std::int64_t AttributeMap::find_slot(std::uint64_t hash, std::string_view key) const {
     const std::uint32_t* table = slots();
     for (std::size_t s = hash & slot_mask();; s = (s + 1) & slot_mask()) {

@@ -47,6 +47,9 @@ public:
         if (entries_) clear();
     }
 
+    // Empties the map; the spans' references go to `releases`.
+    void release_into(SpanReleases& releases) noexcept;
+
     // Room for `count` entries without regrowth.
     void reserve(std::size_t count);
 

@@ -14,6 +14,32 @@
 
 namespace quorvane {
 
+// References to source buffers given up by many strings dying together,
+// such as the nodes of a freed tree: one atomic subtraction for each run of
+// spans of the same buffer instead of one per span.
+class SpanReleases {
+public:
+    SpanReleases() = default;
+    SpanReleases(const SpanReleases&) = delete;
+    SpanReleases& operator=(const SpanReleases&) = delete;
+    ~SpanReleases() { flush(); }
+
+    void add(SourceBuffer* buffer) noexcept {
+        if (buffer != buffer_) {
+            flush();
+            buffer_ = buffer;
+        }
+        ++count_;
+    }
+    void flush() noexcept {
+        if (count_ != 0) buffer_->release(std::exchange(count_, 0));
+    }
+
+private:
+    SourceBuffer* buffer_ = nullptr;
+    std::size_t count_ = 0;
+};
+
 class NodeString {
 public:
     // Owned strings up to this length live inside the object itself, so a
@@ -69,6 +95,16 @@ public:
         } else if (tag_ == 0) {
             delete[] payload_.heap.data;
         }
+    }
+
+    // Empties the string; a span's reference goes to `releases`.
+    void release_into(SpanReleases& releases) noexcept {
+        if (is_span()) {
+            releases.add(buffer());
+        } else if (tag_ == 0) {
+            delete[] payload_.heap.data;
+        }
+        tag_ = inline_flag;
     }
 
     // A copy of the same kind: a span shares the buffer, owned bytes are copied.
