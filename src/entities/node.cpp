@@ -157,14 +157,8 @@ PyObject* node_new(PyTypeObject*, PyObject* args, PyObject* kwargs) {
 }
 
 PyObject* node_vectorcall(PyObject*, PyObject* const* args, size_t nargsf, PyObject* kwnames) {
-    return call_boundary([&]() -> Result<PyRef> {
-        PyObject* slots[4];
-        if (auto bound = bind_arguments(constructor_signature, args, PyVectorcall_NARGS(nargsf), kwnames, slots);
-            !bound) {
-            return std::unexpected(std::move(bound.error()));
-        }
-        return construct(slots);
-    });
+    return call_with_arguments(constructor_signature, args, PyVectorcall_NARGS(nargsf), kwnames,
+                               [](PyObject* const* slots) { return construct(slots); });
 }
 
 PyObject* get_name(PyObject* self, void*) {

@@ -65,11 +65,7 @@ Result<PyRef> make_node_tree(read::ParsedDocument& document) {
 }  // namespace
 
 PyObject* read_string(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return call_boundary([&]() -> Result<PyRef> {
-        PyObject* slots[2];
-        if (auto bound = bind_arguments(read_string_signature, args, nargs, kwnames, slots); !bound) {
-            return std::unexpected(std::move(bound.error()));
-        }
+    return call_with_arguments(read_string_signature, args, nargs, kwnames, [&](PyObject* const* slots) -> Result<PyRef> {
         auto document = text_view(slots[0]);
         if (!document) return std::unexpected(while_processing(std::move(document.error()), "xml_string"));
         auto root_tag = text(slots[1]);
@@ -85,11 +81,7 @@ PyObject* read_string(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObje
 }
 
 PyObject* read_file(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return call_boundary([&]() -> Result<PyRef> {
-        PyObject* slots[2];
-        if (auto bound = bind_arguments(read_file_signature, args, nargs, kwnames, slots); !bound) {
-            return std::unexpected(std::move(bound.error()));
-        }
+    return call_with_arguments(read_file_signature, args, nargs, kwnames, [&](PyObject* const* slots) -> Result<PyRef> {
         auto path = text(slots[0]);
         if (!path) return std::unexpected(while_processing(std::move(path.error()), "file_path"));
         auto root_tag = text(slots[1]);
