@@ -26,7 +26,8 @@ Result<void> add_to_module(PyObject* module, const char* name, PyObject* object)
     PyRef all_list = PyRef::steal(all);
     if (!all_list) {
         all_list = PyRef::steal(PyList_New(0));
-        if (!all_list || PyObject_SetAttr(module, all_key, all_list.get()) < 0) return std::unexpected(raised());
+        if (!all_list || PyObject_SetAttr(module, all_key, all_list.get()) < 0)
+            return std::unexpected(raised());
     }
     PyRef text = PyRef::steal(PyUnicode_FromString(name));
     if (!text) return std::unexpected(raised());

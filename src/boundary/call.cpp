@@ -48,7 +48,8 @@ Failure too_many_positional(const Signature& sig, Py_ssize_t given) {
     } else {
         text += " takes from " + std::to_string(sig.required) + " to " + std::to_string(sig.count);
     }
-    text += " positional arguments but " + std::to_string(given) + (given == 1 ? " was" : " were") + " given";
+    text += " positional arguments but " + std::to_string(given) + (given == 1 ? " was" : " were") +
+            " given";
     return type_error(std::move(text));
 }
 
@@ -60,15 +61,17 @@ Result<void> bind_keyword(const Signature& sig, PyObject* name, PyObject* value,
     for (int i = 0; i < sig.count; ++i) {
         if (wanted == sig.names[i]) {
             if (slots[i]) {
-                return std::unexpected(type_error(std::string(sig.message_name) + " got multiple values for argument '" +
+                return std::unexpected(type_error(std::string(sig.message_name) +
+                                                  " got multiple values for argument '" +
                                                   std::string(wanted) + "'"));
             }
             slots[i] = value;
             return {};
         }
     }
-    return std::unexpected(
-        type_error(std::string(sig.message_name) + " got an unexpected keyword argument '" + std::string(wanted) + "'"));
+    return std::unexpected(type_error(std::string(sig.message_name) +
+                                      " got an unexpected keyword argument '" +
+                                      std::string(wanted) + "'"));
 }
 
 Result<void> check_required(const Signature& sig, Py_ssize_t nargs, PyObject** slots) {
@@ -78,9 +81,10 @@ Result<void> check_required(const Signature& sig, Py_ssize_t nargs, PyObject** s
         if (!slots[i]) missing.push_back(sig.names[i]);
     }
     if (missing.empty()) return {};
-    return std::unexpected(type_error(std::string(sig.message_name) + " missing " + std::to_string(missing.size()) +
-                                      " required positional " + (missing.size() == 1 ? "argument" : "arguments") +
-                                      ": " + name_list(missing)));
+    return std::unexpected(type_error(std::string(sig.message_name) + " missing " +
+                                      std::to_string(missing.size()) + " required positional " +
+                                      (missing.size() == 1 ? "argument" : "arguments") + ": " +
+                                      name_list(missing)));
 }
 
 }  // namespace
@@ -98,7 +102,9 @@ void release_or_defer(PyObject* object) noexcept {
     pool.nonempty.store(true, std::memory_order_release);
 }
 
-void release_python_owner(void* object) noexcept { release_or_defer(static_cast<PyObject*>(object)); }
+void release_python_owner(void* object) noexcept {
+    release_or_defer(static_cast<PyObject*>(object));
+}
 
 void drain_pending_releases() noexcept {
     PendingReleases& pool = pending();
@@ -142,8 +148,8 @@ void set_unexpected_exception() noexcept {
 
 }  // namespace detail
 
-Result<void> bind_arguments(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
-                            PyObject** slots) {
+Result<void> bind_arguments(const Signature& sig, PyObject* const* args, Py_ssize_t nargs,
+                            PyObject* kwnames, PyObject** slots) {
     if (nargs > sig.count) return std::unexpected(too_many_positional(sig, nargs));
     for (int i = 0; i < sig.count; ++i) slots[i] = i < nargs ? args[i] : nullptr;
     if (kwnames) {
@@ -156,7 +162,8 @@ Result<void> bind_arguments(const Signature& sig, PyObject* const* args, Py_ssiz
     return check_required(sig, nargs, slots);
 }
 
-Result<void> bind_tuple_arguments(const Signature& sig, PyObject* args, PyObject* kwargs, PyObject** slots) {
+Result<void> bind_tuple_arguments(const Signature& sig, PyObject* args, PyObject* kwargs,
+                                  PyObject** slots) {
     const Py_ssize_t nargs = PyTuple_GET_SIZE(args);
     if (nargs > sig.count) return std::unexpected(too_many_positional(sig, nargs));
     for (int i = 0; i < sig.count; ++i) slots[i] = i < nargs ? PyTuple_GET_ITEM(args, i) : nullptr;

@@ -20,7 +20,8 @@ Result<std::uint64_t> unsigned_size(PyObject* value) {
     PyRef index = PyRef::steal(PyNumber_Index(value));
     if (!index) return std::unexpected(raised());
     unsigned long long converted = PyLong_AsUnsignedLongLong(index.get());
-    if (converted == static_cast<unsigned long long>(-1) && PyErr_Occurred()) return std::unexpected(raised());
+    if (converted == static_cast<unsigned long long>(-1) && PyErr_Occurred())
+        return std::unexpected(raised());
     return converted;
 }
 
@@ -47,7 +48,8 @@ Result<bool> flag(PyObject* value) {
     PyRef module = PyRef::steal(PyType_GetModuleName(type));
     if (!name || !module) PyErr_Clear();
     auto equals = [](const PyRef& text, const char* expected) {
-        return text && PyUnicode_Check(text.get()) && PyUnicode_CompareWithASCIIString(text.get(), expected) == 0;
+        return text && PyUnicode_Check(text.get()) &&
+               PyUnicode_CompareWithASCIIString(text.get(), expected) == 0;
     };
     if (!(equals(module, "numpy") && (equals(name, "bool_") || equals(name, "bool")))) {
         return std::unexpected(cast_error(value, "bool"));
@@ -57,7 +59,8 @@ Result<bool> flag(PyObject* value) {
         PyRef type_text = PyRef::steal(PyObject_Str(reinterpret_cast<PyObject*>(type)));
         const char* utf8 = type_text ? PyUnicode_AsUTF8(type_text.get()) : nullptr;
         if (!utf8) return std::unexpected(raised());
-        return std::unexpected(type_error(std::string("object of type '") + utf8 + "' does not define a '__bool__' conversion"));
+        return std::unexpected(type_error(std::string("object of type '") + utf8 +
+                                          "' does not define a '__bool__' conversion"));
     }
     int result = truth(value);
     if (result < 0) return std::unexpected(raised());
@@ -65,7 +68,8 @@ Result<bool> flag(PyObject* value) {
 }
 
 Result<PyRef> make_str(std::string_view utf8) {
-    PyRef result = PyRef::steal(PyUnicode_FromStringAndSize(utf8.data(), static_cast<Py_ssize_t>(utf8.size())));
+    PyRef result = PyRef::steal(
+        PyUnicode_FromStringAndSize(utf8.data(), static_cast<Py_ssize_t>(utf8.size())));
     if (!result) return std::unexpected(creation_failure());
     return result;
 }

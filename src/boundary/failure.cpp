@@ -10,20 +10,34 @@ namespace {
 
 PyObject* io_exception_class(IoKind kind) {
     switch (kind) {
-        case IoKind::NotFound: return PyExc_FileNotFoundError;
-        case IoKind::PermissionDenied: return PyExc_PermissionError;
-        case IoKind::ConnectionRefused: return PyExc_ConnectionRefusedError;
-        case IoKind::ConnectionReset: return PyExc_ConnectionResetError;
-        case IoKind::ConnectionAborted: return PyExc_ConnectionAbortedError;
-        case IoKind::BrokenPipe: return PyExc_BrokenPipeError;
-        case IoKind::AlreadyExists: return PyExc_FileExistsError;
-        case IoKind::WouldBlock: return PyExc_BlockingIOError;
-        case IoKind::NotADirectory: return PyExc_NotADirectoryError;
-        case IoKind::IsADirectory: return PyExc_IsADirectoryError;
-        case IoKind::TimedOut: return PyExc_TimeoutError;
-        case IoKind::Interrupted: return PyExc_InterruptedError;
-        case IoKind::OutOfMemory: return PyExc_MemoryError;
-        default: return PyExc_OSError;
+        case IoKind::NotFound:
+            return PyExc_FileNotFoundError;
+        case IoKind::PermissionDenied:
+            return PyExc_PermissionError;
+        case IoKind::ConnectionRefused:
+            return PyExc_ConnectionRefusedError;
+        case IoKind::ConnectionReset:
+            return PyExc_ConnectionResetError;
+        case IoKind::ConnectionAborted:
+            return PyExc_ConnectionAbortedError;
+        case IoKind::BrokenPipe:
+            return PyExc_BrokenPipeError;
+        case IoKind::AlreadyExists:
+            return PyExc_FileExistsError;
+        case IoKind::WouldBlock:
+            return PyExc_BlockingIOError;
+        case IoKind::NotADirectory:
+            return PyExc_NotADirectoryError;
+        case IoKind::IsADirectory:
+            return PyExc_IsADirectoryError;
+        case IoKind::TimedOut:
+            return PyExc_TimeoutError;
+        case IoKind::Interrupted:
+            return PyExc_InterruptedError;
+        case IoKind::OutOfMemory:
+            return PyExc_MemoryError;
+        default:
+            return PyExc_OSError;
     }
 }
 
@@ -37,8 +51,12 @@ PyRef new_exception(PyObject* type, const std::string& message) {
 
 }  // namespace
 
-Failure type_error(std::string message) { return {Failure::Kind::Type, std::move(message), {}, {}, nullptr}; }
-Failure value_error(std::string message) { return {Failure::Kind::Value, std::move(message), {}, {}, nullptr}; }
+Failure type_error(std::string message) {
+    return {Failure::Kind::Type, std::move(message), {}, {}, nullptr};
+}
+Failure value_error(std::string message) {
+    return {Failure::Kind::Value, std::move(message), {}, {}, nullptr};
+}
 Failure internal_failure(std::string message) {
     return {Failure::Kind::Internal, std::move(message), {}, {}, nullptr};
 }
@@ -56,7 +74,8 @@ Failure creation_failure() {
 }
 
 Failure cast_error(PyObject* value, const char* target) {
-    if (value == Py_None) return type_error(std::string("'None' is not an instance of '") + target + "'");
+    if (value == Py_None)
+        return type_error(std::string("'None' is not an instance of '") + target + "'");
     std::string type_name = "<failed to extract type name>";
     PyRef qualname = PyRef::steal(PyType_GetQualName(Py_TYPE(value)));
     const char* utf8 = qualname ? PyUnicode_AsUTF8(qualname.get()) : nullptr;
@@ -87,10 +106,18 @@ PyObject* panic_exception_type() {
 PyRef exception_of(Failure failure) {
     PyRef exception;
     switch (failure.kind) {
-        case Failure::Kind::Type: exception = new_exception(PyExc_TypeError, failure.message); break;
-        case Failure::Kind::Value: exception = new_exception(PyExc_ValueError, failure.message); break;
-        case Failure::Kind::Raised: exception = std::move(failure.exception); break;
-        case Failure::Kind::Io: exception = new_exception(io_exception_class(failure.io.kind), failure.io.text()); break;
+        case Failure::Kind::Type:
+            exception = new_exception(PyExc_TypeError, failure.message);
+            break;
+        case Failure::Kind::Value:
+            exception = new_exception(PyExc_ValueError, failure.message);
+            break;
+        case Failure::Kind::Raised:
+            exception = std::move(failure.exception);
+            break;
+        case Failure::Kind::Io:
+            exception = new_exception(io_exception_class(failure.io.kind), failure.io.text());
+            break;
         case Failure::Kind::Internal: {
             PyObject* panic = panic_exception_type();
             if (!panic) panic_while_raising();
@@ -103,14 +130,18 @@ PyRef exception_of(Failure failure) {
         std::string note = std::string("while processing '") + failure.argument + "'";
         PyRef text = PyRef::steal(PyUnicode_FromStringAndSize(note.data(), note.size()));
         static std::atomic<PyObject*> add_note{nullptr};
-        PyObject* name = once_object(add_note, [] { return PyUnicode_InternFromString("add_note"); });
+        PyObject* name =
+            once_object(add_note, [] { return PyUnicode_InternFromString("add_note"); });
         PyRef result;
-        if (text && name) result = PyRef::steal(PyObject_CallMethodOneArg(exception.get(), name, text.get()));
+        if (text && name)
+            result = PyRef::steal(PyObject_CallMethodOneArg(exception.get(), name, text.get()));
         if (!result) return PyRef::steal(PyErr_GetRaisedException());
     }
     return exception;
 }
 
-void raise_failure(Failure failure) { PyErr_SetRaisedException(exception_of(std::move(failure)).release()); }
+void raise_failure(Failure failure) {
+    PyErr_SetRaisedException(exception_of(std::move(failure)).release());
+}
 
 }  // namespace quorvane

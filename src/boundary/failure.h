@@ -35,7 +35,9 @@ using Result = std::expected<T, Failure>;
 Failure type_error(std::string message);
 Failure value_error(std::string message);
 Failure internal_failure(std::string message);
-inline Failure internal_failure(InternalFailure failure) { return internal_failure(std::move(failure.message)); }
+inline Failure internal_failure(InternalFailure failure) {
+    return internal_failure(std::move(failure.message));
+}
 Failure io_failure(IoError error);
 // Captures the interpreter's current exception.
 Failure raised();

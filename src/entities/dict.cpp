@@ -34,9 +34,10 @@ struct DictKeys {
 
 Result<DictKeys> dict_keys() {
     static std::atomic<PyObject*> name{nullptr}, attrs{nullptr}, children{nullptr}, text{nullptr};
-    DictKeys keys{key_object(name, "name"), key_object(attrs, "attrs"), key_object(children, "children"),
-                  key_object(text, "text")};
-    if (!keys.name || !keys.attrs || !keys.children || !keys.text) return std::unexpected(creation_failure());
+    DictKeys keys{key_object(name, "name"), key_object(attrs, "attrs"),
+                  key_object(children, "children"), key_object(text, "text")};
+    if (!keys.name || !keys.attrs || !keys.children || !keys.text)
+        return std::unexpected(creation_failure());
     return keys;
 }
 
@@ -66,7 +67,10 @@ Result<PyRef> node_dict(const DictKeys& keys, const NodeObject& node, PyRef chil
     Result<void> set = set_item(dict.get(), keys.name, string_object(node.name));
     if (set) set = set_item(dict.get(), keys.attrs, attrs_dict(node.attrs));
     if (set) set = set_item(dict.get(), keys.children, std::move(children));
-    if (set) set = set_item(dict.get(), keys.text, node.text ? string_object(*node.text) : Result<PyRef>(PyRef::borrow(Py_None)));
+    if (set)
+        set =
+            set_item(dict.get(), keys.text,
+                     node.text ? string_object(*node.text) : Result<PyRef>(PyRef::borrow(Py_None)));
     if (!set) return std::unexpected(std::move(set.error()));
     return dict;
 }
@@ -93,7 +97,8 @@ Result<PyRef> tree_dict(const NodeObject* root) {
     while (true) {
         Frame& top = stack.back();
         if (top.next < Py_SIZE(top.node)) {
-            const NodeObject* child = as_node(top.node->children()[static_cast<std::size_t>(top.next)]);
+            const NodeObject* child =
+                as_node(top.node->children()[static_cast<std::size_t>(top.next)]);
             auto list = new_list(*child);
             if (!list) return list;
             if (Py_SIZE(child) > 0) {
@@ -144,7 +149,8 @@ Slot slot_of(std::string_view key) {
 // inside the outer one; the message is therefore kept as pieces around the
 // innermost failure's text and joined once, in time linear in the depth.
 struct ReadFailure {
-    explicit ReadFailure(Failure failure, bool aborts = false) : simple(std::move(failure)), aborts(aborts) {}
+    explicit ReadFailure(Failure failure, bool aborts = false)
+        : simple(std::move(failure)), aborts(aborts) {}
 
     Failure simple;                     // the failure while no enum wraps it
     bool aborts;                        // ends the whole read unchanged
@@ -202,13 +208,17 @@ std::string render_exception(PyObject* exception) {
 
 std::string render_failure(const Failure& failure) {
     switch (failure.kind) {
-        case Failure::Kind::Type: return "TypeError: " + failure.message;
-        case Failure::Kind::Value: return "ValueError: " + failure.message;
-        default: return render_exception(exception_of(failure).get());
+        case Failure::Kind::Type:
+            return "TypeError: " + failure.message;
+        case Failure::Kind::Value:
+            return "ValueError: " + failure.message;
+        default:
+            return render_exception(exception_of(failure).get());
     }
 }
 
-constexpr std::string_view enum_head = "failed to extract enum HashmapTypes ('String | Vec | NullableString | Map')";
+constexpr std::string_view enum_head =
+    "failed to extract enum HashmapTypes ('String | Vec | NullableString | Map')";
 
 void variant_line(std::string& out, const char* kind) {
     out += "\n- variant ";
@@ -220,8 +230,8 @@ void variant_line(std::string& out, const char* kind) {
     out += ".0, caused by ";
 }
 
-ReadFailure enum_failure(const Failure& string_failure, ReadFailure vec_failure, const Failure& nullable_failure,
-                         const Failure& map_failure) {
+ReadFailure enum_failure(const Failure& string_failure, ReadFailure vec_failure,
+                         const Failure& nullable_failure, const Failure& map_failure) {
     std::string prefix(enum_head);
     variant_line(prefix, "String");
     prefix += render_failure(string_failure);
@@ -255,7 +265,8 @@ public:
         if (PyDict_Size(dict_.get()) != size_) {
             return std::unexpected(internal_failure("dictionary changed size during iteration"));
         }
-        if (remaining_ == -1) return std::unexpected(internal_failure("dictionary keys changed during iteration"));
+        if (remaining_ == -1)
+            return std::unexpected(internal_failure("dictionary keys changed during iteration"));
         PyObject* entry_key = nullptr;
         PyObject* entry_value = nullptr;
         bool found = false;
@@ -362,7 +373,8 @@ private:
     std::optional<ReadFailure> next_item(Level& level) {
         PyRef item = PyRef::steal(PyIter_Next(level.iterator.get()));
         if (item) {
-            if (!PyDict_Check(item.get())) return vec_failed(level, ReadFailure(cast_error(item.get(), "dict")));
+            if (!PyDict_Check(item.get()))
+                return vec_failed(level, ReadFailure(cast_error(item.get(), "dict")));
             // A dict inside itself would describe an endless tree.
             if (on_path_.contains(item.get())) {
                 return ReadFailure(value_error("Circular reference detected"), true);
@@ -389,10 +401,12 @@ private:
         }
         Failure string_failure = std::move(as_string.error());
         if (PyUnicode_Check(value)) {
-            return other_kinds(level, value, string_failure, ReadFailure(type_error("Can't extract `str` to `Vec`")));
+            return other_kinds(level, value, string_failure,
+                               ReadFailure(type_error("Can't extract `str` to `Vec`")));
         }
         if (!PySequence_Check(value)) {
-            return other_kinds(level, value, string_failure, ReadFailure(cast_error(value, "Sequence")));
+            return other_kinds(level, value, string_failure,
+                               ReadFailure(cast_error(value, "Sequence")));
         }
         // The length only sizes the list; a failing or absurd one is ignored.
         Py_ssize_t length = PySequence_Size(value);
@@ -418,8 +432,8 @@ private:
     }
 
     // NullableString, then Map, once String and Vec have failed.
-    std::optional<ReadFailure> other_kinds(Level& level, PyObject* value, const Failure& string_failure,
-                                           ReadFailure vec_failure) {
+    std::optional<ReadFailure> other_kinds(Level& level, PyObject* value,
+                                           const Failure& string_failure, ReadFailure vec_failure) {
         if (vec_failure.fatal()) return vec_failure;
         if (value == Py_None) {
             store(level, Value(std::in_place_index<nullable_kind>, std::nullopt));
@@ -442,11 +456,20 @@ private:
     void store(const Level& level, Value value) {
         Description& description = arena[level.description];
         switch (level.slot) {
-            case Slot::Name: description.name = std::move(value); break;
-            case Slot::Attrs: description.attrs = std::move(value); break;
-            case Slot::Children: description.children = std::move(value); break;
-            case Slot::Text: description.text = std::move(value); break;
-            case Slot::Other: break;
+            case Slot::Name:
+                description.name = std::move(value);
+                break;
+            case Slot::Attrs:
+                description.attrs = std::move(value);
+                break;
+            case Slot::Children:
+                description.children = std::move(value);
+                break;
+            case Slot::Text:
+                description.text = std::move(value);
+                break;
+            case Slot::Other:
+                break;
         }
     }
 
@@ -464,9 +487,11 @@ auto* kind_of(std::optional<Value>& value) {
 }
 
 Result<void> check(Description& description) {
-    if (!kind_of<string_kind>(description.name)) return std::unexpected(value_error("Invalid name"));
+    if (!kind_of<string_kind>(description.name))
+        return std::unexpected(value_error("Invalid name"));
     if (!kind_of<map_kind>(description.attrs)) return std::unexpected(value_error("Invalid attrs"));
-    if (!kind_of<vec_kind>(description.children)) return std::unexpected(value_error("Invalid children"));
+    if (!kind_of<vec_kind>(description.children))
+        return std::unexpected(value_error("Invalid children"));
     return {};
 }
 
@@ -498,7 +523,8 @@ Result<PyRef> build_tree(std::vector<Description>& arena, std::size_t root) {
         Frame& top = stack.back();
         const Items& items = *kind_of<vec_kind>(arena[top.description].children);
         if (top.next < items.size()) {
-            if (auto opened = open(items[top.next++]); !opened) return std::unexpected(std::move(opened.error()));
+            if (auto opened = open(items[top.next++]); !opened)
+                return std::unexpected(std::move(opened.error()));
             continue;
         }
         Description& description = arena[top.description];
@@ -521,8 +547,10 @@ Result<PyRef> from_dict(PyObject* data) {
     auto root = reader.read(data);
     if (!root) {
         ReadFailure& failure = root.error();
-        if (failure.is_enum()) return std::unexpected(while_processing(type_error(failure.message()), "dict_"));
-        if (failure.simple.kind == Failure::Kind::Internal) return std::unexpected(std::move(failure.simple));
+        if (failure.is_enum())
+            return std::unexpected(while_processing(type_error(failure.message()), "dict_"));
+        if (failure.simple.kind == Failure::Kind::Internal)
+            return std::unexpected(std::move(failure.simple));
         return std::unexpected(while_processing(std::move(failure.simple), "dict_"));
     }
     return build_tree(reader.arena, *root);
@@ -535,9 +563,9 @@ PyObject* node_to_dict(PyObject* self, PyObject*) {
 }
 
 PyObject* node_from_dict(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return call_with_arguments(from_dict_signature, args, nargs, kwnames, [&](PyObject* const* slots) -> Result<PyRef> {
-        return from_dict(slots[0]);
-    });
+    return call_with_arguments(
+        from_dict_signature, args, nargs, kwnames,
+        [&](PyObject* const* slots) -> Result<PyRef> { return from_dict(slots[0]); });
 }
 
 }  // namespace quorvane

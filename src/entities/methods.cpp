@@ -15,9 +15,12 @@ constexpr int fastcall = METH_FASTCALL | METH_KEYWORDS;
 
 PyMethodDef node_methods[] = {
     {"__to_string", method(node_to_string), fastcall, "__to_string($self, spacing=None)\n--\n\n"},
-    {"search_by_name", method(node_search_by_name), fastcall, "search_by_name($self, name, depth=None)\n--\n\n"},
-    {"search_by_attr", method(node_search_by_attr), fastcall, "search_by_attr($self, key, depth=None)\n--\n\n"},
-    {"search_by_text", method(node_search_by_text), fastcall, "search_by_text($self, text, depth=None)\n--\n\n"},
+    {"search_by_name", method(node_search_by_name), fastcall,
+     "search_by_name($self, name, depth=None)\n--\n\n"},
+    {"search_by_attr", method(node_search_by_attr), fastcall,
+     "search_by_attr($self, key, depth=None)\n--\n\n"},
+    {"search_by_text", method(node_search_by_text), fastcall,
+     "search_by_text($self, text, depth=None)\n--\n\n"},
     {"search", method(node_search), fastcall, "search($self, by, value, depth=None)\n--\n\n"},
     {"from_dict", method(node_from_dict), METH_CLASS | fastcall, "from_dict($cls, dict_)\n--\n\n"},
     {"to_dict", method(node_to_dict), METH_NOARGS, "to_dict($self)\n--\n\n"},

@@ -127,7 +127,8 @@ Result<std::vector<PyRef>> children_argument(PyObject* value) {
 
 Result<std::optional<NodeString>> optional_text_argument(PyObject* value) {
     if (absent(value)) return std::nullopt;
-    return text_view(value).transform([](std::string_view view) { return std::optional(NodeString::owned(view)); });
+    return text_view(value).transform(
+        [](std::string_view view) { return std::optional(NodeString::owned(view)); });
 }
 
 Result<PyRef> construct(PyObject* const* slots) {
@@ -138,7 +139,8 @@ Result<PyRef> construct(PyObject* const* slots) {
     if (!attrs) return std::unexpected(while_processing(std::move(attrs.error()), "attrs"));
     record.attrs = std::move(*attrs);
     auto children = children_argument(slots[2]);
-    if (!children) return std::unexpected(while_processing(std::move(children.error()), "children"));
+    if (!children)
+        return std::unexpected(while_processing(std::move(children.error()), "children"));
     record.children = std::move(*children);
     auto text = optional_text_argument(slots[3]);
     if (!text) return std::unexpected(while_processing(std::move(text.error()), "text"));
@@ -182,7 +184,8 @@ PyObject* get_attrs(PyObject* self, void*) {
             if (!key) return key;
             auto value = string_object(entry.value);
             if (!value) return value;
-            if (PyDict_SetItem(dict.get(), key->get(), value->get()) < 0) return std::unexpected(raised());
+            if (PyDict_SetItem(dict.get(), key->get(), value->get()) < 0)
+                return std::unexpected(raised());
         }
         return dict;
     });
@@ -203,7 +206,8 @@ PyObject* get_children(PyObject* self, void*) {
 PyGetSetDef node_getset[] = {
     {"name", get_name, nullptr, nullptr, nullptr},
     {"attrs", get_attrs, nullptr, nullptr, nullptr},
-    {"children", get_children, nullptr, "Children are shared references to the same nodes, not copies.", nullptr},
+    {"children", get_children, nullptr,
+     "Children are shared references to the same nodes, not copies.", nullptr},
     {"text", get_text, nullptr, nullptr, nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
@@ -252,9 +256,10 @@ NodeObject* allocate_node(std::size_t child_count) {
 }
 
 Result<PyRef> make_node_object(NodeRecord record) {
-    return make_node_object(record.name, record.attrs, record.text, record.children.size(), [&](PyObject** slots) {
-        for (PyRef& child : record.children) *slots++ = child.release();
-    });
+    return make_node_object(record.name, record.attrs, record.text, record.children.size(),
+                            [&](PyObject** slots) {
+                                for (PyRef& child : record.children) *slots++ = child.release();
+                            });
 }
 
 Result<const NodeObject*> node_argument(PyObject* value) {

@@ -26,13 +26,14 @@ struct NodeRecord {
 
 struct NodeObject {
     PyObject_VAR_HEAD  // ob_size: the number of children
-    NodeString name;
+        NodeString name;
     AttributeMap attrs;
     std::optional<NodeString> text;
 
     // Borrowed references to the children, owned by this node.
     std::span<PyObject* const> children() const {
-        return {reinterpret_cast<PyObject* const*>(reinterpret_cast<const char*>(this) + children_offset),
+        return {reinterpret_cast<PyObject* const*>(reinterpret_cast<const char*>(this) +
+                                                   children_offset),
                 static_cast<std::size_t>(Py_SIZE(this))};
     }
     static const std::size_t children_offset;
@@ -42,7 +43,9 @@ struct NodeObject {
 PyTypeObject* node_type();
 
 inline bool is_node(PyObject* object) { return Py_TYPE(object) == node_type(); }
-inline const NodeObject* as_node(PyObject* object) { return reinterpret_cast<const NodeObject*>(object); }
+inline const NodeObject* as_node(PyObject* object) {
+    return reinterpret_cast<const NodeObject*>(object);
+}
 
 // Wraps a finished record into a new Node; on failure the record is released.
 Result<PyRef> make_node_object(NodeRecord record);
@@ -56,8 +59,9 @@ NodeObject* allocate_node(std::size_t child_count);
 // allocation without a NodeRecord in between; on failure the parts stay
 // with the caller.
 template <class Fill>
-Result<PyRef> make_node_object(NodeString& name, AttributeMap& attrs, std::optional<NodeString>& text,
-                               std::size_t child_count, Fill&& fill) {
+Result<PyRef> make_node_object(NodeString& name, AttributeMap& attrs,
+                               std::optional<NodeString>& text, std::size_t child_count,
+                               Fill&& fill) {
     NodeObject* node = allocate_node(child_count);
     if (!node) return std::unexpected(raised());
     new (&node->name) NodeString(std::move(name));

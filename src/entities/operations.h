@@ -14,10 +14,14 @@ PyObject* node_str(PyObject* self);
 PyObject* node_repr(PyObject* self);
 
 // Methods (METH_FASTCALL | METH_KEYWORDS unless noted).
-PyObject* node_to_string(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
-PyObject* node_search_by_name(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
-PyObject* node_search_by_attr(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
-PyObject* node_search_by_text(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+PyObject* node_to_string(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                         PyObject* kwnames);
+PyObject* node_search_by_name(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                              PyObject* kwnames);
+PyObject* node_search_by_attr(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                              PyObject* kwnames);
+PyObject* node_search_by_text(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                              PyObject* kwnames);
 PyObject* node_search(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 // METH_CLASS; the class argument plays no part.
 PyObject* node_from_dict(PyObject* cls, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);

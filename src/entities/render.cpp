@@ -70,7 +70,8 @@ Result<PyRef> render_node(const NodeObject* root, std::uint8_t spacing) {
         std::size_t next;
     };
     std::string out;
-    if (auto opened = open_node(out, *root, spacing); !opened) return std::unexpected(std::move(opened.error()));
+    if (auto opened = open_node(out, *root, spacing); !opened)
+        return std::unexpected(std::move(opened.error()));
     std::vector<Frame> stack{{root, spacing, 0}};
     while (!stack.empty()) {
         Frame& top = stack.back();
@@ -84,7 +85,8 @@ Result<PyRef> render_node(const NodeObject* root, std::uint8_t spacing) {
         const std::uint8_t inner = child_spacing(top.spacing);
         out += '\n';
         out.append(top.spacing, ' ');
-        if (auto opened = open_node(out, *child, inner); !opened) return std::unexpected(std::move(opened.error()));
+        if (auto opened = open_node(out, *child, inner); !opened)
+            return std::unexpected(std::move(opened.error()));
         stack.push_back({child, inner, 0});
     }
     return make_str(out);
@@ -110,16 +112,20 @@ PyObject* node_str(PyObject* self) {
     return call_boundary([&] { return render_node(as_node(self), 0); });
 }
 
-PyObject* node_to_string(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return call_with_arguments(to_string_signature, args, nargs, kwnames, [&](PyObject* const* slots) -> Result<PyRef> {
-        std::uint8_t spacing = 0;
-        if (!absent(slots[0])) {
-            auto converted = count8(slots[0]);
-            if (!converted) return std::unexpected(while_processing(std::move(converted.error()), "spacing"));
-            spacing = *converted;
-        }
-        return render_node(as_node(self), spacing);
-    });
+PyObject* node_to_string(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                         PyObject* kwnames) {
+    return call_with_arguments(
+        to_string_signature, args, nargs, kwnames, [&](PyObject* const* slots) -> Result<PyRef> {
+            std::uint8_t spacing = 0;
+            if (!absent(slots[0])) {
+                auto converted = count8(slots[0]);
+                if (!converted)
+                    return std::unexpected(
+                        while_processing(std::move(converted.error()), "spacing"));
+                spacing = *converted;
+            }
+            return render_node(as_node(self), spacing);
+        });
 }
 
 }  // namespace quorvane

@@ -24,9 +24,13 @@ Hit same_text(const NodeString& stored, std::string_view value) {
     return stored.resolve().transform([&](std::string_view text) { return text == value; });
 }
 
-Hit name_matches(const NodeObject& node, std::string_view value) { return same_text(node.name, value); }
+Hit name_matches(const NodeObject& node, std::string_view value) {
+    return same_text(node.name, value);
+}
 
-Hit attr_matches(const NodeObject& node, std::string_view value) { return node.attrs.find(value) != nullptr; }
+Hit attr_matches(const NodeObject& node, std::string_view value) {
+    return node.attrs.find(value) != nullptr;
+}
 
 Hit text_matches(const NodeObject& node, std::string_view value) {
     return node.text ? same_text(*node.text, value) : Hit(false);
@@ -35,7 +39,8 @@ Hit text_matches(const NodeObject& node, std::string_view value) {
 // Nodes are immutable and the start node is held by the caller, so the walk
 // borrows every node it meets; no Python code runs until the list is built.
 template <Hit (*matches)(const NodeObject&, std::string_view)>
-Result<std::vector<PyObject*>> walk(const NodeObject* start, std::string_view value, std::optional<std::int32_t> depth) {
+Result<std::vector<PyObject*>> walk(const NodeObject* start, std::string_view value,
+                                    std::optional<std::int32_t> depth) {
     // A negative depth never counts down to zero, so it limits nothing.
     const bool limited = depth && *depth >= 0;
     // One frame per open level: the children still to visit, and the depth
@@ -55,7 +60,8 @@ Result<std::vector<PyObject*>> walk(const NodeObject* start, std::string_view va
         if (*hit) found.push_back(reinterpret_cast<PyObject*>(const_cast<NodeObject*>(node)));
         auto children = node->children();
         if (!children.empty() && !(limited && remaining == 0)) {
-            levels.push_back({children.data(), children.data() + children.size(), limited ? remaining - 1 : 0});
+            levels.push_back(
+                {children.data(), children.data() + children.size(), limited ? remaining - 1 : 0});
         }
         while (!levels.empty() && levels.back().next == levels.back().end) levels.pop_back();
         if (levels.empty()) return found;
@@ -65,21 +71,29 @@ Result<std::vector<PyObject*>> walk(const NodeObject* start, std::string_view va
     }
 }
 
-Result<PyRef> search(PyObject* self, SearchKind kind, PyObject* value, const char* value_name, PyObject* depth) {
+Result<PyRef> search(PyObject* self, SearchKind kind, PyObject* value, const char* value_name,
+                     PyObject* depth) {
     auto text = text_view(value);
     if (!text) return std::unexpected(while_processing(std::move(text.error()), value_name));
     std::optional<std::int32_t> limit;
     if (!absent(depth)) {
         auto converted = int32(depth);
-        if (!converted) return std::unexpected(while_processing(std::move(converted.error()), "depth"));
+        if (!converted)
+            return std::unexpected(while_processing(std::move(converted.error()), "depth"));
         limit = *converted;
     }
     const NodeObject* start = as_node(self);
     Result<std::vector<PyObject*>> found;
     switch (kind) {
-        case SearchKind::Tag: found = walk<name_matches>(start, *text, limit); break;
-        case SearchKind::Attr: found = walk<attr_matches>(start, *text, limit); break;
-        case SearchKind::Text: found = walk<text_matches>(start, *text, limit); break;
+        case SearchKind::Tag:
+            found = walk<name_matches>(start, *text, limit);
+            break;
+        case SearchKind::Attr:
+            found = walk<attr_matches>(start, *text, limit);
+            break;
+        case SearchKind::Text:
+            found = walk<text_matches>(start, *text, limit);
+            break;
     }
     if (!found) return std::unexpected(std::move(found.error()));
     PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(found->size())));
@@ -100,33 +114,38 @@ const Signature by_attr_signature{"Node.search_by_attr()", by_attr_names, 2, 1};
 const Signature by_text_signature{"Node.search_by_text()", by_text_names, 2, 1};
 const Signature search_signature{"Node.search()", search_names, 3, 2};
 
-PyObject* search_method(const Signature& signature, SearchKind kind, PyObject* self, PyObject* const* args,
-                        Py_ssize_t nargs, PyObject* kwnames) {
-    return call_with_arguments(signature, args, nargs, kwnames, [&](PyObject* const* slots) -> Result<PyRef> {
-        return search(self, kind, slots[0], signature.names[0], slots[1]);
-    });
+PyObject* search_method(const Signature& signature, SearchKind kind, PyObject* self,
+                        PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return call_with_arguments(
+        signature, args, nargs, kwnames, [&](PyObject* const* slots) -> Result<PyRef> {
+            return search(self, kind, slots[0], signature.names[0], slots[1]);
+        });
 }
 
 }  // namespace
 
-PyObject* node_search_by_name(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+PyObject* node_search_by_name(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                              PyObject* kwnames) {
     return search_method(by_name_signature, SearchKind::Tag, self, args, nargs, kwnames);
 }
 
-PyObject* node_search_by_attr(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+PyObject* node_search_by_attr(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                              PyObject* kwnames) {
     return search_method(by_attr_signature, SearchKind::Attr, self, args, nargs, kwnames);
 }
 
-PyObject* node_search_by_text(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+PyObject* node_search_by_text(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                              PyObject* kwnames) {
     return search_method(by_text_signature, SearchKind::Text, self, args, nargs, kwnames);
 }
 
 PyObject* node_search(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return call_with_arguments(search_signature, args, nargs, kwnames, [&](PyObject* const* slots) -> Result<PyRef> {
-        auto kind = search_kind_argument(slots[0]);
-        if (!kind) return std::unexpected(while_processing(std::move(kind.error()), "by"));
-        return search(self, *kind, slots[1], "value", slots[2]);
-    });
+    return call_with_arguments(
+        search_signature, args, nargs, kwnames, [&](PyObject* const* slots) -> Result<PyRef> {
+            auto kind = search_kind_argument(slots[0]);
+            if (!kind) return std::unexpected(while_processing(std::move(kind.error()), "by"));
+            return search(self, *kind, slots[1], "value", slots[2]);
+        });
 }
 
 }  // namespace quorvane

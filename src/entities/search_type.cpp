@@ -12,15 +12,16 @@ namespace quorvane {
 namespace {
 
 struct SearchTypeObject {
-    PyObject_HEAD
-    SearchKind kind;
+    PyObject_HEAD SearchKind kind;
 };
 
 constexpr const char* member_names[] = {"Tag", "Attr", "Text"};
 
 bool is_member(PyObject* object) { return Py_TYPE(object) == search_type(); }
 
-SearchKind kind_of(PyObject* member) { return reinterpret_cast<const SearchTypeObject*>(member)->kind; }
+SearchKind kind_of(PyObject* member) {
+    return reinterpret_cast<const SearchTypeObject*>(member)->kind;
+}
 
 PyObject* member_repr(PyObject* self) {
     return call_boundary([&] {

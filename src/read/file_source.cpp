@@ -77,14 +77,16 @@ bool is_valid_utf8(std::string_view bytes) {
 
 std::expected<FileContents, FileFailure> read_whole_file(const std::string& path) {
     if (path.find('\0') != std::string::npos) {
-        return std::unexpected(IoError::from_layer(IoKind::Other, "file name contained an unexpected NUL byte"));
+        return std::unexpected(
+            IoError::from_layer(IoKind::Other, "file name contained an unexpected NUL byte"));
     }
     FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (file.get() < 0) return std::unexpected(IoError::from_errno(errno));
     struct stat info {};
     if (::fstat(file.get(), &info) < 0) return std::unexpected(IoError::from_errno(errno));
     const auto expected_size = static_cast<std::uint64_t>(info.st_size > 0 ? info.st_size : 0);
-    if (expected_size > kMaxDocumentBytes) return std::unexpected(ReadError::too_large(expected_size));
+    if (expected_size > kMaxDocumentBytes)
+        return std::unexpected(ReadError::too_large(expected_size));
 
     // One byte beyond the size the system reports, so a file that has not
     // changed is read to its end without regrowing.

@@ -23,7 +23,8 @@ public:
         }
     }
     HeapText(HeapText&& other) noexcept
-        : heap_(std::move(other.heap_)), size_(std::exchange(other.size_, 0)),
+        : heap_(std::move(other.heap_)),
+          size_(std::exchange(other.size_, 0)),
           capacity_(std::exchange(other.capacity_, kInline)) {
         if (!heap_) std::memcpy(inline_, other.inline_, size_);
     }

@@ -37,13 +37,13 @@ Failure read_failure(const read::ReadError& error) {
 Result<PyRef> make_node_tree(read::ParsedDocument& document) {
     Result<PyRef> failure;
     const bool made_all = document.pool.visit_backwards([&](read::ParsedElement& element) {
-        auto node = make_node_object(element.name, element.attrs, element.text, element.child_count,
-                                     [&](PyObject** slots) {
-                                         for (read::ParsedElement* child = element.first_child; child;
-                                              child = child->next_sibling) {
-                                             *slots++ = static_cast<PyObject*>(std::exchange(child->made, nullptr));
-                                         }
-                                     });
+        auto node = make_node_object(
+            element.name, element.attrs, element.text, element.child_count, [&](PyObject** slots) {
+                for (read::ParsedElement* child = element.first_child; child;
+                     child = child->next_sibling) {
+                    *slots++ = static_cast<PyObject*>(std::exchange(child->made, nullptr));
+                }
+            });
         if (!node) {
             failure = std::unexpected(std::move(node.error()));
             return false;
@@ -65,47 +65,54 @@ Result<PyRef> make_node_tree(read::ParsedDocument& document) {
 }  // namespace
 
 PyObject* read_string(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return call_with_arguments(read_string_signature, args, nargs, kwnames, [&](PyObject* const* slots) -> Result<PyRef> {
-        auto document = text_view(slots[0]);
-        if (!document) return std::unexpected(while_processing(std::move(document.error()), "xml_string"));
-        auto root_tag = text(slots[1]);
-        if (!root_tag) return std::unexpected(while_processing(std::move(root_tag.error()), "root_tag"));
-        // The buffer reads the caller's str in place and keeps it alive.
-        SourceRef source = SourceRef::adopt(SourceBuffer::borrowing(
-            *document, PyRef::borrow(slots[0]).release(), release_python_owner));
-        auto parsed = without_interpreter_lock(
-            [&] { return read::parse_document(source.get(), *root_tag); });
-        if (!parsed) return std::unexpected(read_failure(parsed.error()));
-        return make_node_tree(*parsed);
-    });
+    return call_with_arguments(
+        read_string_signature, args, nargs, kwnames, [&](PyObject* const* slots) -> Result<PyRef> {
+            auto document = text_view(slots[0]);
+            if (!document)
+                return std::unexpected(while_processing(std::move(document.error()), "xml_string"));
+            auto root_tag = text(slots[1]);
+            if (!root_tag)
+                return std::unexpected(while_processing(std::move(root_tag.error()), "root_tag"));
+            // The buffer reads the caller's str in place and keeps it alive.
+            SourceRef source = SourceRef::adopt(SourceBuffer::borrowing(
+                *document, PyRef::borrow(slots[0]).release(), release_python_owner));
+            auto parsed = without_interpreter_lock(
+                [&] { return read::parse_document(source.get(), *root_tag); });
+            if (!parsed) return std::unexpected(read_failure(parsed.error()));
+            return make_node_tree(*parsed);
+        });
 }
 
 PyObject* read_file(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return call_with_arguments(read_file_signature, args, nargs, kwnames, [&](PyObject* const* slots) -> Result<PyRef> {
-        auto path = text(slots[0]);
-        if (!path) return std::unexpected(while_processing(std::move(path.error()), "file_path"));
-        auto root_tag = text(slots[1]);
-        if (!root_tag) return std::unexpected(while_processing(std::move(root_tag.error()), "root_tag"));
-        // Failures are formed without the lock too; none of them holds an
-        // interpreter object.
-        auto parsed = without_interpreter_lock([&]() -> Result<read::ParsedDocument> {
-            auto contents = read::read_whole_file(*path);
-            std::string().swap(*path);
-            if (!contents) {
-                if (auto* io = std::get_if<IoError>(&contents.error())) {
-                    return std::unexpected(io_failure(std::move(*io)));
+    return call_with_arguments(
+        read_file_signature, args, nargs, kwnames, [&](PyObject* const* slots) -> Result<PyRef> {
+            auto path = text(slots[0]);
+            if (!path)
+                return std::unexpected(while_processing(std::move(path.error()), "file_path"));
+            auto root_tag = text(slots[1]);
+            if (!root_tag)
+                return std::unexpected(while_processing(std::move(root_tag.error()), "root_tag"));
+            // Failures are formed without the lock too; none of them holds an
+            // interpreter object.
+            auto parsed = without_interpreter_lock([&]() -> Result<read::ParsedDocument> {
+                auto contents = read::read_whole_file(*path);
+                std::string().swap(*path);
+                if (!contents) {
+                    if (auto* io = std::get_if<IoError>(&contents.error())) {
+                        return std::unexpected(io_failure(std::move(*io)));
+                    }
+                    return std::unexpected(
+                        read_failure(std::get<read::ReadError>(contents.error())));
                 }
-                return std::unexpected(read_failure(std::get<read::ReadError>(contents.error())));
-            }
-            SourceRef source = SourceRef::adopt(
-                SourceBuffer::owning(std::move(contents->bytes), contents->length));
-            auto document = read::parse_document(source.get(), *root_tag);
-            if (!document) return std::unexpected(read_failure(document.error()));
-            return std::move(*document);
+                SourceRef source = SourceRef::adopt(
+                    SourceBuffer::owning(std::move(contents->bytes), contents->length));
+                auto document = read::parse_document(source.get(), *root_tag);
+                if (!document) return std::unexpected(read_failure(document.error()));
+                return std::move(*document);
+            });
+            if (!parsed) return std::unexpected(std::move(parsed.error()));
+            return make_node_tree(*parsed);
         });
-        if (!parsed) return std::unexpected(std::move(parsed.error()));
-        return make_node_tree(*parsed);
-    });
 }
 
 }  // namespace quorvane

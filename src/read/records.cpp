@@ -3,8 +3,8 @@
 namespace quorvane::read {
 
 void ElementPool::add_block() {
-    blocks_.emplace_back(
-        static_cast<unsigned char*>(::operator new(kBlockElements * sizeof(ParsedElement), kAlignment)));
+    blocks_.emplace_back(static_cast<unsigned char*>(
+        ::operator new(kBlockElements * sizeof(ParsedElement), kAlignment)));
     used_ = 0;
 }
 

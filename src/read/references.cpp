@@ -114,7 +114,8 @@ std::expected<DecodedText, ReadError> decode_text(std::string_view bytes, std::u
         }
         const std::size_t semicolon = bytes.find(';', i + 1);
         if (semicolon == std::string_view::npos) {
-            return std::unexpected(ReadError::malformed("unterminated entity reference", offset + i));
+            return std::unexpected(
+                ReadError::malformed("unterminated entity reference", offset + i));
         }
         const std::string_view name = bytes.substr(i + 1, semicolon - i - 1);
         if (auto character = predefined_entity(name)) {

@@ -36,8 +36,11 @@ public:
                 start_ = start;
                 end_ = end;
                 return;
-            case State::Borrowed: take_borrowed(text); break;
-            case State::Owned: break;
+            case State::Borrowed:
+                take_borrowed(text);
+                break;
+            case State::Owned:
+                break;
         }
         owned_.append(text.substr(start, end - start));
     }
@@ -49,8 +52,11 @@ public:
                 state_ = State::Owned;
                 owned_ = std::move(piece);
                 return;
-            case State::Borrowed: take_borrowed(text); break;
-            case State::Owned: break;
+            case State::Borrowed:
+                take_borrowed(text);
+                break;
+            case State::Owned:
+                break;
         }
         owned_.append(piece.view());
     }
@@ -59,7 +65,8 @@ public:
     std::optional<NodeString> finish(SpanCredit& spans) && {
         const std::string_view text = spans.source()->text();
         switch (state_) {
-            case State::Empty: return std::nullopt;
+            case State::Empty:
+                return std::nullopt;
             case State::Borrowed: {
                 const Trimmed t = trim_space(text.substr(start_, end_ - start_));
                 if (t.first == t.last) return std::nullopt;
@@ -69,7 +76,8 @@ public:
                 const std::string_view collected = owned_.view();
                 const Trimmed t = trim_space(collected);
                 if (t.first == t.last) return std::nullopt;
-                if (t.first == 0 && t.last == collected.size()) return std::move(owned_).into_string();
+                if (t.first == 0 && t.last == collected.size())
+                    return std::move(owned_).into_string();
                 return NodeString::owned(collected.substr(t.first, t.last - t.first));
             }
         }
@@ -106,7 +114,10 @@ bool ends_with_at(std::string_view text, std::uint64_t end, std::string_view suf
 class Scanner {
 public:
     Scanner(SourceBuffer* source, const StructuralIndex& index, std::string_view root_tag)
-        : spans_(source), text_(source->text()), index_(index), root_tag_(root_tag),
+        : spans_(source),
+          text_(source->text()),
+          index_(index),
+          root_tag_(root_tag),
           key_(take_hash_key()) {}
 
     // The root element, which lives in pool().
@@ -231,7 +242,8 @@ std::expected<ParsedElement*, ReadError> Scanner::run() {
         }
         switch (index_.tag_kind(i)) {
             case TagKind::Open:
-                if (auto opened = on_open(i); !opened) return std::unexpected(std::move(opened.error()));
+                if (auto opened = on_open(i); !opened)
+                    return std::unexpected(std::move(opened.error()));
                 break;
             case TagKind::SelfClosing:
                 if (auto done = on_self_closing(i)) return std::move(*done);
@@ -246,7 +258,8 @@ std::expected<ParsedElement*, ReadError> Scanner::run() {
                 break;
             case TagKind::CData:
                 if (!ends_with_at(text_, end, "]]>")) {
-                    return std::unexpected(ReadError::malformed("unterminated CDATA section", start));
+                    return std::unexpected(
+                        ReadError::malformed("unterminated CDATA section", start));
                 }
                 if (!stack_.empty()) stack_.back().text.add_slice(text_, start + 9, end - 2);
                 // The section's content is not character data to route.

@@ -12,12 +12,12 @@ namespace quorvane::read {
 namespace {
 
 enum : std::uint8_t {
-    kSpace = 1,       // 0x09 0x0A 0x0C 0x0D 0x20; not 0x0B
-    kNameStop = 2,    // ends an attribute name: white space, quotes, '='
-    kDouble = 4,      // '"'
-    kSingle = 8,      // '\''
-    kLess = 16,       // '<'
-    kRewrite = 32,    // what decoding a value rewrites: '&', tab, line feed, carriage return
+    kSpace = 1,     // 0x09 0x0A 0x0C 0x0D 0x20; not 0x0B
+    kNameStop = 2,  // ends an attribute name: white space, quotes, '='
+    kDouble = 4,    // '"'
+    kSingle = 8,    // '\''
+    kLess = 16,     // '<'
+    kRewrite = 32,  // what decoding a value rewrites: '&', tab, line feed, carriage return
 };
 
 constexpr std::array<std::uint8_t, 256> kClasses = [] {
@@ -67,7 +67,8 @@ std::expected<TagName, ReadError> element_name(const structural::StructuralIndex
     return TagName{name.start, name.len, start + 1 + name.len, empty_element ? end - 1 : end};
 }
 
-std::expected<void, ReadError> parse_start_tag(SpanCredit& spans, const structural::StructuralIndex& index,
+std::expected<void, ReadError> parse_start_tag(SpanCredit& spans,
+                                               const structural::StructuralIndex& index,
                                                std::size_t i, HashKey key, ParsedElement& element) {
     auto tag = element_name(index, i);
     if (!tag) return std::unexpected(std::move(tag.error()));
@@ -96,8 +97,8 @@ std::expected<void, ReadError> parse_start_tag(SpanCredit& spans, const structur
         }
         p = skip_space(text, p + 1, end);
         if (p == end || (text[p] != '"' && text[p] != '\'')) {
-            return std::unexpected(ReadError::malformed(
-                "value of attribute " + quoted(name) + " is not quoted", p));
+            return std::unexpected(
+                ReadError::malformed("value of attribute " + quoted(name) + " is not quoted", p));
         }
         const char quote = text[p];
         const std::uint64_t value_start = p + 1;
@@ -118,19 +119,22 @@ std::expected<void, ReadError> parse_start_tag(SpanCredit& spans, const structur
                     q = end;
                     break;
                 }
-                return std::unexpected(ReadError::malformed("'<' is not allowed in attribute values", q));
+                return std::unexpected(
+                    ReadError::malformed("'<' is not allowed in attribute values", q));
             }
             rewrite = true;
             stops = closing | kLess;
         }
         if (q >= end) {
-            return std::unexpected(ReadError::malformed("unterminated attribute value", value_start));
+            return std::unexpected(
+                ReadError::malformed("unterminated attribute value", value_start));
         }
         const std::uint64_t value_end = q;
         // Made in place when it is a span, the common case.
         NodeString stored = rewrite ? NodeString() : spans.span(value_start, value_end);
         if (rewrite) {
-            auto decoded = decode_text(text.substr(value_start, value_end - value_start), value_start, true);
+            auto decoded =
+                decode_text(text.substr(value_start, value_end - value_start), value_start, true);
             if (!decoded) return std::unexpected(std::move(decoded.error()));
             stored = std::move(*decoded->rewritten).into_string();
         }

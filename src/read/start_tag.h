@@ -6,8 +6,8 @@
 #include <expected>
 
 #include "read/records.h"
-#include "storage/attribute_map.h"
 #include "read/span_credit.h"
+#include "storage/attribute_map.h"
 #include "structural/index/structural.h"
 
 namespace quorvane::read {
@@ -30,7 +30,8 @@ std::expected<TagName, ReadError> element_name(const structural::StructuralIndex
 // index was built over. The element is filled in place because it usually
 // already stands where it belongs (on the open-element stack or among its
 // siblings).
-std::expected<void, ReadError> parse_start_tag(SpanCredit& spans, const structural::StructuralIndex& index,
+std::expected<void, ReadError> parse_start_tag(SpanCredit& spans,
+                                               const structural::StructuralIndex& index,
                                                std::size_t i, HashKey key, ParsedElement& element);
 
 }  // namespace quorvane::read

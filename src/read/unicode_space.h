@@ -17,13 +17,16 @@ inline unsigned char byte_at(std::string_view text, std::size_t i) {
 // Whether the two or three bytes (lead b0) form a white-space character.
 inline bool wide_space(unsigned char b0, unsigned char b1, unsigned char b2) {
     switch (b0) {
-        case 0xE1: return b1 == 0x9A && b2 == 0x80;
+        case 0xE1:
+            return b1 == 0x9A && b2 == 0x80;
         case 0xE2:
             // b2 is a continuation byte, so "<= 0x8A" means U+2000-U+200A.
             return (b1 == 0x80 && (b2 <= 0x8A || b2 == 0xA8 || b2 == 0xA9 || b2 == 0xAF)) ||
                    (b1 == 0x81 && b2 == 0x9F);
-        case 0xE3: return b1 == 0x80 && b2 == 0x80;
-        default: return false;
+        case 0xE3:
+            return b1 == 0x80 && b2 == 0x80;
+        default:
+            return false;
     }
 }
 
@@ -31,8 +34,8 @@ inline bool wide_space(unsigned char b0, unsigned char b1, unsigned char b2) {
 
 // One test for the six ASCII white-space bytes: a bit per byte below 0x21.
 inline bool ascii_space(unsigned char c) {
-    constexpr std::uint64_t kSpaces = (1ull << 0x09) | (1ull << 0x0A) | (1ull << 0x0B) | (1ull << 0x0C) |
-                                      (1ull << 0x0D) | (1ull << 0x20);
+    constexpr std::uint64_t kSpaces = (1ull << 0x09) | (1ull << 0x0A) | (1ull << 0x0B) |
+                                      (1ull << 0x0C) | (1ull << 0x0D) | (1ull << 0x20);
     return c <= 0x20 && ((kSpaces >> c) & 1) != 0;
 }
 

@@ -236,7 +236,8 @@ AttributeMap AttributeMap::clone() const {
     AttributeMap copy(key_);
     if (size_ == 0) return copy;
     copy.grow_to(size_);
-    for (const Entry& entry : *this) copy.append(entry.key.clone(), entry.value.clone(), entry.hash);
+    for (const Entry& entry : *this)
+        copy.append(entry.key.clone(), entry.value.clone(), entry.hash);
     return copy;
 }
 

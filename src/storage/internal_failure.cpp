@@ -9,21 +9,35 @@ namespace {
 
 IoKind kind_of_errno(int code) {
     switch (code) {
-        case ENOENT: return IoKind::NotFound;
+        case ENOENT:
+            return IoKind::NotFound;
         case EACCES:
-        case EPERM: return IoKind::PermissionDenied;
-        case ECONNREFUSED: return IoKind::ConnectionRefused;
-        case ECONNRESET: return IoKind::ConnectionReset;
-        case ECONNABORTED: return IoKind::ConnectionAborted;
-        case EPIPE: return IoKind::BrokenPipe;
-        case EEXIST: return IoKind::AlreadyExists;
-        case EAGAIN: return IoKind::WouldBlock;
-        case ENOTDIR: return IoKind::NotADirectory;
-        case EISDIR: return IoKind::IsADirectory;
-        case ETIMEDOUT: return IoKind::TimedOut;
-        case EINTR: return IoKind::Interrupted;
-        case ENOMEM: return IoKind::OutOfMemory;
-        default: return IoKind::Other;
+        case EPERM:
+            return IoKind::PermissionDenied;
+        case ECONNREFUSED:
+            return IoKind::ConnectionRefused;
+        case ECONNRESET:
+            return IoKind::ConnectionReset;
+        case ECONNABORTED:
+            return IoKind::ConnectionAborted;
+        case EPIPE:
+            return IoKind::BrokenPipe;
+        case EEXIST:
+            return IoKind::AlreadyExists;
+        case EAGAIN:
+            return IoKind::WouldBlock;
+        case ENOTDIR:
+            return IoKind::NotADirectory;
+        case EISDIR:
+            return IoKind::IsADirectory;
+        case ETIMEDOUT:
+            return IoKind::TimedOut;
+        case EINTR:
+            return IoKind::Interrupted;
+        case ENOMEM:
+            return IoKind::OutOfMemory;
+        default:
+            return IoKind::Other;
     }
 }
 
@@ -55,22 +69,38 @@ std::string IoError::text() const {
 
 const char* io_kind_description(IoKind kind) {
     switch (kind) {
-        case IoKind::NotFound: return "entity not found";
-        case IoKind::PermissionDenied: return "permission denied";
-        case IoKind::ConnectionRefused: return "connection refused";
-        case IoKind::ConnectionReset: return "connection reset";
-        case IoKind::ConnectionAborted: return "connection aborted";
-        case IoKind::BrokenPipe: return "broken pipe";
-        case IoKind::AlreadyExists: return "entity already exists";
-        case IoKind::WouldBlock: return "operation would block";
-        case IoKind::NotADirectory: return "not a directory";
-        case IoKind::IsADirectory: return "is a directory";
-        case IoKind::TimedOut: return "timed out";
-        case IoKind::Interrupted: return "operation interrupted";
-        case IoKind::OutOfMemory: return "out of memory";
-        case IoKind::InvalidData: return "invalid data";
-        case IoKind::WriteZero: return "write zero";
-        case IoKind::Other: return "other error";
+        case IoKind::NotFound:
+            return "entity not found";
+        case IoKind::PermissionDenied:
+            return "permission denied";
+        case IoKind::ConnectionRefused:
+            return "connection refused";
+        case IoKind::ConnectionReset:
+            return "connection reset";
+        case IoKind::ConnectionAborted:
+            return "connection aborted";
+        case IoKind::BrokenPipe:
+            return "broken pipe";
+        case IoKind::AlreadyExists:
+            return "entity already exists";
+        case IoKind::WouldBlock:
+            return "operation would block";
+        case IoKind::NotADirectory:
+            return "not a directory";
+        case IoKind::IsADirectory:
+            return "is a directory";
+        case IoKind::TimedOut:
+            return "timed out";
+        case IoKind::Interrupted:
+            return "operation interrupted";
+        case IoKind::OutOfMemory:
+            return "out of memory";
+        case IoKind::InvalidData:
+            return "invalid data";
+        case IoKind::WriteZero:
+            return "write zero";
+        case IoKind::Other:
+            return "other error";
     }
     return "other error";
 }

@@ -40,7 +40,9 @@ struct IoError {
     std::string message;
 
     static IoError from_errno(int code);
-    static IoError from_layer(IoKind kind, std::string message) { return {kind, 0, std::move(message)}; }
+    static IoError from_layer(IoKind kind, std::string message) {
+        return {kind, 0, std::move(message)};
+    }
     // The text the exception carries: "<description> (os error N)", the
     // layer's own message, or the kind's description.
     std::string text() const;

@@ -81,7 +81,8 @@ public:
         return s;
     }
 
-    NodeString(NodeString&& other) noexcept : tag_(std::exchange(other.tag_, inline_flag)), payload_(other.payload_) {}
+    NodeString(NodeString&& other) noexcept
+        : tag_(std::exchange(other.tag_, inline_flag)), payload_(other.payload_) {}
     NodeString& operator=(NodeString&& other) noexcept {
         NodeString moved(std::move(other));
         swap(moved);
@@ -141,7 +142,8 @@ public:
         };
         if (end < start || end > n || (start != n && start != 0 && continuation(start)) ||
             (end != n && continuation(end))) {
-            return std::unexpected(InternalFailure{"invariant: a string span lies outside its source"});
+            return std::unexpected(
+                InternalFailure{"invariant: a string span lies outside its source"});
         }
         return text.substr(start, end - start);
     }

@@ -27,7 +27,9 @@ public:
     Kind kind() const { return kind_; }
     std::string_view text() const { return text_; }
 
-    void acquire(std::size_t count = 1) noexcept { count_.fetch_add(count, std::memory_order_relaxed); }
+    void acquire(std::size_t count = 1) noexcept {
+        count_.fetch_add(count, std::memory_order_relaxed);
+    }
     void release(std::size_t count = 1) noexcept {
         if (count_.fetch_sub(count, std::memory_order_acq_rel) == count) destroy();
     }

@@ -107,7 +107,7 @@ struct ScanOutcome {
 // the records go through raw pointers, with one room check per record; the
 // room ends where the pages faulted in so far end.
 class IndexWriter {
-  public:
+public:
     // Every entry starts at a '<' and so does every text range but those of
     // CDATA content, so one count of that byte sizes the arrays of nearly any
     // document exactly and spares the copies of growth.
@@ -177,7 +177,7 @@ class IndexWriter {
         return std::move(index_);
     }
 
-  private:
+private:
     // Records whose pages are faulted in ahead, in one system call per array:
     // a trap per fresh page costs more than writing the page.
     static constexpr std::size_t kFaultAhead = 32768;

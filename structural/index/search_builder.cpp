@@ -18,8 +18,8 @@ using detail::find_byte;
 using detail::has_bytes_at;
 using detail::IndexWriter;
 using detail::name_span;
-using detail::ScanOutcome;
 using detail::scan_until;
+using detail::ScanOutcome;
 
 // The '>' of the first "-->" from `from`; the input length when there is none.
 std::size_t comment_end(const std::uint8_t* s, std::size_t n, std::size_t from) noexcept {
@@ -51,7 +51,7 @@ CDataEnd cdata_end(const std::uint8_t* s, std::size_t n, std::size_t from) noexc
 // Markup is dense, so a window usually serves several entries, and one set
 // of wide compares replaces a search per name, attribute and tag end.
 class Window {
-  public:
+public:
     Window(const std::uint8_t* s, std::size_t n) noexcept
         : s_(s), n_(n), kernel_(search_masks_kernel()) {
         if (n_ != 0) load(0);
@@ -89,7 +89,7 @@ class Window {
         return w;
     }
 
-  private:
+private:
     // The last window of the input is read from a copy padded with zero
     // bytes, which match none of the masks.
     void load(std::size_t at) noexcept {
@@ -156,8 +156,8 @@ class Window {
             }
             case '?': {
                 const std::size_t name_end =
-                    scan_until<detail::kWhitespace | detail::kGreater | detail::kQuestion>(
-                        s, w + 2, n, n);
+                    scan_until<detail::kWhitespace | detail::kGreater | detail::kQuestion>(s, w + 2,
+                                                                                           n, n);
                 end = detail::processing_instruction_end(s, n, name_end);
                 out.leaf(w, end, TagKind::ProcessingInstruction, name_span(w + 2, name_end));
                 break;

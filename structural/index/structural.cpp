@@ -59,9 +59,7 @@ bool covers_every_lt(std::string_view source, const StructuralIndex& index,
 
 }  // namespace
 
-std::string IndexError::message() const {
-    return "Unclosed tag at byte " + std::to_string(offset);
-}
+std::string IndexError::message() const { return "Unclosed tag at byte " + std::to_string(offset); }
 
 bool prefers_mask_builder(std::string_view source) noexcept {
     const auto* s = reinterpret_cast<const std::uint8_t*>(source.data());

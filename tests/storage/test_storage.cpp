@@ -28,12 +28,13 @@ TEST_P(SipHashVectors, MatchesReference) {
     EXPECT_EQ(attribute_hash(HashKey{0, 0}, GetParam().text), GetParam().expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(Storage, SipHashVectors,
-                         testing::Values(HashVector{"", 0x30406ea523c53defULL}, HashVector{"a", 0x719b50b9a4f0e9f3ULL},
-                                         HashVector{"id", 0x5fbb623dbb0d1dfaULL},
-                                         HashVector{"abcdefg", 0x2295ef44bd078ae9ULL},
-                                         HashVector{"abcdefgh", 0x5cd7657fa7f96c16ULL},
-                                         HashVector{"key-with-more-than-16-bytes", 0x56f65c7e5632cea9ULL}));
+INSTANTIATE_TEST_SUITE_P(
+    Storage, SipHashVectors,
+    testing::Values(HashVector{"", 0x30406ea523c53defULL}, HashVector{"a", 0x719b50b9a4f0e9f3ULL},
+                    HashVector{"id", 0x5fbb623dbb0d1dfaULL},
+                    HashVector{"abcdefg", 0x2295ef44bd078ae9ULL},
+                    HashVector{"abcdefgh", 0x5cd7657fa7f96c16ULL},
+                    HashVector{"key-with-more-than-16-bytes", 0x56f65c7e5632cea9ULL}));
 
 TEST(HashKeys, EachTakerGetsItsOwnKey) {
     HashKey first = take_hash_key();
@@ -64,9 +65,11 @@ TEST_P(SpanResolution, ChecksBoundsAndCharacterBoundaries) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Storage, SpanResolution,
-                         testing::Values(SpanCase{0, 4, true}, SpanCase{1, 3, true}, SpanCase{4, 4, true},
-                                         SpanCase{0, 0, true}, SpanCase{2, 4, false}, SpanCase{0, 2, false},
-                                         SpanCase{3, 1, false}, SpanCase{0, 5, false}, SpanCase{5, 5, false}));
+                         testing::Values(SpanCase{0, 4, true}, SpanCase{1, 3, true},
+                                         SpanCase{4, 4, true}, SpanCase{0, 0, true},
+                                         SpanCase{2, 4, false}, SpanCase{0, 2, false},
+                                         SpanCase{3, 1, false}, SpanCase{0, 5, false},
+                                         SpanCase{5, 5, false}));
 
 class OwnedStrings : public testing::TestWithParam<std::size_t> {};
 
@@ -88,7 +91,8 @@ TEST_P(OwnedStrings, KeepTheirBytesThroughMovesAndClones) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Storage, OwnedStrings,
-                         testing::Values(0, 1, NodeString::inline_capacity - 1, NodeString::inline_capacity,
+                         testing::Values(0, 1, NodeString::inline_capacity - 1,
+                                         NodeString::inline_capacity,
                                          NodeString::inline_capacity + 1, 1000));
 
 TEST(NodeString, SpanSizeNeedsNoResolution) {
@@ -135,7 +139,8 @@ TEST(AttributeMap, KeepsInsertionOrderAcrossGrowth) {
     std::vector<std::string> keys;
     for (int i = 0; i < 1000; ++i) {
         keys.push_back("k" + std::to_string(i * 7919 % 1000));
-        ASSERT_TRUE(map.insert(NodeString::owned(keys.back()), NodeString::owned(std::to_string(i))));
+        ASSERT_TRUE(
+            map.insert(NodeString::owned(keys.back()), NodeString::owned(std::to_string(i))));
     }
     ASSERT_EQ(map.size(), keys.size());
     std::size_t i = 0;
@@ -150,7 +155,8 @@ TEST(AttributeMap, KeepsInsertionOrderAcrossGrowth) {
 
 TEST(AttributeMap, CloneIteratesInTheSameOrderWithTheSameKey) {
     AttributeMap map(take_hash_key());
-    for (const char* key : {"z", "a", "m", ""}) ASSERT_TRUE(map.insert(NodeString::owned(key), NodeString::owned(key)));
+    for (const char* key : {"z", "a", "m", ""})
+        ASSERT_TRUE(map.insert(NodeString::owned(key), NodeString::owned(key)));
     AttributeMap copy = map.clone();
     EXPECT_EQ(copy.key().k0, map.key().k0);
     std::vector<std::string> original, cloned;
@@ -185,14 +191,16 @@ TEST_P(ErrnoKinds, MapToTheirKindAndCarryTheCode) {
 
 INSTANTIATE_TEST_SUITE_P(
     Storage, ErrnoKinds,
-    testing::Values(ErrnoCase{ENOENT, IoKind::NotFound}, ErrnoCase{EACCES, IoKind::PermissionDenied},
-                    ErrnoCase{EPERM, IoKind::PermissionDenied}, ErrnoCase{ECONNREFUSED, IoKind::ConnectionRefused},
-                    ErrnoCase{ECONNRESET, IoKind::ConnectionReset}, ErrnoCase{ECONNABORTED, IoKind::ConnectionAborted},
-                    ErrnoCase{EPIPE, IoKind::BrokenPipe}, ErrnoCase{EEXIST, IoKind::AlreadyExists},
-                    ErrnoCase{EAGAIN, IoKind::WouldBlock}, ErrnoCase{ENOTDIR, IoKind::NotADirectory},
-                    ErrnoCase{EISDIR, IoKind::IsADirectory}, ErrnoCase{ETIMEDOUT, IoKind::TimedOut},
-                    ErrnoCase{EINTR, IoKind::Interrupted}, ErrnoCase{ENOMEM, IoKind::OutOfMemory},
-                    ErrnoCase{EIO, IoKind::Other}));
+    testing::Values(
+        ErrnoCase{ENOENT, IoKind::NotFound}, ErrnoCase{EACCES, IoKind::PermissionDenied},
+        ErrnoCase{EPERM, IoKind::PermissionDenied},
+        ErrnoCase{ECONNREFUSED, IoKind::ConnectionRefused},
+        ErrnoCase{ECONNRESET, IoKind::ConnectionReset},
+        ErrnoCase{ECONNABORTED, IoKind::ConnectionAborted}, ErrnoCase{EPIPE, IoKind::BrokenPipe},
+        ErrnoCase{EEXIST, IoKind::AlreadyExists}, ErrnoCase{EAGAIN, IoKind::WouldBlock},
+        ErrnoCase{ENOTDIR, IoKind::NotADirectory}, ErrnoCase{EISDIR, IoKind::IsADirectory},
+        ErrnoCase{ETIMEDOUT, IoKind::TimedOut}, ErrnoCase{EINTR, IoKind::Interrupted},
+        ErrnoCase{ENOMEM, IoKind::OutOfMemory}, ErrnoCase{EIO, IoKind::Other}));
 
 TEST(IoError, LayerErrorsCarryTheirMessageOrTheKindDescription) {
     EXPECT_EQ(IoError::from_layer(IoKind::InvalidData, "stream did not contain valid UTF-8").text(),

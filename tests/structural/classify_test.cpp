@@ -20,9 +20,7 @@ struct KernelCase {
     bool (*supported)() noexcept;
 };
 
-bool always() noexcept {
-    return true;
-}
+bool always() noexcept { return true; }
 
 const KernelCase kKernels[] = {
     {"scalar", classify_scalar, always},
@@ -73,7 +71,7 @@ std::string model_marks(std::string_view input) {
 }
 
 class KernelTest : public ::testing::TestWithParam<KernelCase> {
-  protected:
+protected:
     void SetUp() override {
         if (!GetParam().supported()) GTEST_SKIP() << GetParam().name << " not supported here";
     }

@@ -44,12 +44,8 @@ inline std::ostream& operator<<(std::ostream& out, const Outcome& o) {
 inline Outcome ok(std::vector<Entry> entries, std::vector<std::string> texts = {}) {
     return {"", std::move(entries), std::move(texts)};
 }
-inline Outcome unclosed(std::uint64_t offset) {
-    return {IndexError{offset}.message(), {}, {}};
-}
-inline Outcome past_end() {
-    return {"scan past end", {}, {}};
-}
+inline Outcome unclosed(std::uint64_t offset) { return {IndexError{offset}.message(), {}, {}}; }
+inline Outcome past_end() { return {"scan past end", {}, {}}; }
 
 inline Outcome outcome_of(const IndexResult& result) {
     if (!result) {

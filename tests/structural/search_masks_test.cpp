@@ -1,5 +1,7 @@
 // The search builder's window masks: every kernel marks exactly the bytes
 // each mask stands for, at every position of the window.
+#include "structural/simd/search_masks.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -8,7 +10,6 @@
 
 #include "structural/simd/classify.h"
 #include "structural/simd/kernel_set.h"
-#include "structural/simd/search_masks.h"
 
 namespace quorvane::structural {
 namespace {
@@ -67,9 +68,7 @@ void check_set(const KernelSet& set) {
     }
 }
 
-TEST(SearchMasks, ScalarKernelMarksTheRightBytes) {
-    check_set(kScalarKernels);
-}
+TEST(SearchMasks, ScalarKernelMarksTheRightBytes) { check_set(kScalarKernels); }
 
 TEST(SearchMasks, Sse42KernelMarksTheRightBytes) {
     if (!cpu_has_sse42()) GTEST_SKIP() << "no SSE4.2";
