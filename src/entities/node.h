@@ -25,8 +25,8 @@ struct NodeRecord {
 };
 
 struct NodeObject {
-    PyObject_VAR_HEAD  // ob_size: the number of children
-        NodeString name;
+    PyVarObject ob_base;  // ob_size: the number of children
+    NodeString name;
     AttributeMap attrs;
     std::optional<NodeString> text;
 

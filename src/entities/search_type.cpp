@@ -12,7 +12,8 @@ namespace quorvane {
 namespace {
 
 struct SearchTypeObject {
-    PyObject_HEAD SearchKind kind;
+    PyObject ob_base;
+    SearchKind kind;
 };
 
 constexpr const char* member_names[] = {"Tag", "Attr", "Text"};
