@@ -16,22 +16,48 @@ const std::size_t NodeObject::children_offset =
 
 namespace {
 
-// Children whose reference a dying node gave up, released one at a time so
-// that freeing a deep chain never nests deallocations on the stack. Only the
-// outermost dying node reaches it; reused so a freed tree costs no queue.
-thread_local std::vector<PyObject*> release_queue;
-
 // ob_size of a node whose fields an outer release already destroyed.
 constexpr Py_ssize_t kEmptied = -1;
 
-void destroy_fields(NodeObject* node, std::vector<PyObject*>& pending, SpanReleases& releases) {
+// Written over the dead `name` of an emptied node: the queue of emptied nodes
+// whose children are still to be released runs through the nodes themselves,
+// so freeing a tree of any depth or width allocates nothing and cannot fail.
+struct EmptiedLink {
+    NodeObject* next;
+    std::size_t child_count;
+};
+
+EmptiedLink& link_of(NodeObject* node) { return *reinterpret_cast<EmptiedLink*>(&node->name); }
+
+void destroy_fields(NodeObject* node, SpanReleases& releases) noexcept {
     node->name.release_into(releases);
     node->name.~NodeString();
     node->attrs.release_into(releases);
     node->attrs.~AttributeMap();
-    for (PyObject* child : node->children()) pending.push_back(child);
     if (node->text) node->text->release_into(releases);
     node->text.~optional();
+}
+
+// Gives up `node`'s child references. A child this is the last owner of is
+// emptied here and queued, so its own dealloc later only frees memory and no
+// release nests inside another; Nodes hold no weak or cyclic references that
+// could revive it.
+void release_children(PyObject* const* children, std::size_t count, NodeObject*& queue,
+                      SpanReleases& releases) noexcept {
+    for (std::size_t i = 0; i < count; ++i) {
+        PyObject* child = children[i];
+        if (Py_REFCNT(child) != 1) {
+            Py_DECREF(child);
+            continue;
+        }
+        auto* emptied = reinterpret_cast<NodeObject*>(child);
+        const auto grandchildren = static_cast<std::size_t>(Py_SIZE(child));
+        destroy_fields(emptied, releases);
+        static_assert(sizeof(EmptiedLink) <= sizeof(NodeString));
+        new (&emptied->name) EmptiedLink{queue, grandchildren};
+        Py_SET_SIZE(child, kEmptied);
+        queue = emptied;
+    }
 }
 
 void node_dealloc(PyObject* self) {
@@ -41,23 +67,19 @@ void node_dealloc(PyObject* self) {
         // Flushed while the scope lasts: the last reference to a buffer may
         // release the str it reads.
         SpanReleases releases;
-        std::vector<PyObject*>& pending = release_queue;
-        destroy_fields(node, pending, releases);
-        while (!pending.empty()) {
-            PyObject* child = pending.back();
-            pending.pop_back();
-            // A child this release is the last owner of is emptied here, so
-            // its own dealloc only frees the memory and this loop stays the
-            // only one; Nodes hold no weak or cyclic references that could
-            // revive it.
-            if (Py_REFCNT(child) == 1) {
-                destroy_fields(reinterpret_cast<NodeObject*>(child), pending, releases);
-                Py_SET_SIZE(child, kEmptied);
-            }
-            Py_DECREF(child);
+        NodeObject* queue = nullptr;
+        const auto children = node->children();
+        destroy_fields(node, releases);
+        release_children(children.data(), children.size(), queue, releases);
+        while (queue) {
+            NodeObject* emptied = queue;
+            const EmptiedLink link = link_of(emptied);
+            queue = link.next;
+            release_children(reinterpret_cast<PyObject* const*>(reinterpret_cast<char*>(emptied) +
+                                                                NodeObject::children_offset),
+                             link.child_count, queue, releases);
+            Py_DECREF(reinterpret_cast<PyObject*>(emptied));
         }
-        // A wide tree's queue is not kept for the life of the thread.
-        if (pending.capacity() > 65536) std::vector<PyObject*>().swap(pending);
     }
     PyTypeObject* type = Py_TYPE(self);
     type->tp_free(self);
@@ -67,33 +89,37 @@ void node_dealloc(PyObject* self) {
 const char* const constructor_names[] = {"name", "attrs", "children", "text"};
 const Signature constructor_signature{"Node.__new__()", constructor_names, 4, 1};
 
+// Reads the dict's entries under its lock; nothing may unwind out of the
+// locked section, so a failed allocation becomes a MemoryError there.
+Result<void> read_attrs(PyObject* dict, AttributeMap& attrs) {
+    try {
+        attrs.reserve(static_cast<std::size_t>(PyDict_GET_SIZE(dict)));
+        Py_ssize_t position = 0;
+        PyObject* key;
+        PyObject* item;
+        while (PyDict_Next(dict, &position, &key, &item)) {
+            auto key_text = text_view(key);
+            if (!key_text) return std::unexpected(std::move(key_text.error()));
+            auto value_text = text_view(item);
+            if (!value_text) return std::unexpected(std::move(value_text.error()));
+            auto inserted =
+                attrs.insert(NodeString::owned(*key_text), NodeString::owned(*value_text));
+            if (!inserted) return std::unexpected(internal_failure(std::move(inserted.error())));
+        }
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+        return std::unexpected(raised());
+    }
+    return {};
+}
+
 Result<AttributeMap> attrs_argument(PyObject* value) {
     AttributeMap attrs(take_hash_key());
     if (absent(value)) return attrs;
     if (!PyDict_Check(value)) return std::unexpected(cast_error(value, "dict"));
     Result<void> outcome;
     Py_BEGIN_CRITICAL_SECTION(value);
-    attrs.reserve(static_cast<std::size_t>(PyDict_GET_SIZE(value)));
-    Py_ssize_t position = 0;
-    PyObject* key;
-    PyObject* item;
-    while (PyDict_Next(value, &position, &key, &item)) {
-        auto key_text = text_view(key);
-        if (!key_text) {
-            outcome = std::unexpected(std::move(key_text.error()));
-            break;
-        }
-        auto value_text = text_view(item);
-        if (!value_text) {
-            outcome = std::unexpected(std::move(value_text.error()));
-            break;
-        }
-        auto inserted = attrs.insert(NodeString::owned(*key_text), NodeString::owned(*value_text));
-        if (!inserted) {
-            outcome = std::unexpected(internal_failure(std::move(inserted.error())));
-            break;
-        }
-    }
+    outcome = read_attrs(value, attrs);
     Py_END_CRITICAL_SECTION();
     if (!outcome) return std::unexpected(std::move(outcome.error()));
     return attrs;

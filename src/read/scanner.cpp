@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <new>
 #include <optional>
 #include <string>
 #include <utility>
@@ -283,7 +284,14 @@ std::expected<ParsedDocument, ReadError> parse_document(SourceBuffer* source,
                                                         std::string_view root_tag) {
     const std::string_view text = source->text();
     if (text.size() > kMaxDocumentBytes) return std::unexpected(ReadError::too_large(text.size()));
-    auto index = structural::build_index(text);
+    // The index is built under a guard: a build that stops abnormally (its
+    // arrays cannot grow) ends the read as a document that ended early.
+    structural::IndexResult index;
+    try {
+        index = structural::build_index(text);
+    } catch (const std::bad_alloc&) {
+        return std::unexpected(ReadError::malformed("unexpected end of document", text.size()));
+    }
     if (!index) {
         if (const auto* error = std::get_if<structural::IndexError>(&index.error())) {
             return std::unexpected(ReadError::index(*error));

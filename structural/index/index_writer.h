@@ -111,7 +111,7 @@ public:
     // Every entry starts at a '<' and so does every text range but those of
     // CDATA content, so one count of that byte sizes the arrays of nearly any
     // document exactly and spares the copies of growth.
-    explicit IndexWriter(std::string_view source) noexcept : len_(source.size()) {
+    explicit IndexWriter(std::string_view source) : len_(source.size()) {
         index_.source = source;
         const std::size_t lts =
             count_byte(reinterpret_cast<const std::uint8_t*>(source.data()), len_, '<');
@@ -124,7 +124,7 @@ public:
     }
 
     // Empty ranges are never stored.
-    void text(std::uint64_t start, std::uint64_t end) noexcept {
+    void text(std::uint64_t start, std::uint64_t end) {
         if (start >= end) return;
         if (texts_ == text_room_) grow_texts(start);
         texts_data_[texts_++] = {start, end, parent_};
@@ -132,7 +132,7 @@ public:
 
     // A start tag becomes the innermost open element. The parent it records
     // is the one its end tag restores, so the parents array is the stack.
-    void open(std::uint64_t start, std::uint64_t end, NameSpan name) noexcept {
+    void open(std::uint64_t start, std::uint64_t end, NameSpan name) {
         const std::size_t i = next_entry(start);
         write(i, start, end, TagKind::Open, name);
         parent_ = static_cast<std::int32_t>(i);
@@ -141,7 +141,7 @@ public:
 
     // An end tag closes the innermost open element (if any) and records the
     // depth and parent of its start tag.
-    void close(std::uint64_t start, std::uint64_t end, NameSpan name) noexcept {
+    void close(std::uint64_t start, std::uint64_t end, NameSpan name) {
         const std::size_t i = next_entry(start);
         if (parent_ >= 0) parent_ = parents_[parent_];
         if (depth_ != 0) --depth_;
@@ -149,11 +149,11 @@ public:
     }
 
     // Entries that open nothing and close nothing.
-    void leaf(std::uint64_t start, std::uint64_t end, TagKind kind, NameSpan name) noexcept {
+    void leaf(std::uint64_t start, std::uint64_t end, TagKind kind, NameSpan name) {
         write(next_entry(start), start, end, kind, name);
     }
 
-    void entry(std::uint64_t start, std::uint64_t end, TagKind kind, NameSpan name) noexcept {
+    void entry(std::uint64_t start, std::uint64_t end, TagKind kind, NameSpan name) {
         if (kind == TagKind::Open) {
             open(start, end, name);
         } else if (kind == TagKind::Close) {
@@ -163,7 +163,7 @@ public:
         }
     }
 
-    IndexResult finish(ScanOutcome outcome) && noexcept {
+    IndexResult finish(ScanOutcome outcome) && {
         switch (outcome.kind) {
             case ScanOutcome::Kind::Unclosed:
                 return std::unexpected(IndexError{outcome.offset});
@@ -182,7 +182,7 @@ private:
     // a trap per fresh page costs more than writing the page.
     static constexpr std::size_t kFaultAhead = 32768;
 
-    std::size_t next_entry(std::uint64_t progress) noexcept {
+    std::size_t next_entry(std::uint64_t progress) {
         if (entries_ == entry_room_) grow_entries(progress);
         return entries_++;
     }
@@ -231,7 +231,7 @@ private:
         return grown;
     }
 
-    void reserve_entries(std::size_t capacity) noexcept {
+    void reserve_entries(std::size_t capacity) {
         index_.tag_starts.reserve(capacity);
         index_.tag_ends.reserve(capacity);
         index_.tag_kinds.reserve(capacity);
@@ -240,7 +240,7 @@ private:
         index_.tag_parents.reserve(capacity);
     }
 
-    void resize_entries(std::size_t size) noexcept {
+    void resize_entries(std::size_t size) {
         index_.tag_starts.resize(size);
         index_.tag_ends.resize(size);
         index_.tag_kinds.resize(size);
@@ -250,7 +250,7 @@ private:
     }
 
     // Only the records written so far are carried over when the arrays move.
-    [[gnu::noinline]] void grow_entries(std::uint64_t progress) noexcept {
+    [[gnu::noinline]] void grow_entries(std::uint64_t progress) {
         if (entries_ == index_.tag_starts.capacity()) {
             resize_entries(entries_);
             reserve_entries(grown_capacity(entries_, progress));
@@ -275,7 +275,7 @@ private:
         entry_room_ = to;
     }
 
-    [[gnu::noinline]] void grow_texts(std::uint64_t progress) noexcept {
+    [[gnu::noinline]] void grow_texts(std::uint64_t progress) {
         Column<TextRange>& ranges = index_.text_ranges;
         if (texts_ == ranges.capacity()) {
             ranges.resize(texts_);

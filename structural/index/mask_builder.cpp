@@ -48,7 +48,7 @@ std::size_t terminated_at(const std::uint8_t* s, std::size_t n, std::size_t from
 // Kept out of line so that the writer stays one object in memory rather
 // than being taken apart into registers the loop would shuffle per entry.
 [[gnu::noinline]] ScanOutcome scan(const std::uint8_t* s, std::size_t n, MaskBuildTrace& trace,
-                                   IndexWriter& out) noexcept {
+                                   IndexWriter& out) {
     const std::vector<std::uint64_t>& lt_bits = trace.masks.lt_bits;
     const std::vector<std::uint64_t>& gt_bits = trace.masks.gt_bits;
     std::size_t p = 0;
@@ -112,7 +112,7 @@ std::size_t terminated_at(const std::uint8_t* s, std::size_t n, std::size_t from
 
 }  // namespace
 
-IndexResult build_index_by_masks_traced(std::string_view source, MaskBuildTrace& trace) noexcept {
+IndexResult build_index_by_masks_traced(std::string_view source, MaskBuildTrace& trace) {
     const auto* s = reinterpret_cast<const std::uint8_t*>(source.data());
     trace.masks = classify_bytes(s, source.size());
     IndexWriter out(source);
@@ -122,7 +122,7 @@ IndexResult build_index_by_masks_traced(std::string_view source, MaskBuildTrace&
 
 }  // namespace detail
 
-IndexResult build_index_by_masks(std::string_view source) noexcept {
+IndexResult build_index_by_masks(std::string_view source) {
     detail::MaskBuildTrace trace;
     return detail::build_index_by_masks_traced(source, trace);
 }

@@ -20,6 +20,6 @@ struct MaskBuildTrace {
     bool ignored_final_lt = false;
 };
 
-IndexResult build_index_by_masks_traced(std::string_view source, MaskBuildTrace& trace) noexcept;
+IndexResult build_index_by_masks_traced(std::string_view source, MaskBuildTrace& trace);
 
 }  // namespace quorvane::structural::detail

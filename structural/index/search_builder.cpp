@@ -112,8 +112,7 @@ private:
 
 // Kept out of line so that the writer stays one object in memory rather
 // than being taken apart into registers the loop would shuffle per entry.
-[[gnu::noinline]] ScanOutcome scan(const std::uint8_t* s, std::size_t n,
-                                   IndexWriter& out) noexcept {
+[[gnu::noinline]] ScanOutcome scan(const std::uint8_t* s, std::size_t n, IndexWriter& out) {
     Window window(s, n);
     std::size_t p = 0;
     for (;;) {
@@ -206,7 +205,7 @@ private:
 
 }  // namespace
 
-IndexResult build_index_by_search(std::string_view source) noexcept {
+IndexResult build_index_by_search(std::string_view source) {
     IndexWriter out(source);
     const ScanOutcome outcome =
         scan(reinterpret_cast<const std::uint8_t*>(source.data()), source.size(), out);

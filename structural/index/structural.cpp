@@ -70,7 +70,7 @@ bool prefers_mask_builder(std::string_view source) noexcept {
            kMaskBuilderQuoteRatio;
 }
 
-ChosenIndex build_index_with_choice(std::string_view source) noexcept {
+ChosenIndex build_index_with_choice(std::string_view source) {
     if (!prefers_mask_builder(source)) return {build_index_by_search(source), IndexBuilder::Search};
     detail::MaskBuildTrace trace;
     IndexResult by_masks = detail::build_index_by_masks_traced(source, trace);
@@ -80,7 +80,7 @@ ChosenIndex build_index_with_choice(std::string_view source) noexcept {
     return {build_index_by_search(source), IndexBuilder::SearchAfterMasks};
 }
 
-IndexResult build_index(std::string_view source) noexcept {
+IndexResult build_index(std::string_view source) {
     return std::move(build_index_with_choice(source).result);
 }
 

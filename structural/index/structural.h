@@ -103,9 +103,9 @@ using IndexResult = std::expected<StructuralIndex, IndexFailure>;
 
 // Picks a builder from the quote density of the first 4096 bytes and
 // checks that the mask builder's view of the markup can be trusted.
-IndexResult build_index(std::string_view source) noexcept;
-IndexResult build_index_by_search(std::string_view source) noexcept;
-IndexResult build_index_by_masks(std::string_view source) noexcept;
+IndexResult build_index(std::string_view source);
+IndexResult build_index_by_search(std::string_view source);
+IndexResult build_index_by_masks(std::string_view source);
 
 // Which builder build_index would pick by sampling alone.
 bool prefers_mask_builder(std::string_view source) noexcept;
@@ -123,6 +123,6 @@ struct ChosenIndex {
 };
 
 // build_index, also telling which builder it used (for tests and benchmarks).
-ChosenIndex build_index_with_choice(std::string_view source) noexcept;
+ChosenIndex build_index_with_choice(std::string_view source);
 
 }  // namespace quorvane::structural

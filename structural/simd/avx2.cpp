@@ -97,7 +97,7 @@ __m256i lanes_of(const std::uint64_t (&masks)[4]) noexcept {
 // at once: the prefix-XOR runs in the four lanes together, and as bit 63 of a
 // block's prefix is its parity, the carries into the blocks follow from four
 // sign bits. Groups with an apostrophe take the block-by-block path.
-ClassMasks classify_avx2(const std::uint8_t* input, std::size_t len) noexcept {
+ClassMasks classify_avx2(const std::uint8_t* input, std::size_t len) {
     ClassMasks masks = allocate_masks(len);
     std::uint64_t* lt_words = masks.lt_bits.data();
     std::uint64_t* gt_words = masks.gt_bits.data();

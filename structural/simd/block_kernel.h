@@ -171,7 +171,7 @@ inline void classify_bytewise(const std::uint8_t* input, std::size_t begin, std:
     }
 }
 
-inline ClassMasks allocate_masks(std::size_t len) noexcept {
+inline ClassMasks allocate_masks(std::size_t len) {
     ClassMasks masks;
     masks.len = len;
     const std::size_t words = (len + 63) / 64;
@@ -209,7 +209,7 @@ void classify_rest(const std::uint8_t* input, std::size_t len, std::size_t first
 }
 
 template <class Isa>
-ClassMasks classify_blocks(const std::uint8_t* input, std::size_t len) noexcept {
+ClassMasks classify_blocks(const std::uint8_t* input, std::size_t len) {
     ClassMasks masks = allocate_masks(len);
     QuoteCarries carries;
     classify_rest<Isa>(input, len, 0, carries, masks);

@@ -21,15 +21,15 @@ struct ClassMasks {
 enum class Kernel : std::uint8_t { Scalar, Sse42, Avx2 };
 
 // The input is borrowed, never copied, and need not be valid UTF-8.
-// Allocation failure is fatal, hence noexcept.
-ClassMasks classify_scalar(const std::uint8_t* input, std::size_t len) noexcept;
+// They allocate the masks: a failed allocation throws std::bad_alloc.
+ClassMasks classify_scalar(const std::uint8_t* input, std::size_t len);
 // Only on a processor with SSE4.2.
-ClassMasks classify_sse42(const std::uint8_t* input, std::size_t len) noexcept;
+ClassMasks classify_sse42(const std::uint8_t* input, std::size_t len);
 // Only on a processor with AVX2 and the OS-enabled 256-bit register state.
-ClassMasks classify_avx2(const std::uint8_t* input, std::size_t len) noexcept;
+ClassMasks classify_avx2(const std::uint8_t* input, std::size_t len);
 
 // Dispatches to the kernel chosen once per process.
-ClassMasks classify_bytes(const std::uint8_t* input, std::size_t len) noexcept;
+ClassMasks classify_bytes(const std::uint8_t* input, std::size_t len);
 
 // The kernel classify_bytes uses. The environment variable QUORVANE_KERNEL
 // (scalar, sse42, avx2) narrows the choice, for tests; it never selects a

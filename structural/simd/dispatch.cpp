@@ -111,7 +111,7 @@ bool cpu_has_avx2() noexcept {
     return (features() & kHasAvx2) != 0;
 }
 
-ClassMasks classify_bytes(const std::uint8_t* input, std::size_t len) noexcept {
+ClassMasks classify_bytes(const std::uint8_t* input, std::size_t len) {
     return active_set().classify(input, len);
 }
 

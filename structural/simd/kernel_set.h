@@ -13,7 +13,7 @@ namespace quorvane::structural {
 
 struct KernelSet {
     Kernel kernel;
-    ClassMasks (*classify)(const std::uint8_t* input, std::size_t len) noexcept;
+    ClassMasks (*classify)(const std::uint8_t* input, std::size_t len);
     std::size_t (*count_byte)(const std::uint8_t* input, std::size_t len,
                               std::uint8_t byte) noexcept;
     std::size_t (*find_unmarked)(const std::uint8_t* input, std::size_t len, std::uint8_t byte,

@@ -44,7 +44,7 @@ SearchMasks search_masks_scalar(const std::uint8_t* window) noexcept {
 
 }  // namespace
 
-ClassMasks classify_scalar(const std::uint8_t* input, std::size_t len) noexcept {
+ClassMasks classify_scalar(const std::uint8_t* input, std::size_t len) {
     ClassMasks masks = allocate_masks(len);
     QuoteCarries carries;
     classify_bytewise(input, 0, len, carries, masks.lt_bits.data(), masks.gt_bits.data());

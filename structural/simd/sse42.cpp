@@ -89,7 +89,7 @@ SearchMasks search_masks_sse42(const std::uint8_t* window) noexcept {
 
 }  // namespace
 
-ClassMasks classify_sse42(const std::uint8_t* input, std::size_t len) noexcept {
+ClassMasks classify_sse42(const std::uint8_t* input, std::size_t len) {
     return classify_blocks<Sse42Blocks>(input, len);
 }
 

@@ -16,7 +16,7 @@ namespace {
 
 struct KernelCase {
     const char* name;
-    ClassMasks (*classify)(const std::uint8_t*, std::size_t) noexcept;
+    ClassMasks (*classify)(const std::uint8_t*, std::size_t);
     bool (*supported)() noexcept;
 };
 

@@ -16,7 +16,7 @@ using enum TagKind;
 
 struct BuilderCase {
     const char* name;
-    IndexResult (*build)(std::string_view) noexcept;
+    IndexResult (*build)(std::string_view);
 };
 
 const BuilderCase kBuilders[] = {

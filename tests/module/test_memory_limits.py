@@ -1,0 +1,70 @@
+"""Running out of memory ends a call with an exception, never the process.
+
+Each case runs in a child process whose address space is capped a little
+above what it already uses.
+"""
+
+import os
+import subprocess
+import sys
+import textwrap
+
+import pytest
+
+pytestmark = pytest.mark.skipif(
+    bool(os.environ.get("QUORVANE_SANITIZED")), reason="the sanitizers reserve more address space than any cap allows"
+)
+
+CAP = textwrap.dedent(
+    """
+    import resource
+    def cap(extra_mb):
+        with open("/proc/self/statm") as statm:
+            size = int(statm.read().split()[0]) * resource.getpagesize()
+        limit = size + extra_mb * 1024 * 1024
+        resource.setrlimit(resource.RLIMIT_AS, (limit, limit))
+    """
+)
+
+
+def run(body):
+    code = CAP + textwrap.dedent(body)
+    return subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=600)
+
+
+def test_reading_past_the_memory_cap_raises():
+    result = run(
+        """
+        import quorvane
+        document = "<r>" + "<b/>" * 5_000_000 + "</r>"
+        cap(150)
+        try:
+            quorvane.read_string(document, "r")
+        except MemoryError:
+            print("MemoryError")
+        except ValueError as error:
+            print(error)
+        """
+    )
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.strip() in {
+        "MemoryError",
+        f"malformed XML at byte {len('<r>') + 4 * 5_000_000 + len('</r>')}: unexpected end of document",
+    }
+
+
+def test_freeing_a_wide_tree_needs_no_memory():
+    result = run(
+        """
+        from quorvane import Node
+        child = Node("c")
+        wide = Node("p", children=[child] * 2_000_000)
+        parent = Node("p", children=[Node("b", children=[child] * 1000) for _ in range(2_000)] + [wide])
+        del wide
+        cap(1)
+        del parent
+        print("freed")
+        """
+    )
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.strip() == "freed"
