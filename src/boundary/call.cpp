@@ -98,7 +98,13 @@ void release_or_defer(PyObject* object) noexcept {
     }
     PendingReleases& pool = pending();
     std::lock_guard lock(pool.mutex);
-    pool.objects.push_back(object);
+    try {
+        pool.objects.push_back(object);
+    } catch (const std::bad_alloc&) {
+        // Without room to defer it, the reference is kept for good: a leak,
+        // but never a count touched without the interpreter.
+        return;
+    }
     pool.nonempty.store(true, std::memory_order_release);
 }
 
