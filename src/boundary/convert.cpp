@@ -1,7 +1,5 @@
 #include "boundary/convert.h"
 
-#include <climits>
-
 namespace quorvane {
 
 Result<std::string_view> text_view(PyObject* value) {
@@ -14,15 +12,6 @@ Result<std::string_view> text_view(PyObject* value) {
 
 Result<std::string> text(PyObject* value) {
     return text_view(value).transform([](std::string_view view) { return std::string(view); });
-}
-
-Result<std::uint64_t> unsigned_size(PyObject* value) {
-    PyRef index = PyRef::steal(PyNumber_Index(value));
-    if (!index) return std::unexpected(raised());
-    unsigned long long converted = PyLong_AsUnsignedLongLong(index.get());
-    if (converted == static_cast<unsigned long long>(-1) && PyErr_Occurred())
-        return std::unexpected(raised());
-    return converted;
 }
 
 Result<std::uint8_t> count8(PyObject* value) {
@@ -39,32 +28,6 @@ Result<std::int32_t> int32(PyObject* value) {
     int converted = PyLong_AsInt(value);
     if (converted == -1 && PyErr_Occurred()) return std::unexpected(raised());
     return converted;
-}
-
-Result<bool> flag(PyObject* value) {
-    if (PyBool_Check(value)) return value == Py_True;
-    PyTypeObject* type = Py_TYPE(value);
-    PyRef name = PyRef::steal(PyType_GetName(type));
-    PyRef module = PyRef::steal(PyType_GetModuleName(type));
-    if (!name || !module) PyErr_Clear();
-    auto equals = [](const PyRef& text, const char* expected) {
-        return text && PyUnicode_Check(text.get()) &&
-               PyUnicode_CompareWithASCIIString(text.get(), expected) == 0;
-    };
-    if (!(equals(module, "numpy") && (equals(name, "bool_") || equals(name, "bool")))) {
-        return std::unexpected(cast_error(value, "bool"));
-    }
-    auto truth = reinterpret_cast<inquiry>(PyType_GetSlot(type, Py_nb_bool));
-    if (!truth) {
-        PyRef type_text = PyRef::steal(PyObject_Str(reinterpret_cast<PyObject*>(type)));
-        const char* utf8 = type_text ? PyUnicode_AsUTF8(type_text.get()) : nullptr;
-        if (!utf8) return std::unexpected(raised());
-        return std::unexpected(type_error(std::string("object of type '") + utf8 +
-                                          "' does not define a '__bool__' conversion"));
-    }
-    int result = truth(value);
-    if (result < 0) return std::unexpected(raised());
-    return result != 0;
 }
 
 Result<PyRef> make_str(std::string_view utf8) {

@@ -17,14 +17,10 @@ namespace quorvane {
 Result<std::string_view> text_view(PyObject* value);
 // The same, copied.
 Result<std::string> text(PyObject* value);
-// int or __index__ -> unsigned 64-bit (indent).
-Result<std::uint64_t> unsigned_size(PyObject* value);
 // int or __index__ in 0..255 (spacing).
 Result<std::uint8_t> count8(PyObject* value);
 // int, bool or __index__ -> signed 32-bit (depth).
 Result<std::int32_t> int32(PyObject* value);
-// bool, or numpy's bool type through its truth-value slot.
-Result<bool> flag(PyObject* value);
 
 // A Python str from UTF-8 bytes known to be valid.
 Result<PyRef> make_str(std::string_view utf8);
