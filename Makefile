@@ -79,7 +79,7 @@ else
 	cmake -S . -B $(BUILD) -G Ninja -DQUORVANE_BENCH=ON -DPython_EXECUTABLE=$$(command -v $(PYTHON)) >/dev/null
 	cmake --build $(BUILD)
 	for b in $(BUILD)/bench/*/bench_*; do [ -x "$$b" ] && "$$b"; done; true
-	for b in bench/*.py; do PYTHONPATH=$(BUILD) $(PYTHON) "$$b"; done
+	for b in bench/bench_*.py; do PYTHONPATH=$(BUILD) $(PYTHON) "$$b"; done
 endif
 
 clean:

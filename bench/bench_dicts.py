@@ -1,0 +1,52 @@
+"""XML text to plain dicts: read_string(...).to_dict() next to xmltodict.parse,
+the library a user would pick for this, in one process and one run.
+
+    PYTHONPATH=build python3 bench/bench_dicts.py [--size MB] [--runs N]
+
+The two produce differently shaped dicts (ours: name/attrs/children/text per
+element; xmltodict: element names as keys); both hold every name, attribute
+and text of the document.
+"""
+
+import argparse
+import os
+import statistics
+import sys
+import time
+
+import xmltodict
+
+import quorvane
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from documents import DOCUMENTS  # noqa: E402
+
+
+def median_seconds(work, runs):
+    times = []
+    for _ in range(runs):
+        start = time.perf_counter()
+        result = work()
+        times.append(time.perf_counter() - start)
+        del result
+    return statistics.median(times)
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--size", type=float, default=5.0, help="document size in MB")
+    parser.add_argument("--runs", type=int, default=5)
+    args = parser.parse_args()
+    print(f"median of {args.runs} runs; MB/s of UTF-8 input\n")
+    print(f"{'document':<16}{'MB':>6}{'quorvane':>11}{'xmltodict':>11}{'ratio':>9}")
+    for name in ("record-like", "quote-dense", "text-heavy"):
+        make, root = DOCUMENTS[name]
+        document = make(int(args.size * 1_000_000))
+        mb = len(document.encode()) / 1e6
+        ours = median_seconds(lambda: quorvane.read_string(document, root).to_dict(), args.runs)
+        theirs = median_seconds(lambda: xmltodict.parse(document), args.runs)
+        print(f"{name:<16}{mb:6.1f}{mb / ours:11.1f}{mb / theirs:11.1f}{theirs / ours:8.1f}x")
+
+
+if __name__ == "__main__":
+    main()
