@@ -10,9 +10,7 @@ and text of the document.
 
 import argparse
 import os
-import statistics
 import sys
-import time
 
 import xmltodict
 
@@ -20,16 +18,9 @@ import quorvane
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from documents import DOCUMENTS  # noqa: E402
+from timing import median_seconds  # noqa: E402
 
 
-def median_seconds(work, runs):
-    times = []
-    for _ in range(runs):
-        start = time.perf_counter()
-        result = work()
-        times.append(time.perf_counter() - start)
-        del result
-    return statistics.median(times)
 
 
 def main():

@@ -5,10 +5,13 @@ plain Python over the Node properties.
 """
 
 import argparse
-import statistics
-import time
+import os
+import sys
 
 from quorvane import Node
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from timing import median_seconds  # noqa: E402
 
 
 def build_tree(total):
@@ -53,19 +56,11 @@ def python_search_by_name(node, name):
     return found
 
 
-def median_time(call, runs):
-    times = []
-    for _ in range(runs):
-        start = time.perf_counter()
-        result = call()
-        times.append(time.perf_counter() - start)
-        del result
-    return statistics.median(times)
 
 
 def compare(label, native, python, runs, target):
-    native_time = median_time(native, runs)
-    python_time = median_time(python, runs)
+    native_time = median_seconds(native, runs)
+    python_time = median_seconds(python, runs)
     ratio = python_time / native_time
     verdict = "met" if ratio >= target else "missed"
     print(f"{label:<16} native {native_time * 1e3:9.2f} ms   python {python_time * 1e3:9.2f} ms   "

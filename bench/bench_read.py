@@ -10,11 +10,9 @@ Build with the default Release configuration first (make build).
 import argparse
 import gc
 import os
-import statistics
 import subprocess
 import sys
 import tempfile
-import time
 import xml.etree.ElementTree as ElementTree
 
 import lxml.etree
@@ -23,17 +21,9 @@ import quorvane
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from documents import DOCUMENTS  # noqa: E402
+from timing import median_seconds  # noqa: E402
 
 
-def median_seconds(work, runs):
-    times = []
-    for _ in range(runs):
-        gc.collect()
-        start = time.perf_counter()
-        result = work()
-        times.append(time.perf_counter() - start)
-        del result
-    return statistics.median(times)
 
 
 def resident_bytes():

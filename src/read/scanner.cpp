@@ -31,34 +31,24 @@ public:
 
     void add_slice(std::string_view text, std::uint64_t start, std::uint64_t end) {
         if (start == end) return;
-        switch (state_) {
-            case State::Empty:
-                state_ = State::Borrowed;
-                start_ = start;
-                end_ = end;
-                return;
-            case State::Borrowed:
-                take_borrowed(text);
-                break;
-            case State::Owned:
-                break;
+        if (state_ == State::Empty) {
+            state_ = State::Borrowed;
+            start_ = start;
+            end_ = end;
+            return;
         }
+        if (state_ == State::Borrowed) take_borrowed(text);
         owned_.append(text.substr(start, end - start));
     }
 
     void add_rewritten(std::string_view text, HeapText piece) {
         if (piece.size() == 0) return;
-        switch (state_) {
-            case State::Empty:
-                state_ = State::Owned;
-                owned_ = std::move(piece);
-                return;
-            case State::Borrowed:
-                take_borrowed(text);
-                break;
-            case State::Owned:
-                break;
+        if (state_ == State::Empty) {
+            state_ = State::Owned;
+            owned_ = std::move(piece);
+            return;
         }
+        if (state_ == State::Borrowed) take_borrowed(text);
         owned_.append(piece.view());
     }
 

@@ -231,22 +231,23 @@ private:
         return grown;
     }
 
+    // The six per-entry columns, which always change length together.
+    template <class Action>
+    void for_each_entry_column(Action action) {
+        action(index_.tag_starts);
+        action(index_.tag_ends);
+        action(index_.tag_kinds);
+        action(index_.tag_names);
+        action(index_.tag_depths);
+        action(index_.tag_parents);
+    }
+
     void reserve_entries(std::size_t capacity) {
-        index_.tag_starts.reserve(capacity);
-        index_.tag_ends.reserve(capacity);
-        index_.tag_kinds.reserve(capacity);
-        index_.tag_names.reserve(capacity);
-        index_.tag_depths.reserve(capacity);
-        index_.tag_parents.reserve(capacity);
+        for_each_entry_column([capacity](auto& column) { column.reserve(capacity); });
     }
 
     void resize_entries(std::size_t size) {
-        index_.tag_starts.resize(size);
-        index_.tag_ends.resize(size);
-        index_.tag_kinds.resize(size);
-        index_.tag_names.resize(size);
-        index_.tag_depths.resize(size);
-        index_.tag_parents.resize(size);
+        for_each_entry_column([size](auto& column) { column.resize(size); });
     }
 
     // Only the records written so far are carried over when the arrays move.
@@ -258,12 +259,7 @@ private:
         }
         const std::size_t capacity = index_.tag_starts.capacity();
         const std::size_t to = std::min(capacity, entries_faulted_ + kFaultAhead);
-        prefault(index_.tag_starts, entries_faulted_, to);
-        prefault(index_.tag_ends, entries_faulted_, to);
-        prefault(index_.tag_kinds, entries_faulted_, to);
-        prefault(index_.tag_names, entries_faulted_, to);
-        prefault(index_.tag_depths, entries_faulted_, to);
-        prefault(index_.tag_parents, entries_faulted_, to);
+        for_each_entry_column([this, to](auto& column) { prefault(column, entries_faulted_, to); });
         entries_faulted_ = to;
         resize_entries(capacity);
         starts_ = index_.tag_starts.data();
