@@ -15,6 +15,8 @@
 #include <variant>
 #include <vector>
 
+#include "structural/index/large_pages.h"
+
 namespace quorvane::structural {
 
 // Leaves the elements a container grows by uninitialised instead of zeroing
@@ -32,6 +34,19 @@ struct WriteOnceAllocator : std::allocator<T> {
     WriteOnceAllocator() noexcept = default;
     template <class U>
     WriteOnceAllocator(const WriteOnceAllocator<U>&) noexcept {}
+
+    T* allocate(std::size_t n) {
+        if (n >= kLargeAllocationBytes / sizeof(T))
+            return static_cast<T*>(allocate_large(n * sizeof(T)));
+        return std::allocator<T>::allocate(n);
+    }
+    void deallocate(T* at, std::size_t n) noexcept {
+        if (n >= kLargeAllocationBytes / sizeof(T)) {
+            release_large(at, n * sizeof(T));
+        } else {
+            std::allocator<T>::deallocate(at, n);
+        }
+    }
 
     template <class U>
     void construct(U* at) noexcept {

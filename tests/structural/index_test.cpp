@@ -176,5 +176,41 @@ TEST(IndexError, DisplaysTheOffset) {
               "Unclosed tag at byte 18446744073709551615");
 }
 
+// Large enough that every column lives in mapped storage: the records must
+// land where the small-document path puts them, up to the last one.
+TEST_P(BothBuilders, IndexDocumentsWhoseColumnsAreMapped) {
+    constexpr int kRecords = 400'000;
+    std::string doc = "<root>";
+    for (int i = 0; i < kRecords; ++i) doc += R"(<r a="1">t</r>)";
+    doc += "</root>";
+    const IndexResult result = GetParam().build(doc);
+    ASSERT_TRUE(result.has_value());
+    const StructuralIndex& index = *result;
+    ASSERT_EQ(index.entry_count(), 2u * kRecords + 2);
+    ASSERT_GE(index.entry_count() * sizeof(std::uint64_t), kLargeAllocationBytes);
+    for (std::size_t i = 1; i + 1 < index.entry_count(); i += 2) {
+        const std::uint64_t record_start = 6 + (i / 2) * 14;
+        ASSERT_EQ(index.tag_starts[i], record_start) << i;
+        ASSERT_EQ(index.tag_ends[i + 1], record_start + 13) << i;
+        ASSERT_EQ(index.tag_parents[i], 0) << i;
+        ASSERT_EQ(index.tag_depths[i + 1], 1) << i;
+        ASSERT_EQ(index.tag_name(i + 1), "r") << i;
+    }
+    ASSERT_EQ(index.text_ranges.size(), static_cast<std::size_t>(kRecords));
+    EXPECT_EQ(index.text_of(index.text_ranges.back()), "t");
+    EXPECT_EQ(index.tag_kind(index.entry_count() - 1), TagKind::Close);
+}
+
+TEST(LargeAllocation, IsWritableAndStartsOnAHugePageBoundary) {
+    for (const std::size_t bytes : {kLargeAllocationBytes, kLargeAllocationBytes * 3 + 5}) {
+        auto* at = static_cast<unsigned char*>(allocate_large(bytes));
+        EXPECT_EQ(reinterpret_cast<std::uintptr_t>(at) % kLargeAllocationBytes, 0u);
+        at[0] = 1;
+        at[bytes - 1] = 2;
+        EXPECT_EQ(at[0] + at[bytes - 1], 3);
+        release_large(at, bytes);
+    }
+}
+
 }  // namespace
 }  // namespace quorvane::structural
