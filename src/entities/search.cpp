@@ -1,7 +1,10 @@
 // Subtree search: a pre-order walk on an explicit stack, so the depth of a
 // tree never reaches the native stack.
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string_view>
 #include <vector>
 
@@ -17,29 +20,39 @@ namespace {
 
 using Hit = std::expected<bool, InternalFailure>;
 
-// Lengths are compared first: most names differ in length, and that needs
-// no look at their bytes.
-Hit same_text(const NodeString& stored, std::string_view value) {
-    if (stored.size() != value.size()) return false;
-    return stored.resolve().transform([&](std::string_view text) { return text == value; });
+Hit name_matches(const NodeObject& node, const TextMatcher& value) {
+    return value.matches(node.name);
 }
 
-Hit name_matches(const NodeObject& node, std::string_view value) {
-    return same_text(node.name, value);
+Hit attr_matches(const NodeObject& node, const TextMatcher& value) {
+    return node.attrs.find(value.value()) != nullptr;
 }
 
-Hit attr_matches(const NodeObject& node, std::string_view value) {
-    return node.attrs.find(value) != nullptr;
+Hit text_matches(const NodeObject& node, const TextMatcher& value) {
+    return node.text ? value.matches(*node.text) : Hit(false);
 }
 
-Hit text_matches(const NodeObject& node, std::string_view value) {
-    return node.text ? same_text(*node.text, value) : Hit(false);
+// A tree is scattered over memory, so a walk waits on every node it meets
+// unless it asks for the next siblings ahead: the lines holding the child
+// count and the name, which sits just before the child slots.
+constexpr std::size_t kLookahead = 8;
+
+void prefetch_node(PyObject* child) {
+    const char* at = reinterpret_cast<const char*>(child);
+    __builtin_prefetch(at);
+    __builtin_prefetch(at + NodeObject::children_offset - 1);
+}
+
+// Asks for the first nodes of a level the walk is about to enter.
+void prefetch_first(std::span<PyObject* const> children) {
+    const std::size_t ahead = std::min(children.size(), kLookahead);
+    for (std::size_t i = 0; i < ahead; ++i) prefetch_node(children[i]);
 }
 
 // Nodes are immutable and the start node is held by the caller, so the walk
 // borrows every node it meets; no Python code runs until the list is built.
-template <Hit (*matches)(const NodeObject&, std::string_view)>
-Result<std::vector<PyObject*>> walk(const NodeObject* start, std::string_view value,
+template <Hit (*matches)(const NodeObject&, const TextMatcher&)>
+Result<std::vector<PyObject*>> walk(const NodeObject* start, std::string_view text,
                                     std::optional<std::int32_t> depth) {
     // A negative depth never counts down to zero, so it limits nothing.
     const bool limited = depth && *depth >= 0;
@@ -50,6 +63,7 @@ Result<std::vector<PyObject*>> walk(const NodeObject* start, std::string_view va
         PyObject* const* end;
         std::int32_t remaining;
     };
+    const TextMatcher value(text);
     std::vector<PyObject*> found;
     std::vector<Level> levels;
     const NodeObject* node = start;
@@ -60,12 +74,20 @@ Result<std::vector<PyObject*>> walk(const NodeObject* start, std::string_view va
         if (*hit) found.push_back(reinterpret_cast<PyObject*>(const_cast<NodeObject*>(node)));
         auto children = node->children();
         if (!children.empty() && !(limited && remaining == 0)) {
+            prefetch_first(children);
             levels.push_back(
                 {children.data(), children.data() + children.size(), limited ? remaining - 1 : 0});
         }
         while (!levels.empty() && levels.back().next == levels.back().end) levels.pop_back();
         if (levels.empty()) return found;
         Level& level = levels.back();
+        const std::ptrdiff_t left = level.end - level.next;
+        if (left > static_cast<std::ptrdiff_t>(kLookahead)) prefetch_node(level.next[kLookahead]);
+        // A sibling asked for earlier has arrived by now: its children are
+        // where the walk descends next.
+        if (left > static_cast<std::ptrdiff_t>(kLookahead / 2)) {
+            prefetch_first(as_node(level.next[kLookahead / 2])->children());
+        }
         node = as_node(*level.next++);
         remaining = level.remaining;
     }

@@ -154,6 +154,7 @@ public:
     }
 
 private:
+    friend class TextMatcher;
     static constexpr std::uintptr_t inline_flag = 1;
 
     SourceBuffer* buffer() const { return reinterpret_cast<SourceBuffer*>(tag_); }
@@ -171,6 +172,47 @@ private:
         } heap;
         char bytes[inline_capacity];
     } payload_{};
+};
+
+// Compares many stored strings with one value, as a search does. A stored
+// inline string is compared as its tag and two masked words, without a call
+// or a look at any other memory; other forms compare their resolved bytes.
+class TextMatcher {
+public:
+    explicit TextMatcher(std::string_view value) : value_(value) {
+        if (value.size() > NodeString::inline_capacity) return;
+        inline_tag_ = (value.size() << 1) | NodeString::inline_flag;
+        char padded[NodeString::inline_capacity] = {};
+        std::memcpy(padded, value.data(), value.size());
+        std::memcpy(words_, padded, sizeof words_);
+        unsigned char mask[NodeString::inline_capacity] = {};
+        std::memset(mask, 0xFF, value.size());
+        std::memcpy(masks_, mask, sizeof masks_);
+    }
+
+    std::string_view value() const { return value_; }
+
+    std::expected<bool, InternalFailure> matches(const NodeString& stored) const {
+        if (stored.tag_ & NodeString::inline_flag) {
+            if (stored.tag_ != inline_tag_) return false;
+            std::uint64_t words[2];
+            std::memcpy(words, stored.payload_.bytes, sizeof words);
+            return (((words[0] ^ words_[0]) & masks_[0]) | ((words[1] ^ words_[1]) & masks_[1])) ==
+                   0;
+        }
+        // Lengths first: most names differ in length, and that needs no
+        // look at their bytes.
+        if (stored.size() != value_.size()) return false;
+        return stored.resolve().transform([&](std::string_view text) { return text == value_; });
+    }
+
+private:
+    std::string_view value_;
+    // An odd tag no stored string has while the value is too long to be
+    // stored inline.
+    std::uintptr_t inline_tag_ = ~std::uintptr_t{0};
+    std::uint64_t words_[2] = {};
+    std::uint64_t masks_[2] = {};
 };
 
 }  // namespace quorvane

@@ -103,6 +103,58 @@ TEST(NodeString, SpanSizeNeedsNoResolution) {
     EXPECT_EQ(*span.clone().resolve(), "name");
 }
 
+// Every stored form against every value: the matcher agrees with comparing
+// resolved bytes, including values that differ only in their last byte or
+// only by a trailing NUL, and strings whose inline bytes were left behind by
+// a move.
+TEST(TextMatcher, AgreesWithComparingBytes) {
+    using namespace std::string_literals;
+    const std::vector<std::string> texts = {
+        ""s,
+        "a"s,
+        "a\0"s,
+        "b"s,
+        "record"s,
+        "recorc"s,
+        "field0"s,
+        "fifteen-bytes.."s,
+        "sixteen-bytes..."s,
+        "sixteen-bytes..!"s,
+        "seventeen-bytes.."s,
+        "seventeen-bytes.!"s,
+        std::string(300, 'x'),
+    };
+    std::string source;
+    for (const std::string& text : texts) source += text;
+    SourceRef buffer = SourceRef::adopt(bytes_buffer(source));
+    std::vector<NodeString> stored;
+    std::size_t at = 0;
+    for (const std::string& text : texts) {
+        stored.push_back(NodeString::owned(text));
+        stored.push_back(NodeString::span(buffer.get(), at, at + text.size()));
+        at += text.size();
+    }
+    NodeString emptied = NodeString::owned("record");
+    NodeString taker = std::move(emptied);
+    stored.push_back(std::move(emptied));
+    for (const std::string& value : texts) {
+        const TextMatcher matcher(value);
+        for (const NodeString& s : stored) {
+            const std::string_view text = *s.resolve();
+            EXPECT_EQ(*matcher.matches(s), text == value)
+                << "value " << testing::PrintToString(value) << " stored "
+                << testing::PrintToString(std::string(text));
+        }
+    }
+}
+
+TEST(TextMatcher, ReportsASpanOutsideItsSource) {
+    SourceRef buffer = SourceRef::adopt(bytes_buffer("abc"));
+    NodeString broken = NodeString::span(buffer.get(), 1, 9);
+    EXPECT_FALSE(TextMatcher("12345678").matches(broken).has_value());
+    EXPECT_EQ(TextMatcher("1234").matches(broken), false);
+}
+
 int released_owners = 0;
 void count_release(void*) noexcept { ++released_owners; }
 
