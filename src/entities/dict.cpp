@@ -2,6 +2,8 @@
 // tree, or of the data describing one, never reaches the native stack.
 #include <algorithm>
 #include <atomic>
+#include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -41,37 +43,90 @@ Result<DictKeys> dict_keys() {
     return keys;
 }
 
-Result<void> set_item(PyObject* dict, PyObject* key, Result<PyRef> value) {
-    if (!value) return std::unexpected(std::move(value.error()));
-    if (PyDict_SetItem(dict, key, value->get()) < 0) return std::unexpected(raised());
-    return {};
-}
+// The str objects of names and attribute keys made so far in one
+// conversion. A document repeats a few of these many times; a shared str
+// costs no decoding, no hashing and no memory of its own. Keyed by the bytes
+// in the tree, which stays alive and unchanged for the whole call.
+class SharedStrings {
+public:
+    Result<PyRef> get(const NodeString& stored) {
+        auto text = stored.resolve();
+        if (!text) return std::unexpected(internal_failure(std::move(text.error())));
+        if (text->size() > kLongest) return make_str(*text);
+        const std::size_t hash = std::hash<std::string_view>{}(*text);
+        Slot* slot = find(*text, hash);
+        if (slot->str) return slot->str;
+        auto made = make_str(*text);
+        if (made && used_ < kMostEntries) {
+            *slot = {*text, hash, *made};
+            if (++used_ * 4 > slots_.size() * 3) grow();
+        }
+        return made;
+    }
 
-Result<PyRef> attrs_dict(const AttributeMap& attrs) {
+private:
+    static constexpr std::size_t kLongest = 32;
+    static constexpr std::size_t kMostEntries = 8192;
+
+    struct Slot {
+        std::string_view text;
+        std::size_t hash = 0;
+        PyRef str;
+    };
+
+    // The slot holding `text`, else the empty slot where it belongs.
+    Slot* find(std::string_view text, std::size_t hash) {
+        const std::size_t mask = slots_.size() - 1;
+        for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+            Slot& slot = slots_[i];
+            if (!slot.str || (slot.hash == hash && slot.text == text)) return &slot;
+        }
+    }
+
+    void grow() {
+        std::vector<Slot> old(slots_.size() * 2);
+        old.swap(slots_);
+        for (Slot& slot : old) {
+            if (slot.str) *find(slot.text, slot.hash) = std::move(slot);
+        }
+    }
+
+    std::vector<Slot> slots_ = std::vector<Slot>(64);
+    std::size_t used_ = 0;
+};
+
+Result<PyRef> attrs_dict(const AttributeMap& attrs, SharedStrings& keys) {
     PyRef dict = PyRef::steal(PyDict_New());
     if (!dict) return std::unexpected(creation_failure());
     for (const auto& entry : attrs) {
-        auto key = string_object(entry.key);
-        if (!key) return std::unexpected(std::move(key.error()));
-        if (auto set = set_item(dict.get(), key->get(), string_object(entry.value)); !set) {
-            return std::unexpected(std::move(set.error()));
+        auto key = keys.get(entry.key);
+        if (!key) return key;
+        auto value = string_object(entry.value);
+        if (!value) return value;
+        if (PyDict_SetItem(dict.get(), key->get(), value->get()) < 0) {
+            return std::unexpected(raised());
         }
     }
     return dict;
 }
 
 // The dictionary of one node whose children's dictionaries are in `children`.
-Result<PyRef> node_dict(const DictKeys& keys, const NodeObject& node, PyRef children) {
+Result<PyRef> node_dict(const DictKeys& keys, SharedStrings& shared, const NodeObject& node,
+                        PyRef children) {
+    auto name = shared.get(node.name);
+    if (!name) return name;
+    auto attrs = attrs_dict(node.attrs, shared);
+    if (!attrs) return attrs;
+    auto text = node.text ? string_object(*node.text) : Result<PyRef>(PyRef::borrow(Py_None));
+    if (!text) return text;
     PyRef dict = PyRef::steal(PyDict_New());
     if (!dict) return std::unexpected(creation_failure());
-    Result<void> set = set_item(dict.get(), keys.name, string_object(node.name));
-    if (set) set = set_item(dict.get(), keys.attrs, attrs_dict(node.attrs));
-    if (set) set = set_item(dict.get(), keys.children, std::move(children));
-    if (set)
-        set =
-            set_item(dict.get(), keys.text,
-                     node.text ? string_object(*node.text) : Result<PyRef>(PyRef::borrow(Py_None)));
-    if (!set) return std::unexpected(std::move(set.error()));
+    if (PyDict_SetItem(dict.get(), keys.name, name->get()) < 0 ||
+        PyDict_SetItem(dict.get(), keys.attrs, attrs->get()) < 0 ||
+        PyDict_SetItem(dict.get(), keys.children, children.get()) < 0 ||
+        PyDict_SetItem(dict.get(), keys.text, text->get()) < 0) {
+        return std::unexpected(raised());
+    }
     return dict;
 }
 
@@ -85,6 +140,7 @@ Result<PyRef> new_list(const NodeObject& node) {
 Result<PyRef> tree_dict(const NodeObject* root) {
     auto keys = dict_keys();
     if (!keys) return std::unexpected(std::move(keys.error()));
+    SharedStrings shared;
     struct Frame {
         const NodeObject* node;
         PyRef children;
@@ -105,12 +161,12 @@ Result<PyRef> tree_dict(const NodeObject* root) {
                 stack.push_back({child, std::move(*list), 0});
                 continue;
             }
-            auto leaf = node_dict(*keys, *child, std::move(*list));
+            auto leaf = node_dict(*keys, shared, *child, std::move(*list));
             if (!leaf) return leaf;
             PyList_SET_ITEM(top.children.get(), top.next++, leaf->release());
             continue;
         }
-        auto done = node_dict(*keys, *top.node, std::move(top.children));
+        auto done = node_dict(*keys, shared, *top.node, std::move(top.children));
         if (!done) return done;
         stack.pop_back();
         if (stack.empty()) return done;

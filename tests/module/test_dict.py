@@ -2,7 +2,7 @@ import random
 
 import pytest
 
-from quorvane import Node
+from quorvane import Node, read_string
 
 HEAD = "failed to extract enum HashmapTypes ('String | Vec | NullableString | Map')"
 
@@ -127,6 +127,23 @@ def test_to_dict_shape(node, expected):
 @pytest.mark.parametrize("seed", range(3))
 def test_to_dict_follows_the_properties(seed):
     tree = random_tree(seed)
+    matches_dict(tree, tree.to_dict())
+
+
+def vocabulary_tree(words, repeats):
+    children = [Node(w, {w: w, "k" + w: "v"}, text=w) for _ in range(repeats) for w in words]
+    return Node("root", {}, children)
+
+
+@pytest.mark.parametrize("source", ["constructed", "read"])
+def test_to_dict_names_and_keys_from_a_wide_vocabulary(source):
+    # Short, long, non-ASCII and more distinct names than any table of
+    # already-made strings keeps, each met several times.
+    words = [f"n{i}" + "é" * (i % 3) + "x" * (i % 40) for i in range(12_000)]
+    tree = vocabulary_tree(words, 2)
+    if source == "read":
+        xml = "<root>" + "".join(f'<{w} {w}="{w}" k{w}="v">{w}</{w}>' for w in words * 2) + "</root>"
+        tree = read_string(xml, "root")
     matches_dict(tree, tree.to_dict())
 
 
