@@ -11,9 +11,6 @@
 
 namespace quorvane {
 
-const std::size_t NodeObject::children_offset =
-    (sizeof(NodeObject) + alignof(PyObject*) - 1) / alignof(PyObject*) * alignof(PyObject*);
-
 namespace {
 
 // ob_size of a node whose fields an outer release already destroyed.
@@ -76,7 +73,7 @@ void node_dealloc(PyObject* self) {
             const EmptiedLink link = link_of(emptied);
             queue = link.next;
             release_children(reinterpret_cast<PyObject* const*>(reinterpret_cast<char*>(emptied) +
-                                                                NodeObject::children_offset),
+                                                                NodeObject::children_offset()),
                              link.child_count, queue, releases);
             Py_DECREF(reinterpret_cast<PyObject*>(emptied));
         }
@@ -252,7 +249,7 @@ PyObject* create_node_type() {
     };
     static PyType_Spec spec{
         "builtins.Node",
-        static_cast<int>(NodeObject::children_offset),
+        static_cast<int>(NodeObject::children_offset()),
         static_cast<int>(sizeof(PyObject*)),
         Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE,
         slots,
@@ -272,7 +269,7 @@ NodeObject* allocate_node(std::size_t child_count) {
     if (!type) return nullptr;
     // Every field is constructed by the caller, so the memory is not
     // zero-filled first; the generic path would also add an unused slot.
-    void* memory = PyObject_Malloc(NodeObject::children_offset + child_count * sizeof(PyObject*));
+    void* memory = PyObject_Malloc(NodeObject::children_offset() + child_count * sizeof(PyObject*));
     if (!memory) {
         PyErr_NoMemory();
         return nullptr;

@@ -35,10 +35,14 @@ struct NodeObject {
     // Borrowed references to the children, owned by this node.
     std::span<PyObject* const> children() const {
         return {reinterpret_cast<PyObject* const*>(reinterpret_cast<const char*>(this) +
-                                                   children_offset),
+                                                   children_offset()),
                 static_cast<std::size_t>(Py_SIZE(this))};
     }
-    static const std::size_t children_offset;
+    // Where the child slots start: just past the record, pointer-aligned.
+    static constexpr std::size_t children_offset() {
+        return (sizeof(NodeObject) + alignof(PyObject*) - 1) / alignof(PyObject*) *
+               alignof(PyObject*);
+    }
 };
 
 // The Node class object, created once per process.
@@ -69,7 +73,8 @@ Result<PyRef> make_node_object(NodeString& name, AttributeMap& attrs,
     new (&node->name) NodeString(std::move(name));
     new (&node->attrs) AttributeMap(std::move(attrs));
     new (&node->text) std::optional<NodeString>(std::move(text));
-    fill(reinterpret_cast<PyObject**>(reinterpret_cast<char*>(node) + NodeObject::children_offset));
+    fill(reinterpret_cast<PyObject**>(reinterpret_cast<char*>(node) +
+                                      NodeObject::children_offset()));
     return PyRef::steal(reinterpret_cast<PyObject*>(node));
 }
 

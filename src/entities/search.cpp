@@ -40,7 +40,7 @@ constexpr std::size_t kLookahead = 8;
 void prefetch_node(PyObject* child) {
     const char* at = reinterpret_cast<const char*>(child);
     __builtin_prefetch(at);
-    __builtin_prefetch(at + NodeObject::children_offset - 1);
+    __builtin_prefetch(at + NodeObject::children_offset() - 1);
 }
 
 // Asks for the first nodes of a level the walk is about to enter.
