@@ -2,6 +2,7 @@
 // holding one counted reference to it. The form is invisible from outside.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -183,10 +184,10 @@ public:
         if (value.size() > NodeString::inline_capacity) return;
         inline_tag_ = (value.size() << 1) | NodeString::inline_flag;
         char padded[NodeString::inline_capacity] = {};
-        std::memcpy(padded, value.data(), value.size());
+        std::copy(value.begin(), value.end(), padded);
         std::memcpy(words_, padded, sizeof words_);
         unsigned char mask[NodeString::inline_capacity] = {};
-        std::memset(mask, 0xFF, value.size());
+        std::fill_n(mask, value.size(), 0xFF);
         std::memcpy(masks_, mask, sizeof masks_);
     }
 

@@ -148,6 +148,12 @@ TEST(TextMatcher, AgreesWithComparingBytes) {
     }
 }
 
+TEST(TextMatcher, AViewWithoutDataMatchesOnlyEmptyStrings) {
+    const TextMatcher matcher{std::string_view{}};
+    EXPECT_EQ(matcher.matches(NodeString()), true);
+    EXPECT_EQ(matcher.matches(NodeString::owned("a")), false);
+}
+
 TEST(TextMatcher, ReportsASpanOutsideItsSource) {
     SourceRef buffer = SourceRef::adopt(bytes_buffer("abc"));
     NodeString broken = NodeString::span(buffer.get(), 1, 9);
