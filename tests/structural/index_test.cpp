@@ -201,13 +201,13 @@ TEST_P(BothBuilders, IndexDocumentsWhoseColumnsAreMapped) {
     EXPECT_EQ(index.tag_kind(index.entry_count() - 1), TagKind::Close);
 }
 
-TEST(LargeAllocation, IsWritableAndStartsOnAHugePageBoundary) {
+TEST(LargeAllocation, CoversTheRequestFromAHugePageBoundary) {
     for (const std::size_t bytes : {kLargeAllocationBytes, kLargeAllocationBytes * 3 + 5}) {
         auto* at = static_cast<unsigned char*>(allocate_large(bytes));
         EXPECT_EQ(reinterpret_cast<std::uintptr_t>(at) % kLargeAllocationBytes, 0u);
+        // A mapping shorter than asked for would fault at either end.
         at[0] = 1;
         at[bytes - 1] = 2;
-        EXPECT_EQ(at[0] + at[bytes - 1], 3);
         release_large(at, bytes);
     }
 }
