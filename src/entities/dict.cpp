@@ -2,10 +2,6 @@
 // tree, or of the data describing one, never reaches the native stack.
 #include <algorithm>
 #include <atomic>
-#include <bit>
-#include <cstddef>
-#include <cstdint>
-#include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -45,129 +41,11 @@ Result<DictKeys> dict_keys() {
     return keys;
 }
 
-// A quick hash of a string of at most 32 bytes: its first and last words
-// (or the bytes of a shorter one), mixed by multiplication. It is not keyed,
-// so names made to collide must cost nothing more than going unshared: the
-// table below bounds its probes.
-std::uint64_t short_hash(std::string_view text) {
-    const char* p = text.data();
-    const std::size_t n = text.size();
-    std::uint64_t first = 0;
-    std::uint64_t last = 0;
-    if (n >= 8) {
-        std::memcpy(&first, p, 8);
-        std::memcpy(&last, p + n - 8, 8);
-        if (n > 16) {
-            std::uint64_t second, third;
-            std::memcpy(&second, p + 8, 8);
-            std::memcpy(&third, p + n - 16, 8);
-            first ^= std::rotl(second * 0x9E3779B97F4A7C15u, 31);
-            last ^= std::rotl(third * 0xC2B2AE3D27D4EB4Fu, 27);
-        }
-    } else if (n >= 4) {
-        std::uint32_t head, tail;
-        std::memcpy(&head, p, 4);
-        std::memcpy(&tail, p + n - 4, 4);
-        first = head;
-        last = tail;
-    } else if (n > 0) {
-        const auto byte = [p](std::size_t i) {
-            return std::uint64_t(static_cast<unsigned char>(p[i]));
-        };
-        first = byte(0) | byte(n / 2) << 8 | byte(n - 1) << 16;
-    }
-    std::uint64_t h = first * 0x9E3779B97F4A7C15u ^ std::rotl(last * 0xC2B2AE3D27D4EB4Fu, 29) ^ n;
-    h ^= h >> 32;
-    h *= 0xD6E8FEB86659FD93u;
-    return h ^ (h >> 32);
-}
-
-// The str objects of names and attribute keys made so far in one
-// conversion. A document repeats a few of these many times; a shared str
-// costs no decoding, no hashing and no memory of its own. Keyed by the bytes
-// in the tree, which stays alive and unchanged for the whole call.
-class SharedStrings {
-public:
-    Result<PyRef> get(const NodeString& stored) {
-        auto text = stored.resolve();
-        if (!text) return std::unexpected(internal_failure(std::move(text.error())));
-        if (text->size() > kLongest) return make_str(*text);
-        const std::uint64_t hash = short_hash(*text);
-        Slot* room = nullptr;
-        const std::size_t mask = slots_.size() - 1;
-        for (std::size_t probe = 0, i = hash & mask; probe < kMostProbes;
-             ++probe, i = (i + 1) & mask) {
-            Slot& slot = slots_[i];
-            if (!slot.str) {
-                room = &slot;
-                break;
-            }
-            if (slot.hash == hash && slot.text == *text) return slot.str;
-        }
-        auto made = make_str(*text);
-        if (made && room && used_ < kMostEntries) {
-            *room = {*text, hash, *made};
-            if (++used_ * 4 > slots_.size() * 3) grow();
-        }
-        return made;
-    }
-
-private:
-    static constexpr std::size_t kLongest = 32;
-    static constexpr std::size_t kMostEntries = 8192;
-    static constexpr std::size_t kMostProbes = 8;
-
-    struct Slot {
-        std::string_view text;
-        std::uint64_t hash = 0;
-        PyRef str;
-    };
-
-    // An entry with no free slot within its probes in the larger table is
-    // dropped; it is made again when next met.
-    void grow() {
-        std::vector<Slot> old(slots_.size() * 2);
-        old.swap(slots_);
-        used_ = 0;
-        const std::size_t mask = slots_.size() - 1;
-        for (Slot& entry : old) {
-            if (!entry.str) continue;
-            for (std::size_t probe = 0, i = entry.hash & mask; probe < kMostProbes;
-                 ++probe, i = (i + 1) & mask) {
-                if (!slots_[i].str) {
-                    slots_[i] = std::move(entry);
-                    ++used_;
-                    break;
-                }
-            }
-        }
-    }
-
-    std::vector<Slot> slots_ = std::vector<Slot>(64);
-    std::size_t used_ = 0;
-};
-
-Result<PyRef> attrs_dict(const AttributeMap& attrs, SharedStrings& keys) {
-    PyRef dict = PyRef::steal(PyDict_New());
-    if (!dict) return std::unexpected(creation_failure());
-    for (const auto& entry : attrs) {
-        auto key = keys.get(entry.key);
-        if (!key) return key;
-        auto value = string_object(entry.value);
-        if (!value) return value;
-        if (PyDict_SetItem(dict.get(), key->get(), value->get()) < 0) {
-            return std::unexpected(raised());
-        }
-    }
-    return dict;
-}
-
 // The dictionary of one node whose children's dictionaries are in `children`.
-Result<PyRef> node_dict(const DictKeys& keys, SharedStrings& shared, const NodeObject& node,
-                        PyRef children) {
-    auto name = shared.get(node.name);
+Result<PyRef> node_dict(const DictKeys& keys, const NodeObject& node, PyRef children) {
+    auto name = string_object(node.name);
     if (!name) return name;
-    auto attrs = attrs_dict(node.attrs, shared);
+    auto attrs = attrs_object(node.attrs);
     if (!attrs) return attrs;
     auto text = node.text ? string_object(*node.text) : Result<PyRef>(PyRef::borrow(Py_None));
     if (!text) return text;
@@ -192,7 +70,6 @@ Result<PyRef> new_list(const NodeObject& node) {
 Result<PyRef> tree_dict(const NodeObject* root) {
     auto keys = dict_keys();
     if (!keys) return std::unexpected(std::move(keys.error()));
-    SharedStrings shared;
     struct Frame {
         const NodeObject* node;
         PyRef children;
@@ -213,12 +90,12 @@ Result<PyRef> tree_dict(const NodeObject* root) {
                 stack.push_back({child, std::move(*list), 0});
                 continue;
             }
-            auto leaf = node_dict(*keys, shared, *child, std::move(*list));
+            auto leaf = node_dict(*keys, *child, std::move(*list));
             if (!leaf) return leaf;
             PyList_SET_ITEM(top.children.get(), top.next++, leaf->release());
             continue;
         }
-        auto done = node_dict(*keys, shared, *top.node, std::move(top.children));
+        auto done = node_dict(*keys, *top.node, std::move(top.children));
         if (!done) return done;
         stack.pop_back();
         if (stack.empty()) return done;

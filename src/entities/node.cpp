@@ -199,19 +199,7 @@ PyObject* get_text(PyObject* self, void*) {
 }
 
 PyObject* get_attrs(PyObject* self, void*) {
-    return call_boundary([&]() -> Result<PyRef> {
-        PyRef dict = PyRef::steal(PyDict_New());
-        if (!dict) return std::unexpected(creation_failure());
-        for (const auto& entry : as_node(self)->attrs) {
-            auto key = string_object(entry.key);
-            if (!key) return key;
-            auto value = string_object(entry.value);
-            if (!value) return value;
-            if (PyDict_SetItem(dict.get(), key->get(), value->get()) < 0)
-                return std::unexpected(raised());
-        }
-        return dict;
-    });
+    return call_boundary([&] { return attrs_object(as_node(self)->attrs); });
 }
 
 PyObject* get_children(PyObject* self, void*) {
@@ -288,6 +276,21 @@ Result<PyRef> make_node_object(NodeRecord record) {
 Result<const NodeObject*> node_argument(PyObject* value) {
     if (!is_node(value)) return std::unexpected(cast_error(value, "Node"));
     return as_node(value);
+}
+
+Result<PyRef> attrs_object(const AttributeMap& attrs) {
+    PyRef dict = PyRef::steal(PyDict_New());
+    if (!dict) return std::unexpected(creation_failure());
+    for (const auto& entry : attrs) {
+        auto key = string_object(entry.key);
+        if (!key) return key;
+        auto value = string_object(entry.value);
+        if (!value) return value;
+        if (PyDict_SetItem(dict.get(), key->get(), value->get()) < 0) {
+            return std::unexpected(raised());
+        }
+    }
+    return dict;
 }
 
 Result<PyRef> string_object(const NodeString& text) {

@@ -84,4 +84,7 @@ Result<const NodeObject*> node_argument(PyObject* value);
 // A str of a stored string (an invariant break is an internal failure).
 Result<PyRef> string_object(const NodeString& text);
 
+// A new dict of an attribute map's entries, in its iteration order.
+Result<PyRef> attrs_object(const AttributeMap& attrs);
+
 }  // namespace quorvane

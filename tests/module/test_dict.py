@@ -137,8 +137,8 @@ def vocabulary_tree(words, repeats):
 
 @pytest.mark.parametrize("source", ["constructed", "read"])
 def test_to_dict_names_and_keys_from_a_wide_vocabulary(source):
-    # Short, long, non-ASCII and more distinct names than any table of
-    # already-made strings keeps, each met several times.
+    # Short, long and non-ASCII names and attribute keys, each met twice,
+    # stored inline, on the heap or as spans of a read document.
     words = [f"n{i}" + "é" * (i % 3) + "x" * (i % 40) for i in range(12_000)]
     tree = vocabulary_tree(words, 2)
     if source == "read":
