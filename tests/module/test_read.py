@@ -16,6 +16,13 @@ def tree(node):
     return (node.name, node.attrs, node.text, [tree(child) for child in node.children])
 
 
+def read_error(read, source, root_tag):
+    """The message of the ValueError that reading `source` raises."""
+    with pytest.raises(ValueError) as caught:
+        read(source, root_tag)
+    return str(caught.value)
+
+
 # --- module surface -------------------------------------------------------------
 
 
@@ -229,9 +236,7 @@ def test_invalid_character_references(name):
     ],
 )
 def test_reference_errors(document, message):
-    with pytest.raises(ValueError) as caught:
-        read_string(document, "a")
-    assert str(caught.value) == message
+    assert read_error(read_string, document, "a") == message
 
 
 @pytest.mark.parametrize(
@@ -321,9 +326,7 @@ def test_many_attributes():
     ],
 )
 def test_attribute_errors(document, message):
-    with pytest.raises(ValueError) as caught:
-        read_string(document, "a")
-    assert str(caught.value) == message
+    assert read_error(read_string, document, "a") == message
 
 
 # --- structure errors -------------------------------------------------------------
@@ -361,15 +364,11 @@ def test_attribute_errors(document, message):
     ],
 )
 def test_read_errors(document, root_tag, message):
-    with pytest.raises(ValueError) as caught:
-        read_string(document, root_tag)
-    assert str(caught.value) == message
+    assert read_error(read_string, document, root_tag) == message
 
 
 def test_root_tag_is_quoted_verbatim():
-    with pytest.raises(ValueError) as caught:
-        read_string("<a/>", "<&'\u00e9>")
-    assert str(caught.value) == "root tag <<&'\u00e9>> not found in document"
+    assert read_error(read_string, "<a/>", "<&'\u00e9>") == "root tag <<&'\u00e9>> not found in document"
 
 
 # --- read_file ----------------------------------------------------------------------
@@ -394,17 +393,13 @@ def test_read_file_with_byte_order_mark(tmp_path):
 def test_read_file_reports_read_errors_as_value_errors(tmp_path):
     path = tmp_path / "bad.xml"
     path.write_text("<r><a></r>", encoding="utf-8")
-    with pytest.raises(ValueError) as caught:
-        read_file(str(path), "r")
-    assert str(caught.value) == "malformed XML at byte 6: expected </a>, found </r>"
+    assert read_error(read_file, str(path), "r") == "malformed XML at byte 6: expected </a>, found </r>"
 
 
 def test_read_file_of_an_empty_file(tmp_path):
     path = tmp_path / "empty.xml"
     path.write_bytes(b"")
-    with pytest.raises(ValueError) as caught:
-        read_file(str(path), "r")
-    assert str(caught.value) == "root tag <r> not found in document"
+    assert read_error(read_file, str(path), "r") == "root tag <r> not found in document"
 
 
 @pytest.mark.parametrize(
