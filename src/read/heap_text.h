@@ -4,8 +4,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <string_view>
 #include <utility>
 
@@ -18,25 +18,21 @@ public:
     HeapText() = default;
     explicit HeapText(std::size_t capacity) {
         if (capacity > kInline) {
-            heap_.reset(new char[capacity]);
+            heap_ = resize_text_block(nullptr, capacity);
             capacity_ = capacity;
         }
     }
-    HeapText(HeapText&& other) noexcept
-        : heap_(std::move(other.heap_)),
-          size_(std::exchange(other.size_, 0)),
-          capacity_(std::exchange(other.capacity_, kInline)) {
-        if (!heap_) std::memcpy(inline_, other.inline_, size_);
-    }
+    HeapText(HeapText&& other) noexcept { take(other); }
     HeapText& operator=(HeapText&& other) noexcept {
-        heap_ = std::move(other.heap_);
-        size_ = std::exchange(other.size_, 0);
-        capacity_ = std::exchange(other.capacity_, kInline);
-        if (!heap_) std::memcpy(inline_, other.inline_, size_);
+        if (this != &other) {
+            std::free(heap_);
+            take(other);
+        }
         return *this;
     }
     HeapText(const HeapText&) = delete;
     HeapText& operator=(const HeapText&) = delete;
+    ~HeapText() { std::free(heap_); }
 
     void append(std::string_view bytes) {
         if (bytes.size() > capacity_ - size_) grow(bytes.size());
@@ -54,31 +50,50 @@ public:
     std::string_view view() const { return {data(), size_}; }
     std::size_t size() const { return size_; }
 
-    // A long text's block becomes the string's storage; a short one is
-    // stored inside the string.
+    // A long text's block becomes the string's storage, cut to the text's
+    // length so the room left by doubling is not kept for the node's life;
+    // a short one is stored inside the string.
     NodeString into_string() && {
         const std::size_t size = std::exchange(size_, 0);
         if (size <= NodeString::inline_capacity) return NodeString::owned({data(), size});
-        capacity_ = kInline;
-        return NodeString::adopt(heap_.release(), size);
+        char* block = std::exchange(heap_, nullptr);
+        if (std::exchange(capacity_, kInline) != size) block = shrink(block, size);
+        return NodeString::adopt(block, size);
     }
 
 private:
     static constexpr std::size_t kInline = NodeString::inline_capacity;
 
-    char* data() { return heap_ ? heap_.get() : inline_; }
-    const char* data() const { return heap_ ? heap_.get() : inline_; }
+    char* data() { return heap_ ? heap_ : inline_; }
+    const char* data() const { return heap_ ? heap_ : inline_; }
+
+    void take(HeapText& other) noexcept {
+        heap_ = std::exchange(other.heap_, nullptr);
+        size_ = std::exchange(other.size_, 0);
+        capacity_ = std::exchange(other.capacity_, kInline);
+        if (!heap_) std::memcpy(inline_, other.inline_, size_);
+    }
 
     void grow(std::size_t extra) {
         std::size_t capacity = capacity_;
         while (capacity - size_ < extra) capacity *= 2;
-        std::unique_ptr<char[]> fresh(new char[capacity]);
-        if (size_) std::memcpy(fresh.get(), data(), size_);
-        heap_ = std::move(fresh);
+        if (heap_) {
+            heap_ = resize_text_block(heap_, capacity);
+        } else {
+            heap_ = resize_text_block(nullptr, capacity);
+            std::memcpy(heap_, inline_, size_);
+        }
         capacity_ = capacity;
     }
 
-    std::unique_ptr<char[]> heap_;
+    // Cutting a block never needs more memory; should the allocator still
+    // refuse, the larger block serves as well.
+    static char* shrink(char* block, std::size_t size) noexcept {
+        void* cut = std::realloc(block, size);
+        return cut ? static_cast<char*>(cut) : block;
+    }
+
+    char* heap_ = nullptr;
     std::size_t size_ = 0;
     std::size_t capacity_ = kInline;
     char inline_[kInline];

@@ -37,7 +37,7 @@ public:
             end_ = end;
             return;
         }
-        if (state_ == State::Borrowed) take_borrowed(text);
+        if (state_ == State::Borrowed) take_borrowed(text, end - start);
         owned_.append(text.substr(start, end - start));
     }
 
@@ -48,7 +48,7 @@ public:
             owned_ = std::move(piece);
             return;
         }
-        if (state_ == State::Borrowed) take_borrowed(text);
+        if (state_ == State::Borrowed) take_borrowed(text, piece.size());
         owned_.append(piece.view());
     }
 
@@ -78,9 +78,10 @@ public:
 private:
     enum class State : std::uint8_t { Empty, Borrowed, Owned };
 
-    // Borrowed -> Owned: the first piece copied into a block of its length.
-    void take_borrowed(std::string_view text) {
-        owned_ = HeapText(end_ - start_);
+    // Borrowed -> Owned: the first piece copied into a block with room for
+    // the second, so the common text of two pieces is never regrown.
+    void take_borrowed(std::string_view text, std::size_t next_piece) {
+        owned_ = HeapText(end_ - start_ + next_piece);
         owned_.append(text.substr(start_, end_ - start_));
         state_ = State::Owned;
     }

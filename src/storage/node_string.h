@@ -5,8 +5,10 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <expected>
+#include <new>
 #include <string_view>
 #include <utility>
 
@@ -41,6 +43,14 @@ private:
     std::size_t count_ = 0;
 };
 
+// Owned strings keep their bytes in malloc blocks rather than new[] ones, so
+// a text that grew by doubling can give its unused tail back in place.
+inline char* resize_text_block(char* block, std::size_t size) {
+    void* resized = std::realloc(block, size == 0 ? 1 : size);
+    if (!resized) throw std::bad_alloc();
+    return static_cast<char*>(resized);
+}
+
 class NodeString {
 public:
     // Owned strings up to this length live inside the object itself, so a
@@ -56,13 +66,13 @@ public:
             std::memcpy(s.payload_.bytes, text.data(), text.size());
         } else {
             s.tag_ = 0;
-            s.payload_.heap.data = new char[text.size()];
+            s.payload_.heap.data = resize_text_block(nullptr, text.size());
             s.payload_.heap.len = text.size();
             std::memcpy(s.payload_.heap.data, text.data(), text.size());
         }
         return s;
     }
-    // Takes over a heap block of `len` bytes allocated with new[].
+    // Takes over a block of `len` bytes from resize_text_block.
     static NodeString adopt(char* data, std::uint64_t len) {
         NodeString s;
         s.tag_ = 0;
@@ -95,7 +105,7 @@ public:
         if (is_span()) {
             buffer()->release();
         } else if (tag_ == 0) {
-            delete[] payload_.heap.data;
+            std::free(payload_.heap.data);
         }
     }
 
@@ -104,7 +114,7 @@ public:
         if (is_span()) {
             releases.add(buffer());
         } else if (tag_ == 0) {
-            delete[] payload_.heap.data;
+            std::free(payload_.heap.data);
         }
         tag_ = inline_flag;
     }
