@@ -3,16 +3,28 @@
 namespace quorvane::read {
 
 void ElementPool::add_block() {
-    blocks_.emplace_back(static_cast<unsigned char*>(
-        ::operator new(kBlockElements * sizeof(ParsedElement), kAlignment)));
+    // Room to record the block first, so a block once made is never lost.
+    if (blocks_.size() == blocks_.capacity()) blocks_.reserve(2 * blocks_.size() + 1);
+    if (blocks_.empty()) {
+        void* first = ::operator new (kFirstBlockElements * sizeof(ParsedElement),
+                                      std::align_val_t{alignof(ParsedElement)});
+        blocks_.push_back({static_cast<ParsedElement*>(first), kFirstBlockElements});
+    } else {
+        void* mapped = structural::allocate_large(kMappedBlockBytes);
+        blocks_.push_back({static_cast<ParsedElement*>(mapped), kMappedBlockElements});
+    }
     used_ = 0;
 }
 
 void ElementPool::release() noexcept {
     for (std::size_t b = 0; b < blocks_.size(); ++b) {
-        const std::size_t made = b + 1 == blocks_.size() ? used_ : kBlockElements;
-        auto* elements = reinterpret_cast<ParsedElement*>(blocks_[b].get());
-        for (std::size_t i = 0; i < made; ++i) elements[i].~ParsedElement();
+        const std::size_t made = b + 1 == blocks_.size() ? used_ : blocks_[b].capacity;
+        for (std::size_t i = 0; i < made; ++i) blocks_[b].elements[i].~ParsedElement();
+        if (b == 0) {
+            ::operator delete (blocks_[b].elements, std::align_val_t{alignof(ParsedElement)});
+        } else {
+            structural::release_large(blocks_[b].elements, kMappedBlockBytes);
+        }
     }
     blocks_.clear();
     used_ = 0;

@@ -14,6 +14,7 @@
 #include "storage/attribute_map.h"
 #include "storage/internal_failure.h"
 #include "storage/node_string.h"
+#include "structural/index/large_pages.h"
 #include "structural/index/structural.h"
 
 namespace quorvane::read {
@@ -50,21 +51,17 @@ struct ParsedElement {
 class ElementPool {
 public:
     ElementPool() = default;
-    ElementPool(ElementPool&&) noexcept = default;
-    ElementPool& operator=(ElementPool&&) noexcept = default;
+    ElementPool(ElementPool&& other) noexcept
+        : blocks_(std::exchange(other.blocks_, {})), used_(std::exchange(other.used_, 0)) {}
+    ElementPool& operator=(ElementPool&&) = delete;
     ElementPool(const ElementPool&) = delete;
     ElementPool& operator=(const ElementPool&) = delete;
     ~ElementPool() { release(); }
 
     // A new empty element, alive as long as the pool.
     ParsedElement& make() {
-        if (used_ == kBlockElements || blocks_.empty()) add_block();
-        return *new (blocks_.back().get() + used_++ * sizeof(ParsedElement)) ParsedElement();
-    }
-
-    // The first element made: the root of a finished parse.
-    ParsedElement* first() {
-        return blocks_.empty() ? nullptr : reinterpret_cast<ParsedElement*>(blocks_.front().get());
+        if (blocks_.empty() || used_ == blocks_.back().capacity) add_block();
+        return *new (blocks_.back().elements + used_++) ParsedElement();
     }
 
     // Calls `visit` on every element, the last made first. Elements are made
@@ -73,26 +70,33 @@ public:
     template <class Visit>
     bool visit_backwards(Visit visit) {
         for (std::size_t b = blocks_.size(); b-- > 0;) {
-            const std::size_t made = b + 1 == blocks_.size() ? used_ : kBlockElements;
-            auto* elements = reinterpret_cast<ParsedElement*>(blocks_[b].get());
+            const std::size_t made = b + 1 == blocks_.size() ? used_ : blocks_[b].capacity;
             for (std::size_t i = made; i-- > 0;) {
-                if (!visit(elements[i])) return false;
+                if (!visit(blocks_[b].elements[i])) return false;
             }
         }
         return true;
     }
 
 private:
-    static constexpr std::size_t kBlockElements = 1024;
-    struct Free {
-        void operator()(unsigned char* block) const { ::operator delete(block, kAlignment); }
+    // The first block comes from the heap and suits the many small
+    // documents. Later ones are mapped on their own, in huge pages where the
+    // system gives them: the records of a large document then fault in a few
+    // pages at a time, and releasing them leaves no holes in the heap, which
+    // the tree's attribute tables, made in between, would pin for its life.
+    static constexpr std::size_t kFirstBlockElements = 1024;
+    static constexpr std::size_t kMappedBlockBytes = structural::kLargeAllocationBytes;
+    static constexpr std::size_t kMappedBlockElements = kMappedBlockBytes / sizeof(ParsedElement);
+
+    struct Block {
+        ParsedElement* elements;
+        std::size_t capacity;
     };
-    static constexpr std::align_val_t kAlignment{alignof(ParsedElement)};
 
     void add_block();
     void release() noexcept;
 
-    std::vector<std::unique_ptr<unsigned char[], Free>> blocks_;
+    std::vector<Block> blocks_;
     std::size_t used_ = 0;  // elements made in the last block
 };
 
