@@ -275,8 +275,7 @@ private:
 
 Result<AttributeMap> read_map(PyObject* value) {
     if (!PyDict_Check(value)) return std::unexpected(cast_error(value, "dict"));
-    AttributeMap map(take_hash_key());
-    map.reserve(static_cast<std::size_t>(PyDict_Size(value)));
+    AttributeMap map(take_hash_key(), static_cast<std::size_t>(PyDict_Size(value)));
     DictWalk walk(value);
     PyRef key, item;
     while (true) {

@@ -90,7 +90,7 @@ const Signature constructor_signature{"Node.__new__()", constructor_names, 4, 1}
 // locked section, so a failed allocation becomes a MemoryError there.
 Result<void> read_attrs(PyObject* dict, AttributeMap& attrs) {
     try {
-        attrs.reserve(static_cast<std::size_t>(PyDict_GET_SIZE(dict)));
+        attrs = AttributeMap(take_hash_key(), static_cast<std::size_t>(PyDict_GET_SIZE(dict)));
         Py_ssize_t position = 0;
         PyObject* key;
         PyObject* item;
@@ -111,7 +111,7 @@ Result<void> read_attrs(PyObject* dict, AttributeMap& attrs) {
 }
 
 Result<AttributeMap> attrs_argument(PyObject* value) {
-    AttributeMap attrs(take_hash_key());
+    AttributeMap attrs;
     if (absent(value)) return attrs;
     if (!PyDict_Check(value)) return std::unexpected(cast_error(value, "dict"));
     Result<void> outcome;

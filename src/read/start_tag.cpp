@@ -73,7 +73,6 @@ std::expected<void, ReadError> parse_start_tag(SpanCredit& spans,
     auto tag = element_name(index, i);
     if (!tag) return std::unexpected(std::move(tag.error()));
     element.name = spans.span(tag->start, tag->start + tag->length);
-    element.attrs = AttributeMap(key);
     const std::string_view text = index.source;
     const std::uint64_t end = tag->region_end;
     std::uint64_t p = tag->region_start;
@@ -138,7 +137,8 @@ std::expected<void, ReadError> parse_start_tag(SpanCredit& spans,
             if (!decoded) return std::unexpected(std::move(decoded.error()));
             stored = std::move(*decoded->rewritten).into_string();
         }
-        if (element.attrs.empty()) element.attrs.reserve(attribute_bound(text, name_start, end));
+        if (element.attrs.empty())
+            element.attrs = AttributeMap(key, attribute_bound(text, name_start, end));
         NodeString stored_name = spans.span(name_start, name_start + name.size());
         if (!element.attrs.insert_new(name, std::move(stored_name), std::move(stored))) {
             return std::unexpected(

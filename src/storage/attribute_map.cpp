@@ -124,7 +124,7 @@ std::uint64_t attribute_hash(HashKey key, std::string_view bytes) {
 
 void AttributeMap::clear() noexcept {
     for (std::uint32_t i = 0; i < size_; ++i) entries_[i].~Entry();
-    ::operator delete(entries_);
+    ::operator delete(key_slot());
     entries_ = nullptr;
     size_ = capacity_ = 0;
 }
@@ -149,34 +149,36 @@ std::int64_t AttributeMap::find_slot(std::uint64_t hash, std::string_view key) c
     }
 }
 
-void AttributeMap::grow_to(std::size_t capacity) {
+// A fresh block for an empty map.
+void AttributeMap::allocate(HashKey key, std::size_t capacity) {
     const std::size_t slot_bytes = slot_count(capacity) * sizeof(std::uint32_t);
-    const std::size_t bytes = capacity * sizeof(Entry) + slot_bytes;
-    auto* fresh = static_cast<Entry*>(::operator new(bytes));
-    for (std::uint32_t i = 0; i < size_; ++i) {
-        new (&fresh[i]) Entry(std::move(entries_[i]));
-        entries_[i].~Entry();
-    }
-    ::operator delete(entries_);
-    entries_ = fresh;
+    auto* block = static_cast<HashKey*>(
+        ::operator new(sizeof(HashKey) + capacity * sizeof(Entry) + slot_bytes));
+    *block = key;
+    entries_ = reinterpret_cast<Entry*>(block + 1);
     capacity_ = static_cast<std::uint32_t>(capacity);
-    std::uint32_t* table = slots();
-    std::memset(table, 0, slot_bytes);
-    for (std::uint32_t i = 0; i < size_; ++i) {
-        std::size_t s = entries_[i].hash & slot_mask();
-        while (table[s] != 0) s = (s + 1) & slot_mask();
-        table[s] = i + 1;
-    }
+    std::memset(slots(), 0, slot_bytes);
 }
 
-// Exactly `count`: a map whose size is known up front is made in one block
-// without spare entries.
-void AttributeMap::reserve(std::size_t count) {
-    if (count > capacity_) grow_to(count);
+// The key goes with the entries into the larger block; a map without one
+// takes a fresh key here.
+void AttributeMap::grow_to(std::size_t capacity) {
+    AttributeMap grown;
+    grown.allocate(entries_ ? key() : take_hash_key(), capacity);
+    std::uint32_t* table = grown.slots();
+    const std::size_t mask = grown.slot_mask();
+    for (std::uint32_t i = 0; i < size_; ++i) {
+        new (&grown.entries_[i]) Entry(std::move(entries_[i]));
+        std::size_t s = grown.entries_[i].hash & mask;
+        while (table[s] != 0) s = (s + 1) & mask;
+        table[s] = i + 1;
+    }
+    grown.size_ = size_;
+    swap(grown);
 }
 
 void AttributeMap::append(NodeString&& key, NodeString&& value, std::uint64_t hash) {
-    if (size_ == capacity_) grow_to(capacity_ ? 2 * std::size_t(capacity_) : 4);
+    make_room();
     new (&entries_[size_]) Entry{std::move(key), std::move(value), hash};
     std::uint32_t* table = slots();
     std::size_t s = hash & slot_mask();
@@ -187,7 +189,8 @@ void AttributeMap::append(NodeString&& key, NodeString&& value, std::uint64_t ha
 std::expected<bool, InternalFailure> AttributeMap::insert_new(NodeString key, NodeString value) {
     auto bytes = key.resolve();
     if (!bytes) return std::unexpected(std::move(bytes.error()));
-    const std::uint64_t hash = attribute_hash(key_, *bytes);
+    make_room();
+    const std::uint64_t hash = attribute_hash(this->key(), *bytes);
     if (size_ != 0 && find_slot(hash, *bytes) >= 0) return false;
     append(std::move(key), std::move(value), hash);
     return true;
@@ -195,8 +198,8 @@ std::expected<bool, InternalFailure> AttributeMap::insert_new(NodeString key, No
 
 // One probe both rules out a duplicate and finds the slot for the new entry.
 bool AttributeMap::insert_new(std::string_view key_bytes, NodeString&& key, NodeString&& value) {
-    const std::uint64_t hash = attribute_hash(key_, key_bytes);
-    if (size_ == capacity_) grow_to(capacity_ ? 2 * std::size_t(capacity_) : 4);
+    make_room();
+    const std::uint64_t hash = attribute_hash(this->key(), key_bytes);
     std::uint32_t* table = slots();
     const std::size_t mask = slot_mask();
     std::size_t s = hash & mask;
@@ -214,7 +217,8 @@ bool AttributeMap::insert_new(std::string_view key_bytes, NodeString&& key, Node
 std::expected<void, InternalFailure> AttributeMap::insert(NodeString key, NodeString value) {
     auto bytes = key.resolve();
     if (!bytes) return std::unexpected(std::move(bytes.error()));
-    const std::uint64_t hash = attribute_hash(key_, *bytes);
+    make_room();
+    const std::uint64_t hash = attribute_hash(this->key(), *bytes);
     if (size_ != 0) {
         std::int64_t found = find_slot(hash, *bytes);
         if (found >= 0) {
@@ -228,14 +232,13 @@ std::expected<void, InternalFailure> AttributeMap::insert(NodeString key, NodeSt
 
 const NodeString* AttributeMap::find(std::string_view key) const {
     if (size_ == 0) return nullptr;
-    std::int64_t found = find_slot(attribute_hash(key_, key), key);
+    std::int64_t found = find_slot(attribute_hash(this->key(), key), key);
     return found >= 0 ? &entries_[found].value : nullptr;
 }
 
 AttributeMap AttributeMap::clone() const {
-    AttributeMap copy(key_);
-    if (size_ == 0) return copy;
-    copy.grow_to(size_);
+    if (size_ == 0) return {};
+    AttributeMap copy(key(), size_);
     for (const Entry& entry : *this)
         copy.append(entry.key.clone(), entry.value.clone(), entry.hash);
     return copy;

@@ -33,8 +33,13 @@ public:
         std::uint64_t hash;
     };
 
+    // Empty, with no key yet: one is taken when the map first grows.
     AttributeMap() = default;
-    explicit AttributeMap(HashKey key) : key_(key) {}
+    // Room for exactly `capacity` entries, hashed with `key`; with no room,
+    // the same as the empty map.
+    AttributeMap(HashKey key, std::size_t capacity) {
+        if (capacity != 0) allocate(key, capacity);
+    }
     AttributeMap(AttributeMap&& other) noexcept { swap(other); }
     AttributeMap& operator=(AttributeMap&& other) noexcept {
         AttributeMap moved(std::move(other));
@@ -50,9 +55,6 @@ public:
     // Empties the map; the spans' references go to `releases`.
     void release_into(SpanReleases& releases) noexcept;
 
-    // Room for `count` entries without regrowth.
-    void reserve(std::size_t count);
-
     // Inserts, or replaces the value of a present key (keeping the stored
     // key); the key's bytes must already be resolvable.
     std::expected<void, InternalFailure> insert(NodeString key, NodeString value);
@@ -67,7 +69,8 @@ public:
 
     std::size_t size() const { return size_; }
     bool empty() const { return size_ == 0; }
-    HashKey key() const { return key_; }
+    // The key of a map that has room for entries.
+    HashKey key() const { return *key_slot(); }
 
     const Entry* begin() const { return entries_; }
     const Entry* end() const { return entries_ + size_; }
@@ -79,24 +82,30 @@ public:
         std::swap(entries_, other.entries_);
         std::swap(size_, other.size_);
         std::swap(capacity_, other.capacity_);
-        std::swap(key_, other.key_);
     }
 
 private:
-    // One heap block: `capacity_` entries, then index slots (entry index + 1;
-    // 0 marks an empty slot), a power of two at least twice the capacity.
+    // One heap block: the key, `capacity_` entries, then index slots (entry
+    // index + 1; 0 marks an empty slot), a power of two at least twice the
+    // capacity. The key lives in the block rather than in the map, so the
+    // map inside every node and record stays two words.
+    HashKey* key_slot() const { return reinterpret_cast<HashKey*>(entries_) - 1; }
     std::uint32_t* slots() const { return reinterpret_cast<std::uint32_t*>(entries_ + capacity_); }
     static std::size_t slot_count(std::size_t capacity) { return std::bit_ceil(2 * capacity); }
     std::size_t slot_mask() const { return slot_count(capacity_) - 1; }
     std::int64_t find_slot(std::uint64_t hash, std::string_view key) const;
+    void allocate(HashKey key, std::size_t capacity);
     void grow_to(std::size_t capacity);
+    // Room for one more entry.
+    void make_room() {
+        if (size_ == capacity_) grow_to(capacity_ ? 2 * std::size_t(capacity_) : 4);
+    }
     void append(NodeString&& key, NodeString&& value, std::uint64_t hash);
     void clear() noexcept;
 
-    Entry* entries_ = nullptr;
+    Entry* entries_ = nullptr;  // just past the key in the block
     std::uint32_t size_ = 0;
     std::uint32_t capacity_ = 0;
-    HashKey key_;
 };
 
 }  // namespace quorvane

@@ -181,7 +181,7 @@ TEST(SourceBuffer, LivesAsLongAsItsLastSpan) {
 
 TEST(AttributeMap, SpanAndOwnedKeysWithTheSameBytesAreEqual) {
     SourceRef buffer = SourceRef::adopt(bytes_buffer("id=1"));
-    AttributeMap map(take_hash_key());
+    AttributeMap map(take_hash_key(), 1);
     ASSERT_TRUE(map.insert(NodeString::span(buffer.get(), 0, 2), NodeString::owned("span")));
     ASSERT_TRUE(map.insert(NodeString::owned("id"), NodeString::owned("owned")));
     ASSERT_EQ(map.size(), 1u);
@@ -192,14 +192,19 @@ TEST(AttributeMap, SpanAndOwnedKeysWithTheSameBytesAreEqual) {
     EXPECT_FALSE(*again);
 }
 
-TEST(AttributeMap, KeepsInsertionOrderAcrossGrowth) {
-    AttributeMap map(take_hash_key());
+// A map made empty takes its key when it first grows and keeps it after.
+TEST(AttributeMap, KeepsInsertionOrderAndKeyAcrossGrowth) {
+    AttributeMap map;
     std::vector<std::string> keys;
+    HashKey first{};
     for (int i = 0; i < 1000; ++i) {
         keys.push_back("k" + std::to_string(i * 7919 % 1000));
         ASSERT_TRUE(
             map.insert(NodeString::owned(keys.back()), NodeString::owned(std::to_string(i))));
+        if (i == 0) first = map.key();
     }
+    EXPECT_EQ(map.key().k0, first.k0);
+    EXPECT_EQ(map.key().k1, first.k1);
     ASSERT_EQ(map.size(), keys.size());
     std::size_t i = 0;
     for (const auto& entry : map) EXPECT_EQ(*entry.key.resolve(), keys[i++]);
@@ -212,11 +217,14 @@ TEST(AttributeMap, KeepsInsertionOrderAcrossGrowth) {
 }
 
 TEST(AttributeMap, CloneIteratesInTheSameOrderWithTheSameKey) {
-    AttributeMap map(take_hash_key());
-    for (const char* key : {"z", "a", "m", ""})
-        ASSERT_TRUE(map.insert(NodeString::owned(key), NodeString::owned(key)));
+    const HashKey key = take_hash_key();
+    AttributeMap map(key, 2);
+    for (const char* name : {"z", "a", "m", ""})
+        ASSERT_TRUE(map.insert(NodeString::owned(name), NodeString::owned(name)));
+    EXPECT_EQ(map.key().k0, key.k0) << "growing keeps the key the map was made with";
     AttributeMap copy = map.clone();
     EXPECT_EQ(copy.key().k0, map.key().k0);
+    EXPECT_EQ(copy.key().k1, map.key().k1);
     std::vector<std::string> original, cloned;
     for (const auto& entry : map) original.emplace_back(*entry.key.resolve());
     for (const auto& entry : copy) cloned.emplace_back(*entry.key.resolve());
