@@ -1,6 +1,10 @@
 """Two documents read on two threads at once against the same two read one
 after the other on one thread. read_string parses without the interpreter
-lock, so the two parses overlap; building the Node objects holds it.
+lock, so the two parses overlap; building the Node objects holds it, and so
+does freeing them. Where the interpreter has that lock, a thread that has
+built its tree hands the lock to the waiting one before it frees its own,
+so the two fall into step: they parse at the same time and then queue for
+the serial parts, and the speed-up stays well below two.
 
     PYTHONPATH=build python3 bench/bench_threads.py [--size MB] [--rounds N]
 """
