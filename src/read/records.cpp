@@ -6,8 +6,7 @@ void ElementPool::add_block() {
     // Room to record the block first, so a block once made is never lost.
     if (blocks_.size() == blocks_.capacity()) blocks_.reserve(2 * blocks_.size() + 1);
     if (blocks_.empty()) {
-        void* first = ::operator new (kFirstBlockElements * sizeof(ParsedElement),
-                                      std::align_val_t{alignof(ParsedElement)});
+        void* first = ::operator new(kFirstBlockElements * sizeof(ParsedElement), kAlignment);
         blocks_.push_back({static_cast<ParsedElement*>(first), kFirstBlockElements});
     } else {
         void* mapped = structural::allocate_large(kMappedBlockBytes);
@@ -21,7 +20,7 @@ void ElementPool::release() noexcept {
         const std::size_t made = b + 1 == blocks_.size() ? used_ : blocks_[b].capacity;
         for (std::size_t i = 0; i < made; ++i) blocks_[b].elements[i].~ParsedElement();
         if (b == 0) {
-            ::operator delete (blocks_[b].elements, std::align_val_t{alignof(ParsedElement)});
+            ::operator delete(blocks_[b].elements, kAlignment);
         } else {
             structural::release_large(blocks_[b].elements, kMappedBlockBytes);
         }

@@ -87,6 +87,7 @@ private:
     static constexpr std::size_t kFirstBlockElements = 1024;
     static constexpr std::size_t kMappedBlockBytes = structural::kLargeAllocationBytes;
     static constexpr std::size_t kMappedBlockElements = kMappedBlockBytes / sizeof(ParsedElement);
+    static constexpr std::align_val_t kAlignment{alignof(ParsedElement)};
 
     struct Block {
         ParsedElement* elements;
