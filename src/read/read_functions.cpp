@@ -59,6 +59,7 @@ Result<PyRef> make_node_tree(read::ParsedDocument& document) {
         });
         return failure;
     }
+    document.pool.mark_moved_out();
     return PyRef::steal(static_cast<PyObject*>(std::exchange(document.root->made, nullptr)));
 }
 

@@ -17,8 +17,10 @@ void ElementPool::add_block() {
 
 void ElementPool::release() noexcept {
     for (std::size_t b = 0; b < blocks_.size(); ++b) {
-        const std::size_t made = b + 1 == blocks_.size() ? used_ : blocks_[b].capacity;
-        for (std::size_t i = 0; i < made; ++i) blocks_[b].elements[i].~ParsedElement();
+        if (!moved_out_) {
+            const std::size_t made = b + 1 == blocks_.size() ? used_ : blocks_[b].capacity;
+            for (std::size_t i = 0; i < made; ++i) blocks_[b].elements[i].~ParsedElement();
+        }
         if (b == 0) {
             ::operator delete(blocks_[b].elements, kAlignment);
         } else {
@@ -27,6 +29,7 @@ void ElementPool::release() noexcept {
     }
     blocks_.clear();
     used_ = 0;
+    moved_out_ = false;
 }
 
 std::string format_read_error(const ReadError& error) {

@@ -52,7 +52,9 @@ class ElementPool {
 public:
     ElementPool() = default;
     ElementPool(ElementPool&& other) noexcept
-        : blocks_(std::exchange(other.blocks_, {})), used_(std::exchange(other.used_, 0)) {}
+        : blocks_(std::exchange(other.blocks_, {})),
+          used_(std::exchange(other.used_, 0)),
+          moved_out_(std::exchange(other.moved_out_, false)) {}
     ElementPool& operator=(ElementPool&&) = delete;
     ElementPool(const ElementPool&) = delete;
     ElementPool& operator=(const ElementPool&) = delete;
@@ -78,6 +80,11 @@ public:
         return true;
     }
 
+    // Every element's parts were moved into a Node, which leaves them owning
+    // nothing: the pool then returns its blocks without another pass over
+    // tens of megabytes of records.
+    void mark_moved_out() noexcept { moved_out_ = true; }
+
 private:
     // The first block comes from the heap and suits the many small
     // documents. Later ones are mapped on their own, in huge pages where the
@@ -99,6 +106,7 @@ private:
 
     std::vector<Block> blocks_;
     std::size_t used_ = 0;  // elements made in the last block
+    bool moved_out_ = false;
 };
 
 // A parsed root element and the pool that owns it and its descendants.

@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstring>
+#include <random>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "index_outcome.h"
 #include "structural/index/structural.h"
@@ -210,6 +213,54 @@ TEST(LargeAllocation, CoversTheRequestFromAHugePageBoundary) {
         at[bytes - 1] = 2;
         release_large(at, bytes);
     }
+}
+
+TEST(LargeAllocation, ReusesAReleasedRegion) {
+    // An odd length no other test asks for, so the region released is the
+    // only one that fits exactly.
+    const std::size_t bytes = kLargeAllocationBytes * 13 - 7;
+    void* first = allocate_large(bytes);
+    release_large(first, bytes);
+    void* second = allocate_large(bytes);
+    EXPECT_EQ(second, first);
+    static_cast<unsigned char*>(second)[bytes - 1] = 1;
+    release_large(second, bytes);
+}
+
+// Kept regions are cut and handed out again; no two live allocations may
+// share a byte, whatever the order of requests and releases.
+TEST(LargeAllocation, LiveAllocationsNeverOverlap) {
+    struct Live {
+        unsigned char* at;
+        std::size_t bytes;
+        unsigned char mark;
+    };
+    std::mt19937 random(7);
+    std::vector<Live> live;
+    auto intact = [](const Live& a) {
+        for (std::size_t i = 0; i < a.bytes; i += 4096) {
+            if (a.at[i] != a.mark) return false;
+        }
+        return a.at[a.bytes - 1] == a.mark;
+    };
+    for (unsigned step = 0; step < 400; ++step) {
+        if (!live.empty() && (live.size() > 12 || random() % 3 == 0)) {
+            const std::size_t victim = random() % live.size();
+            ASSERT_TRUE(intact(live[victim])) << step;
+            release_large(live[victim].at, live[victim].bytes);
+            live.erase(live.begin() + static_cast<std::ptrdiff_t>(victim));
+            continue;
+        }
+        const std::size_t bytes = kLargeAllocationBytes * (1 + random() % 6) - random() % 4096;
+        auto* at = static_cast<unsigned char*>(allocate_large(bytes));
+        ASSERT_EQ(reinterpret_cast<std::uintptr_t>(at) % kLargeAllocationBytes, 0u);
+        const auto mark = static_cast<unsigned char>(step % 251 + 1);
+        for (std::size_t i = 0; i < bytes; i += 4096) at[i] = mark;
+        at[bytes - 1] = mark;
+        live.push_back({at, bytes, mark});
+        for (const Live& other : live) ASSERT_TRUE(intact(other)) << step;
+    }
+    for (const Live& a : live) release_large(a.at, a.bytes);
 }
 
 }  // namespace
