@@ -110,7 +110,7 @@ public:
           text_(source->text()),
           index_(index),
           root_tag_(root_tag),
-          key_(take_hash_key()) {}
+          tables_{take_hash_key(), {}} {}
 
     // The root element, which lives in pool().
     std::expected<ParsedElement*, ReadError> run();
@@ -130,7 +130,7 @@ private:
     std::string_view text_;
     const StructuralIndex& index_;
     std::string_view root_tag_;
-    HashKey key_;
+    AttributeTables tables_;
     ElementPool pool_;
     std::vector<OpenElement> stack_;
     std::vector<std::string_view> outer_names_;  // open outside the root
@@ -169,7 +169,7 @@ Scanner::Step Scanner::on_open(std::size_t i) {
     }
     ParsedElement& element = pool_.make();
     stack_.push_back(OpenElement{&element, name, {}});
-    return parse_start_tag(spans_, index_, i, key_, element);
+    return parse_start_tag(spans_, index_, i, tables_, element);
 }
 
 Scanner::Outcome Scanner::on_self_closing(std::size_t i) {
@@ -178,7 +178,7 @@ Scanner::Outcome Scanner::on_self_closing(std::size_t i) {
     const bool kept = !stack_.empty() || index_.tag_name(i) == root_tag_;
     ParsedElement dropped;
     ParsedElement& element = kept ? pool_.make() : dropped;
-    if (auto parsed = parse_start_tag(spans_, index_, i, key_, element); !parsed) {
+    if (auto parsed = parse_start_tag(spans_, index_, i, tables_, element); !parsed) {
         return std::unexpected(std::move(parsed.error()));
     }
     if (stack_.empty()) return kept ? Outcome(&element) : std::nullopt;

@@ -69,7 +69,8 @@ std::expected<TagName, ReadError> element_name(const structural::StructuralIndex
 
 std::expected<void, ReadError> parse_start_tag(SpanCredit& spans,
                                                const structural::StructuralIndex& index,
-                                               std::size_t i, HashKey key, ParsedElement& element) {
+                                               std::size_t i, AttributeTables& tables,
+                                               ParsedElement& element) {
     auto tag = element_name(index, i);
     if (!tag) return std::unexpected(std::move(tag.error()));
     element.name = spans.span(tag->start, tag->start + tag->length);
@@ -138,7 +139,8 @@ std::expected<void, ReadError> parse_start_tag(SpanCredit& spans,
             stored = std::move(*decoded->rewritten).into_string();
         }
         if (element.attrs.empty())
-            element.attrs = AttributeMap(key, attribute_bound(text, name_start, end));
+            element.attrs =
+                AttributeMap(tables.key, attribute_bound(text, name_start, end), tables.arena);
         NodeString stored_name = spans.span(name_start, name_start + name.size());
         if (!element.attrs.insert_new(name, std::move(stored_name), std::move(stored))) {
             return std::unexpected(

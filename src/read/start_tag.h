@@ -21,6 +21,13 @@ struct TagName {
     std::uint64_t region_end;
 };
 
+// Where the attribute maps of one read come from: the hash key they share
+// and the arena their tables are cut from.
+struct AttributeTables {
+    HashKey key;
+    BlockArena arena;
+};
+
 // The name and attribute region of entry `i`; an empty name is an error.
 std::expected<TagName, ReadError> element_name(const structural::StructuralIndex& index,
                                                std::size_t i);
@@ -32,6 +39,7 @@ std::expected<TagName, ReadError> element_name(const structural::StructuralIndex
 // siblings).
 std::expected<void, ReadError> parse_start_tag(SpanCredit& spans,
                                                const structural::StructuralIndex& index,
-                                               std::size_t i, HashKey key, ParsedElement& element);
+                                               std::size_t i, AttributeTables& tables,
+                                               ParsedElement& element);
 
 }  // namespace quorvane::read

@@ -124,7 +124,7 @@ std::uint64_t attribute_hash(HashKey key, std::string_view bytes) {
 
 void AttributeMap::clear() noexcept {
     for (std::uint32_t i = 0; i < size_; ++i) entries_[i].~Entry();
-    ::operator delete(key_slot());
+    free_block(key_slot());
     entries_ = nullptr;
     size_ = capacity_ = 0;
 }
@@ -150,10 +150,11 @@ std::int64_t AttributeMap::find_slot(std::uint64_t hash, std::string_view key) c
 }
 
 // A fresh block for an empty map.
-void AttributeMap::allocate(HashKey key, std::size_t capacity) {
+void AttributeMap::allocate(HashKey key, std::size_t capacity, BlockArena* arena) {
     const std::size_t slot_bytes = slot_count(capacity) * sizeof(std::uint32_t);
-    auto* block = static_cast<HashKey*>(
-        ::operator new(sizeof(HashKey) + capacity * sizeof(Entry) + slot_bytes));
+    const std::size_t bytes = sizeof(HashKey) + capacity * sizeof(Entry) + slot_bytes;
+    auto* block =
+        static_cast<HashKey*>(arena ? arena->allocate(bytes) : allocate_heap_block(bytes));
     *block = key;
     entries_ = reinterpret_cast<Entry*>(block + 1);
     capacity_ = static_cast<std::uint32_t>(capacity);
@@ -164,7 +165,7 @@ void AttributeMap::allocate(HashKey key, std::size_t capacity) {
 // takes a fresh key here.
 void AttributeMap::grow_to(std::size_t capacity) {
     AttributeMap grown;
-    grown.allocate(entries_ ? key() : take_hash_key(), capacity);
+    grown.allocate(entries_ ? key() : take_hash_key(), capacity, nullptr);
     std::uint32_t* table = grown.slots();
     const std::size_t mask = grown.slot_mask();
     for (std::uint32_t i = 0; i < size_; ++i) {

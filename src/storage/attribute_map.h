@@ -9,6 +9,7 @@
 #include <string_view>
 #include <utility>
 
+#include "storage/block_arena.h"
 #include "storage/node_string.h"
 
 namespace quorvane {
@@ -38,7 +39,11 @@ public:
     // Room for exactly `capacity` entries, hashed with `key`; with no room,
     // the same as the empty map.
     AttributeMap(HashKey key, std::size_t capacity) {
-        if (capacity != 0) allocate(key, capacity);
+        if (capacity != 0) allocate(key, capacity, nullptr);
+    }
+    // The same with the block cut from `arena`.
+    AttributeMap(HashKey key, std::size_t capacity, BlockArena& arena) {
+        if (capacity != 0) allocate(key, capacity, &arena);
     }
     AttributeMap(AttributeMap&& other) noexcept { swap(other); }
     AttributeMap& operator=(AttributeMap&& other) noexcept {
@@ -94,7 +99,8 @@ private:
     static std::size_t slot_count(std::size_t capacity) { return std::bit_ceil(2 * capacity); }
     std::size_t slot_mask() const { return slot_count(capacity_) - 1; }
     std::int64_t find_slot(std::uint64_t hash, std::string_view key) const;
-    void allocate(HashKey key, std::size_t capacity);
+    // From the heap when `arena` is null.
+    void allocate(HashKey key, std::size_t capacity, BlockArena* arena);
     void grow_to(std::size_t capacity);
     // Room for one more entry.
     void make_room() {

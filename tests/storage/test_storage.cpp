@@ -1,15 +1,22 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
+#include <cstring>
 #include <memory>
+#include <random>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "storage/attribute_map.h"
+#include "storage/block_arena.h"
 #include "storage/internal_failure.h"
 #include "storage/node_string.h"
 #include "storage/source_buffer.h"
+#include "structural/index/large_pages.h"
 
 namespace quorvane {
 namespace {
@@ -273,6 +280,110 @@ TEST(IoError, LayerErrorsCarryTheirMessageOrTheKindDescription) {
               "stream did not contain valid UTF-8");
     EXPECT_EQ(IoError::from_layer(IoKind::PermissionDenied, "").text(), "permission denied");
     EXPECT_EQ(IoError::from_layer(IoKind::NotFound, "").text(), "entity not found");
+}
+
+constexpr std::uintptr_t kChunkBytes = structural::kLargeAllocationBytes;
+
+std::uintptr_t chunk_of(const void* block) {
+    return reinterpret_cast<std::uintptr_t>(block) & ~(kChunkBytes - 1);
+}
+
+// True when every chunk in `chunks` is back among the large regions the
+// next read would take: asks for regions until it has seen them all.
+bool all_returned(const std::set<std::uintptr_t>& chunks) {
+    std::vector<void*> taken;
+    std::set<std::uintptr_t> seen;
+    for (int i = 0; i < 256 && seen.size() < chunks.size(); ++i) {
+        void* region = structural::allocate_large(kChunkBytes);
+        taken.push_back(region);
+        if (chunks.contains(reinterpret_cast<std::uintptr_t>(region))) {
+            seen.insert(reinterpret_cast<std::uintptr_t>(region));
+        }
+    }
+    for (void* region : taken) structural::release_large(region, kChunkBytes);
+    return seen.size() == chunks.size();
+}
+
+TEST(BlockArena, BlocksAreAlignedDisjointAndSpanChunks) {
+    struct Block {
+        unsigned char* at;
+        std::size_t bytes;
+    };
+    std::mt19937 random(3);
+    std::vector<Block> blocks;
+    {
+        BlockArena arena;
+        std::size_t total = 0;
+        while (total < 3 * kChunkBytes) {
+            // Now and then one too large for a chunk, which the heap serves.
+            const std::size_t bytes = random() % 50 == 0 ? 100'000 : 1 + random() % 700;
+            auto* at = static_cast<unsigned char*>(arena.allocate(bytes));
+            ASSERT_EQ(reinterpret_cast<std::uintptr_t>(at) % alignof(std::max_align_t), 0u);
+            std::memset(at, static_cast<int>(blocks.size() % 251), bytes);
+            blocks.push_back({at, bytes});
+            total += bytes;
+        }
+    }
+    for (std::size_t i = 0; i < blocks.size(); ++i) {
+        const auto mark = static_cast<unsigned char>(i % 251);
+        ASSERT_TRUE(std::all_of(blocks[i].at, blocks[i].at + blocks[i].bytes, [&](unsigned char c) {
+            return c == mark;
+        })) << i;
+    }
+    std::shuffle(blocks.begin(), blocks.end(), random);
+    for (const Block& block : blocks) free_block(block.at);
+}
+
+TEST(BlockArena, ChunkReturnsOnceTheArenaAndEveryBlockAreDone) {
+    auto arena = std::make_unique<BlockArena>();
+    void* freed_while_filling = arena->allocate(64);
+    free_block(freed_while_filling);
+    void* kept = arena->allocate(64);
+    void* last = arena->allocate(64);
+    const std::set<std::uintptr_t> chunk{chunk_of(kept)};
+    ASSERT_EQ(chunk_of(last), *chunk.begin());
+    EXPECT_FALSE(all_returned(chunk));  // the arena still cuts from it
+    arena.reset();
+    free_block(last);
+    EXPECT_FALSE(all_returned(chunk));  // `kept` still lives in it
+    std::memset(kept, 1, 64);
+    free_block(kept);
+    EXPECT_TRUE(all_returned(chunk));
+}
+
+TEST(BlockArena, BlocksFreedOnManyThreadsReturnTheirChunks) {
+    std::vector<void*> blocks;
+    std::set<std::uintptr_t> chunks;
+    {
+        BlockArena arena;
+        for (int i = 0; i < 40'000; ++i) {
+            blocks.push_back(arena.allocate(96));
+            chunks.insert(chunk_of(blocks.back()));
+        }
+    }
+    ASSERT_GT(chunks.size(), 1u);
+    std::vector<std::thread> threads;
+    for (std::size_t t = 0; t < 4; ++t) {
+        threads.emplace_back([&, t] {
+            for (std::size_t i = t; i < blocks.size(); i += 4) free_block(blocks[i]);
+        });
+    }
+    for (std::thread& thread : threads) thread.join();
+    EXPECT_TRUE(all_returned(chunks));
+}
+
+TEST(BlockArena, AttributeMapTablesCutFromAnArenaWorkAsHeapOnes) {
+    BlockArena arena;
+    AttributeMap map(take_hash_key(), 2, arena);
+    ASSERT_TRUE(*map.insert_new(NodeString::owned("id"), NodeString::owned("7")));
+    ASSERT_TRUE(*map.insert_new(NodeString::owned("kind"), NodeString::owned("x")));
+    // A third entry outgrows the table, which moves to the heap.
+    ASSERT_TRUE(*map.insert_new(NodeString::owned("extra"), NodeString::owned("y")));
+    AttributeMap moved(std::move(map));
+    ASSERT_NE(moved.find("kind"), nullptr);
+    EXPECT_EQ(*moved.find("kind")->resolve(), "x");
+    EXPECT_EQ(*moved.find("extra")->resolve(), "y");
+    EXPECT_EQ(moved.size(), 3u);
 }
 
 }  // namespace
