@@ -82,6 +82,22 @@ void check_index(const qs::IndexResult& result, std::string_view source) {
     }
 }
 
+// What the reader relies on to skip a look for markup in character data:
+// outside the entries (a CDATA section's content lies inside its entry), no
+// text range of the chosen index holds a '<'.
+void check_text_holds_no_lt(const qs::IndexResult& result, std::string_view source) {
+    if (!result) return;
+    const qs::StructuralIndex& index = *result;
+    std::size_t entry = 0;
+    for (const qs::TextRange& range : index.text_ranges) {
+        while (entry < index.entry_count() && index.tag_ends[entry] < range.start) ++entry;
+        const bool inside_entry =
+            entry < index.entry_count() && index.tag_starts[entry] < range.start;
+        if (inside_entry) continue;
+        require(index.text_of(range).find('<') == std::string_view::npos);
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -90,6 +106,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view source(reinterpret_cast<const char*>(data), size);
     check_index(qs::build_index_by_search(source), source);
     check_index(qs::build_index_by_masks(source), source);
-    check_index(qs::build_index(source), source);
+    const qs::IndexResult chosen = qs::build_index(source);
+    check_index(chosen, source);
+    check_text_holds_no_lt(chosen, source);
     return 0;
 }

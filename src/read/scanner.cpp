@@ -1,7 +1,6 @@
 #include "read/scanner.h"
 
 #include <cstdint>
-#include <cstring>
 #include <new>
 #include <optional>
 #include <string>
@@ -110,7 +109,7 @@ public:
           text_(source->text()),
           index_(index),
           root_tag_(root_tag),
-          tables_{take_hash_key(), {}} {}
+          tables_(take_hash_key()) {}
 
     // The root element, which lives in pool().
     std::expected<ParsedElement*, ReadError> run();
@@ -143,11 +142,8 @@ Scanner::Step Scanner::route_text(const structural::TextRange& range) {
     // Leading white space is trimmed in the end anyway, so indentation before
     // an element's first real text costs neither a decode nor a copy.
     if (text.empty() && all_space(piece)) return {};
-    if (const void* lt = std::memchr(piece.data(), '<', piece.size())) {
-        return std::unexpected(ReadError::malformed(
-            "unexpected '<'",
-            static_cast<std::uint64_t>(static_cast<const char*>(lt) - text_.data())));
-    }
+    // No range holds a '<': the index ends character data at every one, and
+    // keeps a mask-built index only when no '<' was lost to its quote state.
     auto decoded = decode_text(piece, range.start, false);
     if (!decoded) return std::unexpected(std::move(decoded.error()));
     if (decoded->rewritten) {

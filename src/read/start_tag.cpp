@@ -140,9 +140,10 @@ std::expected<void, ReadError> parse_start_tag(SpanCredit& spans,
         }
         if (element.attrs.empty())
             element.attrs =
-                AttributeMap(tables.key, attribute_bound(text, name_start, end), tables.arena);
+                AttributeMap(tables.key(), attribute_bound(text, name_start, end), tables.arena());
         NodeString stored_name = spans.span(name_start, name_start + name.size());
-        if (!element.attrs.insert_new(name, std::move(stored_name), std::move(stored))) {
+        if (!element.attrs.insert_new(name, tables.hash_of(name), std::move(stored_name),
+                                      std::move(stored))) {
             return std::unexpected(
                 ReadError::malformed("duplicate attribute " + quoted(name), name_start));
         }

@@ -1,9 +1,11 @@
 // Start tags and empty-element tags: the element name and the attributes.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <expected>
+#include <string_view>
 
 #include "read/records.h"
 #include "read/span_credit.h"
@@ -21,11 +23,35 @@ struct TagName {
     std::uint64_t region_end;
 };
 
-// Where the attribute maps of one read come from: the hash key they share
-// and the arena their tables are cut from.
-struct AttributeTables {
-    HashKey key;
-    BlockArena arena;
+// Where the attribute maps of one read come from: the hash key they share,
+// the arena their tables are cut from, and the hashes of the names seen so
+// far. A document repeats a handful of attribute names, and with one key
+// for the whole read each of them is hashed about once.
+class AttributeTables {
+public:
+    explicit AttributeTables(HashKey key) : key_(key) {}
+
+    HashKey key() const { return key_; }
+    BlockArena& arena() { return arena_; }
+
+    // attribute_hash(key(), name); `name` must stay valid for the read.
+    std::uint64_t hash_of(std::string_view name) {
+        Seen& seen = seen_[(name.size() * 7 + static_cast<unsigned char>(name.back()) * 3 +
+                            static_cast<unsigned char>(name.front())) %
+                           seen_.size()];
+        if (seen.name != name) seen = {name, attribute_hash(key_, name)};
+        return seen.hash;
+    }
+
+private:
+    struct Seen {
+        std::string_view name;
+        std::uint64_t hash = 0;
+    };
+
+    HashKey key_;
+    BlockArena arena_;
+    std::array<Seen, 64> seen_{};
 };
 
 // The name and attribute region of entry `i`; an empty name is an error.

@@ -198,9 +198,9 @@ std::expected<bool, InternalFailure> AttributeMap::insert_new(NodeString key, No
 }
 
 // One probe both rules out a duplicate and finds the slot for the new entry.
-bool AttributeMap::insert_new(std::string_view key_bytes, NodeString&& key, NodeString&& value) {
+bool AttributeMap::insert_new(std::string_view key_bytes, std::uint64_t hash, NodeString&& key,
+                              NodeString&& value) {
     make_room();
-    const std::uint64_t hash = attribute_hash(this->key(), key_bytes);
     std::uint32_t* table = slots();
     const std::size_t mask = slot_mask();
     std::size_t s = hash & mask;

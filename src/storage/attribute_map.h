@@ -65,9 +65,11 @@ public:
     std::expected<void, InternalFailure> insert(NodeString key, NodeString value);
     // Inserts a key known to be absent, with its hash; false if it is present.
     std::expected<bool, InternalFailure> insert_new(NodeString key, NodeString value);
-    // The same for a key whose resolved text the caller already has; on
-    // false the key and value stay with the caller.
-    bool insert_new(std::string_view key_bytes, NodeString&& key, NodeString&& value);
+    // The same for a key whose resolved text and hash under this map's key
+    // the caller already has (a map made with a key keeps it as it grows);
+    // on false the key and value stay with the caller.
+    bool insert_new(std::string_view key_bytes, std::uint64_t hash, NodeString&& key,
+                    NodeString&& value);
 
     const NodeString* find(std::string_view key) const;
     bool contains(std::string_view key) const { return find(key) != nullptr; }

@@ -292,6 +292,26 @@ def test_many_attributes():
     assert read_string(document, "a").attrs == attrs
 
 
+def test_attribute_names_repeated_across_a_document_are_found_and_checked_for_repeats():
+    # More distinct names than a read keeps hashes for, in changing order, so
+    # names meet again after others took their place.
+    names = [f"n{i}" for i in range(150)] + ["x", "y" * 40, "\u00e9t\u00e9"]
+    rows = []
+    for row in range(40):
+        picked = names[row % 7 :: 7]
+        rows.append("<r " + " ".join(f'{name}="{row}"' for name in picked) + "/>")
+    root = read_string("<t>" + "".join(rows) + "</t>", "t")
+    for row, node in enumerate(root.children):
+        picked = names[row % 7 :: 7]
+        assert list(node.attrs) == picked
+        assert [hit.attrs[picked[-1]] for hit in node.search_by_attr(picked[-1])] == [str(row)]
+    duplicate = "<t>" + "".join(rows) + '<r n3="1" n100="2" n3="3"/></t>'
+    offset = duplicate.encode().rindex(b"n3=")
+    assert read_error(read_string, duplicate, "t") == (
+        f"malformed XML at byte {offset}: duplicate attribute 'n3'"
+    )
+
+
 @pytest.mark.parametrize(
     "document, message",
     [

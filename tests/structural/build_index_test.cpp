@@ -127,6 +127,12 @@ TEST(BuildIndex, ReadsRandomQuoteDenseDocumentsLikeTheSearchBuilder) {
         const ChosenIndex chosen = build_index_with_choice(doc);
         ASSERT_TRUE(chosen.result.has_value()) << doc;
         expect_same_index(chosen.result, build_index_by_search(doc));
+        // The reader takes character data to hold no markup; only a CDATA
+        // section's content may show a '<'.
+        for (const TextRange& range : chosen.result->text_ranges) {
+            if (chosen.result->text_of(range).find('<') == std::string_view::npos) continue;
+            ASSERT_EQ(doc.compare(range.start - 9, 9, "<![CDATA["), 0) << doc;
+        }
         (chosen.builder == IndexBuilder::Masks ? kept_masks : searched_again) += 1;
     }
     EXPECT_GT(kept_masks, 0);
