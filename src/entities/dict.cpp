@@ -41,6 +41,27 @@ Result<DictKeys> dict_keys() {
     return keys;
 }
 
+// The conversion makes a fresh tree of dicts, lists and strs and runs no
+// Python code, with the interpreter lock held throughout: the cyclic
+// collector could only scan those containers and find them alive, again at
+// every collection their number triggers. It is paused for the call and its
+// state restored after. A free-threaded interpreter runs other threads
+// meanwhile, whose collections are theirs to decide, so there it is left alone.
+class CollectorPause {
+public:
+#ifndef Py_GIL_DISABLED
+    CollectorPause() : was_enabled_(PyGC_Disable() != 0) {}
+#endif
+    CollectorPause(const CollectorPause&) = delete;
+    CollectorPause& operator=(const CollectorPause&) = delete;
+    ~CollectorPause() {
+        if (was_enabled_) PyGC_Enable();
+    }
+
+private:
+    bool was_enabled_ = false;
+};
+
 // The dictionary of one node whose children's dictionaries are in `children`.
 Result<PyRef> node_dict(const DictKeys& keys, const NodeObject& node, PyRef children) {
     auto name = string_object(node.name);
@@ -543,7 +564,10 @@ Result<PyRef> from_dict(PyObject* data) {
 }  // namespace
 
 PyObject* node_to_dict(PyObject* self, PyObject*) {
-    return call_boundary([&] { return tree_dict(as_node(self)); });
+    return call_boundary([&] {
+        CollectorPause pause;
+        return tree_dict(as_node(self));
+    });
 }
 
 PyObject* node_from_dict(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {

@@ -1,4 +1,7 @@
+import gc
 import random
+import sysconfig
+import weakref
 
 import pytest
 
@@ -163,6 +166,40 @@ def test_result_shares_nothing_with_the_tree():
     data["attrs"]["k"] = "changed"
     data["children"].clear()
     assert node.to_dict() == leaf("a", attrs={"k": "v"}, children=[leaf("c", text=None)], text=None)
+
+
+@pytest.mark.skipif(bool(sysconfig.get_config_var("Py_GIL_DISABLED")),
+                    reason="other threads may collect meanwhile")
+@pytest.mark.parametrize("enabled", [True, False])
+def test_to_dict_runs_no_collection_and_leaves_the_collector_as_it_was(enabled):
+    tree = Node("r", children=[Node("c", {"k": str(i)}) for i in range(5000)])
+    phases = []
+
+    def watch(phase, info):
+        phases.append(phase)
+
+    was_enabled = gc.isenabled()
+    (gc.enable if enabled else gc.disable)()
+    gc.callbacks.append(watch)
+    try:
+        data = tree.to_dict()
+        assert gc.isenabled() is enabled
+        assert phases == []
+    finally:
+        gc.callbacks.remove(watch)
+        (gc.enable if was_enabled else gc.disable)()
+
+    class Marker:
+        pass
+
+    # The result is an ordinary graph: a cycle through it is still collected.
+    marker = Marker()
+    marker.data = data
+    data["children"][0]["marker"] = marker
+    gone = weakref.ref(marker)
+    del data, marker
+    gc.collect()
+    assert gone() is None
 
 
 def test_to_dict_takes_no_arguments():
