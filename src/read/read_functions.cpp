@@ -33,17 +33,19 @@ Failure read_failure(const read::ReadError& error) {
 
 // Bottom-up in one pass over the pool, last element first, which meets
 // every child before its parent: the depth of a document never becomes the
-// depth of the native stack, and no list of pending nodes is kept.
+// depth of the native stack, and no list of pending nodes is kept. A child's
+// element keeps pointing at the node its parent took over; only the records
+// of the parents are written.
 Result<PyRef> make_node_tree(read::ParsedDocument& document) {
     Result<PyRef> failure;
     const bool made_all = document.pool.visit_backwards([&](read::ParsedElement& element) {
-        auto node = make_node_object(
-            element.name, element.attrs, element.text, element.child_count, [&](PyObject** slots) {
-                for (read::ParsedElement* child = element.first_child; child;
-                     child = child->next_sibling) {
-                    *slots++ = static_cast<PyObject*>(std::exchange(child->made, nullptr));
-                }
-            });
+        auto node = make_node_object(element.name, element.attrs, element.text, element.child_count,
+                                     [&](PyObject** slots) {
+                                         for (read::ParsedElement* child = element.first_child;
+                                              child; child = child->next_sibling) {
+                                             *slots++ = static_cast<PyObject*>(child->made);
+                                         }
+                                     });
         if (!node) {
             failure = std::unexpected(std::move(node.error()));
             return false;
@@ -52,9 +54,14 @@ Result<PyRef> make_node_tree(read::ParsedDocument& document) {
         return true;
     });
     if (!made_all) {
-        // Nodes whose parent was not made yet are still held by their elements.
+        // The nodes still held by their elements are those whose parent was
+        // not made; releasing them releases the nodes below them.
         document.pool.visit_backwards([](read::ParsedElement& element) {
-            Py_XDECREF(static_cast<PyObject*>(std::exchange(element.made, nullptr)));
+            if (element.made) return true;
+            for (read::ParsedElement* child = element.first_child; child;
+                 child = child->next_sibling) {
+                Py_XDECREF(static_cast<PyObject*>(child->made));
+            }
             return true;
         });
         return failure;

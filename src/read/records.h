@@ -30,7 +30,8 @@ struct ParsedElement {
     ParsedElement* last_child = nullptr;
     ParsedElement* next_sibling = nullptr;
     std::size_t child_count = 0;
-    // The object made from this element while its parent is not made yet;
+    // The object made from this element: a reference of its own until its
+    // parent is made and takes it over, a copy of the parent's after;
     // opaque here because the reader core knows nothing of the interpreter.
     void* made = nullptr;
 

@@ -292,6 +292,31 @@ def test_many_attributes():
     assert read_string(document, "a").attrs == attrs
 
 
+NESTED = '<r a="1"><x>t&amp;u</x><x b="2"/><y><z/></y></r>'
+
+
+def read_with_allocations_failing_from(count, document):
+    testcapi = pytest.importorskip("_testcapi")
+    testcapi.set_nomemory(count, 0)
+    try:
+        return read_string(document, "r")
+    finally:
+        testcapi.remove_mem_hooks()
+
+
+# The nodes are made bottom-up; a failure at any of them releases those
+# made before it, whether a parent already holds them or not.
+@pytest.mark.parametrize("failing", range(7))
+def test_running_out_of_memory_while_making_the_nodes(failing):
+    try:
+        tree = read_with_allocations_failing_from(failing, NESTED)
+    except MemoryError:
+        pass
+    else:
+        assert tree.to_dict() == read_string(NESTED, "r").to_dict()
+    assert [child.name for child in read_string(NESTED, "r").children] == ["x", "x", "y"]
+
+
 def test_attribute_names_repeated_across_a_document_are_found_and_checked_for_repeats():
     # More distinct names than a read keeps hashes for, in changing order, so
     # names meet again after others took their place.

@@ -11,6 +11,7 @@ import pytest
 
 import quorvane
 from quorvane import Node
+from test_read import NESTED, read_with_allocations_failing_from
 
 pytestmark = pytest.mark.skipif(not hasattr(sys, "gettotalrefcount"), reason="needs a debug interpreter")
 
@@ -58,6 +59,9 @@ optional_scenario("from_dict error", lambda: swallow(
     lambda: Node.from_dict({"name": 5, "attrs": {}, "children": []}), TypeError))
 optional_scenario("outline", lambda: lambda: (str(TREE), TREE._Node__to_string(3)))
 optional_scenario("read", lambda: lambda: quorvane.read_string('<r a="1"><x>t&amp;u</x><x/></r>', "r"))
+optional_scenario("read out of memory", lambda: lambda: [
+    swallow(lambda: read_with_allocations_failing_from(count, NESTED), MemoryError)()
+    for count in range(7)])
 optional_scenario("read error", lambda: swallow(lambda: quorvane.read_string("<r><x></r>", "r"), ValueError))
 optional_scenario("read file error", lambda: swallow(
     lambda: quorvane.read_file("/nonexistent/quorvane", "r"), FileNotFoundError))
