@@ -32,42 +32,32 @@ Failure read_failure(const read::ReadError& error) {
 }
 
 // Bottom-up in one pass over the pool, last element first, which meets
-// every child before its parent: the depth of a document never becomes the
-// depth of the native stack, and no list of pending nodes is kept. A child's
-// element keeps pointing at the node its parent took over; only the records
-// of the parents are written.
+// every element after all of its descendants: the nodes of its children
+// are then the last ones made and not yet taken, the first child's on top.
+// They wait on one flat stack, so the depth of a document never becomes the
+// depth of the native stack, and no record is read twice.
 Result<PyRef> make_node_tree(read::ParsedDocument& document) {
+    std::vector<PyRef> waiting;
     Result<PyRef> failure;
     const bool made_all = document.pool.visit_backwards([&](read::ParsedElement& element) {
         auto node = make_node_object(element.name, element.attrs, element.text, element.child_count,
                                      [&](PyObject** slots) {
-                                         for (read::ParsedElement* child = element.first_child;
-                                              child; child = child->next_sibling) {
-                                             *slots++ = static_cast<PyObject*>(child->made);
+                                         for (std::size_t i = 0; i < element.child_count; ++i) {
+                                             *slots++ = waiting.back().release();
+                                             waiting.pop_back();
                                          }
                                      });
         if (!node) {
             failure = std::unexpected(std::move(node.error()));
             return false;
         }
-        element.made = node->release();
+        waiting.push_back(std::move(*node));
         return true;
     });
-    if (!made_all) {
-        // The nodes still held by their elements are those whose parent was
-        // not made; releasing them releases the nodes below them.
-        document.pool.visit_backwards([](read::ParsedElement& element) {
-            if (element.made) return true;
-            for (read::ParsedElement* child = element.first_child; child;
-                 child = child->next_sibling) {
-                Py_XDECREF(static_cast<PyObject*>(child->made));
-            }
-            return true;
-        });
-        return failure;
-    }
+    // On failure the nodes still waiting release those below them.
+    if (!made_all) return failure;
     document.pool.mark_moved_out();
-    return PyRef::steal(static_cast<PyObject*>(std::exchange(document.root->made, nullptr)));
+    return std::move(waiting.back());
 }
 
 }  // namespace

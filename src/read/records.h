@@ -20,34 +20,19 @@
 namespace quorvane::read {
 
 // One element as parsed: a NodeRecord whose children are records of the
-// same document, owned by its ElementPool. Children are chained through
-// their siblings, so appending one never allocates.
+// same document, owned by its ElementPool. The pool holds a document's
+// elements in the order of their start tags, so an element's children are
+// the first `child_count` elements below it in that order that are not
+// descendants of an earlier child: the tree needs no links between records.
 struct ParsedElement {
     NodeString name;
     AttributeMap attrs;
     std::optional<NodeString> text;
-    ParsedElement* first_child = nullptr;
-    ParsedElement* last_child = nullptr;
-    ParsedElement* next_sibling = nullptr;
     std::size_t child_count = 0;
-    // The object made from this element: a reference of its own until its
-    // parent is made and takes it over, a copy of the parent's after;
-    // opaque here because the reader core knows nothing of the interpreter.
-    void* made = nullptr;
-
-    void append_child(ParsedElement* child) {
-        if (last_child) {
-            last_child->next_sibling = child;
-        } else {
-            first_child = child;
-        }
-        last_child = child;
-        ++child_count;
-    }
 };
 
 // Owns every element of one parse. Elements are made in blocks that never
-// move, so a parent refers to its children by pointer, and releasing a
+// move, so the walk holds the open ones by pointer, and releasing a
 // document is one linear pass over the blocks, whatever its depth or width.
 class ElementPool {
 public:
@@ -110,10 +95,10 @@ private:
     bool moved_out_ = false;
 };
 
-// A parsed root element and the pool that owns it and its descendants.
+// A parsed root element and its descendants: the first element of the pool
+// and all that follow it.
 struct ParsedDocument {
     ElementPool pool;
-    ParsedElement* root = nullptr;
 };
 
 // Largest document the reader accepts: entry indices, name lengths and

@@ -178,7 +178,7 @@ Scanner::Outcome Scanner::on_self_closing(std::size_t i) {
         return std::unexpected(std::move(parsed.error()));
     }
     if (stack_.empty()) return kept ? Outcome(&element) : std::nullopt;
-    stack_.back().element->append_child(&element);
+    ++stack_.back().element->child_count;
     return std::nullopt;
 }
 
@@ -210,7 +210,7 @@ Scanner::Outcome Scanner::on_close(std::size_t i) {
     ParsedElement* closed = top.element;
     stack_.pop_back();
     if (stack_.empty()) return closed;
-    stack_.back().element->append_child(closed);
+    ++stack_.back().element->child_count;
     return std::nullopt;
 }
 
@@ -288,7 +288,7 @@ std::expected<ParsedDocument, ReadError> parse_document(SourceBuffer* source,
     Scanner scanner(source, *index, root_tag);
     auto root = scanner.run();
     if (!root) return std::unexpected(std::move(root.error()));
-    return ParsedDocument{std::move(scanner.pool()), *root};
+    return ParsedDocument{std::move(scanner.pool())};
 }
 
 }  // namespace quorvane::read
