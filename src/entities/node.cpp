@@ -32,7 +32,7 @@ void destroy_fields(NodeObject* node, SpanReleases& releases) noexcept {
     node->attrs.release_into(releases);
     node->attrs.~AttributeMap();
     if (node->text) node->text->release_into(releases);
-    node->text.~optional();
+    node->text.~OptionalString();
 }
 
 // Gives up `node`'s child references. A child this is the last owner of is

@@ -21,13 +21,13 @@ struct NodeRecord {
     NodeString name;
     AttributeMap attrs;
     std::vector<PyRef> children;  // each a Node
-    std::optional<NodeString> text;
+    OptionalString text;
 };
 
 struct NodeObject {
     PyVarObject ob_base;  // ob_size: the number of children
     AttributeMap attrs;
-    std::optional<NodeString> text;
+    OptionalString text;
     // Last, next to the child slots: a walk that tests names and descends
     // touches one cache line less per node.
     NodeString name;
@@ -44,6 +44,9 @@ struct NodeObject {
                alignof(PyObject*);
     }
 };
+
+// A node without children fits the interpreter's 80-byte allocation class.
+static_assert(sizeof(void*) != 8 || NodeObject::children_offset() == 80);
 
 // The Node class object, created once per process.
 PyTypeObject* node_type();
@@ -65,14 +68,13 @@ NodeObject* allocate_node(std::size_t child_count);
 // allocation without a NodeRecord in between; on failure the parts stay
 // with the caller.
 template <class Fill>
-Result<PyRef> make_node_object(NodeString& name, AttributeMap& attrs,
-                               std::optional<NodeString>& text, std::size_t child_count,
-                               Fill&& fill) {
+Result<PyRef> make_node_object(NodeString& name, AttributeMap& attrs, OptionalString& text,
+                               std::size_t child_count, Fill&& fill) {
     NodeObject* node = allocate_node(child_count);
     if (!node) return std::unexpected(raised());
     new (&node->name) NodeString(std::move(name));
     new (&node->attrs) AttributeMap(std::move(attrs));
-    new (&node->text) std::optional<NodeString>(std::move(text));
+    new (&node->text) OptionalString(std::move(text));
     fill(reinterpret_cast<PyObject**>(reinterpret_cast<char*>(node) +
                                       NodeObject::children_offset()));
     return PyRef::steal(reinterpret_cast<PyObject*>(node));

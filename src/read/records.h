@@ -27,7 +27,7 @@ namespace quorvane::read {
 struct ParsedElement {
     NodeString name;
     AttributeMap attrs;
-    std::optional<NodeString> text;
+    OptionalString text;
     std::size_t child_count = 0;
 };
 

@@ -52,7 +52,7 @@ public:
     }
 
     // The trimmed text, absent when nothing but white space was collected.
-    std::optional<NodeString> finish(SpanCredit& spans) && {
+    OptionalString finish(SpanCredit& spans) && {
         const std::string_view text = spans.source()->text();
         switch (state_) {
             case State::Empty:

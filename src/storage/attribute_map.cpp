@@ -123,14 +123,15 @@ std::uint64_t attribute_hash(HashKey key, std::string_view bytes) {
 }
 
 void AttributeMap::clear() noexcept {
-    for (std::uint32_t i = 0; i < size_; ++i) entries_[i].~Entry();
-    free_block(key_slot());
+    const std::uint32_t size = header()->size;
+    for (std::uint32_t i = 0; i < size; ++i) entries_[i].~Entry();
+    free_block(header());
     entries_ = nullptr;
-    size_ = capacity_ = 0;
 }
 
 void AttributeMap::release_into(SpanReleases& releases) noexcept {
-    for (std::uint32_t i = 0; i < size_; ++i) {
+    const std::size_t size = this->size();
+    for (std::size_t i = 0; i < size; ++i) {
         entries_[i].key.release_into(releases);
         entries_[i].value.release_into(releases);
     }
@@ -152,12 +153,10 @@ std::int64_t AttributeMap::find_slot(std::uint64_t hash, std::string_view key) c
 // A fresh block for an empty map.
 void AttributeMap::allocate(HashKey key, std::size_t capacity, BlockArena* arena) {
     const std::size_t slot_bytes = slot_count(capacity) * sizeof(std::uint32_t);
-    const std::size_t bytes = sizeof(HashKey) + capacity * sizeof(Entry) + slot_bytes;
-    auto* block =
-        static_cast<HashKey*>(arena ? arena->allocate(bytes) : allocate_heap_block(bytes));
-    *block = key;
+    const std::size_t bytes = sizeof(Header) + capacity * sizeof(Entry) + slot_bytes;
+    auto* block = static_cast<Header*>(arena ? arena->allocate(bytes) : allocate_heap_block(bytes));
+    *block = Header{key, 0, static_cast<std::uint32_t>(capacity)};
     entries_ = reinterpret_cast<Entry*>(block + 1);
-    capacity_ = static_cast<std::uint32_t>(capacity);
     std::memset(slots(), 0, slot_bytes);
 }
 
@@ -168,23 +167,25 @@ void AttributeMap::grow_to(std::size_t capacity) {
     grown.allocate(entries_ ? key() : take_hash_key(), capacity, nullptr);
     std::uint32_t* table = grown.slots();
     const std::size_t mask = grown.slot_mask();
-    for (std::uint32_t i = 0; i < size_; ++i) {
+    const std::uint32_t size = static_cast<std::uint32_t>(this->size());
+    for (std::uint32_t i = 0; i < size; ++i) {
         new (&grown.entries_[i]) Entry(std::move(entries_[i]));
         std::size_t s = grown.entries_[i].hash & mask;
         while (table[s] != 0) s = (s + 1) & mask;
         table[s] = i + 1;
     }
-    grown.size_ = size_;
+    grown.header()->size = size;
     swap(grown);
 }
 
 void AttributeMap::append(NodeString&& key, NodeString&& value, std::uint64_t hash) {
     make_room();
-    new (&entries_[size_]) Entry{std::move(key), std::move(value), hash};
+    std::uint32_t& size = header()->size;
+    new (&entries_[size]) Entry{std::move(key), std::move(value), hash};
     std::uint32_t* table = slots();
     std::size_t s = hash & slot_mask();
     while (table[s] != 0) s = (s + 1) & slot_mask();
-    table[s] = ++size_;
+    table[s] = ++size;
 }
 
 std::expected<bool, InternalFailure> AttributeMap::insert_new(NodeString key, NodeString value) {
@@ -192,7 +193,7 @@ std::expected<bool, InternalFailure> AttributeMap::insert_new(NodeString key, No
     if (!bytes) return std::unexpected(std::move(bytes.error()));
     make_room();
     const std::uint64_t hash = attribute_hash(this->key(), *bytes);
-    if (size_ != 0 && find_slot(hash, *bytes) >= 0) return false;
+    if (header()->size != 0 && find_slot(hash, *bytes) >= 0) return false;
     append(std::move(key), std::move(value), hash);
     return true;
 }
@@ -210,8 +211,9 @@ bool AttributeMap::insert_new(std::string_view key_bytes, std::uint64_t hash, No
         auto stored = entry.key.resolve();
         if (stored && *stored == key_bytes) return false;
     }
-    new (&entries_[size_]) Entry{std::move(key), std::move(value), hash};
-    table[s] = ++size_;
+    std::uint32_t& size = header()->size;
+    new (&entries_[size]) Entry{std::move(key), std::move(value), hash};
+    table[s] = ++size;
     return true;
 }
 
@@ -220,7 +222,7 @@ std::expected<void, InternalFailure> AttributeMap::insert(NodeString key, NodeSt
     if (!bytes) return std::unexpected(std::move(bytes.error()));
     make_room();
     const std::uint64_t hash = attribute_hash(this->key(), *bytes);
-    if (size_ != 0) {
+    if (header()->size != 0) {
         std::int64_t found = find_slot(hash, *bytes);
         if (found >= 0) {
             entries_[found].value = std::move(value);
@@ -232,14 +234,14 @@ std::expected<void, InternalFailure> AttributeMap::insert(NodeString key, NodeSt
 }
 
 const NodeString* AttributeMap::find(std::string_view key) const {
-    if (size_ == 0) return nullptr;
+    if (empty()) return nullptr;
     std::int64_t found = find_slot(attribute_hash(this->key(), key), key);
     return found >= 0 ? &entries_[found].value : nullptr;
 }
 
 AttributeMap AttributeMap::clone() const {
-    if (size_ == 0) return {};
-    AttributeMap copy(key(), size_);
+    if (empty()) return {};
+    AttributeMap copy(key(), size());
     for (const Entry& entry : *this)
         copy.append(entry.key.clone(), entry.value.clone(), entry.hash);
     return copy;

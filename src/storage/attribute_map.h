@@ -74,46 +74,49 @@ public:
     const NodeString* find(std::string_view key) const;
     bool contains(std::string_view key) const { return find(key) != nullptr; }
 
-    std::size_t size() const { return size_; }
-    bool empty() const { return size_ == 0; }
+    std::size_t size() const { return entries_ ? header()->size : 0; }
+    bool empty() const { return size() == 0; }
     // The key of a map that has room for entries.
-    HashKey key() const { return *key_slot(); }
+    HashKey key() const { return header()->key; }
 
     const Entry* begin() const { return entries_; }
-    const Entry* end() const { return entries_ + size_; }
+    const Entry* end() const { return entries_ + size(); }
 
     // A copy with the same key and order: spans share their buffers.
     AttributeMap clone() const;
 
-    void swap(AttributeMap& other) noexcept {
-        std::swap(entries_, other.entries_);
-        std::swap(size_, other.size_);
-        std::swap(capacity_, other.capacity_);
-    }
+    void swap(AttributeMap& other) noexcept { std::swap(entries_, other.entries_); }
 
 private:
-    // One heap block: the key, `capacity_` entries, then index slots (entry
-    // index + 1; 0 marks an empty slot), a power of two at least twice the
-    // capacity. The key lives in the block rather than in the map, so the
-    // map inside every node and record stays two words.
-    HashKey* key_slot() const { return reinterpret_cast<HashKey*>(entries_) - 1; }
-    std::uint32_t* slots() const { return reinterpret_cast<std::uint32_t*>(entries_ + capacity_); }
+    // One heap block: this header, `capacity` entries, then index slots
+    // (entry index + 1; 0 marks an empty slot), a power of two at least
+    // twice the capacity. Key and counts live in the block rather than in
+    // the map, so the map inside every node and record is one word.
+    struct Header {
+        HashKey key;
+        std::uint32_t size;
+        std::uint32_t capacity;
+    };
+
+    Header* header() const { return reinterpret_cast<Header*>(entries_) - 1; }
+    std::uint32_t* slots() const {
+        return reinterpret_cast<std::uint32_t*>(entries_ + header()->capacity);
+    }
     static std::size_t slot_count(std::size_t capacity) { return std::bit_ceil(2 * capacity); }
-    std::size_t slot_mask() const { return slot_count(capacity_) - 1; }
+    std::size_t slot_mask() const { return slot_count(header()->capacity) - 1; }
     std::int64_t find_slot(std::uint64_t hash, std::string_view key) const;
     // From the heap when `arena` is null.
     void allocate(HashKey key, std::size_t capacity, BlockArena* arena);
     void grow_to(std::size_t capacity);
     // Room for one more entry.
     void make_room() {
-        if (size_ == capacity_) grow_to(capacity_ ? 2 * std::size_t(capacity_) : 4);
+        if (!entries_) return grow_to(4);
+        if (header()->size == header()->capacity) grow_to(2 * std::size_t(header()->capacity));
     }
     void append(NodeString&& key, NodeString&& value, std::uint64_t hash);
     void clear() noexcept;
 
-    Entry* entries_ = nullptr;  // just past the key in the block
-    std::uint32_t size_ = 0;
-    std::uint32_t capacity_ = 0;
+    Entry* entries_ = nullptr;  // just past the header in the block
 };
 
 }  // namespace quorvane

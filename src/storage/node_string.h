@@ -9,6 +9,7 @@
 #include <cstring>
 #include <expected>
 #include <new>
+#include <optional>
 #include <string_view>
 #include <utility>
 
@@ -166,7 +167,10 @@ public:
 
 private:
     friend class TextMatcher;
+    friend class OptionalString;
     static constexpr std::uintptr_t inline_flag = 1;
+    // A tag no string has: odd like an inline one, but longer than fits.
+    static constexpr std::uintptr_t absent_tag = ((inline_capacity + 1) << 1) | inline_flag;
 
     SourceBuffer* buffer() const { return reinterpret_cast<SourceBuffer*>(tag_); }
 
@@ -183,6 +187,31 @@ private:
         } heap;
         char bytes[inline_capacity];
     } payload_{};
+};
+
+// A NodeString or nothing, in the room of the string alone: absence is a
+// tag no string has, so a node's optional text costs no flag word.
+class OptionalString {
+public:
+    OptionalString() { value_.tag_ = NodeString::absent_tag; }
+    OptionalString(std::nullopt_t) : OptionalString() {}
+    OptionalString(NodeString&& value) : value_(std::move(value)) {}
+    OptionalString(std::optional<NodeString>&& value) : OptionalString() {
+        if (value) value_ = std::move(*value);
+    }
+    // Like std::optional's, a moved-from value stays present (and empty).
+    OptionalString(OptionalString&& other) noexcept = default;
+    OptionalString& operator=(OptionalString&& other) noexcept = default;
+
+    bool has_value() const { return value_.tag_ != NodeString::absent_tag; }
+    explicit operator bool() const { return has_value(); }
+    NodeString& operator*() { return value_; }
+    const NodeString& operator*() const { return value_; }
+    NodeString* operator->() { return &value_; }
+    const NodeString* operator->() const { return &value_; }
+
+private:
+    NodeString value_;
 };
 
 // Compares many stored strings with one value, as a search does. A stored

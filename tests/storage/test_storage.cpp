@@ -282,6 +282,28 @@ TEST(IoError, LayerErrorsCarryTheirMessageOrTheKindDescription) {
     EXPECT_EQ(IoError::from_layer(IoKind::NotFound, "").text(), "entity not found");
 }
 
+TEST(OptionalString, TellsAbsenceFromEveryStoredForm) {
+    EXPECT_FALSE(OptionalString().has_value());
+    EXPECT_FALSE(OptionalString(std::nullopt).has_value());
+    EXPECT_FALSE(OptionalString(std::optional<NodeString>()).has_value());
+    // Empty, the longest inline length, one past it, and a long heap text.
+    for (const std::string& text :
+         {std::string(), std::string(NodeString::inline_capacity, 'x'),
+          std::string(NodeString::inline_capacity + 1, 'y'), std::string(1000, 'z')}) {
+        OptionalString present(NodeString::owned(text));
+        ASSERT_TRUE(present.has_value()) << text.size();
+        EXPECT_EQ(*present->resolve(), text);
+        OptionalString moved(std::move(present));
+        EXPECT_EQ(*moved->resolve(), text);
+        OptionalString assigned;
+        assigned = std::move(moved);
+        EXPECT_TRUE(assigned.has_value());
+        EXPECT_EQ(*(*assigned).resolve(), text);
+        assigned = OptionalString();
+        EXPECT_FALSE(assigned.has_value());
+    }
+}
+
 constexpr std::uintptr_t kChunkBytes = structural::kLargeAllocationBytes;
 
 std::uintptr_t chunk_of(const void* block) {
