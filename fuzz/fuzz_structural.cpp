@@ -32,21 +32,31 @@ void check_kernels(const std::uint8_t* data, std::size_t size) {
     }
 }
 
+bool same_attribute_masks(const qs::AttributeMasks& a, const qs::AttributeMasks& b) {
+    return a.whitespace == b.whitespace && a.equals == b.equals &&
+           a.double_quotes == b.double_quotes && a.apostrophes == b.apostrophes &&
+           a.value_stop == b.value_stop;
+}
+
 bool same_masks(const qs::SearchMasks& a, const qs::SearchMasks& b) {
     return a.lt == b.lt && a.gt == b.gt && a.double_quotes == b.double_quotes &&
            a.apostrophes == b.apostrophes && a.open_name_end == b.open_name_end &&
            a.close_name_end == b.close_name_end && a.attribute_stop == b.attribute_stop;
 }
 
-// The search builder's window masks, for every whole window of the input.
+// The window masks of the search builder and of the attribute walk, for
+// every whole window of the input.
 void check_search_masks(const std::uint8_t* data, std::size_t size) {
     for (std::size_t at = 0; at + 64 <= size; at += 64) {
         const qs::SearchMasks scalar = qs::kScalarKernels.search_masks(data + at);
+        const qs::AttributeMasks attributes = qs::kScalarKernels.attribute_masks(data + at);
         if (qs::cpu_has_sse42()) {
             require(same_masks(qs::kSse42Kernels.search_masks(data + at), scalar));
+            require(same_attribute_masks(qs::kSse42Kernels.attribute_masks(data + at), attributes));
         }
         if (qs::cpu_has_avx2()) {
             require(same_masks(qs::kAvx2Kernels.search_masks(data + at), scalar));
+            require(same_attribute_masks(qs::kAvx2Kernels.attribute_masks(data + at), attributes));
         }
     }
 }

@@ -1,56 +1,237 @@
 #include "read/start_tag.h"
 
+#include <algorithm>
 #include <array>
+#include <bit>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <string_view>
 
 #include "read/references.h"
+#include "structural/simd/search_masks.h"
 
 namespace quorvane::read {
 
 namespace {
 
-enum : std::uint8_t {
-    kSpace = 1,     // 0x09 0x0A 0x0C 0x0D 0x20; not 0x0B
-    kNameStop = 2,  // ends an attribute name: white space, quotes, '='
-    kDouble = 4,    // '"'
-    kSingle = 8,    // '\''
-    kLess = 16,     // '<'
-    kRewrite = 32,  // what decoding a value rewrites: '&', tab, line feed, carriage return
-};
+using structural::AttributeMasks;
 
-constexpr std::array<std::uint8_t, 256> kClasses = [] {
-    std::array<std::uint8_t, 256> table{};
-    for (unsigned char c : {0x09, 0x0A, 0x0C, 0x0D, 0x20}) table[c] = kSpace | kNameStop;
-    table['"'] = kNameStop | kDouble;
-    table['\''] = kNameStop | kSingle;
-    table['='] = kNameStop;
-    table['<'] = kLess;
-    for (unsigned char c : {'&', '\t', '\n', '\r'}) table[c] |= kRewrite;
-    return table;
-}();
-
-bool is(char c, std::uint8_t cls) { return (kClasses[static_cast<unsigned char>(c)] & cls) != 0; }
-
-std::uint64_t skip_space(std::string_view text, std::uint64_t p, std::uint64_t end) {
-    while (p < end && is(text[p], kSpace)) ++p;
-    return p;
+bool is_space(char c) {
+    constexpr std::uint64_t kSpaces =
+        (1ull << 0x09) | (1ull << 0x0A) | (1ull << 0x0C) | (1ull << 0x0D) | (1ull << 0x20);
+    const auto byte = static_cast<unsigned char>(c);
+    return byte <= 0x20 && ((kSpaces >> byte) & 1) != 0;
 }
 
 std::string quoted(std::string_view name) { return "'" + std::string(name) + "'"; }
 
-// At least the number of attributes from `p` on: each has one '=' outside
-// its value. Sizing the map by it up front makes it in one allocation.
-std::size_t attribute_bound(std::string_view text, std::uint64_t p, std::uint64_t end) {
-    std::size_t count = 0;
-    const char* at = text.data() + p;
-    const char* const stop = text.data() + end;
-    while (const void* hit = std::memchr(at, '=', static_cast<std::size_t>(stop - at))) {
-        ++count;
-        at = static_cast<const char*>(hit) + 1;
+// What ends an attribute name, and what stops the scan of a value quoted
+// with either quote: its closing quote, a '<', or what decoding would rewrite.
+enum : std::uint8_t {
+    kNameStop = 1,  // white space, quotes, '='
+    kDoubleQuotedStop = 2,
+    kSingleQuotedStop = 4,
+};
+
+constexpr std::array<std::uint8_t, 256> kStops = [] {
+    std::array<std::uint8_t, 256> table{};
+    for (unsigned char c : {'\t', '\n', '\f', '\r', ' ', '"', '\'', '='}) table[c] = kNameStop;
+    for (unsigned char c : {'<', '&', '\t', '\n', '\r'}) {
+        table[c] |= kDoubleQuotedStop | kSingleQuotedStop;
     }
-    return count;
+    table['"'] |= kDoubleQuotedStop;
+    table['\''] |= kSingleQuotedStop;
+    return table;
+}();
+
+// The searches of the attribute walk in a short region [.., end), a byte at
+// a time; each ends at the region's end when nothing stops it.
+class RegionBytes {
+public:
+    RegionBytes(std::string_view text, std::uint64_t end) : text_(text), end_(end) {}
+
+    std::uint64_t skip_space(std::uint64_t p) const {
+        while (p < end_ && is_space(text_[p])) ++p;
+        return p;
+    }
+    std::uint64_t name_end(std::uint64_t p) const { return first_of(p, kNameStop); }
+    std::uint64_t value_stop(std::uint64_t p, char quote) const {
+        return first_of(p, quote == '"' ? kDoubleQuotedStop : kSingleQuotedStop);
+    }
+    // The '=' bytes from `p` on: at least the attributes from there, as each
+    // has one outside its value; the map is sized by it up front.
+    std::size_t equals_from(std::uint64_t p) const {
+        std::size_t count = 0;
+        for (; p < end_; ++p) count += text_[p] == '=';
+        return count;
+    }
+
+private:
+    std::uint64_t first_of(std::uint64_t p, std::uint8_t stops) const {
+        while (p < end_ && (kStops[static_cast<unsigned char>(text_[p])] & stops) == 0) ++p;
+        return p;
+    }
+
+    std::string_view text_;
+    std::uint64_t end_;
+};
+
+// The same searches in a long region [start, end): its attribute masks are
+// made once, 64 bytes at a time, and each search scans bits, not bytes.
+class RegionMasks {
+public:
+    RegionMasks(std::string_view text, std::uint64_t start, std::uint64_t end)
+        : start_(start), end_(end), count_((end - start + 63) / 64) {
+        AttributeMasks* windows = inline_.data();
+        if (count_ > inline_.size()) {
+            heap_ = std::make_unique_for_overwrite<AttributeMasks[]>(count_);
+            windows = heap_.get();
+        }
+        const auto kernel = structural::attribute_masks_kernel();
+        const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
+        for (std::size_t w = 0; w < count_; ++w) {
+            const std::uint64_t at = start + 64 * w;
+            if (text.size() - at >= 64) {
+                windows[w] = kernel(bytes + at);
+            } else {
+                // The document's last bytes, padded with zeros, which match
+                // nothing but the absence of white space.
+                std::uint8_t tail[64] = {};
+                std::memcpy(tail, bytes + at, text.size() - at);
+                windows[w] = kernel(tail);
+            }
+        }
+        windows_ = windows;
+    }
+
+    std::uint64_t skip_space(std::uint64_t from) const {
+        return find(from, [](const AttributeMasks& m) { return ~m.whitespace; });
+    }
+    std::uint64_t name_end(std::uint64_t from) const {
+        return find(from, [](const AttributeMasks& m) {
+            return m.whitespace | m.equals | m.double_quotes | m.apostrophes;
+        });
+    }
+    std::uint64_t value_stop(std::uint64_t from, char quote) const {
+        if (quote == '"') {
+            return find(from,
+                        [](const AttributeMasks& m) { return m.double_quotes | m.value_stop; });
+        }
+        return find(from, [](const AttributeMasks& m) { return m.apostrophes | m.value_stop; });
+    }
+    std::size_t equals_from(std::uint64_t from) const {
+        std::size_t count = 0;
+        for (std::size_t w = (from - start_) / 64; w < count_; ++w) {
+            const std::uint64_t base = start_ + 64 * w;
+            std::uint64_t bits = windows_[w].equals;
+            if (from > base) bits &= ~0ull << (from - base);
+            if (end_ - base < 64) bits &= (1ull << (end_ - base)) - 1;
+            count += static_cast<std::size_t>(std::popcount(bits));
+        }
+        return count;
+    }
+
+private:
+    // The first offset in [from, end) whose bit `select` sets; end if none.
+    template <class Select>
+    std::uint64_t find(std::uint64_t from, Select select) const {
+        for (std::size_t w = (from - start_) / 64; w < count_; ++w) {
+            const std::uint64_t base = start_ + 64 * w;
+            const unsigned skip = from > base ? static_cast<unsigned>(from - base) : 0;
+            const std::uint64_t bits = select(windows_[w]) >> skip;
+            if (bits != 0) return std::min(end_, base + skip + std::countr_zero(bits));
+        }
+        return end_;
+    }
+
+    std::uint64_t start_;
+    std::uint64_t end_;
+    std::size_t count_;
+    std::array<AttributeMasks, 4> inline_;
+    std::unique_ptr<AttributeMasks[]> heap_;
+    const AttributeMasks* windows_;
+};
+
+// Regions longer than this are searched by their masks: one window's worth
+// of bytes costs about what making its masks does.
+constexpr std::uint64_t kMaskedRegionBytes = 64;
+
+// The attributes of a region from its first attribute name at `p` to
+// `end`, with white space before `p`.
+template <class Region>
+std::expected<void, ReadError> parse_attributes(const Region& region, SpanCredit& spans,
+                                                std::string_view text, std::uint64_t p,
+                                                std::uint64_t end, AttributeTables& tables,
+                                                ParsedElement& element) {
+    for (;;) {
+        const std::uint64_t name_start = p;
+        p = region.name_end(p);
+        if (p == name_start) {
+            return std::unexpected(ReadError::malformed("expected attribute name", p));
+        }
+        const std::string_view name = text.substr(name_start, p - name_start);
+        if (p < end && is_space(text[p])) p = region.skip_space(p);
+        if (p == end || text[p] != '=') {
+            return std::unexpected(
+                ReadError::malformed("attribute " + quoted(name) + " has no value", name_start));
+        }
+        ++p;
+        if (p < end && is_space(text[p])) p = region.skip_space(p);
+        if (p == end || (text[p] != '"' && text[p] != '\'')) {
+            return std::unexpected(
+                ReadError::malformed("value of attribute " + quoted(name) + " is not quoted", p));
+        }
+        const char quote = text[p];
+        const std::uint64_t value_start = p + 1;
+        // The value ends at its closing quote; a '<' before it is an error,
+        // and anything decoding would rewrite sends it through the decoder.
+        // Most values hold neither, and their bytes are looked at only once.
+        bool rewrite = false;
+        std::uint64_t q = region.value_stop(value_start, quote);
+        for (; q < end && text[q] != quote; q = region.value_stop(q + 1, quote)) {
+            if (text[q] == '<') {
+                // An unterminated value is reported before the '<' in it.
+                if (!std::memchr(text.data() + q, quote, end - q)) {
+                    q = end;
+                    break;
+                }
+                return std::unexpected(
+                    ReadError::malformed("'<' is not allowed in attribute values", q));
+            }
+            rewrite = true;
+        }
+        if (q >= end) {
+            return std::unexpected(
+                ReadError::malformed("unterminated attribute value", value_start));
+        }
+        const std::uint64_t value_end = q;
+        // Made in place when it is a span, the common case.
+        NodeString stored = rewrite ? NodeString() : spans.span(value_start, value_end);
+        if (rewrite) {
+            auto decoded =
+                decode_text(text.substr(value_start, value_end - value_start), value_start, true);
+            if (!decoded) return std::unexpected(std::move(decoded.error()));
+            stored = std::move(*decoded->rewritten).into_string();
+        }
+        if (element.attrs.empty()) {
+            element.attrs =
+                AttributeMap(tables.key(), region.equals_from(name_start), tables.arena());
+        }
+        NodeString stored_name = spans.span(name_start, name_start + name.size());
+        if (!element.attrs.insert_new(name, tables.hash_of(name), std::move(stored_name),
+                                      std::move(stored))) {
+            return std::unexpected(
+                ReadError::malformed("duplicate attribute " + quoted(name), name_start));
+        }
+        p = value_end + 1;
+        const std::uint64_t after_value = p;
+        if (p < end && is_space(text[p])) p = region.skip_space(p);
+        if (p >= end) return {};
+        if (p == after_value) {
+            return std::unexpected(ReadError::malformed("expected whitespace before attribute", p));
+        }
+    }
 }
 
 }  // namespace
@@ -77,78 +258,15 @@ std::expected<void, ReadError> parse_start_tag(SpanCredit& spans,
     const std::string_view text = index.source;
     const std::uint64_t end = tag->region_end;
     std::uint64_t p = tag->region_start;
-    std::uint64_t prev = p;
-    for (;;) {
-        p = skip_space(text, p, end);
-        if (p >= end) return {};
-        if (p == prev) {
-            return std::unexpected(ReadError::malformed("expected whitespace before attribute", p));
-        }
-        const std::uint64_t name_start = p;
-        while (p < end && !is(text[p], kNameStop)) ++p;
-        if (p == name_start) {
-            return std::unexpected(ReadError::malformed("expected attribute name", p));
-        }
-        const std::string_view name = text.substr(name_start, p - name_start);
-        p = skip_space(text, p, end);
-        if (p == end || text[p] != '=') {
-            return std::unexpected(
-                ReadError::malformed("attribute " + quoted(name) + " has no value", name_start));
-        }
-        p = skip_space(text, p + 1, end);
-        if (p == end || (text[p] != '"' && text[p] != '\'')) {
-            return std::unexpected(
-                ReadError::malformed("value of attribute " + quoted(name) + " is not quoted", p));
-        }
-        const char quote = text[p];
-        const std::uint64_t value_start = p + 1;
-        // One pass finds the closing quote and tells whether the value holds
-        // a '<' or anything that decoding would rewrite; most values need
-        // neither, and then no further look at their bytes.
-        const std::uint8_t closing = quote == '"' ? kDouble : kSingle;
-        std::uint8_t stops = closing | kLess | kRewrite;
-        bool rewrite = false;
-        std::uint64_t q = value_start;
-        for (; q < end; ++q) {
-            const std::uint8_t cls = kClasses[static_cast<unsigned char>(text[q])] & stops;
-            if (cls == 0) continue;
-            if (cls & closing) break;
-            if (cls & kLess) {
-                // An unterminated value is reported before the '<' in it.
-                if (!std::memchr(text.data() + q, quote, end - q)) {
-                    q = end;
-                    break;
-                }
-                return std::unexpected(
-                    ReadError::malformed("'<' is not allowed in attribute values", q));
-            }
-            rewrite = true;
-            stops = closing | kLess;
-        }
-        if (q >= end) {
-            return std::unexpected(
-                ReadError::malformed("unterminated attribute value", value_start));
-        }
-        const std::uint64_t value_end = q;
-        // Made in place when it is a span, the common case.
-        NodeString stored = rewrite ? NodeString() : spans.span(value_start, value_end);
-        if (rewrite) {
-            auto decoded =
-                decode_text(text.substr(value_start, value_end - value_start), value_start, true);
-            if (!decoded) return std::unexpected(std::move(decoded.error()));
-            stored = std::move(*decoded->rewritten).into_string();
-        }
-        if (element.attrs.empty())
-            element.attrs =
-                AttributeMap(tables.key(), attribute_bound(text, name_start, end), tables.arena());
-        NodeString stored_name = spans.span(name_start, name_start + name.size());
-        if (!element.attrs.insert_new(name, tables.hash_of(name), std::move(stored_name),
-                                      std::move(stored))) {
-            return std::unexpected(
-                ReadError::malformed("duplicate attribute " + quoted(name), name_start));
-        }
-        p = prev = value_end + 1;
+    while (p < end && is_space(text[p])) ++p;
+    if (p >= end) return {};
+    if (p == tag->region_start) {
+        return std::unexpected(ReadError::malformed("expected whitespace before attribute", p));
     }
+    if (end - p > kMaskedRegionBytes) {
+        return parse_attributes(RegionMasks(text, p, end), spans, text, p, end, tables, element);
+    }
+    return parse_attributes(RegionBytes(text, end), spans, text, p, end, tables, element);
 }
 
 }  // namespace quorvane::read

@@ -65,23 +65,42 @@ std::size_t find_unmarked_avx2(const std::uint8_t* input, std::size_t len, std::
     return find_unmarked_blocks<Avx2Blocks>(input, len, byte, marked, from);
 }
 
-// Whitespace in one shuffle: each 128-bit half of the table holds, at each
-// low nibble, the one whitespace byte with that nibble (0xFF where there is
-// none); a byte with the high bit set shuffles to 0 and never matches.
-SearchMasks search_masks_avx2(const std::uint8_t* window) noexcept {
-    const Avx2Blocks::Lanes lanes = Avx2Blocks::load(window);
-    const __m256i table = _mm256_setr_epi8(
-        0x20, -1, -1, -1, -1, -1, -1, -1, -1, 0x09, 0x0A, -1, 0x0C, 0x0D, -1, -1,  //
-        0x20, -1, -1, -1, -1, -1, -1, -1, -1, 0x09, 0x0A, -1, 0x0C, 0x0D, -1, -1);
-    const auto low = static_cast<std::uint32_t>(_mm256_movemask_epi8(
-        _mm256_cmpeq_epi8(_mm256_shuffle_epi8(table, lanes.low), lanes.low)));
+// A small set of control and space bytes in one shuffle: each 128-bit half
+// of the table holds, at each low nibble, the one byte of the set with that
+// nibble (0xFF where there is none); a byte with the high bit set shuffles
+// to 0 and never matches.
+std::uint64_t in_nibble_set(const Avx2Blocks::Lanes& lanes, __m256i table) noexcept {
+    const auto low = static_cast<std::uint32_t>(
+        _mm256_movemask_epi8(_mm256_cmpeq_epi8(_mm256_shuffle_epi8(table, lanes.low), lanes.low)));
     const auto high = static_cast<std::uint32_t>(_mm256_movemask_epi8(
         _mm256_cmpeq_epi8(_mm256_shuffle_epi8(table, lanes.high), lanes.high)));
-    return search_masks_of(Avx2Blocks::equal(lanes, kLessThan),
-                           Avx2Blocks::equal(lanes, kGreaterThan),
-                           Avx2Blocks::equal(lanes, kDoubleQuote),
-                           Avx2Blocks::equal(lanes, kApostrophe), (std::uint64_t{high} << 32) | low,
-                           Avx2Blocks::equal(lanes, '/'));
+    return (std::uint64_t{high} << 32) | low;
+}
+
+__m256i whitespace_table() noexcept {
+    return _mm256_setr_epi8(0x20, -1, -1, -1, -1, -1, -1, -1, -1, 0x09, 0x0A, -1, 0x0C, 0x0D, -1,
+                            -1,  //
+                            0x20, -1, -1, -1, -1, -1, -1, -1, -1, 0x09, 0x0A, -1, 0x0C, 0x0D, -1,
+                            -1);
+}
+
+SearchMasks search_masks_avx2(const std::uint8_t* window) noexcept {
+    const Avx2Blocks::Lanes lanes = Avx2Blocks::load(window);
+    return search_masks_of(
+        Avx2Blocks::equal(lanes, kLessThan), Avx2Blocks::equal(lanes, kGreaterThan),
+        Avx2Blocks::equal(lanes, kDoubleQuote), Avx2Blocks::equal(lanes, kApostrophe),
+        in_nibble_set(lanes, whitespace_table()), Avx2Blocks::equal(lanes, '/'));
+}
+
+AttributeMasks attribute_masks_avx2(const std::uint8_t* window) noexcept {
+    const Avx2Blocks::Lanes lanes = Avx2Blocks::load(window);
+    const __m256i line_breaks_and_tab =
+        _mm256_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, 0x09, 0x0A, -1, -1, 0x0D, -1, -1,  //
+                         -1, -1, -1, -1, -1, -1, -1, -1, -1, 0x09, 0x0A, -1, -1, 0x0D, -1, -1);
+    return {in_nibble_set(lanes, whitespace_table()), Avx2Blocks::equal(lanes, '='),
+            Avx2Blocks::equal(lanes, kDoubleQuote), Avx2Blocks::equal(lanes, kApostrophe),
+            Avx2Blocks::equal(lanes, kLessThan) | Avx2Blocks::equal(lanes, '&') |
+                in_nibble_set(lanes, line_breaks_and_tab)};
 }
 
 // Four blocks as one 256-bit vector of 64-bit masks, lane j for block j.
@@ -116,8 +135,8 @@ ClassMasks classify_avx2(const std::uint8_t* input, std::size_t len) {
             gt[j] = Avx2Blocks::equal(block, kGreaterThan);
             doubles[j] = Avx2Blocks::equal(block, kDoubleQuote);
             const __m256i single = _mm256_set1_epi8(static_cast<char>(kApostrophe));
-            apostrophes |= _mm256_cmpeq_epi8(block.low, single) |
-                           _mm256_cmpeq_epi8(block.high, single);
+            apostrophes |=
+                _mm256_cmpeq_epi8(block.low, single) | _mm256_cmpeq_epi8(block.high, single);
         }
         std::uint64_t* lt_out = lt_words + 4 * g;
         std::uint64_t* gt_out = gt_words + 4 * g;
@@ -132,8 +151,7 @@ ClassMasks classify_avx2(const std::uint8_t* input, std::size_t len) {
         if (carries.in_single || !_mm256_testz_si256(apostrophes, apostrophes)) [[unlikely]] {
             for (int j = 0; j < 4; ++j) {
                 const std::uint64_t singles = Avx2Blocks::equal(group + 64 * j, kApostrophe);
-                classify_block({lt[j], gt[j], doubles[j], singles}, carries, lt_out[j],
-                               gt_out[j]);
+                classify_block({lt[j], gt[j], doubles[j], singles}, carries, lt_out[j], gt_out[j]);
             }
             continue;
         }
@@ -151,8 +169,8 @@ ClassMasks classify_avx2(const std::uint8_t* input, std::size_t len) {
         const unsigned carry = carries.in_double ? 0xFu : 0u;
         // Bit j set: block j starts outside quotes.
         const unsigned starts_outside = ~(((running << 1) & 0xFu) ^ carry) & 0xFu;
-        const __m256i flip = _mm256_cmpeq_epi64(
-            _mm256_set1_epi64x(starts_outside) & lane_bits, lane_bits);
+        const __m256i flip =
+            _mm256_cmpeq_epi64(_mm256_set1_epi64x(starts_outside) & lane_bits, lane_bits);
         const __m256i outside = prefix ^ flip;
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(lt_out), lanes_of(lt) & outside);
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(gt_out), lanes_of(gt) & outside);
@@ -172,7 +190,7 @@ ClassMasks classify_avx2(const std::uint8_t* input, std::size_t len) {
 
 namespace quorvane::structural {
 
-const KernelSet kAvx2Kernels{Kernel::Avx2, classify_avx2, count_byte_avx2, find_unmarked_avx2,
-                             search_masks_avx2};
+const KernelSet kAvx2Kernels{Kernel::Avx2,       classify_avx2,     count_byte_avx2,
+                             find_unmarked_avx2, search_masks_avx2, attribute_masks_avx2};
 
 }  // namespace quorvane::structural

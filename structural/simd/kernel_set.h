@@ -19,6 +19,7 @@ struct KernelSet {
     std::size_t (*find_unmarked)(const std::uint8_t* input, std::size_t len, std::uint8_t byte,
                                  std::span<const std::uint64_t> marked, std::size_t from) noexcept;
     SearchMasksKernel search_masks;
+    AttributeMasksKernel attribute_masks;
 };
 
 // Defined in the kernel's own translation unit; the vector sets may only be

@@ -35,11 +35,26 @@ bool is_whitespace(std::uint8_t byte) noexcept {
 SearchMasks search_masks_scalar(const std::uint8_t* window) noexcept {
     std::uint64_t whitespace = 0;
     for (unsigned j = 0; j < 64; ++j) whitespace |= std::uint64_t{is_whitespace(window[j])} << j;
-    return search_masks_of(PortableBlocks::equal(window, kLessThan),
-                           PortableBlocks::equal(window, kGreaterThan),
-                           PortableBlocks::equal(window, kDoubleQuote),
-                           PortableBlocks::equal(window, kApostrophe), whitespace,
-                           PortableBlocks::equal(window, '/'));
+    return search_masks_of(
+        PortableBlocks::equal(window, kLessThan), PortableBlocks::equal(window, kGreaterThan),
+        PortableBlocks::equal(window, kDoubleQuote), PortableBlocks::equal(window, kApostrophe),
+        whitespace, PortableBlocks::equal(window, '/'));
+}
+
+AttributeMasks attribute_masks_scalar(const std::uint8_t* window) noexcept {
+    AttributeMasks masks{};
+    for (unsigned j = 0; j < 64; ++j) {
+        const std::uint8_t byte = window[j];
+        const std::uint64_t bit = std::uint64_t{1} << j;
+        masks.whitespace |= is_whitespace(byte) ? bit : 0;
+        masks.equals |= byte == '=' ? bit : 0;
+        masks.double_quotes |= byte == kDoubleQuote ? bit : 0;
+        masks.apostrophes |= byte == kApostrophe ? bit : 0;
+        const bool stop =
+            byte == kLessThan || byte == '&' || byte == 0x09 || byte == 0x0A || byte == 0x0D;
+        masks.value_stop |= stop ? bit : 0;
+    }
+    return masks;
 }
 
 }  // namespace
@@ -51,7 +66,7 @@ ClassMasks classify_scalar(const std::uint8_t* input, std::size_t len) {
     return masks;
 }
 
-const KernelSet kScalarKernels{Kernel::Scalar, classify_scalar, count_byte_scalar,
-                               find_unmarked_scalar, search_masks_scalar};
+const KernelSet kScalarKernels{Kernel::Scalar,       classify_scalar,     count_byte_scalar,
+                               find_unmarked_scalar, search_masks_scalar, attribute_masks_scalar};
 
 }  // namespace quorvane::structural

@@ -67,24 +67,39 @@ std::size_t find_unmarked_sse42(const std::uint8_t* input, std::size_t len, std:
     return find_unmarked_blocks<Sse42Blocks>(input, len, byte, marked, from);
 }
 
-// Whitespace in one shuffle: the table holds, at each low nibble, the one
-// whitespace byte with that nibble (0xFF where there is none); a byte with
-// the high bit set shuffles to 0 and never matches.
-SearchMasks search_masks_sse42(const std::uint8_t* window) noexcept {
-    const Sse42Blocks::Lanes lanes = Sse42Blocks::load(window);
-    const __m128i table =
-        _mm_setr_epi8(0x20, -1, -1, -1, -1, -1, -1, -1, -1, 0x09, 0x0A, -1, 0x0C, 0x0D, -1, -1);
-    std::uint64_t whitespace = 0;
+// A small set of control and space bytes in one shuffle: the table holds,
+// at each low nibble, the one byte of the set with that nibble (0xFF where
+// there is none); a byte with the high bit set shuffles to 0 and never
+// matches.
+std::uint64_t in_nibble_set(const Sse42Blocks::Lanes& lanes, __m128i table) noexcept {
+    std::uint64_t mask = 0;
     for (int i = 0; i < 4; ++i) {
         const __m128i hits = _mm_cmpeq_epi8(_mm_shuffle_epi8(table, lanes.v[i]), lanes.v[i]);
-        whitespace |= std::uint64_t{static_cast<std::uint32_t>(_mm_movemask_epi8(hits))}
-                      << (16 * i);
+        mask |= std::uint64_t{static_cast<std::uint32_t>(_mm_movemask_epi8(hits))} << (16 * i);
     }
-    return search_masks_of(Sse42Blocks::equal(lanes, kLessThan),
-                           Sse42Blocks::equal(lanes, kGreaterThan),
-                           Sse42Blocks::equal(lanes, kDoubleQuote),
-                           Sse42Blocks::equal(lanes, kApostrophe), whitespace,
-                           Sse42Blocks::equal(lanes, '/'));
+    return mask;
+}
+
+__m128i whitespace_table() noexcept {
+    return _mm_setr_epi8(0x20, -1, -1, -1, -1, -1, -1, -1, -1, 0x09, 0x0A, -1, 0x0C, 0x0D, -1, -1);
+}
+
+SearchMasks search_masks_sse42(const std::uint8_t* window) noexcept {
+    const Sse42Blocks::Lanes lanes = Sse42Blocks::load(window);
+    const std::uint64_t whitespace = in_nibble_set(lanes, whitespace_table());
+    return search_masks_of(
+        Sse42Blocks::equal(lanes, kLessThan), Sse42Blocks::equal(lanes, kGreaterThan),
+        Sse42Blocks::equal(lanes, kDoubleQuote), Sse42Blocks::equal(lanes, kApostrophe), whitespace,
+        Sse42Blocks::equal(lanes, '/'));
+}
+
+AttributeMasks attribute_masks_sse42(const std::uint8_t* window) noexcept {
+    const Sse42Blocks::Lanes lanes = Sse42Blocks::load(window);
+    return {in_nibble_set(lanes, whitespace_table()), Sse42Blocks::equal(lanes, '='),
+            Sse42Blocks::equal(lanes, kDoubleQuote), Sse42Blocks::equal(lanes, kApostrophe),
+            Sse42Blocks::equal(lanes, kLessThan) | Sse42Blocks::equal(lanes, '&') |
+                in_nibble_set(lanes, _mm_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, 0x09, 0x0A,
+                                                   -1, -1, 0x0D, -1, -1))};
 }
 
 }  // namespace
@@ -103,7 +118,7 @@ ClassMasks classify_sse42(const std::uint8_t* input, std::size_t len) {
 
 namespace quorvane::structural {
 
-const KernelSet kSse42Kernels{Kernel::Sse42, classify_sse42, count_byte_sse42, find_unmarked_sse42,
-                              search_masks_sse42};
+const KernelSet kSse42Kernels{Kernel::Sse42,       classify_sse42,     count_byte_sse42,
+                              find_unmarked_sse42, search_masks_sse42, attribute_masks_sse42};
 
 }  // namespace quorvane::structural

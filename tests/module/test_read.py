@@ -3,6 +3,7 @@ attributes, references and every reader error with its exact message."""
 
 import gc
 import os
+import re
 import sys
 
 import pytest
@@ -261,29 +262,50 @@ def test_attribute_values_normalise_literal_line_breaks_and_tabs(value, stored):
 # --- attributes ---------------------------------------------------------------------
 
 
-@pytest.mark.parametrize(
-    "tag, attrs",
-    [
-        ("<a b=\"1\" c='2'/>", {"b": "1", "c": "2"}),
-        ('<a b = "1"/>', {"b": "1"}),
-        ("<a b=\"it's\"/>", {"b": "it's"}),
-        ("<a b='say \"hi\"'/>", {"b": 'say "hi"'}),
-        ('<a x:y="1" 1="2"/>', {"x:y": "1", "1": "2"}),
-        ('<a\tb="1"\x0cc="2"\r\nd="3"/>', {"b": "1", "c": "2", "d": "3"}),
-        ('<a b="x&lt;y"/>', {"b": "x<y"}),
-        ('<a b="x>y"/>', {"b": "x>y"}),
-        ('<a b="/>"/>', {"b": "/>"}),
-        ("<a/>", {}),
-        ("<a />", {}),
-        ("<a >", {}),
-        ('<a b="1" >', {"b": "1"}),
-        ('<a b="1"/>', {"b": "1"}),
-        ('<a B="1" b="2"/>', {"B": "1", "b": "2"}),
-    ],
-)
+ATTRIBUTE_CASES = [
+    ("<a b=\"1\" c='2'/>", {"b": "1", "c": "2"}),
+    ('<a b = "1"/>', {"b": "1"}),
+    ("<a b=\"it's\"/>", {"b": "it's"}),
+    ("<a b='say \"hi\"'/>", {"b": 'say "hi"'}),
+    ('<a x:y="1" 1="2"/>', {"x:y": "1", "1": "2"}),
+    ('<a\tb="1"\x0cc="2"\r\nd="3"/>', {"b": "1", "c": "2", "d": "3"}),
+    ('<a b="x&lt;y"/>', {"b": "x<y"}),
+    ('<a b="x>y"/>', {"b": "x>y"}),
+    ('<a b="/>"/>', {"b": "/>"}),
+    ("<a/>", {}),
+    ("<a />", {}),
+    ("<a >", {}),
+    ('<a b="1" >', {"b": "1"}),
+    ('<a b="1"/>', {"b": "1"}),
+    ('<a B="1" b="2"/>', {"B": "1", "b": "2"}),
+]
+
+# A long attribute first pushes the rest of a tag past the first 64 bytes,
+# where attributes are found by a different search than in short tags.
+PAD = ' pad="' + "p" * 70 + '"'
+
+
+def padded(document):
+    """The document with PAD after the name of its first tag <a."""
+    return "<a" + PAD + document[2:]
+
+
+@pytest.mark.parametrize("tag, attrs", ATTRIBUTE_CASES)
 def test_attributes(tag, attrs):
     document = tag if tag.endswith("/>") else tag + "</a>"
     assert read_string(document, "a").attrs == attrs
+
+
+@pytest.mark.parametrize("tag, attrs", ATTRIBUTE_CASES)
+def test_attributes_of_long_tags(tag, attrs):
+    document = padded(tag if tag.endswith("/>") else tag + "</a>")
+    assert read_string(document, "a").attrs == {"pad": "p" * 70, **attrs}
+
+
+@pytest.mark.parametrize("at", range(0, 140, 9))
+def test_long_values_are_decoded_wherever_their_references_stand(at):
+    value = "v" * at + "&amp;\tx" + "w" * (140 - at)
+    assert read_string(f'<a{PAD} b="{value}"/>', "a").attrs["b"] == "v" * at + "& x" + "w" * (140 - at)
 
 
 def test_many_attributes():
@@ -337,41 +359,53 @@ def test_attribute_names_repeated_across_a_document_are_found_and_checked_for_re
     )
 
 
-@pytest.mark.parametrize(
-    "document, message",
-    [
-        ('<a b="1"c="2"></a>', "malformed XML at byte 8: expected whitespace before attribute"),
-        ('<a b="1"\x0bc="2"></a>', "malformed XML at byte 8: expected whitespace before attribute"),
-        ('<a/b="1"></a>', "malformed XML at byte 2: expected whitespace before attribute"),
-        ("<a b></a>", "malformed XML at byte 3: attribute 'b' has no value"),
-        ("<a b ></a>", "malformed XML at byte 3: attribute 'b' has no value"),
-        ("<a b c='1'></a>", "malformed XML at byte 3: attribute 'b' has no value"),
-        ("<a b=1></a>", "malformed XML at byte 5: value of attribute 'b' is not quoted"),
-        ("<a b=></a>", "malformed XML at byte 5: value of attribute 'b' is not quoted"),
-        ("<a b= ></a>", "malformed XML at byte 6: value of attribute 'b' is not quoted"),
-        ("<a b=/>", "malformed XML at byte 5: value of attribute 'b' is not quoted"),
-        ('<a ="1"></a>', "malformed XML at byte 3: expected attribute name"),
-        ('<a "1"></a>', "malformed XML at byte 3: expected attribute name"),
-        ('<a b="x<y"></a>', "malformed XML at byte 7: '<' is not allowed in attribute values"),
-        ('<a b="1" b="2"></a>', "malformed XML at byte 9: duplicate attribute 'b'"),
-        ('<a b="1" c="2" b=\'1\'/>', "malformed XML at byte 15: duplicate attribute 'b'"),
-        ('<a b="1></a>', "malformed XML at byte 6: unterminated attribute value"),
-        # A value without its closing quote is unterminated even with a '<' in it.
-        ('<a b="x<y></a>', "malformed XML at byte 6: unterminated attribute value"),
-        # The '<' test comes before any reference in the value is decoded.
-        ('<a b="&x;<"></a>', "malformed XML at byte 9: '<' is not allowed in attribute values"),
-        ('<a b="x&amp;\t<"></a>', "malformed XML at byte 13: '<' is not allowed in attribute values"),
-        ("<a b='x\"y' c=\"x'<\"/>", "malformed XML at byte 16: '<' is not allowed in attribute values"),
-        ("< a></a>", "malformed XML at byte 0: expected element name after '<'"),
-        ("<></>", "malformed XML at byte 0: expected element name after '<'"),
-        # The value is decoded before the name is checked for a repeat.
-        ('<a b="1" b="&x;"/>', "unknown entity reference '&x;' at byte 12"),
-        # Empty-element tags are parsed wherever they stand.
-        ("<r><b x=1/></r>", "malformed XML at byte 8: value of attribute 'x' is not quoted"),
-    ],
-)
+ATTRIBUTE_ERRORS = [
+    ('<a b="1"c="2"></a>', "malformed XML at byte 8: expected whitespace before attribute"),
+    ('<a b="1"\x0bc="2"></a>', "malformed XML at byte 8: expected whitespace before attribute"),
+    ('<a/b="1"></a>', "malformed XML at byte 2: expected whitespace before attribute"),
+    ("<a b></a>", "malformed XML at byte 3: attribute 'b' has no value"),
+    ("<a b ></a>", "malformed XML at byte 3: attribute 'b' has no value"),
+    ("<a b c='1'></a>", "malformed XML at byte 3: attribute 'b' has no value"),
+    ("<a b=1></a>", "malformed XML at byte 5: value of attribute 'b' is not quoted"),
+    ("<a b=></a>", "malformed XML at byte 5: value of attribute 'b' is not quoted"),
+    ("<a b= ></a>", "malformed XML at byte 6: value of attribute 'b' is not quoted"),
+    ("<a b=/>", "malformed XML at byte 5: value of attribute 'b' is not quoted"),
+    ('<a ="1"></a>', "malformed XML at byte 3: expected attribute name"),
+    ('<a "1"></a>', "malformed XML at byte 3: expected attribute name"),
+    ('<a b="x<y"></a>', "malformed XML at byte 7: '<' is not allowed in attribute values"),
+    ('<a b="1" b="2"></a>', "malformed XML at byte 9: duplicate attribute 'b'"),
+    ('<a b="1" c="2" b=\'1\'/>', "malformed XML at byte 15: duplicate attribute 'b'"),
+    ('<a b="1></a>', "malformed XML at byte 6: unterminated attribute value"),
+    # A value without its closing quote is unterminated even with a '<' in it.
+    ('<a b="x<y></a>', "malformed XML at byte 6: unterminated attribute value"),
+    # The '<' test comes before any reference in the value is decoded.
+    ('<a b="&x;<"></a>', "malformed XML at byte 9: '<' is not allowed in attribute values"),
+    ('<a b="x&amp;\t<"></a>', "malformed XML at byte 13: '<' is not allowed in attribute values"),
+    ("<a b='x\"y' c=\"x'<\"/>", "malformed XML at byte 16: '<' is not allowed in attribute values"),
+    ("< a></a>", "malformed XML at byte 0: expected element name after '<'"),
+    ("<></>", "malformed XML at byte 0: expected element name after '<'"),
+    # The value is decoded before the name is checked for a repeat.
+    ('<a b="1" b="&x;"/>', "unknown entity reference '&x;' at byte 12"),
+    # Empty-element tags are parsed wherever they stand.
+    ("<r><b x=1/></r>", "malformed XML at byte 8: value of attribute 'x' is not quoted"),
+]
+
+
+@pytest.mark.parametrize("document, message", ATTRIBUTE_ERRORS)
 def test_attribute_errors(document, message):
     assert read_error(read_string, document, "a") == message
+
+
+@pytest.mark.parametrize(
+    "document, message",
+    [case for case in ATTRIBUTE_ERRORS if case[0][:3] in ("<a ", "<a/", "<a\t")],
+)
+def test_attribute_errors_in_long_tags(document, message):
+    def shifted(match):
+        return f"byte {int(match.group(1)) + len(PAD)}"
+
+    expected = re.sub(r"byte (\d+)", shifted, message)
+    assert read_error(read_string, padded(document), "a") == expected
 
 
 # --- structure errors -------------------------------------------------------------

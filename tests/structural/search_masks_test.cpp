@@ -1,5 +1,6 @@
-// The search builder's window masks: every kernel marks exactly the bytes
-// each mask stands for, at every position of the window.
+// The window masks of the search builder and of the attribute walk: every
+// kernel marks exactly the bytes each mask stands for, at every position of
+// the window.
 #include "structural/simd/search_masks.h"
 
 #include <gtest/gtest.h>
@@ -46,6 +47,30 @@ void expect_model(const KernelSet& set, const std::uint8_t* window) {
     EXPECT_EQ(actual.attribute_stop, expected.attribute_stop);
 }
 
+AttributeMasks attribute_model(const std::uint8_t* window) {
+    AttributeMasks masks{};
+    for (unsigned j = 0; j < 64; ++j) {
+        const std::uint8_t b = window[j];
+        const std::uint64_t bit = std::uint64_t{1} << j;
+        if (is_whitespace(b)) masks.whitespace |= bit;
+        if (b == '=') masks.equals |= bit;
+        if (b == '"') masks.double_quotes |= bit;
+        if (b == '\'') masks.apostrophes |= bit;
+        if (b == '<' || b == '&' || b == '\t' || b == '\n' || b == '\r') masks.value_stop |= bit;
+    }
+    return masks;
+}
+
+void expect_attribute_model(const KernelSet& set, const std::uint8_t* window) {
+    const AttributeMasks expected = attribute_model(window);
+    const AttributeMasks actual = set.attribute_masks(window);
+    EXPECT_EQ(actual.whitespace, expected.whitespace);
+    EXPECT_EQ(actual.equals, expected.equals);
+    EXPECT_EQ(actual.double_quotes, expected.double_quotes);
+    EXPECT_EQ(actual.apostrophes, expected.apostrophes);
+    EXPECT_EQ(actual.value_stop, expected.value_stop);
+}
+
 void check_set(const KernelSet& set) {
     // Every byte value at every position, among bytes that match nothing.
     for (unsigned value = 0; value < 256; ++value) {
@@ -54,10 +79,11 @@ void check_set(const KernelSet& set) {
             for (std::uint8_t& b : window) b = 'a';
             window[at] = static_cast<std::uint8_t>(value);
             expect_model(set, window);
+            expect_attribute_model(set, window);
         }
     }
     std::mt19937_64 rng(7);
-    const std::string dense = "<>\"'/ \t\n\f\r\v?a\x80\xff";
+    const std::string dense = "<>\"'/=& \t\n\f\r\v?a\x80\xff";
     for (int i = 0; i < 2000; ++i) {
         std::uint8_t window[64];
         for (std::uint8_t& b : window) {
@@ -65,6 +91,7 @@ void check_set(const KernelSet& set) {
                            : static_cast<std::uint8_t>(dense[rng() % dense.size()]);
         }
         expect_model(set, window);
+        expect_attribute_model(set, window);
     }
 }
 
@@ -86,6 +113,7 @@ TEST(SearchMasks, ActiveKernelIsTheDispatchedOne) {
                                 : kernel == Kernel::Sse42 ? kSse42Kernels
                                                           : kScalarKernels;
     EXPECT_EQ(search_masks_kernel(), expected.search_masks);
+    EXPECT_EQ(attribute_masks_kernel(), expected.attribute_masks);
 }
 
 }  // namespace
