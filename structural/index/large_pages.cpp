@@ -78,7 +78,7 @@ public:
     }
 
 private:
-    // Enough for two concurrent reads of a document of about 40 MB.
+    // About what two concurrent reads of 20 MB of record-like markup use.
     static constexpr std::size_t kReserveBytes = std::size_t{256} << 20;
 
     struct Region {
