@@ -200,12 +200,12 @@ Scanner::Outcome Scanner::on_close(std::size_t i) {
             return std::unexpected(
                 ReadError::malformed("unexpected end tag </" + std::string(name) + ">", start));
         }
-        if (outer_names_.back() != name) return mismatch(outer_names_.back());
+        if (!same_name(outer_names_.back(), name)) return mismatch(outer_names_.back());
         outer_names_.pop_back();
         return std::nullopt;
     }
     OpenElement& top = stack_.back();
-    if (top.name != name) return mismatch(top.name);
+    if (!same_name(top.name, name)) return mismatch(top.name);
     top.element->text = std::move(top.text).finish(spans_);
     ParsedElement* closed = top.element;
     stack_.pop_back();

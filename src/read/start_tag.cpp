@@ -136,11 +136,14 @@ private:
     // The first offset in [from, end) whose bit `select` sets; end if none.
     template <class Select>
     std::uint64_t find(std::uint64_t from, Select select) const {
-        for (std::size_t w = (from - start_) / 64; w < count_; ++w) {
-            const std::uint64_t base = start_ + 64 * w;
-            const unsigned skip = from > base ? static_cast<unsigned>(from - base) : 0;
-            const std::uint64_t bits = select(windows_[w]) >> skip;
-            if (bits != 0) return std::min(end_, base + skip + std::countr_zero(bits));
+        const std::uint64_t offset = from - start_;
+        std::size_t w = offset / 64;
+        if (w >= count_) return end_;
+        std::uint64_t bits = select(windows_[w]) >> (offset % 64);
+        if (bits != 0) return std::min(end_, from + std::countr_zero(bits));
+        while (++w < count_) {
+            bits = select(windows_[w]);
+            if (bits != 0) return std::min(end_, start_ + 64 * w + std::countr_zero(bits));
         }
         return end_;
     }

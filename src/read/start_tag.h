@@ -23,6 +23,16 @@ struct TagName {
     std::uint64_t region_end;
 };
 
+// Whether two names have the same bytes. Names are short, and a loop over
+// them costs less than a call to compare them.
+inline bool same_name(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (a[i] != b[i]) return false;
+    }
+    return true;
+}
+
 // Where the attribute maps of one read come from: the hash key they share,
 // the arena their tables are cut from, and the hashes of the names seen so
 // far. A document repeats a handful of attribute names, and with one key
@@ -39,7 +49,7 @@ public:
         Seen& seen = seen_[(name.size() * 7 + static_cast<unsigned char>(name.back()) * 3 +
                             static_cast<unsigned char>(name.front())) %
                            seen_.size()];
-        if (seen.name != name) seen = {name, attribute_hash(key_, name)};
+        if (!same_name(seen.name, name)) seen = {name, attribute_hash(key_, name)};
         return seen.hash;
     }
 
