@@ -158,8 +158,7 @@ Scanner::Step Scanner::on_open(std::size_t i) {
     const std::string_view name = index_.tag_name(i);
     if (stack_.empty() && name != root_tag_) {
         // Outside the root only the name matters, to match the end tag.
-        auto tag = element_name(index_, i);
-        if (!tag) return std::unexpected(std::move(tag.error()));
+        if (name.empty()) return std::unexpected(missing_element_name(index_, i));
         outer_names_.push_back(name);
         return {};
     }

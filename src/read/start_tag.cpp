@@ -239,31 +239,19 @@ std::expected<void, ReadError> parse_attributes(const Region& region, SpanCredit
 
 }  // namespace
 
-std::expected<TagName, ReadError> element_name(const structural::StructuralIndex& index,
-                                               std::size_t i) {
-    const structural::NameSpan name = index.tag_names[i];
-    const std::uint64_t start = index.tag_starts[i];
-    if (name.len == 0) {
-        return std::unexpected(ReadError::malformed("expected element name after '<'", start));
-    }
-    const std::uint64_t end = index.tag_ends[i];
-    const bool empty_element = index.tag_kind(i) == structural::TagKind::SelfClosing;
-    return TagName{name.start, name.len, start + 1 + name.len, empty_element ? end - 1 : end};
-}
-
 std::expected<void, ReadError> parse_start_tag(SpanCredit& spans,
                                                const structural::StructuralIndex& index,
                                                std::size_t i, AttributeTables& tables,
                                                ParsedElement& element) {
-    auto tag = element_name(index, i);
-    if (!tag) return std::unexpected(std::move(tag.error()));
-    element.name = spans.span(tag->start, tag->start + tag->length);
+    const TagName tag = element_tag(index, i);
+    if (tag.length == 0) return std::unexpected(missing_element_name(index, i));
+    element.name = spans.span(tag.start, tag.start + tag.length);
     const std::string_view text = index.source;
-    const std::uint64_t end = tag->region_end;
-    std::uint64_t p = tag->region_start;
+    const std::uint64_t end = tag.region_end;
+    std::uint64_t p = tag.region_start;
     while (p < end && is_space(text[p])) ++p;
     if (p >= end) return {};
-    if (p == tag->region_start) {
+    if (p == tag.region_start) {
         return std::unexpected(ReadError::malformed("expected whitespace before attribute", p));
     }
     if (end - p > kMaskedRegionBytes) {

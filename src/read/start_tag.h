@@ -64,15 +64,26 @@ private:
     std::array<Seen, 64> seen_{};
 };
 
-// The name and attribute region of entry `i`; an empty name is an error.
-std::expected<TagName, ReadError> element_name(const structural::StructuralIndex& index,
-                                               std::size_t i);
+// The name and attribute region of entry `i`, an empty name included. A
+// plain value, so that it reaches the caller in registers: an expected one
+// was read back from memory just after being stored, a stall at every tag.
+inline TagName element_tag(const structural::StructuralIndex& index, std::size_t i) {
+    const structural::NameSpan name = index.tag_names[i];
+    const std::uint64_t start = index.tag_starts[i];
+    const std::uint64_t end = index.tag_ends[i];
+    const bool empty_element = index.tag_kind(i) == structural::TagKind::SelfClosing;
+    return TagName{name.start, name.len, start + 1 + name.len, empty_element ? end - 1 : end};
+}
+
+// The error for entry `i` when its name is empty.
+inline ReadError missing_element_name(const structural::StructuralIndex& index, std::size_t i) {
+    return ReadError::malformed("expected element name after '<'", index.tag_starts[i]);
+}
 
 // Fills the empty `element` with the name and attributes of entry `i`; its
 // spans take their references from `spans`, whose buffer is the one the
-// index was built over. The element is filled in place because it usually
-// already stands where it belongs (on the open-element stack or among its
-// siblings).
+// index was built over. The element is filled in place because it already
+// stands where it belongs, in the pool.
 std::expected<void, ReadError> parse_start_tag(SpanCredit& spans,
                                                const structural::StructuralIndex& index,
                                                std::size_t i, AttributeTables& tables,
