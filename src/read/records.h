@@ -49,7 +49,11 @@ public:
     // A new empty element, alive as long as the pool.
     ParsedElement& make() {
         if (blocks_.empty() || used_ == blocks_.back().capacity) add_block();
-        return *new (blocks_.back().elements + used_++) ParsedElement();
+        ParsedElement* at = blocks_.back().elements + used_++;
+        // Records are written once, in order, to memory no cache holds yet:
+        // asking for the line a few records ahead hides the wait for it.
+        __builtin_prefetch(at + 8, 1);
+        return *new (at) ParsedElement();
     }
 
     // Calls `visit` on every element, the last made first. Elements are made
