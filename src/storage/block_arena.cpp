@@ -54,6 +54,9 @@ void* BlockArena::allocate(std::size_t bytes) {
     }
     char* at = reinterpret_cast<char*>(chunk_) + used_;
     used_ += needed;
+    // Blocks are cut in order from memory no cache holds yet; asking for
+    // the lines ahead hides the wait for them.
+    __builtin_prefetch(at + 512, 1);
     ++handed_out_;
     void* block = at + kPrefix;
     *prefix_of(block) = chunk_;
