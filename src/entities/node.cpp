@@ -262,6 +262,10 @@ NodeObject* allocate_node(std::size_t child_count) {
         PyErr_NoMemory();
         return nullptr;
     }
+    // The allocator hands out a class's blocks in address order, so the
+    // nodes made next lie just ahead: asking for them now hides the wait for
+    // memory no cache holds yet.
+    __builtin_prefetch(static_cast<char*>(memory) + 256, 1);
     PyObject_InitVar(static_cast<PyVarObject*>(memory), type, static_cast<Py_ssize_t>(child_count));
     return static_cast<NodeObject*>(memory);
 }
