@@ -35,10 +35,11 @@ bool is_whitespace(std::uint8_t byte) noexcept {
 SearchMasks search_masks_scalar(const std::uint8_t* window) noexcept {
     std::uint64_t whitespace = 0;
     for (unsigned j = 0; j < 64; ++j) whitespace |= std::uint64_t{is_whitespace(window[j])} << j;
-    return search_masks_of(
-        PortableBlocks::equal(window, kLessThan), PortableBlocks::equal(window, kGreaterThan),
-        PortableBlocks::equal(window, kDoubleQuote), PortableBlocks::equal(window, kApostrophe),
-        whitespace, PortableBlocks::equal(window, '/'));
+    return search_masks_of(PortableBlocks::equal(window, kLessThan),
+                           PortableBlocks::equal(window, kGreaterThan),
+                           PortableBlocks::equal(window, kDoubleQuote),
+                           PortableBlocks::equal(window, kApostrophe), whitespace,
+                           PortableBlocks::equal(window, '/'));
 }
 
 AttributeMasks attribute_masks_scalar(const std::uint8_t* window) noexcept {
