@@ -63,7 +63,12 @@ public:
     // has one outside its value; the map is sized by it up front.
     std::size_t equals_from(std::uint64_t p) const {
         std::size_t count = 0;
-        for (; p < end_; ++p) count += text_[p] == '=';
+        const char* at = text_.data() + p;
+        const char* const stop = text_.data() + end_;
+        while (const void* hit = std::memchr(at, '=', static_cast<std::size_t>(stop - at))) {
+            ++count;
+            at = static_cast<const char*>(hit) + 1;
+        }
         return count;
     }
 
