@@ -34,13 +34,13 @@ Hit text_matches(const NodeObject& node, const TextMatcher& value) {
 
 // A tree is scattered over memory, so a walk waits on every node it meets
 // unless it asks for the next siblings ahead: the lines holding the child
-// count and the name, which sits just before the child slots.
+// count and the name, which follows it.
 constexpr std::size_t kLookahead = 8;
 
 void prefetch_node(PyObject* child) {
     const char* at = reinterpret_cast<const char*>(child);
     __builtin_prefetch(at);
-    __builtin_prefetch(at + NodeObject::children_offset() - 1);
+    __builtin_prefetch(at + offsetof(NodeObject, name) + sizeof(NodeString) - 1);
 }
 
 // Asks for the first nodes of a level the walk is about to enter.
