@@ -5,6 +5,7 @@
 #include <bit>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <string>
 #include <string_view>
 
@@ -214,21 +215,31 @@ std::expected<void, ReadError> parse_attributes(const Region& region, SpanCredit
                 ReadError::malformed("unterminated attribute value", value_start));
         }
         const std::uint64_t value_end = q;
-        // Made in place when it is a span, the common case.
-        NodeString stored = rewrite ? NodeString() : spans.span(value_start, value_end);
+        // A rewritten value is decoded before the name is checked for a
+        // repeat, so that its errors come first.
+        OptionalString decoded_value;
         if (rewrite) {
             auto decoded =
                 decode_text(text.substr(value_start, value_end - value_start), value_start, true);
             if (!decoded) return std::unexpected(std::move(decoded.error()));
-            stored = std::move(*decoded->rewritten).into_string();
+            decoded_value = std::move(*decoded->rewritten).into_string();
         }
         if (element.attrs.empty()) {
             element.attrs =
                 AttributeMap(tables.key(), region.equals_from(name_start), tables.arena());
         }
-        NodeString stored_name = spans.span(name_start, name_start + name.size());
-        if (!element.attrs.insert_new(name, tables.hash_of(name), std::move(stored_name),
-                                      std::move(stored))) {
+        // The strings are made where the map keeps them: spans built on the
+        // stack and then moved were read back just after being written.
+        const bool added = element.attrs.emplace_new(
+            name, tables.hash_of(name), [&](NodeString* key, NodeString* value) {
+                new (key) NodeString(spans.span(name_start, name_start + name.size()));
+                if (decoded_value) {
+                    new (value) NodeString(std::move(*decoded_value));
+                } else {
+                    new (value) NodeString(spans.span(value_start, value_end));
+                }
+            });
+        if (!added) {
             return std::unexpected(
                 ReadError::malformed("duplicate attribute " + quoted(name), name_start));
         }

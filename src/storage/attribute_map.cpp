@@ -199,22 +199,17 @@ std::expected<bool, InternalFailure> AttributeMap::insert_new(NodeString key, No
 }
 
 // One probe both rules out a duplicate and finds the slot for the new entry.
-bool AttributeMap::insert_new(std::string_view key_bytes, std::uint64_t hash, NodeString&& key,
-                              NodeString&& value) {
-    make_room();
-    std::uint32_t* table = slots();
+std::int64_t AttributeMap::free_slot_for(std::uint64_t hash, std::string_view key) const {
+    const std::uint32_t* table = slots();
     const std::size_t mask = slot_mask();
     std::size_t s = hash & mask;
     for (; table[s] != 0; s = (s + 1) & mask) {
         const Entry& entry = entries_[table[s] - 1];
         if (entry.hash != hash) continue;
         auto stored = entry.key.resolve();
-        if (stored && *stored == key_bytes) return false;
+        if (stored && *stored == key) return -1;
     }
-    std::uint32_t& size = header()->size;
-    new (&entries_[size]) Entry{std::move(key), std::move(value), hash};
-    table[s] = ++size;
-    return true;
+    return static_cast<std::int64_t>(s);
 }
 
 std::expected<void, InternalFailure> AttributeMap::insert(NodeString key, NodeString value) {

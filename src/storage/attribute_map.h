@@ -66,10 +66,22 @@ public:
     // Inserts a key known to be absent, with its hash; false if it is present.
     std::expected<bool, InternalFailure> insert_new(NodeString key, NodeString value);
     // The same for a key whose resolved text and hash under this map's key
-    // the caller already has (a map made with a key keeps it as it grows);
-    // on false the key and value stay with the caller.
-    bool insert_new(std::string_view key_bytes, std::uint64_t hash, NodeString&& key,
-                    NodeString&& value);
+    // the caller already has (a map made with a key keeps it as it grows).
+    // Once the key is known to be absent, `make(key, value)` constructs the
+    // new entry's strings in their place, so they are never moved there;
+    // on false nothing was made.
+    template <class Make>
+    bool emplace_new(std::string_view key_bytes, std::uint64_t hash, Make&& make) {
+        make_room();
+        const std::int64_t slot = free_slot_for(hash, key_bytes);
+        if (slot < 0) return false;
+        std::uint32_t& size = header()->size;
+        Entry* entry = entries_ + size;
+        make(&entry->key, &entry->value);
+        entry->hash = hash;
+        slots()[slot] = ++size;
+        return true;
+    }
 
     const NodeString* find(std::string_view key) const;
     bool contains(std::string_view key) const { return find(key) != nullptr; }
@@ -105,6 +117,8 @@ private:
     static std::size_t slot_count(std::size_t capacity) { return std::bit_ceil(2 * capacity); }
     std::size_t slot_mask() const { return slot_count(header()->capacity) - 1; }
     std::int64_t find_slot(std::uint64_t hash, std::string_view key) const;
+    // The empty slot a new `key` takes, or -1 when the key is present.
+    std::int64_t free_slot_for(std::uint64_t hash, std::string_view key) const;
     // From the heap when `arena` is null.
     void allocate(HashKey key, std::size_t capacity, BlockArena* arena);
     void grow_to(std::size_t capacity);

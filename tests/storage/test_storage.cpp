@@ -282,6 +282,28 @@ TEST(IoError, LayerErrorsCarryTheirMessageOrTheKindDescription) {
     EXPECT_EQ(IoError::from_layer(IoKind::NotFound, "").text(), "entity not found");
 }
 
+TEST(AttributeMap, EmplaceMakesTheEntryOnlyForAnAbsentKey) {
+    const HashKey key = take_hash_key();
+    AttributeMap map(key, 2);
+    int made = 0;
+    auto make = [&](std::string_view name, std::string_view value) {
+        return [&made, name, value](NodeString* key_at, NodeString* value_at) {
+            ++made;
+            new (key_at) NodeString(NodeString::owned(name));
+            new (value_at) NodeString(NodeString::owned(value));
+        };
+    };
+    EXPECT_TRUE(map.emplace_new("id", attribute_hash(key, "id"), make("id", "1")));
+    EXPECT_TRUE(map.emplace_new("kind", attribute_hash(key, "kind"), make("kind", "x")));
+    EXPECT_FALSE(map.emplace_new("id", attribute_hash(key, "id"), make("id", "2")));
+    EXPECT_EQ(made, 2);
+    // A third entry outgrows the block; the map keeps its key and entries.
+    EXPECT_TRUE(map.emplace_new("more", attribute_hash(key, "more"), make("more", "y")));
+    ASSERT_EQ(map.size(), 3u);
+    EXPECT_EQ(*map.find("id")->resolve(), "1");
+    EXPECT_EQ(*map.find("more")->resolve(), "y");
+}
+
 TEST(OptionalString, TellsAbsenceFromEveryStoredForm) {
     EXPECT_FALSE(OptionalString().has_value());
     EXPECT_FALSE(OptionalString(std::nullopt).has_value());
