@@ -64,6 +64,9 @@ public:
         for (std::size_t b = blocks_.size(); b-- > 0;) {
             const std::size_t made = b + 1 == blocks_.size() ? used_ : blocks_[b].capacity;
             for (std::size_t i = made; i-- > 0;) {
+                // Descending through tens of megabytes, a record is rarely in
+                // a cache when its turn comes: ask for it ahead.
+                if (i >= kVisitAhead) __builtin_prefetch(&blocks_[b].elements[i - kVisitAhead]);
                 if (!visit(blocks_[b].elements[i])) return false;
             }
         }
@@ -85,6 +88,7 @@ private:
     static constexpr std::size_t kMappedBlockBytes = structural::kLargeAllocationBytes;
     static constexpr std::size_t kMappedBlockElements = kMappedBlockBytes / sizeof(ParsedElement);
     static constexpr std::align_val_t kAlignment{alignof(ParsedElement)};
+    static constexpr std::size_t kVisitAhead = 8;
 
     struct Block {
         ParsedElement* elements;
