@@ -1,5 +1,6 @@
 #include "structural/index/large_pages.h"
 
+#include <pthread.h>
 #include <sys/mman.h>
 
 #include <array>
@@ -77,6 +78,11 @@ public:
         return true;
     }
 
+    // Held across a fork, as the C library holds its heap's locks: a child
+    // forked while another thread held it would otherwise never get it.
+    void lock_for_fork() noexcept { lock_.lock(); }
+    void unlock_after_fork() noexcept { lock_.unlock(); }
+
 private:
     // About what two concurrent reads of 20 MB of record-like markup use.
     static constexpr std::size_t kReserveBytes = std::size_t{256} << 20;
@@ -96,6 +102,10 @@ private:
 // Trivially destructible: reads on other threads may still use it while
 // the process exits.
 constinit RegionReserve reserve;
+
+[[maybe_unused]] const int fork_handlers =
+    pthread_atfork([] { reserve.lock_for_fork(); }, [] { reserve.unlock_after_fork(); },
+                   [] { reserve.unlock_after_fork(); });
 
 }  // namespace
 

@@ -1,12 +1,18 @@
 // The two index builders on the edge cases of markup, one table of inputs on
 // which they agree and one on which their fallbacks differ.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <atomic>
+#include <chrono>
+#include <csignal>
 #include <cstdint>
 #include <cstring>
 #include <random>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "index_outcome.h"
@@ -225,6 +231,38 @@ TEST(LargeAllocation, ReusesAReleasedRegion) {
     EXPECT_EQ(second, first);
     static_cast<unsigned char*>(second)[bytes - 1] = 1;
     release_large(second, bytes);
+}
+
+// A child forked while another thread takes and gives back regions can
+// still take one: the reserve's lock is not left held in the child.
+TEST(LargeAllocation, ForkedChildrenCanAllocate) {
+    std::atomic<bool> stop{false};
+    std::thread churn([&] {
+        while (!stop.load()) {
+            release_large(allocate_large(kLargeAllocationBytes), kLargeAllocationBytes);
+        }
+    });
+    int hung = -1;
+    for (int i = 0; i < 50 && hung < 0; ++i) {
+        const pid_t child = fork();
+        if (child == 0) {
+            release_large(allocate_large(kLargeAllocationBytes), kLargeAllocationBytes);
+            _exit(0);
+        }
+        pid_t done = 0;
+        for (int waited = 0; waited < 500 && done == 0; ++waited) {
+            done = waitpid(child, nullptr, WNOHANG);
+            if (done == 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        if (done == 0) {
+            kill(child, SIGKILL);
+            waitpid(child, nullptr, 0);
+            hung = i;
+        }
+    }
+    stop = true;
+    churn.join();
+    EXPECT_EQ(hung, -1) << "a forked child never got the reserve";
 }
 
 // Kept regions are cut and handed out again; no two live allocations may
