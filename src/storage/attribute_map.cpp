@@ -130,12 +130,15 @@ void AttributeMap::clear() noexcept {
 }
 
 void AttributeMap::release_into(SpanReleases& releases) noexcept {
-    const std::size_t size = this->size();
-    for (std::size_t i = 0; i < size; ++i) {
+    if (!entries_) return;
+    const std::uint32_t size = header()->size;
+    for (std::uint32_t i = 0; i < size; ++i) {
         entries_[i].key.release_into(releases);
         entries_[i].value.release_into(releases);
     }
-    if (entries_) clear();
+    // The entries own nothing now; their block goes without a second pass.
+    free_block(header());
+    entries_ = nullptr;
 }
 
 std::int64_t AttributeMap::find_slot(std::uint64_t hash, std::string_view key) const {
