@@ -166,14 +166,20 @@ private:
 // of bytes costs about what making its masks does.
 constexpr std::uint64_t kMaskedRegionBytes = 64;
 
-// The attributes of a region from its first attribute name at `p` to
-// `end`, with white space before `p`.
+// The attributes of the region [p, end), which starts just after the
+// element name; each must follow white space.
 template <class Region>
 std::expected<void, ReadError> parse_attributes(const Region& region, SpanCredit& spans,
                                                 std::string_view text, std::uint64_t p,
                                                 std::uint64_t end, AttributeTables& tables,
                                                 ParsedElement& element) {
     for (;;) {
+        const std::uint64_t before_space = p;
+        if (p < end && is_space(text[p])) p = region.skip_space(p);
+        if (p >= end) return {};
+        if (p == before_space) {
+            return std::unexpected(ReadError::malformed("expected whitespace before attribute", p));
+        }
         const std::uint64_t name_start = p;
         p = region.name_end(p);
         if (p == name_start) {
@@ -244,12 +250,6 @@ std::expected<void, ReadError> parse_attributes(const Region& region, SpanCredit
                 ReadError::malformed("duplicate attribute " + quoted(name), name_start));
         }
         p = value_end + 1;
-        const std::uint64_t after_value = p;
-        if (p < end && is_space(text[p])) p = region.skip_space(p);
-        if (p >= end) return {};
-        if (p == after_value) {
-            return std::unexpected(ReadError::malformed("expected whitespace before attribute", p));
-        }
     }
 }
 
@@ -263,17 +263,14 @@ std::expected<void, ReadError> parse_start_tag(SpanCredit& spans,
     if (tag.length == 0) return std::unexpected(missing_element_name(index, i));
     element.name = spans.span(tag.start, tag.start + tag.length);
     const std::string_view text = index.source;
+    const std::uint64_t start = tag.region_start;
     const std::uint64_t end = tag.region_end;
-    std::uint64_t p = tag.region_start;
-    while (p < end && is_space(text[p])) ++p;
-    if (p >= end) return {};
-    if (p == tag.region_start) {
-        return std::unexpected(ReadError::malformed("expected whitespace before attribute", p));
+    if (start >= end) return {};
+    if (end - start > kMaskedRegionBytes) {
+        return parse_attributes(RegionMasks(text, start, end), spans, text, start, end, tables,
+                                element);
     }
-    if (end - p > kMaskedRegionBytes) {
-        return parse_attributes(RegionMasks(text, p, end), spans, text, p, end, tables, element);
-    }
-    return parse_attributes(RegionBytes(text, end), spans, text, p, end, tables, element);
+    return parse_attributes(RegionBytes(text, end), spans, text, start, end, tables, element);
 }
 
 }  // namespace quorvane::read

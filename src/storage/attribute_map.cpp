@@ -143,8 +143,9 @@ void AttributeMap::release_into(SpanReleases& releases) noexcept {
 
 std::int64_t AttributeMap::find_slot(std::uint64_t hash, std::string_view key) const {
     const std::uint32_t* table = slots();
-    for (std::size_t s = hash & slot_mask();; s = (s + 1) & slot_mask()) {
-        std::uint32_t slot = table[s];
+    const std::size_t mask = slot_mask();
+    for (std::size_t s = hash & mask;; s = (s + 1) & mask) {
+        const std::uint32_t slot = table[s];
         if (slot == 0) return -static_cast<std::int64_t>(s) - 1;
         const Entry& entry = entries_[slot - 1];
         if (entry.hash != hash) continue;
@@ -195,24 +196,11 @@ std::expected<bool, InternalFailure> AttributeMap::insert_new(NodeString key, No
     auto bytes = key.resolve();
     if (!bytes) return std::unexpected(std::move(bytes.error()));
     make_room();
-    const std::uint64_t hash = attribute_hash(this->key(), *bytes);
-    if (header()->size != 0 && find_slot(hash, *bytes) >= 0) return false;
-    append(std::move(key), std::move(value), hash);
-    return true;
-}
-
-// One probe both rules out a duplicate and finds the slot for the new entry.
-std::int64_t AttributeMap::free_slot_for(std::uint64_t hash, std::string_view key) const {
-    const std::uint32_t* table = slots();
-    const std::size_t mask = slot_mask();
-    std::size_t s = hash & mask;
-    for (; table[s] != 0; s = (s + 1) & mask) {
-        const Entry& entry = entries_[table[s] - 1];
-        if (entry.hash != hash) continue;
-        auto stored = entry.key.resolve();
-        if (stored && *stored == key) return -1;
-    }
-    return static_cast<std::int64_t>(s);
+    return emplace_new(*bytes, attribute_hash(this->key(), *bytes),
+                       [&](NodeString* key_at, NodeString* value_at) {
+                           new (key_at) NodeString(std::move(key));
+                           new (value_at) NodeString(std::move(value));
+                       });
 }
 
 std::expected<void, InternalFailure> AttributeMap::insert(NodeString key, NodeString value) {

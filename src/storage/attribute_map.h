@@ -73,13 +73,13 @@ public:
     template <class Make>
     bool emplace_new(std::string_view key_bytes, std::uint64_t hash, Make&& make) {
         make_room();
-        const std::int64_t slot = free_slot_for(hash, key_bytes);
-        if (slot < 0) return false;
+        const std::int64_t found = find_slot(hash, key_bytes);
+        if (found >= 0) return false;
         std::uint32_t& size = header()->size;
         Entry* entry = entries_ + size;
         make(&entry->key, &entry->value);
         entry->hash = hash;
-        slots()[slot] = ++size;
+        slots()[-found - 1] = ++size;
         return true;
     }
 
@@ -116,9 +116,8 @@ private:
     }
     static std::size_t slot_count(std::size_t capacity) { return std::bit_ceil(2 * capacity); }
     std::size_t slot_mask() const { return slot_count(header()->capacity) - 1; }
+    // The entry index of `key`, or -(slot + 1) of the empty slot it would take.
     std::int64_t find_slot(std::uint64_t hash, std::string_view key) const;
-    // The empty slot a new `key` takes, or -1 when the key is present.
-    std::int64_t free_slot_for(std::uint64_t hash, std::string_view key) const;
     // From the heap when `arena` is null.
     void allocate(HashKey key, std::size_t capacity, BlockArena* arena);
     void grow_to(std::size_t capacity);
