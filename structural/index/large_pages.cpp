@@ -68,11 +68,13 @@ public:
 
     // Keeps a region if the bound allows; false leaves it with the caller.
     bool keep(void* at, std::size_t length) noexcept {
-        std::lock_guard hold(lock_);
-        if (bytes_ + length > kReserveBytes || count_ == regions_.size()) return false;
+        // Marked before the lock is taken, so another thread's read never
+        // waits on the system call.
 #ifdef MADV_FREE
         madvise(at, length, MADV_FREE);
 #endif
+        std::lock_guard hold(lock_);
+        if (bytes_ + length > kReserveBytes || count_ == regions_.size()) return false;
         regions_[count_++] = Region{at, length};
         bytes_ += length;
         return true;
