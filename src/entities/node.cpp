@@ -24,7 +24,9 @@ struct EmptiedLink {
     std::size_t child_count;
 };
 
-EmptiedLink& link_of(NodeObject* node) { return *reinterpret_cast<EmptiedLink*>(&node->name); }
+EmptiedLink& link_of(NodeObject* node) {
+    return *std::launder(static_cast<EmptiedLink*>(static_cast<void*>(&node->name)));
+}
 
 void destroy_fields(NodeObject* node, SpanReleases& releases) noexcept {
     node->name.release_into(releases);

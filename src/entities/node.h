@@ -27,7 +27,7 @@ struct NodeRecord {
 struct NodeObject {
     PyVarObject ob_base;  // ob_size: the number of children
     // First, next to the child count: a walk that tests names finds both in
-    // the node's first 48 bytes, most often one cache line.
+    // the node's first 40 bytes, most often one cache line.
     NodeString name;
     AttributeMap attrs;
     OptionalString text;
@@ -45,8 +45,8 @@ struct NodeObject {
     }
 };
 
-// A node without children fits the interpreter's 80-byte allocation class.
-static_assert(sizeof(void*) != 8 || NodeObject::children_offset() == 80);
+// A node without children fits the interpreter's 64-byte allocation class.
+static_assert(sizeof(void*) != 8 || NodeObject::children_offset() == 64);
 
 // The Node class object, created once per process.
 PyTypeObject* node_type();

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <algorithm>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -11,6 +12,7 @@
 #include <new>
 #include <optional>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 
 #include "storage/internal_failure.h"
@@ -52,32 +54,42 @@ inline char* resize_text_block(char* block, std::size_t size) {
     return static_cast<char*>(resized);
 }
 
+// Two words. The first says which form the second belongs to:
+//   odd          inline: its low byte is (length << 1) | 1, and the bytes
+//                are the object's own, from its second byte on;
+//   ends in 10   heap: the block's address | 2; the second word is the length;
+//   ends in 00   span: the SourceBuffer's address; the second word holds
+//                `start` in its low half and `end` in its high half.
+// 32-bit offsets suffice because the reader accepts no document of 4 GiB or
+// more; a span that could not be stored resolves as a broken one.
 class NodeString {
 public:
     // Owned strings up to this length live inside the object itself, so a
     // node's short name or value costs no heap block and no extra cache miss.
-    static constexpr std::size_t inline_capacity = 16;
+    static constexpr std::size_t inline_capacity = 15;
 
     NodeString() = default;  // an empty owned string
 
     static NodeString owned(std::string_view text) {
         NodeString s;
         if (text.size() <= inline_capacity) {
-            s.tag_ = (text.size() << 1) | inline_flag;
-            std::memcpy(s.payload_.bytes, text.data(), text.size());
+            std::uint64_t words[2] = {};
+            std::memcpy(reinterpret_cast<char*>(words) + 1, text.data(), text.size());
+            s.tag_ = words[0] | (text.size() << 1) | inline_flag;
+            s.payload_ = words[1];
         } else {
-            s.tag_ = 0;
-            s.payload_.heap.data = resize_text_block(nullptr, text.size());
-            s.payload_.heap.len = text.size();
-            std::memcpy(s.payload_.heap.data, text.data(), text.size());
+            s.tag_ = reinterpret_cast<std::uintptr_t>(resize_text_block(nullptr, text.size())) |
+                     heap_flag;
+            s.payload_ = text.size();
+            std::memcpy(s.heap_data(), text.data(), text.size());
         }
         return s;
     }
     // Takes over a block of `len` bytes from resize_text_block.
     static NodeString adopt(char* data, std::uint64_t len) {
         NodeString s;
-        s.tag_ = 0;
-        s.payload_.heap = {data, len};
+        s.tag_ = reinterpret_cast<std::uintptr_t>(data) | heap_flag;
+        s.payload_ = len;
         return s;
     }
     // Takes one new reference to `buffer`.
@@ -87,14 +99,16 @@ public:
     }
     // Takes over one reference to `buffer` that the caller already holds.
     static NodeString adopt_span(SourceBuffer* buffer, std::uint64_t start, std::uint64_t end) {
+        if (end > max_offset) start = 1, end = 0;  // unrepresentable: broken
         NodeString s;
         s.tag_ = reinterpret_cast<std::uintptr_t>(buffer);
-        s.payload_.span = {start, end};
+        s.payload_ = start | (end << 32);
         return s;
     }
 
     NodeString(NodeString&& other) noexcept
-        : tag_(std::exchange(other.tag_, inline_flag)), payload_(other.payload_) {}
+        : tag_(std::exchange(other.tag_, inline_flag)),
+          payload_(std::exchange(other.payload_, 0)) {}
     NodeString& operator=(NodeString&& other) noexcept {
         NodeString moved(std::move(other));
         swap(moved);
@@ -105,8 +119,8 @@ public:
     ~NodeString() {
         if (is_span()) {
             buffer()->release();
-        } else if (tag_ == 0) {
-            std::free(payload_.heap.data);
+        } else if (is_heap()) {
+            std::free(heap_data());
         }
     }
 
@@ -114,41 +128,44 @@ public:
     void release_into(SpanReleases& releases) noexcept {
         if (is_span()) {
             releases.add(buffer());
-        } else if (tag_ == 0) {
-            std::free(payload_.heap.data);
+        } else if (is_heap()) {
+            std::free(heap_data());
         }
         tag_ = inline_flag;
+        payload_ = 0;
     }
 
     // A copy of the same kind: a span shares the buffer, owned bytes are copied.
     NodeString clone() const {
-        if (is_span()) return span(buffer(), payload_.span.start, payload_.span.end);
-        if (tag_ == 0) return owned(std::string_view(payload_.heap.data, payload_.heap.len));
+        if (is_heap()) return owned(std::string_view(heap_data(), payload_));
+        if (is_span()) buffer()->acquire();
         NodeString copy;
         copy.tag_ = tag_;
         copy.payload_ = payload_;
         return copy;
     }
 
-    bool is_span() const { return (tag_ & inline_flag) == 0 && tag_ != 0; }
+    bool is_span() const { return (tag_ & form_bits) == 0; }
 
     // The length in bytes, without touching the text; a span that fails its
     // check still fails in resolve().
     std::uint64_t size() const {
-        if (tag_ & inline_flag) return tag_ >> 1;
-        if (tag_ == 0) return payload_.heap.len;
-        return payload_.span.end - payload_.span.start;
+        if (tag_ & inline_flag) return inline_size();
+        if (is_heap()) return payload_;
+        return span_end() - span_start();
     }
 
     // The text, after checking that a span lies inside its buffer on
     // character boundaries. An inline text is a view into this object.
     std::expected<std::string_view, InternalFailure> resolve() const {
-        if (tag_ & inline_flag) return std::string_view(payload_.bytes, tag_ >> 1);
-        if (tag_ == 0) return std::string_view(payload_.heap.data, payload_.heap.len);
+        if (tag_ & inline_flag) {
+            return std::string_view(reinterpret_cast<const char*>(this) + 1, inline_size());
+        }
+        if (is_heap()) return std::string_view(heap_data(), payload_);
         std::string_view text = buffer()->text();
         const std::uint64_t n = text.size();
-        const std::uint64_t start = payload_.span.start;
-        const std::uint64_t end = payload_.span.end;
+        const std::uint64_t start = span_start();
+        const std::uint64_t end = span_end();
         auto continuation = [&](std::uint64_t i) {
             return (static_cast<unsigned char>(text[i]) & 0xC0) == 0x80;
         };
@@ -169,25 +186,28 @@ private:
     friend class TextMatcher;
     friend class OptionalString;
     static constexpr std::uintptr_t inline_flag = 1;
+    static constexpr std::uintptr_t heap_flag = 2;
+    static constexpr std::uintptr_t form_bits = inline_flag | heap_flag;
+    static constexpr std::uint64_t max_offset = 0xFFFF'FFFFu;
     // A tag no string has: odd like an inline one, but longer than fits.
     static constexpr std::uintptr_t absent_tag = ((inline_capacity + 1) << 1) | inline_flag;
 
+    bool is_heap() const { return (tag_ & form_bits) == heap_flag; }
+    std::uint64_t inline_size() const { return (tag_ & 0xFF) >> 1; }
+    char* heap_data() const { return reinterpret_cast<char*>(tag_ & ~heap_flag); }
     SourceBuffer* buffer() const { return reinterpret_cast<SourceBuffer*>(tag_); }
+    std::uint64_t span_start() const { return payload_ & max_offset; }
+    std::uint64_t span_end() const { return payload_ >> 32; }
 
-    // Odd: inline, the length in the upper bits; 0: heap; otherwise the
-    // span's SourceBuffer (aligned, so even).
     std::uintptr_t tag_ = inline_flag;
-    union Payload {
-        struct {
-            std::uint64_t start, end;
-        } span;
-        struct {
-            char* data;
-            std::uint64_t len;
-        } heap;
-        char bytes[inline_capacity];
-    } payload_{};
+    // Zero past an inline text's end, so that equal inline strings are
+    // equal words.
+    std::uint64_t payload_ = 0;
 };
+
+static_assert(sizeof(NodeString) == 16 && std::is_standard_layout_v<NodeString>);
+// An inline text starts in the first word's second byte.
+static_assert(std::endian::native == std::endian::little);
 
 // A NodeString or nothing, in the room of the string alone: absence is a
 // tag no string has, so a node's optional text costs no flag word.
@@ -215,30 +235,22 @@ private:
 };
 
 // Compares many stored strings with one value, as a search does. A stored
-// inline string is compared as its tag and two masked words, without a call
-// or a look at any other memory; other forms compare their resolved bytes.
+// inline string is compared as its two words, without a call or a look at
+// any other memory; other forms compare their resolved bytes.
 class TextMatcher {
 public:
     explicit TextMatcher(std::string_view value) : value_(value) {
         if (value.size() > NodeString::inline_capacity) return;
-        inline_tag_ = (value.size() << 1) | NodeString::inline_flag;
-        char padded[NodeString::inline_capacity] = {};
-        std::copy(value.begin(), value.end(), padded);
-        std::memcpy(words_, padded, sizeof words_);
-        unsigned char mask[NodeString::inline_capacity] = {};
-        std::fill_n(mask, value.size(), 0xFF);
-        std::memcpy(masks_, mask, sizeof masks_);
+        const NodeString stored = NodeString::owned(value);
+        inline_words_[0] = stored.tag_;
+        inline_words_[1] = stored.payload_;
     }
 
     std::string_view value() const { return value_; }
 
     std::expected<bool, InternalFailure> matches(const NodeString& stored) const {
         if (stored.tag_ & NodeString::inline_flag) {
-            if (stored.tag_ != inline_tag_) return false;
-            std::uint64_t words[2];
-            std::memcpy(words, stored.payload_.bytes, sizeof words);
-            return (((words[0] ^ words_[0]) & masks_[0]) | ((words[1] ^ words_[1]) & masks_[1])) ==
-                   0;
+            return stored.tag_ == inline_words_[0] && stored.payload_ == inline_words_[1];
         }
         // Lengths first: most names differ in length, and that needs no
         // look at their bytes.
@@ -248,11 +260,9 @@ public:
 
 private:
     std::string_view value_;
-    // An odd tag no stored string has while the value is too long to be
-    // stored inline.
-    std::uintptr_t inline_tag_ = ~std::uintptr_t{0};
-    std::uint64_t words_[2] = {};
-    std::uint64_t masks_[2] = {};
+    // The words of the value stored inline; an even first word, which no
+    // inline string has, while the value is too long to be stored so.
+    std::uint64_t inline_words_[2] = {0, 0};
 };
 
 }  // namespace quorvane
