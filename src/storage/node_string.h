@@ -74,7 +74,7 @@ public:
         NodeString s;
         if (text.size() <= inline_capacity) {
             std::uint64_t words[2] = {};
-            std::memcpy(reinterpret_cast<char*>(words) + 1, text.data(), text.size());
+            std::copy(text.begin(), text.end(), reinterpret_cast<char*>(words) + 1);
             s.tag_ = words[0] | (text.size() << 1) | inline_flag;
             s.payload_ = words[1];
         } else {
