@@ -89,9 +89,9 @@ class RegionMasks {
 public:
     RegionMasks(std::string_view text, std::uint64_t start, std::uint64_t end)
         : start_(start), end_(end), count_((end - start + 63) / 64) {
-        AttributeMasks* windows = inline_.data();
+        Stops* windows = inline_.data();
         if (count_ > inline_.size()) {
-            heap_ = std::make_unique_for_overwrite<AttributeMasks[]>(count_);
+            heap_ = std::make_unique_for_overwrite<Stops[]>(count_);
             windows = heap_.get();
         }
         const auto kernel = structural::attribute_masks_kernel();
@@ -99,32 +99,23 @@ public:
         for (std::size_t w = 0; w < count_; ++w) {
             const std::uint64_t at = start + 64 * w;
             if (text.size() - at >= 64) {
-                windows[w] = kernel(bytes + at);
+                windows[w] = Stops(kernel(bytes + at));
             } else {
                 // The document's last bytes, padded with zeros, which match
                 // nothing but the absence of white space.
                 std::uint8_t tail[64] = {};
                 std::memcpy(tail, bytes + at, text.size() - at);
-                windows[w] = kernel(tail);
+                windows[w] = Stops(kernel(tail));
             }
         }
         windows_ = windows;
     }
 
-    std::uint64_t skip_space(std::uint64_t from) const {
-        return find(from, [](const AttributeMasks& m) { return ~m.whitespace; });
-    }
-    std::uint64_t name_end(std::uint64_t from) const {
-        return find(from, [](const AttributeMasks& m) {
-            return m.whitespace | m.equals | m.double_quotes | m.apostrophes;
-        });
-    }
+    std::uint64_t skip_space(std::uint64_t from) const { return find<&Stops::non_space>(from); }
+    std::uint64_t name_end(std::uint64_t from) const { return find<&Stops::name_end>(from); }
     std::uint64_t value_stop(std::uint64_t from, char quote) const {
-        if (quote == '"') {
-            return find(from,
-                        [](const AttributeMasks& m) { return m.double_quotes | m.value_stop; });
-        }
-        return find(from, [](const AttributeMasks& m) { return m.apostrophes | m.value_stop; });
+        if (quote == '"') return find<&Stops::double_quoted_stop>(from);
+        return find<&Stops::single_quoted_stop>(from);
     }
     std::size_t equals_from(std::uint64_t from) const {
         std::size_t count = 0;
@@ -139,16 +130,34 @@ public:
     }
 
 private:
-    // The first offset in [from, end) whose bit `select` sets; end if none.
-    template <class Select>
-    std::uint64_t find(std::uint64_t from, Select select) const {
+    // One word per search, combined once per window: a search that combined
+    // several masks would read them back as wide loads of the narrow stores
+    // just made, which the processor cannot forward.
+    struct Stops {
+        Stops() = default;
+        explicit Stops(const AttributeMasks& m)
+            : non_space(~m.whitespace),
+              name_end(m.whitespace | m.equals | m.double_quotes | m.apostrophes),
+              double_quoted_stop(m.double_quotes | m.value_stop),
+              single_quoted_stop(m.apostrophes | m.value_stop),
+              equals(m.equals) {}
+        std::uint64_t non_space;
+        std::uint64_t name_end;
+        std::uint64_t double_quoted_stop;
+        std::uint64_t single_quoted_stop;
+        std::uint64_t equals;
+    };
+
+    // The first offset in [from, end) whose bit in `Mask` is set; end if none.
+    template <std::uint64_t Stops::*Mask>
+    std::uint64_t find(std::uint64_t from) const {
         const std::uint64_t offset = from - start_;
         std::size_t w = offset / 64;
         if (w >= count_) return end_;
-        std::uint64_t bits = select(windows_[w]) >> (offset % 64);
+        std::uint64_t bits = windows_[w].*Mask >> (offset % 64);
         if (bits != 0) return std::min(end_, from + std::countr_zero(bits));
         while (++w < count_) {
-            bits = select(windows_[w]);
+            bits = windows_[w].*Mask;
             if (bits != 0) return std::min(end_, start_ + 64 * w + std::countr_zero(bits));
         }
         return end_;
@@ -157,9 +166,9 @@ private:
     std::uint64_t start_;
     std::uint64_t end_;
     std::size_t count_;
-    std::array<AttributeMasks, 4> inline_;
-    std::unique_ptr<AttributeMasks[]> heap_;
-    const AttributeMasks* windows_;
+    std::array<Stops, 4> inline_;
+    std::unique_ptr<Stops[]> heap_;
+    const Stops* windows_;
 };
 
 // Regions longer than this are searched by their masks: one window's worth
