@@ -193,6 +193,34 @@ def test_matches_reference_walk(seed, depth):
             assert all(f is e for f, e in zip(found, expected))
 
 
+# Lengths on both sides of the longest string a node keeps inside itself,
+# each also one byte longer or different at the end: stored inline, on the
+# heap, as a span of the document, or rewritten from a reference.
+BOUNDARY_WORDS = [w for k in range(0, 21) for w in ("n" * k, "n" * k + "x", "n" * k + "&")]
+
+
+@pytest.mark.parametrize("source", ["constructed", "read"])
+def test_exact_matches_around_the_inline_length(source):
+    words = [w for w in BOUNDARY_WORDS if w and "&" not in w]
+    if source == "constructed":
+        root = Node("r", children=[Node(w, {w: ""}, text=w) for w in words]
+                    + [Node("t", text=w) for w in BOUNDARY_WORDS])
+    else:
+        escaped = [w.replace("&", "&amp;") for w in BOUNDARY_WORDS]
+        xml = ("<r>" + "".join(f'<{w} {w}="">{w}</{w}>' for w in words)
+               + "".join(f"<t>{e}</t>" for e in escaped) + "</r>")
+        root = quorvane.read_string(xml, "r")
+    for w in words:
+        assert [n.name for n in root.search_by_name(w)] == [w]
+        assert [n.name for n in root.search_by_attr(w)] == [w]
+    for w in BOUNDARY_WORDS:
+        if w == "":
+            expected = 1 if source == "constructed" else 0  # a read empty element has no text
+        else:
+            expected = 2 if w in words else 1
+        assert [n.text for n in root.search_by_text(w)] == [w] * expected
+
+
 def test_deep_chain():
     node = Node("leaf", {"id": "0"}, text="bottom")
     for _ in range(100_000):
