@@ -99,7 +99,7 @@ public:
     }
     // Takes over one reference to `buffer` that the caller already holds.
     static NodeString adopt_span(SourceBuffer* buffer, std::uint64_t start, std::uint64_t end) {
-        if (end > max_offset) start = 1, end = 0;  // unrepresentable: broken
+        if ((start | end) > max_offset) start = 1, end = 0;  // unrepresentable: broken
         NodeString s;
         s.tag_ = reinterpret_cast<std::uintptr_t>(buffer);
         s.payload_ = start | (end << 32);

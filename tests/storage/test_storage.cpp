@@ -71,16 +71,15 @@ TEST_P(SpanResolution, ChecksBoundsAndCharacterBoundaries) {
     EXPECT_EQ(span.resolve().has_value(), GetParam().valid);
 }
 
-INSTANTIATE_TEST_SUITE_P(Storage, SpanResolution,
-                         testing::Values(SpanCase{0, 4, true}, SpanCase{1, 3, true},
-                                         SpanCase{4, 4, true}, SpanCase{0, 0, true},
-                                         SpanCase{2, 4, false}, SpanCase{0, 2, false},
-                                         SpanCase{3, 1, false}, SpanCase{0, 5, false},
-                                         SpanCase{5, 5, false},
-                                         // Offsets past 32 bits are never cut down
-                                         // to ones that would resolve.
-                                         SpanCase{1ull << 32, (1ull << 32) + 1, false},
-                                         SpanCase{0, (1ull << 32) + 1, false}));
+INSTANTIATE_TEST_SUITE_P(
+    Storage, SpanResolution,
+    testing::Values(SpanCase{0, 4, true}, SpanCase{1, 3, true}, SpanCase{4, 4, true},
+                    SpanCase{0, 0, true}, SpanCase{2, 4, false}, SpanCase{0, 2, false},
+                    SpanCase{3, 1, false}, SpanCase{0, 5, false}, SpanCase{5, 5, false},
+                    // Offsets past 32 bits are never cut down
+                    // to ones that would resolve.
+                    SpanCase{1ull << 32, (1ull << 32) + 1, false},
+                    SpanCase{0, (1ull << 32) + 1, false}, SpanCase{(1ull << 32) + 1, 2, false}));
 
 class OwnedStrings : public testing::TestWithParam<std::size_t> {};
 
