@@ -51,9 +51,10 @@ void prefetch_first(std::span<PyObject* const> children) {
 
 // Nodes are immutable and the start node is held by the caller, so the walk
 // borrows every node it meets; no Python code runs until the list is built.
+// A match takes its reference at once, while the node is still in a cache.
 template <Hit (*matches)(const NodeObject&, const TextMatcher&)>
-Result<std::vector<PyObject*>> walk(const NodeObject* start, std::string_view text,
-                                    std::optional<std::int32_t> depth) {
+Result<std::vector<PyRef>> walk(const NodeObject* start, std::string_view text,
+                                std::optional<std::int32_t> depth) {
     // A negative depth never counts down to zero, so it limits nothing.
     const bool limited = depth && *depth >= 0;
     // One frame per open level: the children still to visit, and the depth
@@ -64,14 +65,16 @@ Result<std::vector<PyObject*>> walk(const NodeObject* start, std::string_view te
         std::int32_t remaining;
     };
     const TextMatcher value(text);
-    std::vector<PyObject*> found;
+    std::vector<PyRef> found;
     std::vector<Level> levels;
     const NodeObject* node = start;
     std::int32_t remaining = limited ? *depth : 0;
     while (true) {
         Hit hit = matches(*node, value);
         if (!hit) return std::unexpected(internal_failure(std::move(hit.error())));
-        if (*hit) found.push_back(reinterpret_cast<PyObject*>(const_cast<NodeObject*>(node)));
+        if (*hit)
+            found.push_back(
+                PyRef::borrow(reinterpret_cast<PyObject*>(const_cast<NodeObject*>(node))));
         auto children = node->children();
         if (!children.empty() && !(limited && remaining == 0)) {
             prefetch_first(children);
@@ -105,7 +108,7 @@ Result<PyRef> search(PyObject* self, SearchKind kind, PyObject* value, const cha
         limit = *converted;
     }
     const NodeObject* start = as_node(self);
-    Result<std::vector<PyObject*>> found;
+    Result<std::vector<PyRef>> found;
     switch (kind) {
         case SearchKind::Tag:
             found = walk<name_matches>(start, *text, limit);
@@ -121,7 +124,7 @@ Result<PyRef> search(PyObject* self, SearchKind kind, PyObject* value, const cha
     PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(found->size())));
     if (!list) return std::unexpected(creation_failure());
     for (std::size_t i = 0; i < found->size(); ++i) {
-        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), Py_NewRef((*found)[i]));
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), (*found)[i].release());
     }
     return list;
 }
