@@ -72,9 +72,10 @@ Result<std::vector<PyRef>> walk(const NodeObject* start, std::string_view text,
     while (true) {
         Hit hit = matches(*node, value);
         if (!hit) return std::unexpected(internal_failure(std::move(hit.error())));
-        if (*hit)
+        if (*hit) {
             found.push_back(
                 PyRef::borrow(reinterpret_cast<PyObject*>(const_cast<NodeObject*>(node))));
+        }
         auto children = node->children();
         if (!children.empty() && !(limited && remaining == 0)) {
             prefetch_first(children);
