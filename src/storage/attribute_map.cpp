@@ -174,9 +174,7 @@ void AttributeMap::grow_to(std::size_t capacity) {
     const std::uint32_t size = static_cast<std::uint32_t>(this->size());
     for (std::uint32_t i = 0; i < size; ++i) {
         new (&grown.entries_[i]) Entry(std::move(entries_[i]));
-        std::size_t s = grown.entries_[i].hash & mask;
-        while (table[s] != 0) s = (s + 1) & mask;
-        table[s] = i + 1;
+        place(table, mask, grown.entries_[i].hash, i + 1);
     }
     grown.header()->size = size;
     swap(grown);
@@ -186,10 +184,7 @@ void AttributeMap::append(NodeString&& key, NodeString&& value, std::uint64_t ha
     make_room();
     std::uint32_t& size = header()->size;
     new (&entries_[size]) Entry{std::move(key), std::move(value), hash};
-    std::uint32_t* table = slots();
-    std::size_t s = hash & slot_mask();
-    while (table[s] != 0) s = (s + 1) & slot_mask();
-    table[s] = ++size;
+    place(slots(), slot_mask(), hash, ++size);
 }
 
 std::expected<bool, InternalFailure> AttributeMap::insert_new(NodeString key, NodeString value) {

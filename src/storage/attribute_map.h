@@ -116,6 +116,13 @@ private:
     }
     static std::size_t slot_count(std::size_t capacity) { return std::bit_ceil(2 * capacity); }
     std::size_t slot_mask() const { return slot_count(header()->capacity) - 1; }
+    // Stores `slot_value` in the first empty slot from `hash` on.
+    static void place(std::uint32_t* table, std::size_t mask, std::uint64_t hash,
+                      std::uint32_t slot_value) {
+        std::size_t s = hash & mask;
+        while (table[s] != 0) s = (s + 1) & mask;
+        table[s] = slot_value;
+    }
     // The entry index of `key`, or -(slot + 1) of the empty slot it would take.
     std::int64_t find_slot(std::uint64_t hash, std::string_view key) const;
     // From the heap when `arena` is null.
