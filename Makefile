@@ -1,6 +1,7 @@
 # make demo   build the module and run examples/demo.py
 # make test   every test: native unit tests, pytest, pytest under the sanitizers and
-#             under the debug interpreter (reference leaks), and a short fuzz run
+#             under the debug interpreter (reference leaks), a short fuzz run, and a
+#             compile against the free-threaded object layout
 # Both run inside the project's CPython 3.14 toolchain (tools/toolchain) unless
 # python3.14 with headers and pytest is already on the PATH.
 
@@ -15,7 +16,7 @@ ifeq ($(HAVE_PY)$(QUORVANE_IN_TOOLCHAIN),)
 IN_TOOLCHAIN := tools/toolchain run env QUORVANE_IN_TOOLCHAIN=1
 endif
 
-.PHONY: demo test build build-asan build-dbg test-native test-python test-sanitized test-refleaks test-fuzz bench clean
+.PHONY: demo test build build-asan build-dbg test-native test-python test-sanitized test-refleaks test-fuzz test-free-threaded bench clean
 
 demo:
 ifdef IN_TOOLCHAIN
@@ -29,7 +30,7 @@ test:
 ifdef IN_TOOLCHAIN
 	$(IN_TOOLCHAIN) $(MAKE) test
 else
-	$(MAKE) test-native test-python test-sanitized test-refleaks test-fuzz
+	$(MAKE) test-native test-python test-sanitized test-refleaks test-fuzz test-free-threaded
 endif
 
 build:
@@ -64,6 +65,14 @@ build-dbg:
 
 test-refleaks: build-dbg
 	PYTHONPATH=$(DEBUG_BUILD) $(PYTHON)d -m pytest -q -p no:cacheprovider tests/module/test_references.py
+
+# No free-threaded interpreter is available here, so the module is at least
+# compiled against the free-threaded object layout, warnings as errors.
+test-free-threaded:
+	for source in $$(find src -name '*.cpp'); do \
+	    $(CXX) -std=c++23 -fsyntax-only -Wall -Wextra -Werror -DPy_GIL_DISABLED -Isrc -I. \
+	        $$($(PYTHON)-config --includes) $$source || exit 1; \
+	done
 
 # A short libFuzzer run over the structural index (clang only).
 test-fuzz:

@@ -49,9 +49,11 @@ Result<DictKeys> dict_keys() {
 // meanwhile, whose collections are theirs to decide, so there it is left alone.
 class CollectorPause {
 public:
+    CollectorPause() {
 #ifndef Py_GIL_DISABLED
-    CollectorPause() : was_enabled_(PyGC_Disable() != 0) {}
+        was_enabled_ = PyGC_Disable() != 0;
 #endif
+    }
     CollectorPause(const CollectorPause&) = delete;
     CollectorPause& operator=(const CollectorPause&) = delete;
     ~CollectorPause() {

@@ -45,8 +45,13 @@ struct NodeObject {
     }
 };
 
-// A node without children fits the interpreter's 64-byte allocation class.
+// A node without children fits the interpreter's 64-byte allocation class;
+// free threading widens the object header by 16 bytes.
+#ifdef Py_GIL_DISABLED
+static_assert(sizeof(void*) != 8 || NodeObject::children_offset() == 80);
+#else
 static_assert(sizeof(void*) != 8 || NodeObject::children_offset() == 64);
+#endif
 
 // The Node class object, created once per process.
 PyTypeObject* node_type();
