@@ -1,6 +1,8 @@
 #include "storage/block_arena.h"
 
+#include <algorithm>
 #include <atomic>
+#include <bit>
 #include <cstdint>
 #include <cstdlib>
 #include <new>
@@ -15,7 +17,19 @@ namespace {
 // block; so freeing needs no lookup.
 constexpr std::size_t kPrefix = alignof(std::max_align_t);
 
-constexpr std::size_t kChunkBytes = structural::kLargeAllocationBytes;
+// Blocks made one by one from the heap before the first chunk: enough for
+// the tables of most small documents, which then keep no chunk end.
+constexpr std::size_t kHeapBlocksBytes = std::size_t{32} << 10;
+// Chunk lengths are powers of two in this range, so a chunk kept for the
+// next read fits the next read's chunk of the same rank, whatever its
+// document. Chunks of the largest length are huge pages where the system
+// gives them; shorter ones from kPagesChunkBytes on are ordinary pages, so
+// a tree that fills a small part of one never keeps a huge page; both are
+// mapped on their own and kept for the next read. Shorter ones come from
+// the heap.
+constexpr std::size_t kSmallestChunkBytes = std::size_t{16} << 10;
+constexpr std::size_t kPagesChunkBytes = std::size_t{64} << 10;
+constexpr std::size_t kLargestChunkBytes = structural::kLargeAllocationBytes;
 // Larger blocks come from the heap: a chunk would waste too much of its end.
 constexpr std::size_t kLargestArenaBlock = std::size_t{64} << 10;
 
@@ -25,13 +39,20 @@ struct ArenaChunk {
     // Blocks not yet freed, plus kFilling while an arena cuts from it: the
     // count cannot reach zero before the arena has said how many it made.
     std::atomic<std::uint64_t> holds;
+    std::size_t length;
 
     static constexpr std::uint64_t kFilling = std::uint64_t{1} << 62;
 
     void drop(std::uint64_t count) noexcept {
-        if (holds.fetch_sub(count, std::memory_order_acq_rel) == count) {
-            this->~ArenaChunk();
-            structural::release_large(this, kChunkBytes);
+        if (holds.fetch_sub(count, std::memory_order_acq_rel) != count) return;
+        const std::size_t bytes = length;
+        this->~ArenaChunk();
+        if (bytes == kLargestChunkBytes) {
+            structural::release_large(this, bytes);
+        } else if (bytes >= kPagesChunkBytes) {
+            structural::release_pages(this, bytes);
+        } else {
+            std::free(this);
         }
     }
 };
@@ -47,11 +68,18 @@ void** prefix_of(void* block) { return static_cast<void**>(block) - kPrefix / si
 void* BlockArena::allocate(std::size_t bytes) {
     if (bytes > kLargestArenaBlock) return allocate_heap_block(bytes);
     const std::size_t needed = kPrefix + (bytes + kPrefix - 1) / kPrefix * kPrefix;
-    if (!chunk_ || used_ + needed > kChunkBytes) {
-        leave_chunk();
-        chunk_ = new (structural::allocate_large(kChunkBytes)) ArenaChunk{ArenaChunk::kFilling};
-        used_ = kChunkHeader;
+    if (used_ + needed > capacity_) {
+        if (made_bytes_ + needed <= kHeapBlocksBytes) {
+            made_bytes_ += needed;
+            return allocate_heap_block(bytes);
+        }
+        start_chunk();
     }
+    made_bytes_ += needed;
+    return cut(needed);
+}
+
+void* BlockArena::cut(std::size_t needed) noexcept {
     char* at = reinterpret_cast<char*>(chunk_) + used_;
     used_ += needed;
     // Blocks are cut in order from memory no cache holds yet; asking for
@@ -63,10 +91,31 @@ void* BlockArena::allocate(std::size_t bytes) {
     return block;
 }
 
+// Each chunk is at most half as long as all blocks made before it, so the
+// unused end a tree keeps is never more than half of what it uses.
+void BlockArena::start_chunk() {
+    leave_chunk();
+    const std::size_t length =
+        std::clamp(std::bit_floor(made_bytes_ / 2), kSmallestChunkBytes, kLargestChunkBytes);
+    void* at;
+    if (length == kLargestChunkBytes) {
+        at = structural::allocate_large(length);
+    } else if (length >= kPagesChunkBytes) {
+        at = structural::allocate_pages(length);
+    } else if (!(at = std::malloc(length))) {
+        throw std::bad_alloc();
+    }
+    chunk_ = new (at) ArenaChunk{ArenaChunk::kFilling, length};
+    used_ = kChunkHeader;
+    capacity_ = length;
+}
+
 void BlockArena::leave_chunk() noexcept {
     if (!chunk_) return;
     chunk_->drop(ArenaChunk::kFilling - handed_out_);
     chunk_ = nullptr;
+    used_ = 0;
+    capacity_ = 0;
     handed_out_ = 0;
 }
 

@@ -1,8 +1,11 @@
 // Storage for the many small blocks one read makes (attribute tables).
-// Taking each from the heap would leave the heap to give their pages back
-// when the tree is released, and the next read to fault them in again; here
-// they are cut from 2 MiB chunks that return to the reader's reserve of
-// large regions once the last block in them is freed.
+// A read's first blocks come from the heap one by one, so a small tree keeps
+// only what it uses. Past that, blocks are cut from chunks that grow with
+// what the read has made so far, up to 2 MiB: the tables of a large document
+// then fault in a few pages at a time, and their chunks go back to the
+// reader's reserve of mapped regions, not to the heap, once the last block
+// in them is freed. A tree keeps at most half again its tables' size in
+// unused chunk ends.
 #pragma once
 
 #include <cstddef>
@@ -26,11 +29,15 @@ public:
     void* allocate(std::size_t bytes);
 
 private:
+    void* cut(std::size_t needed) noexcept;
+    void start_chunk();
     void leave_chunk() noexcept;
 
     ArenaChunk* chunk_ = nullptr;
     std::size_t used_ = 0;        // bytes cut from the chunk, its header included
+    std::size_t capacity_ = 0;    // the chunk's length
     std::size_t handed_out_ = 0;  // blocks cut from the chunk
+    std::size_t made_bytes_ = 0;  // bytes of every block made so far, prefixes included
 };
 
 // A block of `bytes` from the heap, released by free_block. Throws

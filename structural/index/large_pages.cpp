@@ -2,27 +2,36 @@
 
 #include <pthread.h>
 #include <sys/mman.h>
+#include <time.h>
 
 #include <array>
+#include <atomic>
+#include <charconv>
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <new>
 
 namespace quorvane::structural {
 namespace {
 
-constexpr std::size_t kHugePage = std::size_t{2} << 20;
+constexpr std::size_t kHugePage = kLargeAllocationBytes;
 
 std::size_t whole_huge_pages(std::size_t bytes) {
     return (bytes + kHugePage - 1) & ~(kHugePage - 1);
 }
 
-void* map_fresh(std::size_t length) {
+void* map_plain(std::size_t length) {
+    void* mapped = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (mapped == MAP_FAILED) throw std::bad_alloc();
+    return mapped;
+}
+
+void* map_huge(std::size_t length) {
     // One huge page more than needed, so the kept part can start on a
     // huge-page boundary; the ends beyond it are returned at once.
-    void* mapped = mmap(nullptr, length + kHugePage, PROT_READ | PROT_WRITE,
-                        MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (mapped == MAP_FAILED) throw std::bad_alloc();
+    void* mapped = map_plain(length + kHugePage);
     const auto base = reinterpret_cast<std::uintptr_t>(mapped);
     const std::uintptr_t aligned = (base + kHugePage - 1) & ~std::uintptr_t{kHugePage - 1};
     if (aligned != base) munmap(mapped, aligned - base);
@@ -36,6 +45,25 @@ void* map_fresh(std::size_t length) {
     return reinterpret_cast<void*>(aligned);
 }
 
+long monotonic_seconds() noexcept {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
+    return now.tv_sec;
+}
+
+// QUORVANE_KEEP_MIB as bytes, or the default when it is unset or not a
+// whole number; a bound past what the address space holds is no bound.
+std::size_t bound_from_environment() noexcept {
+    constexpr std::size_t kDefaultMib = 256;
+    const char* setting = std::getenv("QUORVANE_KEEP_MIB");
+    if (!setting) return kDefaultMib << 20;
+    std::size_t mib = 0;
+    const char* end = setting + std::strlen(setting);
+    const auto [stop, error] = std::from_chars(setting, end, mib);
+    if (error != std::errc() || stop != end || stop == setting) return kDefaultMib << 20;
+    return mib > (SIZE_MAX >> 20) ? SIZE_MAX : mib << 20;
+}
+
 // Regions released by one read, kept for the next. A page the system has
 // to hand out afresh is zeroed and mapped first, which costs more than the
 // work a read does on it; so the regions stay mapped, up to a bound, and
@@ -43,20 +71,23 @@ void* map_fresh(std::size_t length) {
 class RegionReserve {
 public:
     // A kept region of at least `length` bytes, cut to `length` (the rest
-    // stays kept); null if none is long enough.
-    void* take(std::size_t length) noexcept {
+    // stays kept); null if none is long enough. Huge regions are cut; a
+    // region of ordinary pages serves only a request of its own length, so
+    // nothing a tree keeps ever shares a huge page.
+    void* take(std::size_t length, bool huge) noexcept {
+        if (bytes_.load(std::memory_order_relaxed) == 0) return nullptr;
         std::lock_guard hold(lock_);
         std::size_t best = count_;
         for (std::size_t i = 0; i < count_; ++i) {
-            if (regions_[i].length >= length &&
-                (best == count_ || regions_[i].length < regions_[best].length)) {
-                best = i;
-            }
+            const Region& region = regions_[i];
+            if (region.huge != huge || region.length < length) continue;
+            if (!huge && region.length != length) continue;
+            if (best == count_ || region.length < regions_[best].length) best = i;
         }
         if (best == count_) return nullptr;
         Region& region = regions_[best];
         void* taken = region.at;
-        bytes_ -= length;
+        bytes_.store(bytes_.load(std::memory_order_relaxed) - length, std::memory_order_relaxed);
         if (region.length == length) {
             region = regions_[--count_];
         } else {
@@ -67,18 +98,54 @@ public:
     }
 
     // Keeps a region if the bound allows; false leaves it with the caller.
-    bool keep(void* at, std::size_t length) noexcept {
+    bool keep(void* at, std::size_t length, bool huge) noexcept {
+        const std::size_t bound = bound_;
+        if (length > bound) return false;
         // Marked before the lock is taken, so another thread's read never
         // waits on the system call.
 #ifdef MADV_FREE
         madvise(at, length, MADV_FREE);
 #endif
+        const long now = monotonic_seconds();
         std::lock_guard hold(lock_);
-        if (bytes_ + length > kReserveBytes || count_ == regions_.size()) return false;
-        regions_[count_++] = Region{at, length};
-        bytes_ += length;
+        const std::size_t kept = bytes_.load(std::memory_order_relaxed);
+        if (kept + length > bound || count_ == regions_.size()) return false;
+        if (count_ == 0) oldest_.store(now, std::memory_order_relaxed);
+        regions_[count_++] = Region{at, length, now, huge};
+        bytes_.store(kept + length, std::memory_order_relaxed);
         return true;
     }
+
+    // Unmaps the regions kept since before `cutoff`.
+    void release_kept_before(long cutoff) noexcept {
+        if (bytes_.load(std::memory_order_relaxed) == 0 ||
+            oldest_.load(std::memory_order_relaxed) >= cutoff) {
+            return;
+        }
+        std::array<Region, kMaxRegions> idle;
+        std::size_t idle_count = 0;
+        {
+            std::lock_guard hold(lock_);
+            long oldest = cutoff;
+            std::size_t kept = bytes_.load(std::memory_order_relaxed);
+            for (std::size_t i = 0; i < count_;) {
+                if (regions_[i].kept_at < cutoff) {
+                    kept -= regions_[i].length;
+                    idle[idle_count++] = regions_[i];
+                    regions_[i] = regions_[--count_];
+                } else {
+                    if (regions_[i].kept_at < oldest) oldest = regions_[i].kept_at;
+                    ++i;
+                }
+            }
+            bytes_.store(kept, std::memory_order_relaxed);
+            oldest_.store(oldest, std::memory_order_relaxed);
+        }
+        // Unmapped outside the lock: a read on another thread need not wait.
+        for (std::size_t i = 0; i < idle_count; ++i) munmap(idle[i].at, idle[i].length);
+    }
+
+    std::size_t bytes() const noexcept { return bytes_.load(std::memory_order_relaxed); }
 
     // Held across a fork, as the C library holds its heap's locks: a child
     // forked while another thread held it would otherwise never get it.
@@ -86,41 +153,73 @@ public:
     void unlock_after_fork() noexcept { lock_.unlock(); }
 
 private:
-    // About what two concurrent reads of 20 MB of record-like markup use.
-    static constexpr std::size_t kReserveBytes = std::size_t{256} << 20;
+    static constexpr std::size_t kMaxRegions = 256;
 
     struct Region {
         void* at;
         std::size_t length;
+        long kept_at;  // monotonic seconds
+        bool huge;
     };
 
+    const std::size_t bound_ = bound_from_environment();
     std::mutex lock_;
-    // Every region is at least one huge page long, so this many always suffice.
-    std::array<Region, kReserveBytes / kHugePage> regions_{};
+    std::array<Region, kMaxRegions> regions_{};
     std::size_t count_ = 0;
-    std::size_t bytes_ = 0;
+    // Read without the lock, to return early when nothing is kept or
+    // nothing is idle yet; written only under it.
+    std::atomic<std::size_t> bytes_ = 0;
+    std::atomic<long> oldest_ = 0;
 };
 
-// Trivially destructible: reads on other threads may still use it while
-// the process exits.
-constinit RegionReserve reserve;
+// Never destroyed: reads on other threads may still use it while the
+// process exits.
+RegionReserve& reserve() {
+    static RegionReserve* const instance = new RegionReserve;
+    return *instance;
+}
 
 [[maybe_unused]] const int fork_handlers =
-    pthread_atfork([] { reserve.lock_for_fork(); }, [] { reserve.unlock_after_fork(); },
-                   [] { reserve.unlock_after_fork(); });
+    pthread_atfork([] { reserve().lock_for_fork(); }, [] { reserve().unlock_after_fork(); },
+                   [] { reserve().unlock_after_fork(); });
 
 }  // namespace
 
 void* allocate_large(std::size_t bytes) {
     const std::size_t length = whole_huge_pages(bytes);
     if (length < bytes) throw std::bad_alloc();
-    if (void* kept = reserve.take(length)) return kept;
-    return map_fresh(length);
+    if (void* kept = reserve().take(length, true)) return kept;
+    return map_huge(length);
 }
 
 void release_large(void* at, std::size_t bytes) noexcept {
     const std::size_t length = whole_huge_pages(bytes);
-    if (!reserve.keep(at, length)) munmap(at, length);
+    if (!reserve().keep(at, length, true)) munmap(at, length);
 }
+
+void* allocate_pages(std::size_t bytes) {
+    if (void* kept = reserve().take(bytes, false)) return kept;
+    void* at = map_plain(bytes);
+#ifdef MADV_NOHUGEPAGE
+    madvise(at, bytes, MADV_NOHUGEPAGE);
+#endif
+    return at;
+}
+
+void release_pages(void* at, std::size_t bytes) noexcept {
+    if (!reserve().keep(at, bytes, false)) munmap(at, bytes);
+}
+
+void release_idle_regions() noexcept {
+    RegionReserve& kept = reserve();
+    if (kept.bytes() == 0) return;
+    kept.release_kept_before(monotonic_seconds() - kIdleSeconds);
+}
+
+void release_regions_idle_at(long now_seconds) noexcept {
+    reserve().release_kept_before(now_seconds - kIdleSeconds);
+}
+
+std::size_t kept_bytes() noexcept { return reserve().bytes(); }
 
 }  // namespace quorvane::structural

@@ -1,7 +1,7 @@
-// Storage for the reader's large arrays. They are mapped on their own and
-// asked for 2 MiB pages: a document's index spans tens of megabytes, and
-// faulting it in 4 KiB at a time costs more than writing it. Released
-// regions are kept, up to a bound, for the next read to reuse.
+// Storage for the reader's large arrays and the chunks of its tables. They
+// are mapped on their own: released, they leave no holes in the heap, and
+// they are kept, up to a bound, for the next read to reuse, since faulting
+// fresh pages in costs more than the work a read does on them.
 #pragma once
 
 #include <cstddef>
@@ -11,9 +11,33 @@ namespace quorvane::structural {
 // Requests at least this large are mapped; smaller ones use the heap.
 inline constexpr std::size_t kLargeAllocationBytes = std::size_t{2} << 20;
 
-// Starts on a huge-page boundary. Throws std::bad_alloc when the system
-// has no room. Safe to call from any thread.
+// Working arrays that die with their read: whole 2 MiB pages where the
+// system gives them, starting on a huge-page boundary. Throws
+// std::bad_alloc when the system has no room. Safe to call from any thread.
 void* allocate_large(std::size_t bytes);
 void release_large(void* at, std::size_t bytes) noexcept;
+
+// Storage a returned tree may keep: ordinary pages only, so a small tree
+// never pins a huge page. `bytes` is a multiple of kPageBytes. Reused only
+// for a request of the same length. Throws std::bad_alloc when the system
+// has no room.
+inline constexpr std::size_t kPageBytes = 4096;
+void* allocate_pages(std::size_t bytes);
+void release_pages(void* at, std::size_t bytes) noexcept;
+
+// Kept regions no read has taken for this long are given back to the
+// system by the next call of release_idle_regions: a process that read one
+// large document and then only small ones does not hold the first one's
+// working memory for good.
+inline constexpr long kIdleSeconds = 10;
+
+// Called as each read starts; costs one atomic load when nothing is kept.
+void release_idle_regions() noexcept;
+// The same as if the monotonic clock showed `now_seconds`.
+void release_regions_idle_at(long now_seconds) noexcept;
+
+// Bytes kept for the next read. The bound is QUORVANE_KEEP_MIB mebibytes
+// (256 when unset or not a number; 0 keeps nothing), read once.
+std::size_t kept_bytes() noexcept;
 
 }  // namespace quorvane::structural

@@ -6,7 +6,6 @@
 #include <cstring>
 #include <memory>
 #include <random>
-#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -329,26 +328,11 @@ TEST(OptionalString, TellsAbsenceFromEveryStoredForm) {
     }
 }
 
-constexpr std::uintptr_t kChunkBytes = structural::kLargeAllocationBytes;
-
-std::uintptr_t chunk_of(const void* block) {
-    return reinterpret_cast<std::uintptr_t>(block) & ~(kChunkBytes - 1);
-}
-
-// True when every chunk in `chunks` is back among the large regions the
-// next read would take: asks for regions until it has seen them all.
-bool all_returned(const std::set<std::uintptr_t>& chunks) {
-    std::vector<void*> taken;
-    std::set<std::uintptr_t> seen;
-    for (int i = 0; i < 256 && seen.size() < chunks.size(); ++i) {
-        void* region = structural::allocate_large(kChunkBytes);
-        taken.push_back(region);
-        if (chunks.contains(reinterpret_cast<std::uintptr_t>(region))) {
-            seen.insert(reinterpret_cast<std::uintptr_t>(region));
-        }
-    }
-    for (void* region : taken) structural::release_large(region, kChunkBytes);
-    return seen.size() == chunks.size();
+// Blocks of `bytes` from one arena until they make `total` bytes.
+std::vector<void*> cut_blocks(BlockArena& arena, std::size_t total, std::size_t bytes) {
+    std::vector<void*> blocks;
+    for (std::size_t made = 0; made < total; made += bytes) blocks.push_back(arena.allocate(bytes));
+    return blocks;
 }
 
 TEST(BlockArena, BlocksAreAlignedDisjointAndSpanChunks) {
@@ -361,7 +345,7 @@ TEST(BlockArena, BlocksAreAlignedDisjointAndSpanChunks) {
     {
         BlockArena arena;
         std::size_t total = 0;
-        while (total < 3 * kChunkBytes) {
+        while (total < 3 * structural::kLargeAllocationBytes) {
             // Now and then one too large for a chunk, which the heap serves.
             const std::size_t bytes = random() % 50 == 0 ? 100'000 : 1 + random() % 700;
             auto* at = static_cast<unsigned char*>(arena.allocate(bytes));
@@ -381,42 +365,73 @@ TEST(BlockArena, BlocksAreAlignedDisjointAndSpanChunks) {
     for (const Block& block : blocks) free_block(block.at);
 }
 
+// The chunks blocks were cut from are what the reserve gains once every
+// block is freed. A small arena's blocks come from the heap and leave no
+// chunk behind; a larger one's chunks are never much longer than its blocks.
+TEST(BlockArena, ChunksGrowWithWhatTheArenaMade) {
+    for (const std::size_t total : {std::size_t{1} << 10, std::size_t{24} << 10,
+                                    std::size_t{100} << 10, std::size_t{900} << 10,
+                                    std::size_t{6} << 20}) {
+        auto arena = std::make_unique<BlockArena>();
+        const std::vector<void*> blocks = cut_blocks(*arena, total, 100);
+        arena.reset();
+        const std::size_t kept_while_held = structural::kept_bytes();
+        for (void* block : blocks) free_block(block);
+        // Chunks shorter than 64 KiB come from the heap and are not counted.
+        const std::size_t mapped_chunk_bytes = structural::kept_bytes() - kept_while_held;
+        // Each block takes 128 bytes with its prefix.
+        const std::size_t used = blocks.size() * 128;
+        if (total < (std::size_t{32} << 10) / 128 * 100) {
+            EXPECT_EQ(mapped_chunk_bytes, 0u) << total;
+        } else if (total > (std::size_t{512} << 10)) {
+            EXPECT_GT(mapped_chunk_bytes, 0u) << total;
+        }
+        EXPECT_LE(mapped_chunk_bytes, used + used / 2) << total;
+    }
+}
+
 TEST(BlockArena, ChunkReturnsOnceTheArenaAndEveryBlockAreDone) {
     auto arena = std::make_unique<BlockArena>();
+    // Past the blocks the heap serves and the chunks it gives, to the middle
+    // of the first mapped chunk.
+    const std::vector<void*> earlier = cut_blocks(*arena, std::size_t{140} << 10, 64);
     void* freed_while_filling = arena->allocate(64);
     free_block(freed_while_filling);
     void* kept = arena->allocate(64);
     void* last = arena->allocate(64);
-    const std::set<std::uintptr_t> chunk{chunk_of(kept)};
-    ASSERT_EQ(chunk_of(last), *chunk.begin());
-    EXPECT_FALSE(all_returned(chunk));  // the arena still cuts from it
+    const std::size_t before = structural::kept_bytes();
+    for (void* block : earlier) free_block(block);
+    EXPECT_EQ(structural::kept_bytes(), before);  // the arena still cuts from it
     arena.reset();
     free_block(last);
-    EXPECT_FALSE(all_returned(chunk));  // `kept` still lives in it
+    EXPECT_EQ(structural::kept_bytes(), before);  // `kept` still lives in it
     std::memset(kept, 1, 64);
     free_block(kept);
-    EXPECT_TRUE(all_returned(chunk));
+    EXPECT_GT(structural::kept_bytes(), before);
 }
 
+// Every chunk returns exactly once: a second round of the same blocks finds
+// them all kept, and gives back just as much.
 TEST(BlockArena, BlocksFreedOnManyThreadsReturnTheirChunks) {
-    std::vector<void*> blocks;
-    std::set<std::uintptr_t> chunks;
-    {
-        BlockArena arena;
-        for (int i = 0; i < 40'000; ++i) {
-            blocks.push_back(arena.allocate(96));
-            chunks.insert(chunk_of(blocks.back()));
+    auto round = [] {
+        std::vector<void*> blocks;
+        {
+            BlockArena arena;
+            blocks = cut_blocks(arena, 40'000 * 96, 96);
         }
-    }
-    ASSERT_GT(chunks.size(), 1u);
-    std::vector<std::thread> threads;
-    for (std::size_t t = 0; t < 4; ++t) {
-        threads.emplace_back([&, t] {
-            for (std::size_t i = t; i < blocks.size(); i += 4) free_block(blocks[i]);
-        });
-    }
-    for (std::thread& thread : threads) thread.join();
-    EXPECT_TRUE(all_returned(chunks));
+        std::vector<std::thread> threads;
+        for (std::size_t t = 0; t < 4; ++t) {
+            threads.emplace_back([&, t] {
+                for (std::size_t i = t; i < blocks.size(); i += 4) free_block(blocks[i]);
+            });
+        }
+        for (std::thread& thread : threads) thread.join();
+        return structural::kept_bytes();
+    };
+    const std::size_t before = structural::kept_bytes();
+    const std::size_t first = round();
+    ASSERT_GT(first, before + (std::size_t{3} << 20));
+    EXPECT_EQ(round(), first);
 }
 
 TEST(BlockArena, AttributeMapTablesCutFromAnArenaWorkAsHeapOnes) {

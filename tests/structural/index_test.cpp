@@ -2,6 +2,7 @@
 // which they agree and one on which their fallbacks differ.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -231,6 +232,32 @@ TEST(LargeAllocation, ReusesAReleasedRegion) {
     EXPECT_EQ(second, first);
     static_cast<unsigned char*>(second)[bytes - 1] = 1;
     release_large(second, bytes);
+}
+
+TEST(LargeAllocation, OrdinaryPagesServeOnlyTheirOwnLength) {
+    constexpr std::size_t kBytes = 37 * kPageBytes;
+    void* first = allocate_pages(kBytes);
+    release_pages(first, kBytes);
+    void* longer = allocate_pages(kBytes + kPageBytes);
+    EXPECT_NE(longer, first);
+    void* same = allocate_pages(kBytes);
+    EXPECT_EQ(same, first);
+    static_cast<unsigned char*>(same)[kBytes - 1] = 1;
+    release_pages(same, kBytes);
+    release_pages(longer, kBytes + kPageBytes);
+}
+
+TEST(LargeAllocation, IdleRegionsAreGivenBack) {
+    const std::size_t bytes = kLargeAllocationBytes * 3;
+    release_large(allocate_large(bytes), bytes);
+    release_pages(allocate_pages(kPageBytes), kPageBytes);
+    ASSERT_GE(kept_bytes(), bytes + kPageBytes);
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
+    release_regions_idle_at(now.tv_sec);
+    EXPECT_GE(kept_bytes(), bytes + kPageBytes);  // kept just now: not idle
+    release_regions_idle_at(now.tv_sec + kIdleSeconds + 1);
+    EXPECT_EQ(kept_bytes(), 0u);
 }
 
 // A child forked while another thread takes and gives back regions can
