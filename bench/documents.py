@@ -77,3 +77,45 @@ DOCUMENTS = {
     "text-heavy": (text_heavy, "book"),
     "deeply-nested": (deeply_nested, "root"),
 }
+
+
+# Words of several scripts, for documents whose text is mostly not ASCII.
+NON_ASCII_WORDS = ("Ελληνικά", "русский", "日本語", "中文", "한국어", "français", "Türkçe",
+                   "العربية", "עברית", "हिन्दी", "ไทย", "Tiếng Việt", "čeština", "føroyskt")
+
+
+def small_document(rng, size, attributes, words):
+    """One document of about `size` bytes: a configuration-like record
+    (attributes on most elements) or a message-like one (none)."""
+    parts = ['<cfg version="1" id="%d">' % rng.randint(0, 9999) if attributes else "<msg>"]
+    total = len(parts[0])
+    i = 0
+    while total < size:
+        value = " ".join(rng.choice(words) for _ in range(rng.randint(1, 4)))
+        if attributes:
+            part = (f'<item key="k{i}" kind="{rng.choice(WORDS)}">{value}</item>' if i % 3
+                    else f'<flag name="f{i}" on="{rng.choice(("true", "false"))}"/>')
+        else:
+            part = f"<field{i % 7}>{value}</field{i % 7}>"
+        parts.append(part)
+        total += len(part.encode())
+        i += 1
+    parts.append("</cfg>" if attributes else "</msg>")
+    return "".join(parts)
+
+
+def locale_like(rng, size):
+    """A locale-data file: display names under type attributes, mostly non-ASCII text."""
+    parts = ['<?xml version="1.0" encoding="UTF-8"?>\n<ldml>\n<identity><language type="xx"/>'
+             "</identity>\n<localeDisplayNames>\n<languages>\n"]
+    total = len(parts[0])
+    i = 0
+    while total < size:
+        name = " ".join(rng.choice(NON_ASCII_WORDS) for _ in range(rng.randint(1, 3)))
+        alt = ' alt="short"' if i % 11 == 0 else ""
+        part = f'\t<language type="l{i:04d}"{alt}>{name}</language>\n'
+        parts.append(part)
+        total += len(part.encode())
+        i += 1
+    parts.append("</languages>\n</localeDisplayNames>\n</ldml>\n")
+    return "".join(parts)

@@ -1,0 +1,74 @@
+"""A/B of two builds of the module in one process: both shared objects are
+loaded side by side and their reads alternate, so the machine's drift
+between sittings falls on both alike (a build against itself gives ratios
+within about 1% of 1.0).
+
+    python3 bench/ab_same.py BUILD_A BUILD_B [document ...] [--size MB] [--rounds N]
+
+BUILD_A and BUILD_B are build folders holding the module; documents are
+names from documents.py (all of them by default). Prints, per document, the
+best and median milliseconds per read of each build and B's speed over A's.
+"""
+
+import argparse
+import gc
+import glob
+import importlib.machinery
+import importlib.util
+import os
+import statistics
+import sys
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from documents import DOCUMENTS  # noqa: E402
+
+
+def load(folder):
+    paths = glob.glob(os.path.join(folder, "quorvane*.so"))
+    if len(paths) != 1:
+        sys.exit(f"ab_same: expected one module in {folder}, found {len(paths)}")
+    loader = importlib.machinery.ExtensionFileLoader("quorvane", paths[0])
+    spec = importlib.util.spec_from_file_location("quorvane", paths[0], loader=loader)
+    module = importlib.util.module_from_spec(spec)
+    loader.exec_module(module)
+    return module
+
+
+def one_read(module, document, root):
+    start = time.perf_counter()
+    tree = module.read_string(document, root)
+    elapsed = time.perf_counter() - start
+    del tree
+    return elapsed
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("build_a")
+    parser.add_argument("build_b")
+    parser.add_argument("documents", nargs="*", default=list(DOCUMENTS))
+    parser.add_argument("--size", type=float, default=20.0, help="document size in MB")
+    parser.add_argument("--rounds", type=int, default=9)
+    args = parser.parse_args()
+    a, b = load(args.build_a), load(args.build_b)
+    print(f"{'document':14} {'A best':>8} {'B best':>8} {'A med':>8} {'B med':>8} {'B/A speed':>10}")
+    for name in args.documents:
+        make, root = DOCUMENTS[name]
+        document = make(int(args.size * 1_000_000))
+        times = {a: [], b: []}
+        for module in (a, b):  # warm both: the first read faults in fresh memory
+            one_read(module, document, root)
+        gc.collect()
+        for i in range(args.rounds):
+            order = (a, b) if i % 2 == 0 else (b, a)
+            for module in order:
+                times[module].append(one_read(module, document, root))
+        best_a, best_b = min(times[a]), min(times[b])
+        med_a, med_b = statistics.median(times[a]), statistics.median(times[b])
+        print(f"{name:14} {best_a * 1e3:8.2f} {best_b * 1e3:8.2f} {med_a * 1e3:8.2f}"
+              f" {med_b * 1e3:8.2f} {med_a / med_b:9.3f}x")
+
+
+if __name__ == "__main__":
+    main()
