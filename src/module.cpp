@@ -7,12 +7,9 @@
 #include "boundary/once.h"
 #include "entities/node.h"
 #include "entities/search_type.h"
+#include "functions/read_functions.h"
 
 namespace quorvane {
-
-// Module functions, defined with the subsystems they belong to.
-PyObject* read_file(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
-PyObject* read_string(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 
 namespace {
 

@@ -89,8 +89,6 @@ Result<void> check_required(const Signature& sig, Py_ssize_t nargs, PyObject** s
 
 }  // namespace
 
-bool thread_is_attached() { return attach_count > 0; }
-
 void release_or_defer(PyObject* object) noexcept {
     if (attach_count > 0) {
         Py_DECREF(object);

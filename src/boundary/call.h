@@ -17,9 +17,6 @@ namespace quorvane {
 
 // --- attachment and deferred releases --------------------------------------
 
-// Depth of boundary calls on this thread; zero while the lock is released.
-bool thread_is_attached();
-
 // Drops a reference now when attached, else hands it to the pending-release
 // pool, which the next attached entry empties.
 void release_or_defer(PyObject* object) noexcept;

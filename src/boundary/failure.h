@@ -8,9 +8,13 @@
 #include <string>
 
 #include "boundary/py_ref.h"
+#include "platform/io.h"
 #include "storage/internal_failure.h"
 
 namespace quorvane {
+
+using platform::IoError;
+using platform::IoKind;
 
 struct Failure {
     enum class Kind : unsigned char {

@@ -1,9 +1,5 @@
 #include "read/file_source.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstring>
 #include <utility>
@@ -11,20 +7,6 @@
 namespace quorvane::read {
 
 namespace {
-
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    ~FileDescriptor() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 // Length of the valid sequence led by s[i] (a non-ASCII byte), or 0.
 std::size_t sequence_length(const unsigned char* s, std::size_t i, std::size_t n) {
@@ -76,21 +58,15 @@ bool is_valid_utf8(std::string_view bytes) {
 }
 
 std::expected<FileContents, FileFailure> read_whole_file(const std::string& path) {
-    if (path.find('\0') != std::string::npos) {
-        return std::unexpected(
-            IoError::from_layer(IoKind::Other, "file name contained an unexpected NUL byte"));
-    }
-    FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (file.get() < 0) return std::unexpected(IoError::from_errno(errno));
-    struct stat info {};
-    if (::fstat(file.get(), &info) < 0) return std::unexpected(IoError::from_errno(errno));
-    const auto expected_size = static_cast<std::uint64_t>(info.st_size > 0 ? info.st_size : 0);
-    if (expected_size > kMaxDocumentBytes)
-        return std::unexpected(ReadError::too_large(expected_size));
+    auto file = platform::open_for_reading(path);
+    if (!file) return std::unexpected(std::move(file.error()));
+    auto expected_size = file->reported_size();
+    if (!expected_size) return std::unexpected(std::move(expected_size.error()));
+    if (*expected_size > kMaxDocumentBytes) return std::unexpected(ReadError::too_large(*expected_size));
 
     // One byte beyond the size the system reports, so a file that has not
     // changed is read to its end without regrowing.
-    std::size_t capacity = static_cast<std::size_t>(expected_size) + 1;
+    std::size_t capacity = static_cast<std::size_t>(*expected_size) + 1;
     std::unique_ptr<char[]> bytes(new char[capacity]);
     std::size_t length = 0;
     for (;;) {
@@ -101,18 +77,15 @@ std::expected<FileContents, FileFailure> read_whole_file(const std::string& path
             bytes = std::move(larger);
             capacity *= 2;
         }
-        const ssize_t got = ::read(file.get(), bytes.get() + length, capacity - length);
-        if (got < 0) {
-            if (errno == EINTR) continue;
-            return std::unexpected(IoError::from_errno(errno));
-        }
-        if (got == 0) break;
-        length += static_cast<std::size_t>(got);
+        auto got = file->read_some(bytes.get() + length, capacity - length);
+        if (!got) return std::unexpected(std::move(got.error()));
+        if (*got == 0) break;
+        length += *got;
     }
     if (length > kMaxDocumentBytes) return std::unexpected(ReadError::too_large(length));
     if (!is_valid_utf8(std::string_view(bytes.get(), length))) {
         return std::unexpected(
-            IoError::from_layer(IoKind::InvalidData, "stream did not contain valid UTF-8"));
+            platform::IoError::from_layer(platform::IoKind::InvalidData, "stream did not contain valid UTF-8"));
     }
     return FileContents{std::move(bytes), length};
 }

@@ -10,7 +10,7 @@
 #include <variant>
 
 #include "read/records.h"
-#include "storage/internal_failure.h"
+#include "platform/io.h"
 
 namespace quorvane::read {
 
@@ -21,7 +21,7 @@ struct FileContents {
 
 // IoError for what the system or the UTF-8 check refuses; ReadError when the
 // file is larger than the reader accepts (checked before reading it).
-using FileFailure = std::variant<IoError, ReadError>;
+using FileFailure = std::variant<platform::IoError, ReadError>;
 
 std::expected<FileContents, FileFailure> read_whole_file(const std::string& path);
 

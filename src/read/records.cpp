@@ -9,7 +9,7 @@ void ElementPool::add_block() {
         void* first = ::operator new(kFirstBlockElements * sizeof(ParsedElement), kAlignment);
         blocks_.push_back({static_cast<ParsedElement*>(first), kFirstBlockElements});
     } else {
-        void* mapped = structural::allocate_large(kMappedBlockBytes);
+        void* mapped = platform::allocate_large(kMappedBlockBytes);
         blocks_.push_back({static_cast<ParsedElement*>(mapped), kMappedBlockElements});
     }
     used_ = 0;
@@ -24,7 +24,7 @@ void ElementPool::release() noexcept {
         if (b == 0) {
             ::operator delete(blocks_[b].elements, kAlignment);
         } else {
-            structural::release_large(blocks_[b].elements, kMappedBlockBytes);
+            platform::release_large(blocks_[b].elements, kMappedBlockBytes);
         }
     }
     blocks_.clear();

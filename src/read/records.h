@@ -14,7 +14,7 @@
 #include "storage/attribute_map.h"
 #include "storage/internal_failure.h"
 #include "storage/node_string.h"
-#include "structural/index/large_pages.h"
+#include "platform/memory.h"
 #include "structural/index/structural.h"
 
 namespace quorvane::read {
@@ -85,7 +85,7 @@ private:
     // pages at a time, and releasing them leaves no holes in the heap, which
     // the tree's attribute tables, made in between, would pin for its life.
     static constexpr std::size_t kFirstBlockElements = 1024;
-    static constexpr std::size_t kMappedBlockBytes = structural::kLargeAllocationBytes;
+    static constexpr std::size_t kMappedBlockBytes = platform::kLargeAllocationBytes;
     static constexpr std::size_t kMappedBlockElements = kMappedBlockBytes / sizeof(ParsedElement);
     static constexpr std::align_val_t kAlignment{alignof(ParsedElement)};
     static constexpr std::size_t kVisitAhead = 8;

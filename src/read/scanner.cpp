@@ -12,7 +12,7 @@
 #include "read/references.h"
 #include "read/start_tag.h"
 #include "read/unicode_space.h"
-#include "structural/index/large_pages.h"
+#include "platform/memory.h"
 #include "structural/index/structural.h"
 
 namespace quorvane::read {
@@ -271,7 +271,7 @@ std::expected<ParsedDocument, ReadError> parse_document(SourceBuffer* source,
                                                         std::string_view root_tag) {
     const std::string_view text = source->text();
     if (text.size() > kMaxDocumentBytes) return std::unexpected(ReadError::too_large(text.size()));
-    structural::release_idle_regions();
+    platform::release_idle_regions();
     // The index is built under a guard: a build that stops abnormally (its
     // arrays cannot grow) ends the read as a document that ended early.
     structural::IndexResult index;

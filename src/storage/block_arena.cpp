@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <new>
 
-#include "structural/index/large_pages.h"
+#include "platform/memory.h"
 
 namespace quorvane {
 
@@ -29,7 +29,7 @@ constexpr std::size_t kHeapBlocksBytes = std::size_t{32} << 10;
 // the heap.
 constexpr std::size_t kSmallestChunkBytes = std::size_t{16} << 10;
 constexpr std::size_t kPagesChunkBytes = std::size_t{64} << 10;
-constexpr std::size_t kLargestChunkBytes = structural::kLargeAllocationBytes;
+constexpr std::size_t kLargestChunkBytes = platform::kLargeAllocationBytes;
 // Larger blocks come from the heap: a chunk would waste too much of its end.
 constexpr std::size_t kLargestArenaBlock = std::size_t{64} << 10;
 
@@ -48,9 +48,9 @@ struct ArenaChunk {
         const std::size_t bytes = length;
         this->~ArenaChunk();
         if (bytes == kLargestChunkBytes) {
-            structural::release_large(this, bytes);
+            platform::release_large(this, bytes);
         } else if (bytes >= kPagesChunkBytes) {
-            structural::release_pages(this, bytes);
+            platform::release_pages(this, bytes);
         } else {
             std::free(this);
         }
@@ -99,9 +99,9 @@ void BlockArena::start_chunk() {
         std::clamp(std::bit_floor(made_bytes_ / 2), kSmallestChunkBytes, kLargestChunkBytes);
     void* at;
     if (length == kLargestChunkBytes) {
-        at = structural::allocate_large(length);
+        at = platform::allocate_large(length);
     } else if (length >= kPagesChunkBytes) {
-        at = structural::allocate_pages(length);
+        at = platform::allocate_pages(length);
     } else if (!(at = std::malloc(length))) {
         throw std::bad_alloc();
     }

@@ -4,7 +4,6 @@ namespace quorvane {
 
 SourceBuffer* SourceBuffer::borrowing(std::string_view text, void* owner, ReleaseOwner release) {
     auto* buffer = new SourceBuffer();
-    buffer->kind_ = Kind::PythonStr;
     buffer->text_ = text;
     buffer->owner_ = owner;
     buffer->release_owner_ = release;
@@ -13,7 +12,6 @@ SourceBuffer* SourceBuffer::borrowing(std::string_view text, void* owner, Releas
 
 SourceBuffer* SourceBuffer::owning(std::unique_ptr<char[]> bytes, std::size_t len) {
     auto* buffer = new SourceBuffer();
-    buffer->kind_ = Kind::Bytes;
     buffer->text_ = std::string_view(bytes.get(), len);
     buffer->bytes_ = std::move(bytes);
     return buffer;

@@ -17,14 +17,11 @@ public:
     // which knows whether the releasing thread may touch the interpreter.
     using ReleaseOwner = void (*)(void* owner) noexcept;
 
-    enum class Kind : unsigned char { PythonStr, Bytes };
-
     // Reads `text` in place; `owner` keeps it alive until the last reference goes.
     static SourceBuffer* borrowing(std::string_view text, void* owner, ReleaseOwner release);
     // Takes over a heap buffer of `len` bytes.
     static SourceBuffer* owning(std::unique_ptr<char[]> bytes, std::size_t len);
 
-    Kind kind() const { return kind_; }
     std::string_view text() const { return text_; }
 
     void acquire(std::size_t count = 1) noexcept {
@@ -39,7 +36,6 @@ private:
     void destroy() noexcept;
 
     std::atomic<std::size_t> count_{1};
-    Kind kind_ = Kind::Bytes;
     std::string_view text_;
     std::unique_ptr<char[]> bytes_;
     void* owner_ = nullptr;

@@ -9,10 +9,27 @@
 #include <string>
 #include <string_view>
 
+#include "platform/memory.h"
 #include "structural/index/mask_builder.h"
 #include "structural/simd/classify.h"
 
 namespace quorvane::structural {
+
+// A column of a large document is mapped on its own, in huge pages: it
+// spans tens of megabytes, faulting it in 4 KiB at a time costs more than
+// writing it, and the reserve keeps it for the next read.
+void* allocate_column(std::size_t bytes) {
+    if (bytes >= platform::kLargeAllocationBytes) return platform::allocate_large(bytes);
+    return ::operator new(bytes);
+}
+
+void release_column(void* at, std::size_t bytes) noexcept {
+    if (bytes >= platform::kLargeAllocationBytes) {
+        platform::release_large(at, bytes);
+    } else {
+        ::operator delete(at);
+    }
+}
 namespace {
 
 constexpr std::size_t kSampleBytes = 4096;

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <expected>
 #include <memory>
 #include <new>
@@ -15,52 +16,72 @@
 #include <variant>
 #include <vector>
 
-#include "structural/index/large_pages.h"
 
 namespace quorvane::structural {
 
-// Leaves the elements a container grows by uninitialised instead of zeroing
-// them: the builders write every element they keep, and zeroing tens of
-// megabytes first would cost about as much as writing the records. Records
-// that can be copied bytewise begin to exist with their storage, so growth
-// runs no constructor for them, not even a default member initialiser.
+// Storage for index columns, from the reserve of mapped regions when large.
+void* allocate_column(std::size_t bytes);
+void release_column(void* at, std::size_t bytes) noexcept;
+
+// An index array of bytewise-copyable records. Growth leaves the new
+// elements uninitialised instead of zeroing them: the builders write every
+// element they keep, and zeroing tens of megabytes first would cost about as
+// much as writing the records.
 template <class T>
-struct WriteOnceAllocator : std::allocator<T> {
-    template <class U>
-    struct rebind {
-        using other = WriteOnceAllocator<U>;
-    };
+class Column {
+    static_assert(std::is_trivially_copyable_v<T> && std::is_trivially_destructible_v<T>);
 
-    WriteOnceAllocator() noexcept = default;
-    template <class U>
-    WriteOnceAllocator(const WriteOnceAllocator<U>&) noexcept {}
+public:
+    Column() = default;
+    Column(Column&& other) noexcept
+        : data_(std::exchange(other.data_, nullptr)),
+          size_(std::exchange(other.size_, 0)),
+          capacity_(std::exchange(other.capacity_, 0)) {}
+    Column& operator=(Column&& other) noexcept {
+        Column moved(std::move(other));
+        std::swap(data_, moved.data_);
+        std::swap(size_, moved.size_);
+        std::swap(capacity_, moved.capacity_);
+        return *this;
+    }
+    Column(const Column&) = delete;
+    Column& operator=(const Column&) = delete;
+    ~Column() {
+        if (data_) release_column(data_, capacity_ * sizeof(T));
+    }
 
-    T* allocate(std::size_t n) {
-        if (n >= kLargeAllocationBytes / sizeof(T))
-            return static_cast<T*>(allocate_large(n * sizeof(T)));
-        return std::allocator<T>::allocate(n);
+    std::size_t size() const { return size_; }
+    bool empty() const { return size_ == 0; }
+    std::size_t capacity() const { return capacity_; }
+    T* data() { return data_; }
+    const T* data() const { return data_; }
+    T& operator[](std::size_t i) { return data_[i]; }
+    const T& operator[](std::size_t i) const { return data_[i]; }
+    const T& back() const { return data_[size_ - 1]; }
+    const T* begin() const { return data_; }
+    const T* end() const { return data_ + size_; }
+
+    // Room for `capacity` elements; the first size() move along.
+    void reserve(std::size_t capacity) {
+        if (capacity <= capacity_) return;
+        if (capacity > SIZE_MAX / sizeof(T)) throw std::bad_alloc();
+        T* grown = static_cast<T*>(allocate_column(capacity * sizeof(T)));
+        if (size_ != 0) std::memcpy(grown, data_, size_ * sizeof(T));
+        if (data_) release_column(data_, capacity_ * sizeof(T));
+        data_ = grown;
+        capacity_ = capacity;
     }
-    void deallocate(T* at, std::size_t n) noexcept {
-        if (n >= kLargeAllocationBytes / sizeof(T)) {
-            release_large(at, n * sizeof(T));
-        } else {
-            std::allocator<T>::deallocate(at, n);
-        }
+    // Elements past the old size are left as the storage holds them.
+    void resize(std::size_t size) {
+        reserve(size);
+        size_ = size;
     }
 
-    template <class U>
-    void construct(U* at) noexcept {
-        if constexpr (!std::is_trivially_copyable_v<U>) ::new (static_cast<void*>(at)) U;
-    }
-    template <class U, class... Args>
-    void construct(U* at, Args&&... args) {
-        ::new (static_cast<void*>(at)) U(std::forward<Args>(args)...);
-    }
+private:
+    T* data_ = nullptr;
+    std::size_t size_ = 0;
+    std::size_t capacity_ = 0;
 };
-
-// An index array: a vector whose growth does not zero the new elements.
-template <class T>
-using Column = std::vector<T, WriteOnceAllocator<T>>;
 
 enum class TagKind : std::uint8_t {
     Open = 0,

@@ -15,7 +15,7 @@
 #include "storage/internal_failure.h"
 #include "storage/node_string.h"
 #include "storage/source_buffer.h"
-#include "structural/index/large_pages.h"
+#include "platform/memory.h"
 
 namespace quorvane {
 namespace {
@@ -247,43 +247,6 @@ TEST(AttributeMap, EmptyMapFindsNothing) {
     EXPECT_TRUE(map.empty());
 }
 
-struct ErrnoCase {
-    int code;
-    IoKind kind;
-};
-
-class ErrnoKinds : public testing::TestWithParam<ErrnoCase> {};
-
-TEST_P(ErrnoKinds, MapToTheirKindAndCarryTheCode) {
-    IoError error = IoError::from_errno(GetParam().code);
-    EXPECT_EQ(error.kind, GetParam().kind);
-    std::string suffix = " (os error " + std::to_string(GetParam().code) + ")";
-    std::string text = error.text();
-    ASSERT_GT(text.size(), suffix.size());
-    EXPECT_EQ(text.substr(text.size() - suffix.size()), suffix);
-    EXPECT_NE(text[text.size() - suffix.size() - 1], ' ') << "the description is trimmed";
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Storage, ErrnoKinds,
-    testing::Values(
-        ErrnoCase{ENOENT, IoKind::NotFound}, ErrnoCase{EACCES, IoKind::PermissionDenied},
-        ErrnoCase{EPERM, IoKind::PermissionDenied},
-        ErrnoCase{ECONNREFUSED, IoKind::ConnectionRefused},
-        ErrnoCase{ECONNRESET, IoKind::ConnectionReset},
-        ErrnoCase{ECONNABORTED, IoKind::ConnectionAborted}, ErrnoCase{EPIPE, IoKind::BrokenPipe},
-        ErrnoCase{EEXIST, IoKind::AlreadyExists}, ErrnoCase{EAGAIN, IoKind::WouldBlock},
-        ErrnoCase{ENOTDIR, IoKind::NotADirectory}, ErrnoCase{EISDIR, IoKind::IsADirectory},
-        ErrnoCase{ETIMEDOUT, IoKind::TimedOut}, ErrnoCase{EINTR, IoKind::Interrupted},
-        ErrnoCase{ENOMEM, IoKind::OutOfMemory}, ErrnoCase{EIO, IoKind::Other}));
-
-TEST(IoError, LayerErrorsCarryTheirMessageOrTheKindDescription) {
-    EXPECT_EQ(IoError::from_layer(IoKind::InvalidData, "stream did not contain valid UTF-8").text(),
-              "stream did not contain valid UTF-8");
-    EXPECT_EQ(IoError::from_layer(IoKind::PermissionDenied, "").text(), "permission denied");
-    EXPECT_EQ(IoError::from_layer(IoKind::NotFound, "").text(), "entity not found");
-}
-
 TEST(AttributeMap, EmplaceMakesTheEntryOnlyForAnAbsentKey) {
     const HashKey key = take_hash_key();
     AttributeMap map(key, 2);
@@ -345,7 +308,7 @@ TEST(BlockArena, BlocksAreAlignedDisjointAndSpanChunks) {
     {
         BlockArena arena;
         std::size_t total = 0;
-        while (total < 3 * structural::kLargeAllocationBytes) {
+        while (total < 3 * platform::kLargeAllocationBytes) {
             // Now and then one too large for a chunk, which the heap serves.
             const std::size_t bytes = random() % 50 == 0 ? 100'000 : 1 + random() % 700;
             auto* at = static_cast<unsigned char*>(arena.allocate(bytes));
@@ -375,10 +338,10 @@ TEST(BlockArena, ChunksGrowWithWhatTheArenaMade) {
         auto arena = std::make_unique<BlockArena>();
         const std::vector<void*> blocks = cut_blocks(*arena, total, 100);
         arena.reset();
-        const std::size_t kept_while_held = structural::kept_bytes();
+        const std::size_t kept_while_held = platform::kept_bytes();
         for (void* block : blocks) free_block(block);
         // Chunks shorter than 64 KiB come from the heap and are not counted.
-        const std::size_t mapped_chunk_bytes = structural::kept_bytes() - kept_while_held;
+        const std::size_t mapped_chunk_bytes = platform::kept_bytes() - kept_while_held;
         // Each block takes 128 bytes with its prefix.
         const std::size_t used = blocks.size() * 128;
         if (total < (std::size_t{32} << 10) / 128 * 100) {
@@ -399,15 +362,15 @@ TEST(BlockArena, ChunkReturnsOnceTheArenaAndEveryBlockAreDone) {
     free_block(freed_while_filling);
     void* kept = arena->allocate(64);
     void* last = arena->allocate(64);
-    const std::size_t before = structural::kept_bytes();
+    const std::size_t before = platform::kept_bytes();
     for (void* block : earlier) free_block(block);
-    EXPECT_EQ(structural::kept_bytes(), before);  // the arena still cuts from it
+    EXPECT_EQ(platform::kept_bytes(), before);  // the arena still cuts from it
     arena.reset();
     free_block(last);
-    EXPECT_EQ(structural::kept_bytes(), before);  // `kept` still lives in it
+    EXPECT_EQ(platform::kept_bytes(), before);  // `kept` still lives in it
     std::memset(kept, 1, 64);
     free_block(kept);
-    EXPECT_GT(structural::kept_bytes(), before);
+    EXPECT_GT(platform::kept_bytes(), before);
 }
 
 // Every chunk returns exactly once: a second round of the same blocks finds
@@ -426,9 +389,9 @@ TEST(BlockArena, BlocksFreedOnManyThreadsReturnTheirChunks) {
             });
         }
         for (std::thread& thread : threads) thread.join();
-        return structural::kept_bytes();
+        return platform::kept_bytes();
     };
-    const std::size_t before = structural::kept_bytes();
+    const std::size_t before = platform::kept_bytes();
     const std::size_t first = round();
     ASSERT_GT(first, before + (std::size_t{3} << 20));
     EXPECT_EQ(round(), first);

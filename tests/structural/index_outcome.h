@@ -64,12 +64,17 @@ inline Outcome outcome_of(const IndexResult& result) {
     return outcome;
 }
 
+template <class T>
+std::vector<T> values(const Column<T>& column) {
+    return {column.begin(), column.end()};
+}
+
 // Whole-record equality, depths, parents and text-range parents included.
 inline void expect_same_index(const IndexResult& actual, const IndexResult& expected) {
     ASSERT_EQ(outcome_of(actual), outcome_of(expected));
     if (!expected) return;
-    EXPECT_EQ(actual->tag_depths, expected->tag_depths);
-    EXPECT_EQ(actual->tag_parents, expected->tag_parents);
+    EXPECT_EQ(values(actual->tag_depths), values(expected->tag_depths));
+    EXPECT_EQ(values(actual->tag_parents), values(expected->tag_parents));
     ASSERT_EQ(actual->text_ranges.size(), expected->text_ranges.size());
     for (std::size_t i = 0; i < expected->text_ranges.size(); ++i) {
         EXPECT_EQ(actual->text_ranges[i].start, expected->text_ranges[i].start);

@@ -1,4 +1,4 @@
-#include "structural/index/large_pages.h"
+#include "platform/memory.h"
 
 #include <pthread.h>
 #include <sys/mman.h>
@@ -13,7 +13,7 @@
 #include <mutex>
 #include <new>
 
-namespace quorvane::structural {
+namespace quorvane::platform {
 namespace {
 
 constexpr std::size_t kHugePage = kLargeAllocationBytes;
@@ -222,4 +222,4 @@ void release_regions_idle_at(long now_seconds) noexcept {
 
 std::size_t kept_bytes() noexcept { return reserve().bytes(); }
 
-}  // namespace quorvane::structural
+}  // namespace quorvane::platform

@@ -1,9 +1,13 @@
-#include "storage/internal_failure.h"
+#include "platform/io.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <string_view>
 
-namespace quorvane {
+namespace quorvane::platform {
 
 namespace {
 
@@ -105,4 +109,33 @@ const char* io_kind_description(IoKind kind) {
     return "other error";
 }
 
-}  // namespace quorvane
+FileDescriptor::~FileDescriptor() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+std::expected<std::uint64_t, IoError> FileDescriptor::reported_size() const {
+    struct stat info {};
+    if (::fstat(fd_, &info) < 0) return std::unexpected(IoError::from_errno(errno));
+    return static_cast<std::uint64_t>(info.st_size > 0 ? info.st_size : 0);
+}
+
+std::expected<std::size_t, IoError> FileDescriptor::read_some(char* into,
+                                                              std::size_t length) const {
+    for (;;) {
+        const ssize_t got = ::read(fd_, into, length);
+        if (got >= 0) return static_cast<std::size_t>(got);
+        if (errno != EINTR) return std::unexpected(IoError::from_errno(errno));
+    }
+}
+
+std::expected<FileDescriptor, IoError> open_for_reading(const std::string& path) {
+    if (path.find('\0') != std::string::npos) {
+        return std::unexpected(
+            IoError::from_layer(IoKind::Other, "file name contained an unexpected NUL byte"));
+    }
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return std::unexpected(IoError::from_errno(errno));
+    return FileDescriptor(fd);
+}
+
+}  // namespace quorvane::platform

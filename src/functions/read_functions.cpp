@@ -1,7 +1,7 @@
 // read_string and read_file: the reader's only contact with the interpreter.
 // Arguments are converted with the lock held, the document is read and
 // parsed without it, and the records become Node objects once it is back.
-#include <Python.h>
+#include "functions/read_functions.h"
 
 #include <string>
 #include <string_view>
@@ -96,7 +96,7 @@ PyObject* read_file(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject
                 auto contents = read::read_whole_file(*path);
                 std::string().swap(*path);
                 if (!contents) {
-                    if (auto* io = std::get_if<IoError>(&contents.error())) {
+                    if (auto* io = std::get_if<platform::IoError>(&contents.error())) {
                         return std::unexpected(io_failure(std::move(*io)));
                     }
                     return std::unexpected(

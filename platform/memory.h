@@ -6,7 +6,7 @@
 
 #include <cstddef>
 
-namespace quorvane::structural {
+namespace quorvane::platform {
 
 // Requests at least this large are mapped; smaller ones use the heap.
 inline constexpr std::size_t kLargeAllocationBytes = std::size_t{2} << 20;
@@ -40,4 +40,4 @@ void release_regions_idle_at(long now_seconds) noexcept;
 // (256 when unset or not a number; 0 keeps nothing), read once.
 std::size_t kept_bytes() noexcept;
 
-}  // namespace quorvane::structural
+}  // namespace quorvane::platform

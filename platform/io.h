@@ -1,0 +1,74 @@
+// Files, and the operating system's errors as values by kind: the reader's
+// whole-file read and the writer's file sink go through here.
+#pragma once
+
+#include <cerrno>
+#include <cstddef>
+#include <cstdint>
+#include <expected>
+#include <string>
+#include <utility>
+
+namespace quorvane::platform {
+
+// Input/output error kinds; the call boundary picks the OSError subclass by kind.
+enum class IoKind : std::uint8_t {
+    NotFound,
+    PermissionDenied,
+    ConnectionRefused,
+    ConnectionReset,
+    ConnectionAborted,
+    BrokenPipe,
+    AlreadyExists,
+    WouldBlock,
+    NotADirectory,
+    IsADirectory,
+    TimedOut,
+    Interrupted,
+    OutOfMemory,
+    InvalidData,
+    WriteZero,
+    Other,
+};
+
+// An operating-system error (os_code != 0) or one made by the file layer
+// itself (fixed message, or only a kind).
+struct IoError {
+    IoKind kind = IoKind::Other;
+    int os_code = 0;
+    std::string message;
+
+    static IoError from_errno(int code);
+    static IoError from_layer(IoKind kind, std::string message) {
+        return {kind, 0, std::move(message)};
+    }
+    // The text the exception carries: "<description> (os error N)", the
+    // layer's own message, or the kind's description.
+    std::string text() const;
+};
+
+const char* io_kind_description(IoKind kind);
+
+// Owns an open file; closes it when dropped.
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd) : fd_(fd) {}
+    FileDescriptor(FileDescriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    FileDescriptor& operator=(FileDescriptor&&) = delete;
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    ~FileDescriptor();
+
+    // The length the system reports, 0 for what is not a regular file.
+    std::expected<std::uint64_t, IoError> reported_size() const;
+    // Up to `length` bytes into `into`, retrying interrupted reads; 0 at the end.
+    std::expected<std::size_t, IoError> read_some(char* into, std::size_t length) const;
+
+private:
+    int fd_;
+};
+
+// A path holding a NUL byte is refused: the system would see a shorter one.
+std::expected<FileDescriptor, IoError> open_for_reading(const std::string& path);
+
+}  // namespace quorvane::platform
