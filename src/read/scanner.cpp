@@ -272,14 +272,10 @@ std::expected<ParsedDocument, ReadError> parse_document(SourceBuffer* source,
     const std::string_view text = source->text();
     if (text.size() > kMaxDocumentBytes) return std::unexpected(ReadError::too_large(text.size()));
     platform::release_idle_regions();
-    // The index is built under a guard: a build that stops abnormally (its
-    // arrays cannot grow) ends the read as a document that ended early.
-    structural::IndexResult index;
-    try {
-        index = structural::build_index(text);
-    } catch (const std::bad_alloc&) {
-        return std::unexpected(ReadError::malformed("unexpected end of document", text.size()));
-    }
+    // A build whose scan ran past the end ends the read as a document that
+    // ended early. Running out of memory is no fault of the document: it
+    // goes up as std::bad_alloc, which the call boundary raises as MemoryError.
+    structural::IndexResult index = structural::build_index(text);
     if (!index) {
         if (const auto* error = std::get_if<structural::IndexError>(&index.error())) {
             return std::unexpected(ReadError::index(*error));
