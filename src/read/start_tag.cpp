@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "read/references.h"
+#include "structural/markup_bytes.h"
 #include "structural/simd/search_masks.h"
 
 namespace quorvane::read {
@@ -18,12 +19,7 @@ namespace {
 
 using structural::AttributeMasks;
 
-bool is_space(char c) {
-    constexpr std::uint64_t kSpaces =
-        (1ull << 0x09) | (1ull << 0x0A) | (1ull << 0x0C) | (1ull << 0x0D) | (1ull << 0x20);
-    const auto byte = static_cast<unsigned char>(c);
-    return byte <= 0x20 && ((kSpaces >> byte) & 1) != 0;
-}
+bool is_space(char c) { return structural::is_markup_space(static_cast<std::uint8_t>(c)); }
 
 std::string quoted(std::string_view name) { return "'" + std::string(name) + "'"; }
 
@@ -37,7 +33,8 @@ enum : std::uint8_t {
 
 constexpr std::array<std::uint8_t, 256> kStops = [] {
     std::array<std::uint8_t, 256> table{};
-    for (unsigned char c : {'\t', '\n', '\f', '\r', ' ', '"', '\'', '='}) table[c] = kNameStop;
+    for (const std::uint8_t c : structural::kMarkupSpaceBytes) table[c] = kNameStop;
+    for (unsigned char c : {'"', '\'', '='}) table[c] = kNameStop;
     for (unsigned char c : {'<', '&', '\t', '\n', '\r'}) {
         table[c] |= kDoubleQuotedStop | kSingleQuotedStop;
     }

@@ -16,27 +16,10 @@
 #include <utility>
 
 #include "structural/index/structural.h"
+#include "structural/markup_bytes.h"
 #include "structural/simd/classify.h"
 
 namespace quorvane::structural::detail {
-
-enum ByteClass : std::uint8_t {
-    kWhitespace = 1u << 0,  // 0x09 0x0A 0x0C 0x0D 0x20
-    kSlash = 1u << 1,
-    kGreater = 1u << 2,
-    kQuestion = 1u << 3,
-};
-
-// One table answers "does this byte end the name" for every kind of entry
-// without a chain of comparisons.
-inline constexpr std::array<std::uint8_t, 256> kByteClasses = [] {
-    std::array<std::uint8_t, 256> table{};
-    for (const unsigned char space : {0x09, 0x0A, 0x0C, 0x0D, 0x20}) table[space] = kWhitespace;
-    table['/'] = kSlash;
-    table['>'] = kGreater;
-    table['?'] = kQuestion;
-    return table;
-}();
 
 // First offset in [from, limit) whose byte has a class in `Stop`; limit if
 // none. Reads 16 bytes at a time while they lie inside [0, len). Whitespace
@@ -57,11 +40,11 @@ std::size_t scan_until(const std::uint8_t* bytes, std::size_t from, std::size_t 
              mask &= mask - 1) {
             const std::size_t at = from + std::countr_zero(mask);
             if (at >= limit) return limit;
-            if ((kByteClasses[bytes[at]] & Stop) != 0) return at;
+            if ((kMarkupClasses[bytes[at]] & Stop) != 0) return at;
         }
         if (from + 16 >= limit) return limit;
     }
-    while (from < limit && (kByteClasses[bytes[from]] & Stop) == 0) ++from;
+    while (from < limit && (kMarkupClasses[bytes[from]] & Stop) == 0) ++from;
     return from;
 }
 

@@ -83,20 +83,20 @@ std::size_t terminated_at(const std::uint8_t* s, std::size_t n, std::size_t from
                 break;
             }
             case '/': {
-                const std::size_t name_end = scan_until<kWhitespace>(s, w + 2, g, n);
+                const std::size_t name_end = scan_until<kMarkupSpace>(s, w + 2, g, n);
                 out.entry(w, g, TagKind::Close, name_span(w + 2, name_end));
                 break;
             }
             case '?': {
                 const std::size_t name_end =
-                    scan_until<kWhitespace | kGreater | kQuestion>(s, w + 2, n, n);
+                    scan_until<kMarkupSpace | kGreater | kQuestion>(s, w + 2, n, n);
                 end = processing_instruction_end(s, n, name_end);
                 out.entry(w, end, TagKind::ProcessingInstruction, name_span(w + 2, name_end));
                 break;
             }
             default: {
                 const std::size_t name_end =
-                    scan_until<kWhitespace | kSlash | kGreater>(s, w + 1, g, n);
+                    scan_until<kMarkupSpace | kSlash | kGreater>(s, w + 1, g, n);
                 const TagKind kind = s[g - 1] == '/' ? TagKind::SelfClosing : TagKind::Open;
                 out.entry(w, g, kind, name_span(w + 1, name_end));
                 break;

@@ -155,7 +155,7 @@ private:
             }
             case '?': {
                 const std::size_t name_end =
-                    scan_until<detail::kWhitespace | detail::kGreater | detail::kQuestion>(s, w + 2,
+                    scan_until<kMarkupSpace | kGreater | kQuestion>(s, w + 2,
                                                                                            n, n);
                 end = detail::processing_instruction_end(s, n, name_end);
                 out.leaf(w, end, TagKind::ProcessingInstruction, name_span(w + 2, name_end));

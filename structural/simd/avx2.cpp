@@ -10,6 +10,7 @@
 #include <span>
 
 #include "structural/simd/classify.h"
+#include "structural/markup_bytes.h"
 #include "structural/simd/kernel_set.h"
 
 #if defined(__clang__)
@@ -78,10 +79,8 @@ std::uint64_t in_nibble_set(const Avx2Blocks::Lanes& lanes, __m256i table) noexc
 }
 
 __m256i whitespace_table() noexcept {
-    return _mm256_setr_epi8(0x20, -1, -1, -1, -1, -1, -1, -1, -1, 0x09, 0x0A, -1, 0x0C, 0x0D, -1,
-                            -1,  //
-                            0x20, -1, -1, -1, -1, -1, -1, -1, -1, 0x09, 0x0A, -1, 0x0C, 0x0D, -1,
-                            -1);
+    return _mm256_broadcastsi128_si256(
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(kMarkupSpaceByNibble.data())));
 }
 
 SearchMasks search_masks_avx2(const std::uint8_t* window) noexcept {

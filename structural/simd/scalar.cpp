@@ -5,6 +5,7 @@
 
 #include "structural/simd/block_kernel.h"
 #include "structural/simd/classify.h"
+#include "structural/markup_bytes.h"
 #include "structural/simd/kernel_set.h"
 
 namespace quorvane::structural {
@@ -28,13 +29,9 @@ std::size_t find_unmarked_scalar(const std::uint8_t* input, std::size_t len, std
     return find_unmarked_blocks<PortableBlocks>(input, len, byte, marked, from);
 }
 
-bool is_whitespace(std::uint8_t byte) noexcept {
-    return byte == 0x20 || byte == 0x09 || byte == 0x0A || byte == 0x0C || byte == 0x0D;
-}
-
 SearchMasks search_masks_scalar(const std::uint8_t* window) noexcept {
     std::uint64_t whitespace = 0;
-    for (unsigned j = 0; j < 64; ++j) whitespace |= std::uint64_t{is_whitespace(window[j])} << j;
+    for (unsigned j = 0; j < 64; ++j) whitespace |= std::uint64_t{is_markup_space(window[j])} << j;
     return search_masks_of(PortableBlocks::equal(window, kLessThan),
                            PortableBlocks::equal(window, kGreaterThan),
                            PortableBlocks::equal(window, kDoubleQuote),
@@ -47,7 +44,7 @@ AttributeMasks attribute_masks_scalar(const std::uint8_t* window) noexcept {
     for (unsigned j = 0; j < 64; ++j) {
         const std::uint8_t byte = window[j];
         const std::uint64_t bit = std::uint64_t{1} << j;
-        masks.whitespace |= is_whitespace(byte) ? bit : 0;
+        masks.whitespace |= is_markup_space(byte) ? bit : 0;
         masks.equals |= byte == '=' ? bit : 0;
         masks.double_quotes |= byte == kDoubleQuote ? bit : 0;
         masks.apostrophes |= byte == kApostrophe ? bit : 0;

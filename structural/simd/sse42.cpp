@@ -10,6 +10,7 @@
 #include <span>
 
 #include "structural/simd/classify.h"
+#include "structural/markup_bytes.h"
 #include "structural/simd/kernel_set.h"
 
 #if defined(__clang__)
@@ -81,7 +82,7 @@ std::uint64_t in_nibble_set(const Sse42Blocks::Lanes& lanes, __m128i table) noex
 }
 
 __m128i whitespace_table() noexcept {
-    return _mm_setr_epi8(0x20, -1, -1, -1, -1, -1, -1, -1, -1, 0x09, 0x0A, -1, 0x0C, 0x0D, -1, -1);
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(kMarkupSpaceByNibble.data()));
 }
 
 SearchMasks search_masks_sse42(const std::uint8_t* window) noexcept {
