@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "storage/quoted.h"
+
 namespace quorvane {
 
 namespace {
@@ -22,8 +24,6 @@ PendingReleases& pending() {
     static auto* pool = new PendingReleases();
     return *pool;
 }
-
-std::string quoted(const char* name) { return std::string("'") + name + "'"; }
 
 // 'a'; 'a' and 'b'; 'a', 'b', and 'c'
 std::string name_list(const std::vector<const char*>& names) {

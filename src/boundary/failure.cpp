@@ -73,18 +73,19 @@ Failure creation_failure() {
     return internal_failure("the interpreter could not create a result object");
 }
 
+std::string type_qualname(PyTypeObject* type) {
+    PyRef name = PyRef::steal(PyType_GetQualName(type));
+    const char* utf8 = name ? PyUnicode_AsUTF8(name.get()) : nullptr;
+    if (utf8) return utf8;
+    PyErr_Clear();
+    return "<failed to extract type name>";
+}
+
 Failure cast_error(PyObject* value, const char* target) {
     if (value == Py_None)
         return type_error(std::string("'None' is not an instance of '") + target + "'");
-    std::string type_name = "<failed to extract type name>";
-    PyRef qualname = PyRef::steal(PyType_GetQualName(Py_TYPE(value)));
-    const char* utf8 = qualname ? PyUnicode_AsUTF8(qualname.get()) : nullptr;
-    if (utf8) {
-        type_name = utf8;
-    } else {
-        PyErr_Clear();
-    }
-    return type_error("'" + type_name + "' object is not an instance of '" + target + "'");
+    return type_error("'" + type_qualname(Py_TYPE(value)) + "' object is not an instance of '" +
+                      target + "'");
 }
 
 Failure while_processing(Failure failure, const char* argument) {

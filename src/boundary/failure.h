@@ -43,6 +43,8 @@ inline Failure internal_failure(InternalFailure failure) {
     return internal_failure(std::move(failure.message));
 }
 Failure io_failure(IoError error);
+// The type's qualified name, or a fixed text when even that fails.
+std::string type_qualname(PyTypeObject* type);
 // Captures the interpreter's current exception.
 Failure raised();
 // The interpreter could not make a result object: its exception goes to

@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "read/references.h"
+#include "storage/quoted.h"
 #include "structural/markup_bytes.h"
 #include "structural/simd/search_masks.h"
 
@@ -20,8 +21,6 @@ namespace {
 using structural::AttributeMasks;
 
 bool is_space(char c) { return structural::is_markup_space(static_cast<std::uint8_t>(c)); }
-
-std::string quoted(std::string_view name) { return "'" + std::string(name) + "'"; }
 
 // What ends an attribute name, and what stops the scan of a value quoted
 // with either quote: its closing quote, a '<', or what decoding would rewrite.

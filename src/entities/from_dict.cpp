@@ -1,7 +1,6 @@
-// to_dict and from_dict. Both walk on explicit stacks so that the depth of a
-// tree, or of the data describing one, never reaches the native stack.
-#include <algorithm>
-#include <atomic>
+// from_dict: Python data read into node descriptions, then the nodes. Both
+// walks keep explicit stacks so that the depth of the data never reaches
+// the native stack.
 #include <optional>
 #include <string>
 #include <string_view>
@@ -11,123 +10,14 @@
 
 #include "boundary/call.h"
 #include "boundary/convert.h"
-#include "boundary/once.h"
+#include "entities/dict_failure.h"
 #include "entities/node.h"
 #include "entities/operations.h"
+
 
 namespace quorvane {
 
 namespace {
-
-// --- to_dict -------------------------------------------------------------------
-
-PyObject* key_object(std::atomic<PyObject*>& slot, const char* text) {
-    return once_object(slot, [text] { return PyUnicode_InternFromString(text); });
-}
-
-struct DictKeys {
-    PyObject* name;
-    PyObject* attrs;
-    PyObject* children;
-    PyObject* text;
-};
-
-Result<DictKeys> dict_keys() {
-    static std::atomic<PyObject*> name{nullptr}, attrs{nullptr}, children{nullptr}, text{nullptr};
-    DictKeys keys{key_object(name, "name"), key_object(attrs, "attrs"),
-                  key_object(children, "children"), key_object(text, "text")};
-    if (!keys.name || !keys.attrs || !keys.children || !keys.text)
-        return std::unexpected(creation_failure());
-    return keys;
-}
-
-// The conversion makes a fresh tree of dicts, lists and strs and runs no
-// Python code, with the interpreter lock held throughout: the cyclic
-// collector could only scan those containers and find them alive, again at
-// every collection their number triggers. It is paused for the call and its
-// state restored after. A free-threaded interpreter runs other threads
-// meanwhile, whose collections are theirs to decide, so there it is left alone.
-class CollectorPause {
-public:
-    CollectorPause() {
-#ifndef Py_GIL_DISABLED
-        was_enabled_ = PyGC_Disable() != 0;
-#endif
-    }
-    CollectorPause(const CollectorPause&) = delete;
-    CollectorPause& operator=(const CollectorPause&) = delete;
-    ~CollectorPause() {
-        if (was_enabled_) PyGC_Enable();
-    }
-
-private:
-    bool was_enabled_ = false;
-};
-
-// The dictionary of one node whose children's dictionaries are in `children`.
-Result<PyRef> node_dict(const DictKeys& keys, const NodeObject& node, PyRef children) {
-    auto name = string_object(node.name);
-    if (!name) return name;
-    auto attrs = attrs_object(node.attrs);
-    if (!attrs) return attrs;
-    auto text = node.text ? string_object(*node.text) : Result<PyRef>(PyRef::borrow(Py_None));
-    if (!text) return text;
-    PyRef dict = PyRef::steal(PyDict_New());
-    if (!dict) return std::unexpected(creation_failure());
-    if (PyDict_SetItem(dict.get(), keys.name, name->get()) < 0 ||
-        PyDict_SetItem(dict.get(), keys.attrs, attrs->get()) < 0 ||
-        PyDict_SetItem(dict.get(), keys.children, children.get()) < 0 ||
-        PyDict_SetItem(dict.get(), keys.text, text->get()) < 0) {
-        return std::unexpected(raised());
-    }
-    return dict;
-}
-
-Result<PyRef> new_list(const NodeObject& node) {
-    PyRef list = PyRef::steal(PyList_New(Py_SIZE(&node)));
-    if (!list) return std::unexpected(creation_failure());
-    return list;
-}
-
-// Post-order: a node's dictionary is made once all its children's are in its list.
-Result<PyRef> tree_dict(const NodeObject* root) {
-    auto keys = dict_keys();
-    if (!keys) return std::unexpected(std::move(keys.error()));
-    struct Frame {
-        const NodeObject* node;
-        PyRef children;
-        Py_ssize_t next;
-    };
-    auto root_list = new_list(*root);
-    if (!root_list) return root_list;
-    std::vector<Frame> stack;
-    stack.push_back({root, std::move(*root_list), 0});
-    while (true) {
-        Frame& top = stack.back();
-        if (top.next < Py_SIZE(top.node)) {
-            const NodeObject* child =
-                as_node(top.node->children()[static_cast<std::size_t>(top.next)]);
-            auto list = new_list(*child);
-            if (!list) return list;
-            if (Py_SIZE(child) > 0) {
-                stack.push_back({child, std::move(*list), 0});
-                continue;
-            }
-            auto leaf = node_dict(*keys, *child, std::move(*list));
-            if (!leaf) return leaf;
-            PyList_SET_ITEM(top.children.get(), top.next++, leaf->release());
-            continue;
-        }
-        auto done = node_dict(*keys, *top.node, std::move(top.children));
-        if (!done) return done;
-        stack.pop_back();
-        if (stack.empty()) return done;
-        Frame& parent = stack.back();
-        PyList_SET_ITEM(parent.children.get(), parent.next++, done->release());
-    }
-}
-
-// --- from_dict: reading Python data into node descriptions ---------------------
 
 using Items = std::vector<std::size_t>;  // descriptions, by index into the reader's arena
 
@@ -150,113 +40,6 @@ Slot slot_of(std::string_view key) {
     if (key == "children") return Slot::Children;
     if (key == "text") return Slot::Text;
     return Slot::Other;
-}
-
-// A fault met while reading. The enum failure of a child list that holds the
-// enum failure of a grandchild's list, and so on, renders each inner message
-// inside the outer one; the message is therefore kept as pieces around the
-// innermost failure's text and joined once, in time linear in the depth.
-struct ReadFailure {
-    explicit ReadFailure(Failure failure, bool aborts = false)
-        : simple(std::move(failure)), aborts(aborts) {}
-
-    Failure simple;                     // the failure while no enum wraps it
-    bool aborts;                        // ends the whole read unchanged
-    std::string core;                   // the innermost failure, rendered
-    std::vector<std::string> prefixes;  // innermost first
-    std::vector<std::string> suffixes;  // innermost first
-
-    bool is_enum() const { return !prefixes.empty(); }
-    bool fatal() const { return !is_enum() && (aborts || simple.kind == Failure::Kind::Internal); }
-
-    std::string message() const {
-        std::size_t size = core.size();
-        for (const auto& piece : prefixes) size += piece.size();
-        for (const auto& piece : suffixes) size += piece.size();
-        std::string text;
-        text.reserve(size);
-        for (auto piece = prefixes.rbegin(); piece != prefixes.rend(); ++piece) text += *piece;
-        text += core;
-        for (const auto& piece : suffixes) text += piece;
-        return text;
-    }
-};
-
-std::string type_name(PyObject* type) {
-    PyRef name = PyRef::steal(PyType_GetQualName(reinterpret_cast<PyTypeObject*>(type)));
-    const char* utf8 = name ? PyUnicode_AsUTF8(name.get()) : nullptr;
-    if (utf8) return utf8;
-    PyErr_Clear();
-    return "<failed to extract type name>";
-}
-
-// "{class qualname}: {str()}", then ", caused by " and the same for each
-// exception along the __cause__ chain (a cyclic chain is cut where it closes).
-std::string render_exception(PyObject* exception) {
-    std::string text;
-    std::unordered_set<PyObject*> seen;
-    PyRef current = PyRef::borrow(exception);
-    while (current && seen.insert(current.get()).second) {
-        if (current.get() != exception) text += ", caused by ";
-        text += type_name(reinterpret_cast<PyObject*>(Py_TYPE(current.get())));
-        text += ": ";
-        PyRef shown = PyRef::steal(PyObject_Str(current.get()));
-        Py_ssize_t length = 0;
-        const char* utf8 = shown ? PyUnicode_AsUTF8AndSize(shown.get(), &length) : nullptr;
-        if (utf8) {
-            text.append(utf8, static_cast<std::size_t>(length));
-        } else {
-            PyErr_Clear();
-            text += "<exception str() failed>";
-        }
-        current = PyRef::steal(PyException_GetCause(current.get()));
-    }
-    return text;
-}
-
-std::string render_failure(const Failure& failure) {
-    switch (failure.kind) {
-        case Failure::Kind::Type:
-            return "TypeError: " + failure.message;
-        case Failure::Kind::Value:
-            return "ValueError: " + failure.message;
-        default:
-            return render_exception(exception_of(failure).get());
-    }
-}
-
-constexpr std::string_view enum_head =
-    "failed to extract enum HashmapTypes ('String | Vec | NullableString | Map')";
-
-void variant_line(std::string& out, const char* kind) {
-    out += "\n- variant ";
-    out += kind;
-    out += " (";
-    out += kind;
-    out += "): TypeError: failed to extract field HashmapTypes::";
-    out += kind;
-    out += ".0, caused by ";
-}
-
-ReadFailure enum_failure(const Failure& string_failure, ReadFailure vec_failure,
-                         const Failure& nullable_failure, const Failure& map_failure) {
-    std::string prefix(enum_head);
-    variant_line(prefix, "String");
-    prefix += render_failure(string_failure);
-    variant_line(prefix, "Vec");
-    std::string suffix;
-    variant_line(suffix, "NullableString");
-    suffix += render_failure(nullable_failure);
-    variant_line(suffix, "Map");
-    suffix += render_failure(map_failure);
-    if (vec_failure.is_enum()) {
-        prefix += "TypeError: ";
-    } else {
-        vec_failure.core = render_failure(vec_failure.simple);
-    }
-    vec_failure.prefixes.push_back(std::move(prefix));
-    vec_failure.suffixes.push_back(std::move(suffix));
-    return vec_failure;
 }
 
 // A walk over a dict's entries in insertion order that refuses to go on once
@@ -321,11 +104,11 @@ class DescriptionReader {
 public:
     std::vector<Description> arena;
 
-    std::expected<std::size_t, ReadFailure> read(PyObject* root) {
-        if (!PyDict_Check(root)) return std::unexpected(ReadFailure(cast_error(root, "dict")));
+    std::expected<std::size_t, DescriptionFailure> read(PyObject* root) {
+        if (!PyDict_Check(root)) return std::unexpected(DescriptionFailure(cast_error(root, "dict")));
         enter(root);
         while (true) {
-            std::optional<ReadFailure> failed = step();
+            std::optional<DescriptionFailure> failed = step();
             if (finished_) return finished_root_;
             // A description failed: it is the failure of the Vec its parent
             // was reading, which may in turn fail the parent.
@@ -358,12 +141,12 @@ private:
 
     void leave(PyObject* dict) { on_path_.erase(dict); }
 
-    std::optional<ReadFailure> step() {
+    std::optional<DescriptionFailure> step() {
         Level& level = stack_.back();
         if (level.iterator) return next_item(level);
         PyRef key, value;
         auto more = level.walk.next(key, value);
-        if (!more) return ReadFailure(std::move(more.error()));
+        if (!more) return DescriptionFailure(std::move(more.error()));
         if (*more) return read_entry(level, key.get(), value.get());
         const std::size_t done = level.description;
         leave(level.walk.dict());
@@ -377,19 +160,19 @@ private:
         return std::nullopt;
     }
 
-    std::optional<ReadFailure> next_item(Level& level) {
+    std::optional<DescriptionFailure> next_item(Level& level) {
         PyRef item = PyRef::steal(PyIter_Next(level.iterator.get()));
         if (item) {
             if (!PyDict_Check(item.get()))
-                return vec_failed(level, ReadFailure(cast_error(item.get(), "dict")));
+                return vec_failed(level, DescriptionFailure(cast_error(item.get(), "dict")));
             // A dict inside itself would describe an endless tree.
             if (on_path_.contains(item.get())) {
-                return ReadFailure(value_error("Circular reference detected"), true);
+                return DescriptionFailure(value_error("Circular reference detected"), true);
             }
             enter(item.get());
             return std::nullopt;
         }
-        if (PyErr_Occurred()) return vec_failed(level, ReadFailure(raised()));
+        if (PyErr_Occurred()) return vec_failed(level, DescriptionFailure(raised()));
         level.iterator = {};
         level.sequence = {};
         store(level, Value(std::in_place_index<vec_kind>, std::move(level.items)));
@@ -397,9 +180,9 @@ private:
         return std::nullopt;
     }
 
-    std::optional<ReadFailure> read_entry(Level& level, PyObject* key, PyObject* value) {
+    std::optional<DescriptionFailure> read_entry(Level& level, PyObject* key, PyObject* value) {
         auto key_text = text_view(key);
-        if (!key_text) return ReadFailure(std::move(key_text.error()));
+        if (!key_text) return DescriptionFailure(std::move(key_text.error()));
         level.slot = slot_of(*key_text);
         auto as_string = text_view(value);
         if (as_string) {
@@ -409,17 +192,17 @@ private:
         Failure string_failure = std::move(as_string.error());
         if (PyUnicode_Check(value)) {
             return other_kinds(level, value, string_failure,
-                               ReadFailure(type_error("Can't extract `str` to `Vec`")));
+                               DescriptionFailure(type_error("Can't extract `str` to `Vec`")));
         }
         if (!PySequence_Check(value)) {
             return other_kinds(level, value, string_failure,
-                               ReadFailure(cast_error(value, "Sequence")));
+                               DescriptionFailure(cast_error(value, "Sequence")));
         }
         // The length only sizes the list; a failing or absurd one is ignored.
         Py_ssize_t length = PySequence_Size(value);
         if (length < 0) PyErr_Clear();
         PyRef iterator = PyRef::steal(PyObject_GetIter(value));
-        if (!iterator) return other_kinds(level, value, string_failure, ReadFailure(raised()));
+        if (!iterator) return other_kinds(level, value, string_failure, DescriptionFailure(raised()));
         level.sequence = PyRef::borrow(value);
         level.iterator = std::move(iterator);
         level.string_failure = std::move(string_failure);
@@ -428,7 +211,7 @@ private:
         return std::nullopt;
     }
 
-    std::optional<ReadFailure> vec_failed(Level& level, ReadFailure failure) {
+    std::optional<DescriptionFailure> vec_failed(Level& level, DescriptionFailure failure) {
         if (failure.fatal()) return failure;
         PyRef sequence = std::move(level.sequence);
         level.iterator = {};
@@ -439,8 +222,8 @@ private:
     }
 
     // NullableString, then Map, once String and Vec have failed.
-    std::optional<ReadFailure> other_kinds(Level& level, PyObject* value,
-                                           const Failure& string_failure, ReadFailure vec_failure) {
+    std::optional<DescriptionFailure> other_kinds(Level& level, PyObject* value,
+                                           const Failure& string_failure, DescriptionFailure vec_failure) {
         if (vec_failure.fatal()) return vec_failure;
         if (value == Py_None) {
             store(level, Value(std::in_place_index<nullable_kind>, std::nullopt));
@@ -456,7 +239,7 @@ private:
             store(level, Value(std::in_place_index<map_kind>, std::move(*map)));
             return std::nullopt;
         }
-        if (map.error().kind == Failure::Kind::Internal) return ReadFailure(std::move(map.error()));
+        if (map.error().kind == Failure::Kind::Internal) return DescriptionFailure(std::move(map.error()));
         return enum_failure(string_failure, std::move(vec_failure), nullable.error(), map.error());
     }
 
@@ -553,7 +336,7 @@ Result<PyRef> from_dict(PyObject* data) {
     DescriptionReader reader;
     auto root = reader.read(data);
     if (!root) {
-        ReadFailure& failure = root.error();
+        DescriptionFailure& failure = root.error();
         if (failure.is_enum())
             return std::unexpected(while_processing(type_error(failure.message()), "dict_"));
         if (failure.simple.kind == Failure::Kind::Internal)
@@ -564,13 +347,6 @@ Result<PyRef> from_dict(PyObject* data) {
 }
 
 }  // namespace
-
-PyObject* node_to_dict(PyObject* self, PyObject*) {
-    return call_boundary([&] {
-        CollectorPause pause;
-        return tree_dict(as_node(self));
-    });
-}
 
 PyObject* node_from_dict(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return call_with_arguments(

@@ -1,0 +1,130 @@
+// to_dict: a node's tree as nested dicts, lists and strs, made on an
+// explicit stack so that the depth of a tree never reaches the native stack.
+#include <atomic>
+#include <vector>
+
+#include "boundary/call.h"
+#include "boundary/once.h"
+#include "entities/node.h"
+#include "entities/operations.h"
+
+namespace quorvane {
+
+namespace {
+
+PyObject* key_object(std::atomic<PyObject*>& slot, const char* text) {
+    return once_object(slot, [text] { return PyUnicode_InternFromString(text); });
+}
+
+struct DictKeys {
+    PyObject* name;
+    PyObject* attrs;
+    PyObject* children;
+    PyObject* text;
+};
+
+Result<DictKeys> dict_keys() {
+    static std::atomic<PyObject*> name{nullptr}, attrs{nullptr}, children{nullptr}, text{nullptr};
+    DictKeys keys{key_object(name, "name"), key_object(attrs, "attrs"),
+                  key_object(children, "children"), key_object(text, "text")};
+    if (!keys.name || !keys.attrs || !keys.children || !keys.text)
+        return std::unexpected(creation_failure());
+    return keys;
+}
+
+// The conversion makes a fresh tree of dicts, lists and strs and runs no
+// Python code, with the interpreter lock held throughout: the cyclic
+// collector could only scan those containers and find them alive, again at
+// every collection their number triggers. It is paused for the call and its
+// state restored after. A free-threaded interpreter runs other threads
+// meanwhile, whose collections are theirs to decide, so there it is left alone.
+class CollectorPause {
+public:
+    CollectorPause() {
+#ifndef Py_GIL_DISABLED
+        was_enabled_ = PyGC_Disable() != 0;
+#endif
+    }
+    CollectorPause(const CollectorPause&) = delete;
+    CollectorPause& operator=(const CollectorPause&) = delete;
+    ~CollectorPause() {
+        if (was_enabled_) PyGC_Enable();
+    }
+
+private:
+    bool was_enabled_ = false;
+};
+
+// The dictionary of one node whose children's dictionaries are in `children`.
+Result<PyRef> node_dict(const DictKeys& keys, const NodeObject& node, PyRef children) {
+    auto name = string_object(node.name);
+    if (!name) return name;
+    auto attrs = attrs_object(node.attrs);
+    if (!attrs) return attrs;
+    auto text = node.text ? string_object(*node.text) : Result<PyRef>(PyRef::borrow(Py_None));
+    if (!text) return text;
+    PyRef dict = PyRef::steal(PyDict_New());
+    if (!dict) return std::unexpected(creation_failure());
+    if (PyDict_SetItem(dict.get(), keys.name, name->get()) < 0 ||
+        PyDict_SetItem(dict.get(), keys.attrs, attrs->get()) < 0 ||
+        PyDict_SetItem(dict.get(), keys.children, children.get()) < 0 ||
+        PyDict_SetItem(dict.get(), keys.text, text->get()) < 0) {
+        return std::unexpected(raised());
+    }
+    return dict;
+}
+
+Result<PyRef> new_list(const NodeObject& node) {
+    PyRef list = PyRef::steal(PyList_New(Py_SIZE(&node)));
+    if (!list) return std::unexpected(creation_failure());
+    return list;
+}
+
+// Post-order: a node's dictionary is made once all its children's are in its list.
+Result<PyRef> tree_dict(const NodeObject* root) {
+    auto keys = dict_keys();
+    if (!keys) return std::unexpected(std::move(keys.error()));
+    struct Frame {
+        const NodeObject* node;
+        PyRef children;
+        Py_ssize_t next;
+    };
+    auto root_list = new_list(*root);
+    if (!root_list) return root_list;
+    std::vector<Frame> stack;
+    stack.push_back({root, std::move(*root_list), 0});
+    while (true) {
+        Frame& top = stack.back();
+        if (top.next < Py_SIZE(top.node)) {
+            const NodeObject* child =
+                as_node(top.node->children()[static_cast<std::size_t>(top.next)]);
+            auto list = new_list(*child);
+            if (!list) return list;
+            if (Py_SIZE(child) > 0) {
+                stack.push_back({child, std::move(*list), 0});
+                continue;
+            }
+            auto leaf = node_dict(*keys, *child, std::move(*list));
+            if (!leaf) return leaf;
+            PyList_SET_ITEM(top.children.get(), top.next++, leaf->release());
+            continue;
+        }
+        auto done = node_dict(*keys, *top.node, std::move(top.children));
+        if (!done) return done;
+        stack.pop_back();
+        if (stack.empty()) return done;
+        Frame& parent = stack.back();
+        PyList_SET_ITEM(parent.children.get(), parent.next++, done->release());
+    }
+}
+
+}  // namespace
+
+PyObject* node_to_dict(PyObject* self, PyObject*) {
+    return call_boundary([&] {
+        CollectorPause pause;
+        return tree_dict(as_node(self));
+    });
+}
+
+}  // namespace quorvane
