@@ -187,17 +187,6 @@ void AttributeMap::append(NodeString&& key, NodeString&& value, std::uint64_t ha
     place(slots(), slot_mask(), hash, ++size);
 }
 
-std::expected<bool, InternalFailure> AttributeMap::insert_new(NodeString key, NodeString value) {
-    auto bytes = key.resolve();
-    if (!bytes) return std::unexpected(std::move(bytes.error()));
-    make_room();
-    return emplace_new(*bytes, attribute_hash(this->key(), *bytes),
-                       [&](NodeString* key_at, NodeString* value_at) {
-                           new (key_at) NodeString(std::move(key));
-                           new (value_at) NodeString(std::move(value));
-                       });
-}
-
 std::expected<void, InternalFailure> AttributeMap::insert(NodeString key, NodeString value) {
     auto bytes = key.resolve();
     if (!bytes) return std::unexpected(std::move(bytes.error()));

@@ -63,13 +63,11 @@ public:
     // Inserts, or replaces the value of a present key (keeping the stored
     // key); the key's bytes must already be resolvable.
     std::expected<void, InternalFailure> insert(NodeString key, NodeString value);
-    // Inserts a key known to be absent, with its hash; false if it is present.
-    std::expected<bool, InternalFailure> insert_new(NodeString key, NodeString value);
-    // The same for a key whose resolved text and hash under this map's key
-    // the caller already has (a map made with a key keeps it as it grows).
-    // Once the key is known to be absent, `make(key, value)` constructs the
-    // new entry's strings in their place, so they are never moved there;
-    // on false nothing was made.
+    // Inserts a key whose resolved text and hash under this map's key the
+    // caller already has (a map made with a key keeps it as it grows), unless
+    // it is present. Once the key is known to be absent, `make(key, value)`
+    // constructs the new entry's strings in their place, so they are never
+    // moved there; on false (present) nothing was made.
     template <class Make>
     bool emplace_new(std::string_view key_bytes, std::uint64_t hash, Make&& make) {
         make_room();

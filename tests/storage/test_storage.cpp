@@ -196,9 +196,6 @@ TEST(AttributeMap, SpanAndOwnedKeysWithTheSameBytesAreEqual) {
     ASSERT_EQ(map.size(), 1u);
     EXPECT_EQ(*map.find("id")->resolve(), "owned");
     EXPECT_TRUE(map.begin()->key.is_span()) << "replacing a value keeps the stored key";
-    auto again = map.insert_new(NodeString::owned("id"), NodeString::owned("x"));
-    ASSERT_TRUE(again);
-    EXPECT_FALSE(*again);
 }
 
 // A map made empty takes its key when it first grows and keeps it after.
@@ -400,10 +397,10 @@ TEST(BlockArena, BlocksFreedOnManyThreadsReturnTheirChunks) {
 TEST(BlockArena, AttributeMapTablesCutFromAnArenaWorkAsHeapOnes) {
     BlockArena arena;
     AttributeMap map(take_hash_key(), 2, arena);
-    ASSERT_TRUE(*map.insert_new(NodeString::owned("id"), NodeString::owned("7")));
-    ASSERT_TRUE(*map.insert_new(NodeString::owned("kind"), NodeString::owned("x")));
+    ASSERT_TRUE(map.insert(NodeString::owned("id"), NodeString::owned("7")));
+    ASSERT_TRUE(map.insert(NodeString::owned("kind"), NodeString::owned("x")));
     // A third entry outgrows the table, which moves to the heap.
-    ASSERT_TRUE(*map.insert_new(NodeString::owned("extra"), NodeString::owned("y")));
+    ASSERT_TRUE(map.insert(NodeString::owned("extra"), NodeString::owned("y")));
     AttributeMap moved(std::move(map));
     ASSERT_NE(moved.find("kind"), nullptr);
     EXPECT_EQ(*moved.find("kind")->resolve(), "x");
