@@ -114,7 +114,7 @@ FileDescriptor::~FileDescriptor() {
 }
 
 std::expected<std::uint64_t, IoError> FileDescriptor::reported_size() const {
-    struct stat info {};
+    struct stat info{};
     if (::fstat(fd_, &info) < 0) return std::unexpected(IoError::from_errno(errno));
     return static_cast<std::uint64_t>(info.st_size > 0 ? info.st_size : 0);
 }

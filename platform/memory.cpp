@@ -23,7 +23,8 @@ std::size_t whole_huge_pages(std::size_t bytes) {
 }
 
 void* map_plain(std::size_t length) {
-    void* mapped = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    void* mapped =
+        mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (mapped == MAP_FAILED) throw std::bad_alloc();
     return mapped;
 }

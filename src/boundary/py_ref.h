@@ -22,7 +22,8 @@ public:
         return PyRef(object);
     }
 
-    PyRef(const PyRef& other) : object_(Py_XNewRef((assert_attached(other.object_), other.object_))) {}
+    PyRef(const PyRef& other)
+        : object_(Py_XNewRef((assert_attached(other.object_), other.object_))) {}
     PyRef(PyRef&& other) noexcept : object_(std::exchange(other.object_, nullptr)) {}
     PyRef& operator=(PyRef other) noexcept {
         std::swap(object_, other.object_);

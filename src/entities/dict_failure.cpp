@@ -58,7 +58,7 @@ void variant_line(std::string& out, const char* kind) {
 }  // namespace
 
 DescriptionFailure enum_failure(const Failure& string_failure, DescriptionFailure vec_failure,
-                         const Failure& nullable_failure, const Failure& map_failure) {
+                                const Failure& nullable_failure, const Failure& map_failure) {
     std::string prefix(enum_head);
     variant_line(prefix, "String");
     prefix += render_failure(string_failure);

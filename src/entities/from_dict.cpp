@@ -14,7 +14,6 @@
 #include "entities/node.h"
 #include "entities/operations.h"
 
-
 namespace quorvane {
 
 namespace {
@@ -105,7 +104,8 @@ public:
     std::vector<Description> arena;
 
     std::expected<std::size_t, DescriptionFailure> read(PyObject* root) {
-        if (!PyDict_Check(root)) return std::unexpected(DescriptionFailure(cast_error(root, "dict")));
+        if (!PyDict_Check(root))
+            return std::unexpected(DescriptionFailure(cast_error(root, "dict")));
         enter(root);
         while (true) {
             std::optional<DescriptionFailure> failed = step();
@@ -202,7 +202,8 @@ private:
         Py_ssize_t length = PySequence_Size(value);
         if (length < 0) PyErr_Clear();
         PyRef iterator = PyRef::steal(PyObject_GetIter(value));
-        if (!iterator) return other_kinds(level, value, string_failure, DescriptionFailure(raised()));
+        if (!iterator)
+            return other_kinds(level, value, string_failure, DescriptionFailure(raised()));
         level.sequence = PyRef::borrow(value);
         level.iterator = std::move(iterator);
         level.string_failure = std::move(string_failure);
@@ -223,7 +224,8 @@ private:
 
     // NullableString, then Map, once String and Vec have failed.
     std::optional<DescriptionFailure> other_kinds(Level& level, PyObject* value,
-                                           const Failure& string_failure, DescriptionFailure vec_failure) {
+                                                  const Failure& string_failure,
+                                                  DescriptionFailure vec_failure) {
         if (vec_failure.fatal()) return vec_failure;
         if (value == Py_None) {
             store(level, Value(std::in_place_index<nullable_kind>, std::nullopt));
@@ -239,7 +241,8 @@ private:
             store(level, Value(std::in_place_index<map_kind>, std::move(*map)));
             return std::nullopt;
         }
-        if (map.error().kind == Failure::Kind::Internal) return DescriptionFailure(std::move(map.error()));
+        if (map.error().kind == Failure::Kind::Internal)
+            return DescriptionFailure(std::move(map.error()));
         return enum_failure(string_failure, std::move(vec_failure), nullable.error(), map.error());
     }
 

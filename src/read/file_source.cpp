@@ -62,7 +62,8 @@ std::expected<FileContents, FileFailure> read_whole_file(const std::string& path
     if (!file) return std::unexpected(std::move(file.error()));
     auto expected_size = file->reported_size();
     if (!expected_size) return std::unexpected(std::move(expected_size.error()));
-    if (*expected_size > kMaxDocumentBytes) return std::unexpected(ReadError::too_large(*expected_size));
+    if (*expected_size > kMaxDocumentBytes)
+        return std::unexpected(ReadError::too_large(*expected_size));
 
     // One byte beyond the size the system reports, so a file that has not
     // changed is read to its end without regrowing.
@@ -84,8 +85,8 @@ std::expected<FileContents, FileFailure> read_whole_file(const std::string& path
     }
     if (length > kMaxDocumentBytes) return std::unexpected(ReadError::too_large(length));
     if (!is_valid_utf8(std::string_view(bytes.get(), length))) {
-        return std::unexpected(
-            platform::IoError::from_layer(platform::IoKind::InvalidData, "stream did not contain valid UTF-8"));
+        return std::unexpected(platform::IoError::from_layer(platform::IoKind::InvalidData,
+                                                             "stream did not contain valid UTF-8"));
     }
     return FileContents{std::move(bytes), length};
 }

@@ -9,8 +9,8 @@
 #include <string_view>
 #include <variant>
 
-#include "read/records.h"
 #include "platform/io.h"
+#include "read/records.h"
 
 namespace quorvane::read {
 

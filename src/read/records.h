@@ -11,10 +11,10 @@
 #include <utility>
 #include <vector>
 
+#include "platform/memory.h"
 #include "storage/attribute_map.h"
 #include "storage/internal_failure.h"
 #include "storage/node_string.h"
-#include "platform/memory.h"
 #include "structural/index/structural.h"
 
 namespace quorvane::read {

@@ -8,11 +8,11 @@
 #include <variant>
 #include <vector>
 
+#include "platform/memory.h"
 #include "read/heap_text.h"
 #include "read/references.h"
 #include "read/start_tag.h"
 #include "read/unicode_space.h"
-#include "platform/memory.h"
 #include "structural/index/structural.h"
 
 namespace quorvane::read {

@@ -145,7 +145,7 @@ private:
     };
 
     // The first offset in [from, end) whose bit in `Mask` is set; end if none.
-    template <std::uint64_t Stops::*Mask>
+    template <std::uint64_t Stops::* Mask>
     std::uint64_t find(std::uint64_t from) const {
         const std::uint64_t offset = from - start_;
         std::size_t w = offset / 64;

@@ -58,7 +58,7 @@ public:
     }
 
     // First offset >= from whose bit is set in `Mask`; n when there is none.
-    template <std::uint64_t SearchMasks::*Mask>
+    template <std::uint64_t SearchMasks::* Mask>
     std::size_t find(std::size_t from) noexcept {
         // The unsigned difference also sends offsets before the window here.
         if (from - base_ >= 64) {
@@ -155,8 +155,7 @@ private:
             }
             case '?': {
                 const std::size_t name_end =
-                    scan_until<kMarkupSpace | kGreater | kQuestion>(s, w + 2,
-                                                                                           n, n);
+                    scan_until<kMarkupSpace | kGreater | kQuestion>(s, w + 2, n, n);
                 end = detail::processing_instruction_end(s, n, name_end);
                 out.leaf(w, end, TagKind::ProcessingInstruction, name_span(w + 2, name_end));
                 break;

@@ -16,7 +16,6 @@
 #include <variant>
 #include <vector>
 
-
 namespace quorvane::structural {
 
 // Storage for index columns, from the reserve of mapped regions when large.

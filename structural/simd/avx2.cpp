@@ -9,8 +9,8 @@
 #include <cstdint>
 #include <span>
 
-#include "structural/simd/classify.h"
 #include "structural/markup_bytes.h"
+#include "structural/simd/classify.h"
 #include "structural/simd/kernel_set.h"
 
 #if defined(__clang__)
@@ -134,8 +134,8 @@ ClassMasks classify_avx2(const std::uint8_t* input, std::size_t len) {
             gt[j] = Avx2Blocks::equal(block, kGreaterThan);
             doubles[j] = Avx2Blocks::equal(block, kDoubleQuote);
             const __m256i single = _mm256_set1_epi8(static_cast<char>(kApostrophe));
-            apostrophes |= _mm256_cmpeq_epi8(block.low, single) |
-                           _mm256_cmpeq_epi8(block.high, single);
+            apostrophes |=
+                _mm256_cmpeq_epi8(block.low, single) | _mm256_cmpeq_epi8(block.high, single);
         }
         std::uint64_t* lt_out = lt_words + 4 * g;
         std::uint64_t* gt_out = gt_words + 4 * g;
@@ -150,8 +150,7 @@ ClassMasks classify_avx2(const std::uint8_t* input, std::size_t len) {
         if (carries.in_single || !_mm256_testz_si256(apostrophes, apostrophes)) [[unlikely]] {
             for (int j = 0; j < 4; ++j) {
                 const std::uint64_t singles = Avx2Blocks::equal(group + 64 * j, kApostrophe);
-                classify_block({lt[j], gt[j], doubles[j], singles}, carries, lt_out[j],
-                               gt_out[j]);
+                classify_block({lt[j], gt[j], doubles[j], singles}, carries, lt_out[j], gt_out[j]);
             }
             continue;
         }
@@ -169,8 +168,8 @@ ClassMasks classify_avx2(const std::uint8_t* input, std::size_t len) {
         const unsigned carry = carries.in_double ? 0xFu : 0u;
         // Bit j set: block j starts outside quotes.
         const unsigned starts_outside = ~(((running << 1) & 0xFu) ^ carry) & 0xFu;
-        const __m256i flip = _mm256_cmpeq_epi64(
-            _mm256_set1_epi64x(starts_outside) & lane_bits, lane_bits);
+        const __m256i flip =
+            _mm256_cmpeq_epi64(_mm256_set1_epi64x(starts_outside) & lane_bits, lane_bits);
         const __m256i outside = prefix ^ flip;
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(lt_out), lanes_of(lt) & outside);
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(gt_out), lanes_of(gt) & outside);

@@ -80,9 +80,7 @@ constexpr bool parity(std::uint64_t mask) noexcept {
 }
 
 // Bits 0..lowest set bit of `bit` (a single-bit mask); all bits for bit 63.
-constexpr std::uint64_t up_to_and_including(std::uint64_t bit) noexcept {
-    return (bit << 1) - 1;
-}
+constexpr std::uint64_t up_to_and_including(std::uint64_t bit) noexcept { return (bit << 1) - 1; }
 
 // Both kinds interact: walk the quotes in position order, each opening a
 // region closed by the next quote of its own kind.
@@ -181,8 +179,8 @@ inline ClassMasks allocate_masks(std::size_t len) {
 }
 
 // One block's output words; updates the carries.
-inline void classify_block(const BlockClasses& block, QuoteCarries& carries,
-                           std::uint64_t& lt_word, std::uint64_t& gt_word) noexcept {
+inline void classify_block(const BlockClasses& block, QuoteCarries& carries, std::uint64_t& lt_word,
+                           std::uint64_t& gt_word) noexcept {
     // Case a without quotes or carries: nothing to mask.
     if ((block.double_quotes | block.apostrophes) == 0 && !carries.in_double &&
         !carries.in_single) {

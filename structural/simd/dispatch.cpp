@@ -100,28 +100,18 @@ const KernelSet& active_set() noexcept {
 
 }  // namespace
 
-Kernel active_kernel() noexcept {
-    return static_cast<Kernel>((features() >> kKernelShift) & 0x3u);
-}
+Kernel active_kernel() noexcept { return static_cast<Kernel>((features() >> kKernelShift) & 0x3u); }
 
-bool cpu_has_sse42() noexcept {
-    return (features() & kHasSse42) != 0;
-}
-bool cpu_has_avx2() noexcept {
-    return (features() & kHasAvx2) != 0;
-}
+bool cpu_has_sse42() noexcept { return (features() & kHasSse42) != 0; }
+bool cpu_has_avx2() noexcept { return (features() & kHasAvx2) != 0; }
 
 ClassMasks classify_bytes(const std::uint8_t* input, std::size_t len) {
     return active_set().classify(input, len);
 }
 
-SearchMasksKernel search_masks_kernel() noexcept {
-    return active_set().search_masks;
-}
+SearchMasksKernel search_masks_kernel() noexcept { return active_set().search_masks; }
 
-AttributeMasksKernel attribute_masks_kernel() noexcept {
-    return active_set().attribute_masks;
-}
+AttributeMasksKernel attribute_masks_kernel() noexcept { return active_set().attribute_masks; }
 
 std::size_t count_byte(const std::uint8_t* input, std::size_t len, std::uint8_t byte) noexcept {
     return active_set().count_byte(input, len, byte);

@@ -3,9 +3,9 @@
 #include <cstdint>
 #include <span>
 
+#include "structural/markup_bytes.h"
 #include "structural/simd/block_kernel.h"
 #include "structural/simd/classify.h"
-#include "structural/markup_bytes.h"
 #include "structural/simd/kernel_set.h"
 
 namespace quorvane::structural {
@@ -32,11 +32,10 @@ std::size_t find_unmarked_scalar(const std::uint8_t* input, std::size_t len, std
 SearchMasks search_masks_scalar(const std::uint8_t* window) noexcept {
     std::uint64_t whitespace = 0;
     for (unsigned j = 0; j < 64; ++j) whitespace |= std::uint64_t{is_markup_space(window[j])} << j;
-    return search_masks_of(PortableBlocks::equal(window, kLessThan),
-                           PortableBlocks::equal(window, kGreaterThan),
-                           PortableBlocks::equal(window, kDoubleQuote),
-                           PortableBlocks::equal(window, kApostrophe), whitespace,
-                           PortableBlocks::equal(window, '/'));
+    return search_masks_of(
+        PortableBlocks::equal(window, kLessThan), PortableBlocks::equal(window, kGreaterThan),
+        PortableBlocks::equal(window, kDoubleQuote), PortableBlocks::equal(window, kApostrophe),
+        whitespace, PortableBlocks::equal(window, '/'));
 }
 
 AttributeMasks attribute_masks_scalar(const std::uint8_t* window) noexcept {

@@ -9,8 +9,8 @@
 #include <cstdint>
 #include <span>
 
-#include "structural/simd/classify.h"
 #include "structural/markup_bytes.h"
+#include "structural/simd/classify.h"
 #include "structural/simd/kernel_set.h"
 
 #if defined(__clang__)
@@ -88,11 +88,10 @@ __m128i whitespace_table() noexcept {
 SearchMasks search_masks_sse42(const std::uint8_t* window) noexcept {
     const Sse42Blocks::Lanes lanes = Sse42Blocks::load(window);
     const std::uint64_t whitespace = in_nibble_set(lanes, whitespace_table());
-    return search_masks_of(Sse42Blocks::equal(lanes, kLessThan),
-                           Sse42Blocks::equal(lanes, kGreaterThan),
-                           Sse42Blocks::equal(lanes, kDoubleQuote),
-                           Sse42Blocks::equal(lanes, kApostrophe), whitespace,
-                           Sse42Blocks::equal(lanes, '/'));
+    return search_masks_of(
+        Sse42Blocks::equal(lanes, kLessThan), Sse42Blocks::equal(lanes, kGreaterThan),
+        Sse42Blocks::equal(lanes, kDoubleQuote), Sse42Blocks::equal(lanes, kApostrophe), whitespace,
+        Sse42Blocks::equal(lanes, '/'));
 }
 
 AttributeMasks attribute_masks_sse42(const std::uint8_t* window) noexcept {

@@ -69,7 +69,8 @@ std::vector<std::string> outline(ParsedDocument& document) {
 TEST(Scanner, KeepsOnlyTheRootsSubtreeInStartTagOrder) {
     auto parsed = parse("<x><a/><r><b><c/></b><d/></r><r/></x>", "r");
     ASSERT_TRUE(parsed.document.has_value());
-    EXPECT_EQ(outline(*parsed.document), (std::vector<std::string>{"r[2]", "b[1]", "c[0]", "d[0]"}));
+    EXPECT_EQ(outline(*parsed.document),
+              (std::vector<std::string>{"r[2]", "b[1]", "c[0]", "d[0]"}));
 }
 
 TEST(Scanner, ReportsEachKindOfFailure) {

@@ -10,12 +10,12 @@
 #include <thread>
 #include <vector>
 
+#include "platform/memory.h"
 #include "storage/attribute_map.h"
 #include "storage/block_arena.h"
 #include "storage/internal_failure.h"
 #include "storage/node_string.h"
 #include "storage/source_buffer.h"
-#include "platform/memory.h"
 
 namespace quorvane {
 namespace {
@@ -329,9 +329,9 @@ TEST(BlockArena, BlocksAreAlignedDisjointAndSpanChunks) {
 // block is freed. A small arena's blocks come from the heap and leave no
 // chunk behind; a larger one's chunks are never much longer than its blocks.
 TEST(BlockArena, ChunksGrowWithWhatTheArenaMade) {
-    for (const std::size_t total : {std::size_t{1} << 10, std::size_t{24} << 10,
-                                    std::size_t{100} << 10, std::size_t{900} << 10,
-                                    std::size_t{6} << 20}) {
+    for (const std::size_t total :
+         {std::size_t{1} << 10, std::size_t{24} << 10, std::size_t{100} << 10,
+          std::size_t{900} << 10, std::size_t{6} << 20}) {
         auto arena = std::make_unique<BlockArena>();
         const std::vector<void*> blocks = cut_blocks(*arena, total, 100);
         arena.reset();

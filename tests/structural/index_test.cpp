@@ -77,10 +77,8 @@ TEST_P(BothBuilders, IndexMarkupAlike) {
 TEST_P(BothBuilders, TrackDepthsAndParents) {
     const IndexResult index = GetParam().build("<a><b/>t<c><?p?>u</c></a></x>");
     ASSERT_TRUE(index.has_value());
-    EXPECT_EQ(values(index->tag_depths),
-              (std::vector<std::uint16_t>{0, 1, 1, 2, 1, 0, 0}));
-    EXPECT_EQ(values(index->tag_parents),
-              (std::vector<std::int32_t>{-1, 0, 0, 2, 0, -1, -1}));
+    EXPECT_EQ(values(index->tag_depths), (std::vector<std::uint16_t>{0, 1, 1, 2, 1, 0, 0}));
+    EXPECT_EQ(values(index->tag_parents), (std::vector<std::int32_t>{-1, 0, 0, 2, 0, -1, -1}));
     ASSERT_EQ(index->text_ranges.size(), 2u);
     EXPECT_EQ(index->text_ranges[0].parent, 0);
     EXPECT_EQ(index->text_ranges[1].parent, 2);
