@@ -38,33 +38,22 @@ SCENARIOS = {
     "str children": swallow(lambda: Node("a", children="x"), TypeError),
     "binding": swallow(lambda: Node("a", name="b"), TypeError),
     "surrogate": swallow(lambda: Node("a", text="\ud800"), UnicodeEncodeError),
+    "search": lambda: (TREE.search_by_name("s"), TREE.search_by_attr("k", 1),
+                       TREE.search_by_text("t", depth=-1)),
+    "search type": lambda: TREE.search(quorvane.SearchType.Attr, "k"),
+    "to_dict": TREE.to_dict,
+    "from_dict": lambda: Node.from_dict(TREE.to_dict()),
+    "from_dict error": swallow(lambda: Node.from_dict({"name": 5, "attrs": {}, "children": []}),
+                               TypeError),
+    "outline": lambda: (str(TREE), TREE._Node__to_string(3)),
+    "read": lambda: quorvane.read_string('<r a="1"><x>t&amp;u</x><x/></r>', "r"),
+    "read out of memory": lambda: [
+        swallow(lambda: read_with_allocations_failing_from(count, NESTED), MemoryError)()
+        for count in range(7)],
+    "read error": swallow(lambda: quorvane.read_string("<r><x></r>", "r"), ValueError),
+    "read file error": swallow(lambda: quorvane.read_file("/nonexistent/quorvane", "r"),
+                               FileNotFoundError),
 }
-
-
-def optional_scenario(name, build):
-    """Scenarios for operations that exist in this build of the module."""
-    try:
-        build()()
-    except AttributeError:
-        return
-    SCENARIOS[name] = build()
-
-
-optional_scenario("search", lambda: lambda: (TREE.search_by_name("s"), TREE.search_by_attr("k", 1),
-                                             TREE.search_by_text("t", depth=-1)))
-optional_scenario("search type", lambda: lambda: TREE.search(quorvane.SearchType.Attr, "k"))
-optional_scenario("to_dict", lambda: TREE.to_dict)
-optional_scenario("from_dict", lambda: lambda: Node.from_dict(TREE.to_dict()))
-optional_scenario("from_dict error", lambda: swallow(
-    lambda: Node.from_dict({"name": 5, "attrs": {}, "children": []}), TypeError))
-optional_scenario("outline", lambda: lambda: (str(TREE), TREE._Node__to_string(3)))
-optional_scenario("read", lambda: lambda: quorvane.read_string('<r a="1"><x>t&amp;u</x><x/></r>', "r"))
-optional_scenario("read out of memory", lambda: lambda: [
-    swallow(lambda: read_with_allocations_failing_from(count, NESTED), MemoryError)()
-    for count in range(7)])
-optional_scenario("read error", lambda: swallow(lambda: quorvane.read_string("<r><x></r>", "r"), ValueError))
-optional_scenario("read file error", lambda: swallow(
-    lambda: quorvane.read_file("/nonexistent/quorvane", "r"), FileNotFoundError))
 
 
 def growth(call, rounds=300):
