@@ -1,7 +1,8 @@
 # make demo   build the module and run examples/demo.py
-# make test   every test: native unit tests, pytest, pytest under the sanitizers and
-#             under the debug interpreter (reference leaks), a short fuzz run, and a
-#             compile against the free-threaded object layout
+# make test   every test: a format check, native unit tests, pytest (also with the
+#             portable kernel forced), pytest under the sanitizers and under the
+#             debug interpreter (reference leaks), a short fuzz run, and a compile
+#             against the free-threaded object layout; warnings are errors
 # Both run inside the project's CPython 3.14 toolchain (tools/toolchain) unless
 # python3.14 with headers and pytest is already on the PATH.
 
@@ -16,7 +17,12 @@ ifeq ($(HAVE_PY)$(QUORVANE_IN_TOOLCHAIN),)
 IN_TOOLCHAIN := tools/toolchain run env QUORVANE_IN_TOOLCHAIN=1
 endif
 
-.PHONY: demo test build build-asan build-dbg test-native test-python test-sanitized test-refleaks test-fuzz test-free-threaded bench clean
+# Warnings fail the project's own builds; `pip install .` leaves them warnings.
+CMAKE_FLAGS := -G Ninja -DQUORVANE_WERROR=ON -DPython_EXECUTABLE=$$(command -v $(PYTHON))
+CXX_SOURCES = $$(find platform structural src tests fuzz bench -name '*.h' -o -name '*.cpp')
+
+.PHONY: demo test build build-asan build-dbg test-format test-native test-python test-python-scalar \
+        test-sanitized test-refleaks test-fuzz test-free-threaded bench clean
 
 demo:
 ifdef IN_TOOLCHAIN
@@ -30,23 +36,31 @@ test:
 ifdef IN_TOOLCHAIN
 	$(IN_TOOLCHAIN) $(MAKE) test
 else
-	$(MAKE) test-native test-python test-sanitized test-refleaks test-fuzz test-free-threaded
+	$(MAKE) test-format test-native test-python test-python-scalar test-sanitized test-refleaks \
+	    test-fuzz test-free-threaded
 endif
 
 build:
-	cmake -S . -B $(BUILD) -G Ninja -DPython_EXECUTABLE=$$(command -v $(PYTHON)) >/dev/null
+	cmake -S . -B $(BUILD) $(CMAKE_FLAGS) >/dev/null
 	cmake --build $(BUILD)
 
 build-asan:
-	cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUORVANE_SANITIZE=ON \
-	    -DPython_EXECUTABLE=$$(command -v $(PYTHON)) >/dev/null
+	cmake -S . -B $(ASAN_BUILD) $(CMAKE_FLAGS) -DCMAKE_BUILD_TYPE=Debug -DQUORVANE_SANITIZE=ON >/dev/null
 	cmake --build $(ASAN_BUILD)
+
+test-format:
+	clang-format --dry-run --Werror $(CXX_SOURCES)
 
 test-native: build
 	ctest --test-dir $(BUILD) --output-on-failure
 
 test-python: build
 	PYTHONPATH=$(BUILD) $(PYTHON) -m pytest -q tests/module
+
+# The reader's results must not depend on the kernel the processor allows.
+test-python-scalar: build
+	PYTHONPATH=$(BUILD) QUORVANE_KERNEL=scalar $(PYTHON) -m pytest -q -p no:cacheprovider \
+	    tests/module/test_read.py tests/module/test_read_dense.py tests/module/test_read_differential.py
 
 # The interpreter is not built with the sanitizers, so their runtime is
 # preloaded; PYTHONMALLOC=malloc lets them see every allocation.
@@ -59,8 +73,8 @@ test-sanitized: build-asan
 
 # The debug interpreter counts every reference, so leaks show up as growth.
 build-dbg:
-	cmake -S . -B $(DEBUG_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUORVANE_TESTS=OFF \
-	    -DPython_EXECUTABLE=$$(command -v $(PYTHON)d) >/dev/null
+	cmake -S . -B $(DEBUG_BUILD) -G Ninja -DQUORVANE_WERROR=ON -DCMAKE_BUILD_TYPE=Debug \
+	    -DQUORVANE_TESTS=OFF -DPython_EXECUTABLE=$$(command -v $(PYTHON)d) >/dev/null
 	cmake --build $(DEBUG_BUILD)
 
 test-refleaks: build-dbg
@@ -76,8 +90,7 @@ test-free-threaded:
 
 # A short libFuzzer run over the structural index (clang only).
 test-fuzz:
-	CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -G Ninja -DQUORVANE_FUZZ=ON \
-	    -DPython_EXECUTABLE=$$(command -v $(PYTHON)) >/dev/null
+	CXX=clang++ cmake -S . -B $(FUZZ_BUILD) $(CMAKE_FLAGS) -DQUORVANE_FUZZ=ON >/dev/null
 	cmake --build $(FUZZ_BUILD) --target fuzz_structural
 	ctest --test-dir $(FUZZ_BUILD) -L fuzz --output-on-failure
 
