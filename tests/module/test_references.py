@@ -45,7 +45,7 @@ SCENARIOS = {
     "from_dict": lambda: Node.from_dict(TREE.to_dict()),
     "from_dict error": swallow(lambda: Node.from_dict({"name": 5, "attrs": {}, "children": []}),
                                TypeError),
-    "outline": lambda: (str(TREE), TREE._Node__to_string(3)),
+    "outline": lambda: (str(TREE), getattr(TREE, "__to_string")(3)),
     "read": lambda: quorvane.read_string('<r a="1"><x>t&amp;u</x><x/></r>', "r"),
     "read out of memory": lambda: [
         swallow(lambda: read_with_allocations_failing_from(count, NESTED), MemoryError)()
