@@ -6,6 +6,7 @@
 #include "boundary/call.h"
 #include "boundary/once.h"
 #include "entities/node.h"
+#include "entities/operations.h"
 #include "entities/search_type.h"
 #include "functions/read_functions.h"
 
@@ -61,6 +62,12 @@ PyMethodDef module_functions[] = {
     {nullptr, nullptr, 0, nullptr},
 };
 
+// Module functions outside __all__: what pickled trees need to load.
+PyMethodDef private_functions[] = {
+    {"_restore_node", restore_node, METH_O, "_restore_node(state)\n--\n\n"},
+    {nullptr, nullptr, 0, nullptr},
+};
+
 int module_exec(PyObject* module) {
     return call_boundary_status([&]() -> Result<void> {
         if (!PyModule_Check(module)) return std::unexpected(cast_error(module, "module"));
@@ -80,7 +87,15 @@ PyModuleDef_Slot module_slots[] = {
 };
 
 PyModuleDef module_definition = {
-    PyModuleDef_HEAD_INIT, "quorvane", "", 0, nullptr, module_slots, nullptr, nullptr, nullptr,
+    .m_base = PyModuleDef_HEAD_INIT,
+    .m_name = "quorvane",
+    .m_doc = "",
+    .m_size = 0,
+    .m_methods = private_functions,
+    .m_slots = module_slots,
+    .m_traverse = nullptr,
+    .m_clear = nullptr,
+    .m_free = nullptr,
 };
 
 }  // namespace

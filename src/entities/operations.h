@@ -28,4 +28,12 @@ PyObject* node_from_dict(PyObject* cls, PyObject* const* args, Py_ssize_t nargs,
 // METH_NOARGS.
 PyObject* node_to_dict(PyObject* self, PyObject* unused);
 
+// Pickling and copying: __reduce__ and __copy__ (METH_NOARGS), __deepcopy__
+// (METH_O), and the module's private _restore_node (METH_O), which pickle
+// calls with the state __reduce__ made.
+PyObject* node_reduce(PyObject* self, PyObject* unused);
+PyObject* node_copy(PyObject* self, PyObject* unused);
+PyObject* node_deepcopy(PyObject* self, PyObject* memo);
+PyObject* restore_node(PyObject* module, PyObject* state);
+
 }  // namespace quorvane

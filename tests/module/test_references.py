@@ -5,6 +5,7 @@ tests are skipped.
 """
 
 import gc
+import pickle
 import sys
 
 import pytest
@@ -51,6 +52,9 @@ SCENARIOS = {
         swallow(lambda: read_with_allocations_failing_from(count, NESTED), MemoryError)()
         for count in range(7)],
     "read error": swallow(lambda: quorvane.read_string("<r><x></r>", "r"), ValueError),
+    "pickle": lambda: pickle.loads(pickle.dumps(TREE)),
+    "pickle error": swallow(lambda: quorvane._restore_node(b"\x01\x01\x01a\x00\x00\x01\x01"),
+                            ValueError),
     "read file error": swallow(lambda: quorvane.read_file("/nonexistent/quorvane", "r"),
                                FileNotFoundError),
 }

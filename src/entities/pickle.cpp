@@ -1,0 +1,365 @@
+// Pickling. A tree travels as one bytes object holding its nodes flat, in
+// post-order (each after its children), so no depth of nesting reaches the
+// native stack or pickle's own recursion. A child is named by its distance
+// back to it, so a node standing in several places is written once and
+// loads as one object. Strings stand inline; a loaded tree's strings are
+// spans into the pickled bytes, never copied.
+//
+//   state   := version node_count record{node_count}
+//   record  := string(name) text attr_count (string(key) string(value)){attr_count}
+//              child_count distance{child_count}
+//   text    := 0 (absent) | length + 1, then the bytes
+//   string  := length, then the bytes
+// Every number is an unsigned LEB128 varint; a distance is at least 1 and
+// at most the record's own index.
+#include <atomic>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "boundary/call.h"
+#include "boundary/once.h"
+#include "entities/node.h"
+#include "entities/operations.h"
+#include "read/file_source.h"
+#include "read/span_credit.h"
+
+namespace quorvane {
+
+namespace {
+
+constexpr std::uint64_t kFormatVersion = 1;
+
+// --- writing -------------------------------------------------------------------
+
+class StateWriter {
+public:
+    void number(std::uint64_t value) {
+        while (value >= 0x80) {
+            bytes_.push_back(static_cast<char>(value | 0x80));
+            value >>= 7;
+        }
+        bytes_.push_back(static_cast<char>(value));
+    }
+    void text(std::string_view text) {
+        number(text.size());
+        bytes_.append(text);
+    }
+    void raw(std::string_view bytes) { bytes_.append(bytes); }
+    const std::string& bytes() const { return bytes_; }
+
+private:
+    std::string bytes_;
+};
+
+// The record index of each node written so far that may stand in more than
+// one place. Open addressing on the object's address.
+class SharedIndex {
+public:
+    static constexpr std::uint32_t kAbsent = std::numeric_limits<std::uint32_t>::max();
+
+    std::uint32_t find(const PyObject* node) const {
+        if (slots_.empty()) return kAbsent;
+        for (std::size_t s = slot_of(node);; s = (s + 1) & (slots_.size() - 1)) {
+            if (slots_[s].node == node) return slots_[s].index;
+            if (!slots_[s].node) return kAbsent;
+        }
+    }
+    void add(const PyObject* node, std::uint32_t index) {
+        if (2 * (count_ + 1) > slots_.size()) grow();
+        std::size_t s = slot_of(node);
+        while (slots_[s].node) s = (s + 1) & (slots_.size() - 1);
+        slots_[s] = {node, index};
+        ++count_;
+    }
+
+private:
+    struct Slot {
+        const PyObject* node = nullptr;
+        std::uint32_t index = 0;
+    };
+
+    std::size_t slot_of(const PyObject* node) const {
+        const auto address = reinterpret_cast<std::uintptr_t>(node);
+        return static_cast<std::size_t>((address >> 4) * 0x9E3779B97F4A7C15ull >> 20) &
+               (slots_.size() - 1);
+    }
+    void grow() {
+        std::vector<Slot> old(slots_.empty() ? 64 : 2 * slots_.size());
+        old.swap(slots_);
+        count_ = 0;
+        for (const Slot& slot : old) {
+            if (slot.node) add(slot.node, slot.index);
+        }
+    }
+
+    std::vector<Slot> slots_;
+    std::size_t count_ = 0;
+};
+
+Result<std::string_view> bytes_of(const NodeString& text) {
+    auto resolved = text.resolve();
+    if (!resolved) return std::unexpected(internal_failure(std::move(resolved.error())));
+    return *resolved;
+}
+
+Result<void> write_record(StateWriter& out, const NodeObject& node, std::uint32_t index,
+                          std::span<const std::uint32_t> child_indices) {
+    auto name = bytes_of(node.name);
+    if (!name) return std::unexpected(std::move(name.error()));
+    out.text(*name);
+    if (node.text) {
+        auto text = bytes_of(*node.text);
+        if (!text) return std::unexpected(std::move(text.error()));
+        out.number(text->size() + 1);
+        out.raw(*text);
+    } else {
+        out.number(0);
+    }
+    out.number(node.attrs.size());
+    for (const AttributeMap::Entry& entry : node.attrs) {
+        auto key = bytes_of(entry.key);
+        if (!key) return std::unexpected(std::move(key.error()));
+        auto value = bytes_of(entry.value);
+        if (!value) return std::unexpected(std::move(value.error()));
+        out.text(*key);
+        out.text(*value);
+    }
+    out.number(child_indices.size());
+    for (const std::uint32_t child : child_indices) out.number(index - child);
+    return {};
+}
+
+// The tree below `root` as pickle state. Each node's children are written
+// before it; their record indices wait on a stack until their parent's
+// record is written. A node only its parent holds stands in one place, so
+// only nodes with other holders are looked up and remembered.
+Result<PyRef> tree_state(PyObject* root) {
+    struct Frame {
+        const NodeObject* node;
+        std::size_t next_child;
+    };
+    StateWriter body;
+    SharedIndex shared;
+    std::vector<Frame> stack{{as_node(root), 0}};
+    std::vector<std::uint32_t> indices;
+    std::uint32_t written = 0;
+    while (!stack.empty()) {
+        Frame& top = stack.back();
+        const auto children = top.node->children();
+        if (top.next_child < children.size()) {
+            PyObject* child = children[top.next_child++];
+            if (Py_REFCNT(child) > 1) {
+                if (const std::uint32_t index = shared.find(child); index != SharedIndex::kAbsent) {
+                    indices.push_back(index);
+                    continue;
+                }
+            }
+            stack.push_back({as_node(child), 0});
+            continue;
+        }
+        if (written == std::numeric_limits<std::uint32_t>::max()) {
+            return std::unexpected(value_error("tree has too many nodes to pickle"));
+        }
+        const std::size_t first_child = indices.size() - children.size();
+        if (auto record =
+                write_record(body, *top.node, written, std::span(indices).subspan(first_child));
+            !record) {
+            return std::unexpected(std::move(record.error()));
+        }
+        indices.resize(first_child);
+        indices.push_back(written);
+        const auto* node = reinterpret_cast<const PyObject*>(top.node);
+        if (Py_REFCNT(node) > 1) shared.add(node, written);
+        ++written;
+        stack.pop_back();
+    }
+    StateWriter head;
+    head.number(kFormatVersion);
+    head.number(written);
+    PyRef state = PyRef::steal(PyBytes_FromStringAndSize(
+        nullptr, static_cast<Py_ssize_t>(head.bytes().size() + body.bytes().size())));
+    if (!state) return std::unexpected(raised());
+    char* at = PyBytes_AS_STRING(state.get());
+    std::memcpy(at, head.bytes().data(), head.bytes().size());
+    std::memcpy(at + head.bytes().size(), body.bytes().data(), body.bytes().size());
+    return state;
+}
+
+// The function pickle calls to load a tree: the module's _restore_node.
+Result<PyRef> restore_function() {
+    static std::atomic<PyObject*> slot{nullptr};
+    PyObject* function = once_object(slot, [] {
+        PyRef module = PyRef::steal(PyImport_ImportModule("quorvane"));
+        return module ? PyObject_GetAttrString(module.get(), "_restore_node") : nullptr;
+    });
+    if (!function) return std::unexpected(raised());
+    return PyRef::borrow(function);
+}
+
+// --- reading -------------------------------------------------------------------
+
+// Reads pickle state, refusing anything a dump could not have written.
+class StateReader {
+public:
+    explicit StateReader(std::string_view bytes) : bytes_(bytes) {}
+
+    std::size_t offset() const { return at_; }
+    std::size_t remaining() const { return bytes_.size() - at_; }
+
+    bool number(std::uint64_t& value) {
+        value = 0;
+        for (unsigned shift = 0; shift < 64; shift += 7) {
+            if (at_ == bytes_.size()) return false;
+            const auto byte = static_cast<unsigned char>(bytes_[at_++]);
+            if (shift == 63 && byte > 1) return false;
+            value |= std::uint64_t{byte & 0x7Fu} << shift;
+            if (byte < 0x80) return true;
+        }
+        return false;
+    }
+    // `length` bytes of valid UTF-8; their offset goes to `start`.
+    bool text(std::uint64_t length, std::size_t& start) {
+        if (length > remaining()) return false;
+        start = at_;
+        at_ += static_cast<std::size_t>(length);
+        return read::is_valid_utf8(bytes_.substr(start, static_cast<std::size_t>(length)));
+    }
+
+private:
+    std::string_view bytes_;
+    std::size_t at_ = 0;
+};
+
+Failure invalid_state(const StateReader& reader, const char* what) {
+    return value_error("invalid pickled Node data at byte " + std::to_string(reader.offset()) +
+                       ": " + what);
+}
+
+// Strings of the loaded tree: spans into the pickled bytes, which they keep
+// alive, or copies where the bytes are too long for a span's offsets.
+class StringMaker {
+public:
+    StringMaker(PyObject* state, std::string_view bytes)
+        : bytes_(bytes),
+          source_(SourceRef::adopt(SourceBuffer::borrowing(bytes, PyRef::borrow(state).release(),
+                                                           release_python_owner))),
+          spans_(source_.get()) {}
+
+    NodeString make(std::size_t start, std::size_t length) {
+        if (bytes_.size() > std::numeric_limits<std::uint32_t>::max()) {
+            return NodeString::owned(bytes_.substr(start, length));
+        }
+        return spans_.span(start, start + length);
+    }
+
+private:
+    std::string_view bytes_;
+    SourceRef source_;
+    read::SpanCredit spans_;
+};
+
+Result<PyRef> restore_tree(PyObject* state) {
+    if (!PyBytes_Check(state)) return std::unexpected(cast_error(state, "bytes"));
+    const std::string_view bytes(PyBytes_AS_STRING(state),
+                                 static_cast<std::size_t>(PyBytes_GET_SIZE(state)));
+    StateReader in(bytes);
+    std::uint64_t version = 0, count = 0;
+    if (!in.number(version) || version != kFormatVersion) {
+        return std::unexpected(invalid_state(in, "unknown format"));
+    }
+    // Every record takes at least four bytes.
+    if (!in.number(count) || count == 0 || count > in.remaining() / 4) {
+        return std::unexpected(invalid_state(in, "bad node count"));
+    }
+    StringMaker strings(state, bytes);
+    std::vector<PyRef> nodes;
+    nodes.reserve(static_cast<std::size_t>(count));
+    std::vector<PyObject*> children;
+    auto string = [&](NodeString& into, std::uint64_t length) {
+        std::size_t start = 0;
+        if (!in.text(length, start)) return false;
+        into = strings.make(start, static_cast<std::size_t>(length));
+        return true;
+    };
+    for (std::uint64_t index = 0; index < count; ++index) {
+        std::uint64_t length = 0;
+        NodeString name;
+        if (!in.number(length) || !string(name, length)) {
+            return std::unexpected(invalid_state(in, "bad name"));
+        }
+        OptionalString text;
+        if (!in.number(length)) return std::unexpected(invalid_state(in, "bad text"));
+        if (length != 0) {
+            NodeString present;
+            if (!string(present, length - 1)) return std::unexpected(invalid_state(in, "bad text"));
+            text = std::move(present);
+        }
+        std::uint64_t attr_count = 0;
+        // Every attribute takes at least two bytes.
+        if (!in.number(attr_count) || attr_count > in.remaining() / 2) {
+            return std::unexpected(invalid_state(in, "bad attribute count"));
+        }
+        AttributeMap attrs(take_hash_key(), static_cast<std::size_t>(attr_count));
+        for (std::uint64_t a = 0; a < attr_count; ++a) {
+            NodeString key, value;
+            if (!in.number(length) || !string(key, length) || !in.number(length) ||
+                !string(value, length)) {
+                return std::unexpected(invalid_state(in, "bad attribute"));
+            }
+            if (attrs.find(*key.resolve())) {
+                return std::unexpected(invalid_state(in, "repeated attribute"));
+            }
+            if (auto inserted = attrs.insert(std::move(key), std::move(value)); !inserted) {
+                return std::unexpected(internal_failure(std::move(inserted.error())));
+            }
+        }
+        std::uint64_t child_count = 0;
+        if (!in.number(child_count) || child_count > in.remaining()) {
+            return std::unexpected(invalid_state(in, "bad child count"));
+        }
+        children.clear();
+        for (std::uint64_t c = 0; c < child_count; ++c) {
+            std::uint64_t distance = 0;
+            if (!in.number(distance) || distance == 0 || distance > index) {
+                return std::unexpected(invalid_state(in, "bad child"));
+            }
+            children.push_back(nodes[static_cast<std::size_t>(index - distance)].get());
+        }
+        auto node = make_node_object(name, attrs, text, children.size(), [&](PyObject** slots) {
+            for (PyObject* child : children) *slots++ = Py_NewRef(child);
+        });
+        if (!node) return std::unexpected(std::move(node.error()));
+        nodes.push_back(std::move(*node));
+    }
+    if (in.remaining() != 0) return std::unexpected(invalid_state(in, "data after the last node"));
+    return std::move(nodes.back());
+}
+
+}  // namespace
+
+PyObject* node_reduce(PyObject* self, PyObject*) {
+    return call_boundary([&]() -> Result<PyRef> {
+        auto function = restore_function();
+        if (!function) return function;
+        auto state = tree_state(self);
+        if (!state) return state;
+        PyRef reduced = PyRef::steal(Py_BuildValue("(O(O))", function->get(), state->get()));
+        if (!reduced) return std::unexpected(raised());
+        return reduced;
+    });
+}
+
+// Nodes are immutable, so a copy, shallow or deep, is the node itself.
+PyObject* node_copy(PyObject* self, PyObject*) { return Py_NewRef(self); }
+PyObject* node_deepcopy(PyObject* self, PyObject*) { return Py_NewRef(self); }
+
+PyObject* restore_node(PyObject*, PyObject* state) {
+    return call_boundary([&] { return restore_tree(state); });
+}
+
+}  // namespace quorvane
