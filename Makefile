@@ -91,7 +91,7 @@ test-free-threaded:
 # A short libFuzzer run over the structural index (clang only).
 test-fuzz:
 	CXX=clang++ cmake -S . -B $(FUZZ_BUILD) $(CMAKE_FLAGS) -DQUORVANE_FUZZ=ON >/dev/null
-	cmake --build $(FUZZ_BUILD) --target fuzz_structural
+	cmake --build $(FUZZ_BUILD) --target fuzz_structural fuzz_read_text fuzz_read_file
 	ctest --test-dir $(FUZZ_BUILD) -L fuzz --output-on-failure
 
 bench:

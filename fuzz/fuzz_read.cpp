@@ -1,0 +1,109 @@
+// The whole read path below Python (index, walk, start tags, references,
+// records) on arbitrary input. Built twice: as fuzz_read_text, whose input
+// is made valid UTF-8 first, as read_string's always is; and as
+// fuzz_read_file, whose bytes are taken as a file delivers them, invalid
+// UTF-8 included, through read_file's check. Either the read fails with one
+// of the reader's errors, its offset inside the document, or every name,
+// value and text of the tree is valid UTF-8, read in place from the input or
+// decoded into a copy, and the records form one tree.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+#include "read/file_source.h"
+#include "read/records.h"
+#include "read/scanner.h"
+#include "storage/source_buffer.h"
+
+namespace {
+
+namespace qr = quorvane::read;
+
+void require(bool holds) {
+    if (!holds) std::abort();
+}
+
+#ifndef QUORVANE_FUZZ_FILE_BYTES
+// Invalid sequences become '?', so the text is what a str would hold.
+std::string as_utf8(std::string_view bytes) {
+    std::string text;
+    text.reserve(bytes.size());
+    std::size_t i = 0;
+    while (i < bytes.size()) {
+        std::size_t length = 1;
+        const auto lead = static_cast<unsigned char>(bytes[i]);
+        if (lead >= 0x80) length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
+        if (lead < 0x80 || (i + length <= bytes.size() &&
+                            qr::is_valid_utf8(bytes.substr(i, length)))) {
+            text.append(bytes.substr(i, length));
+            i += length;
+        } else {
+            text.push_back('?');
+            ++i;
+        }
+    }
+    return text;
+}
+#endif
+
+void check_string(const quorvane::NodeString& stored, std::string_view document) {
+    const auto text = stored.resolve();
+    require(text.has_value());
+    require(qr::is_valid_utf8(*text));
+    if (stored.is_span()) {
+        require(text->data() >= document.data() &&
+                text->data() + text->size() <= document.data() + document.size());
+    }
+}
+
+void check_read(std::string_view document, std::string_view root_tag) {
+    quorvane::SourceRef source =
+        quorvane::SourceRef::adopt(quorvane::SourceBuffer::borrowing(document, nullptr, nullptr));
+    auto parsed = qr::parse_document(source.get(), root_tag);
+    if (!parsed) {
+        const qr::ReadError& error = parsed.error();
+        require(error.kind != qr::ReadError::Kind::Internal);
+        require(error.offset <= document.size());
+        require(qr::is_valid_utf8(qr::format_read_error(error)));
+        return;
+    }
+    std::size_t elements = 0;
+    std::size_t children = 0;
+    parsed->pool.visit_backwards([&](qr::ParsedElement& element) {
+        ++elements;
+        children += element.child_count;
+        check_string(element.name, document);
+        require(!element.name.resolve()->empty());
+        for (const auto& entry : element.attrs) {
+            check_string(entry.key, document);
+            check_string(entry.value, document);
+            require(element.attrs.find(*entry.key.resolve()) == &entry.value);
+        }
+        if (element.text) check_string(*element.text, document);
+        return true;
+    });
+    require(elements >= 1 && children == elements - 1);
+}
+
+// The first byte picks the root tag; the rest is the document.
+std::string_view root_tag_of(std::uint8_t pick) {
+    static constexpr std::string_view kRoots[] = {"r", "a", "b", "root", "x:y", "\xC3\xA9"};
+    return kRoots[pick % std::size(kRoots)];
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size == 0) return 0;
+    const std::string_view bytes(reinterpret_cast<const char*>(data) + 1, size - 1);
+#ifdef QUORVANE_FUZZ_FILE_BYTES
+    if (!qr::is_valid_utf8(bytes)) return 0;
+    check_read(bytes, root_tag_of(data[0]));
+#else
+    const std::string text = as_utf8(bytes);
+    check_read(text, root_tag_of(data[0]));
+#endif
+    return 0;
+}
