@@ -35,8 +35,8 @@ std::string as_utf8(std::string_view bytes) {
         std::size_t length = 1;
         const auto lead = static_cast<unsigned char>(bytes[i]);
         if (lead >= 0x80) length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
-        if (lead < 0x80 || (i + length <= bytes.size() &&
-                            qr::is_valid_utf8(bytes.substr(i, length)))) {
+        if (lead < 0x80 ||
+            (i + length <= bytes.size() && qr::is_valid_utf8(bytes.substr(i, length)))) {
             text.append(bytes.substr(i, length));
             i += length;
         } else {
