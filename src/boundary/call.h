@@ -6,6 +6,7 @@
 #include <Python.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <exception>
 #include <new>
 #include <type_traits>
@@ -36,6 +37,26 @@ public:
 // interpreter lock released.
 template <class Work>
 auto without_interpreter_lock(Work&& work) -> decltype(work());
+
+// --- interrupts -----------------------------------------------------------------
+
+// Lets a long walk with the lock held answer Ctrl-C: now and then it asks
+// the interpreter to run the handlers of pending signals, and stops with
+// the exception one raised (KeyboardInterrupt). A shared child makes a tree
+// whose walk can be astronomically long, so every walk over nodes steps one.
+class InterruptCheck {
+public:
+    Result<void> step() {
+        if ((++steps_ & (kInterval - 1)) != 0) return {};
+        if (PyErr_CheckSignals() < 0) return std::unexpected(raised());
+        return {};
+    }
+
+private:
+    // A few milliseconds of walking at most.
+    static constexpr std::uint32_t kInterval = std::uint32_t{1} << 16;
+    std::uint32_t steps_ = 0;
+};
 
 // --- binding -----------------------------------------------------------------
 

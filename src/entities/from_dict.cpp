@@ -107,7 +107,11 @@ public:
         if (!PyDict_Check(root))
             return std::unexpected(DescriptionFailure(cast_error(root, "dict")));
         enter(root);
+        InterruptCheck interrupts;
         while (true) {
+            if (auto checked = interrupts.step(); !checked) {
+                return std::unexpected(DescriptionFailure(std::move(checked.error()), true));
+            }
             std::optional<DescriptionFailure> failed = step();
             if (finished_) return finished_root_;
             // A description failed: it is the failure of the Vec its parent
@@ -312,7 +316,10 @@ Result<PyRef> build_tree(std::vector<Description>& arena, std::size_t root) {
         return {};
     };
     if (auto opened = open(root); !opened) return std::unexpected(std::move(opened.error()));
+    InterruptCheck interrupts;
     while (true) {
+        if (auto checked = interrupts.step(); !checked)
+            return std::unexpected(std::move(checked.error()));
         Frame& top = stack.back();
         const Items& items = *kind_of<vec_kind>(arena[top.description].children);
         if (top.next < items.size()) {
@@ -342,7 +349,9 @@ Result<PyRef> from_dict(PyObject* data) {
         DescriptionFailure& failure = root.error();
         if (failure.is_enum())
             return std::unexpected(while_processing(type_error(failure.message()), "dict_"));
-        if (failure.simple.kind == Failure::Kind::Internal)
+        // A broken invariant, or an interrupt, is passed on as it is.
+        if (failure.simple.kind == Failure::Kind::Internal ||
+            (failure.aborts && failure.simple.kind == Failure::Kind::Raised))
             return std::unexpected(std::move(failure.simple));
         return std::unexpected(while_processing(std::move(failure.simple), "dict_"));
     }

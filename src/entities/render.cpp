@@ -73,7 +73,10 @@ Result<PyRef> render_node(const NodeObject* root, std::uint8_t spacing) {
     if (auto opened = open_node(out, *root, spacing); !opened)
         return std::unexpected(std::move(opened.error()));
     std::vector<Frame> stack{{root, spacing, 0}};
+    InterruptCheck interrupts;
     while (!stack.empty()) {
+        if (auto checked = interrupts.step(); !checked)
+            return std::unexpected(std::move(checked.error()));
         Frame& top = stack.back();
         auto children = top.node->children();
         if (top.next == children.size()) {

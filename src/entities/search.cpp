@@ -69,7 +69,10 @@ Result<std::vector<PyRef>> walk(const NodeObject* start, std::string_view text,
     std::vector<Level> levels;
     const NodeObject* node = start;
     std::int32_t remaining = limited ? *depth : 0;
+    InterruptCheck interrupts;
     while (true) {
+        if (auto checked = interrupts.step(); !checked)
+            return std::unexpected(std::move(checked.error()));
         Hit hit = matches(*node, value);
         if (!hit) return std::unexpected(internal_failure(std::move(hit.error())));
         if (*hit) {

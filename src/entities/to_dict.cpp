@@ -93,7 +93,10 @@ Result<PyRef> tree_dict(const NodeObject* root) {
     if (!root_list) return root_list;
     std::vector<Frame> stack;
     stack.push_back({root, std::move(*root_list), 0});
+    InterruptCheck interrupts;
     while (true) {
+        if (auto checked = interrupts.step(); !checked)
+            return std::unexpected(std::move(checked.error()));
         Frame& top = stack.back();
         if (top.next < Py_SIZE(top.node)) {
             const NodeObject* child =

@@ -1,0 +1,58 @@
+"""A walk over a tree whose expansion is astronomically large (a shared
+child at each of sixty levels) answers Ctrl-C with KeyboardInterrupt and
+leaves nothing behind."""
+
+import gc
+import signal
+
+import pytest
+
+from quorvane import Node, SearchType
+
+
+def expanding(levels=60):
+    node = Node("n", {"k": "v"}, text="t")
+    for _ in range(levels):
+        node = Node("n", {"k": "v"}, [node, node])
+    return node
+
+
+def expanding_description(levels=60):
+    description = {"name": "n", "attrs": {}, "children": [], "text": None}
+    for _ in range(levels):
+        description = {"name": "n", "attrs": {}, "children": [description, description], "text": None}
+    return description
+
+
+TREE = expanding()
+
+OPERATIONS = {
+    "search_by_name": lambda: TREE.search_by_name("absent"),
+    "search": lambda: TREE.search(SearchType.Text, "absent"),
+    "to_dict": TREE.to_dict,
+    "str": lambda: str(TREE),
+    "from_dict": lambda: Node.from_dict(expanding_description()),
+}
+
+
+def interrupt_after(seconds):
+    def on_alarm(signum, frame):
+        raise KeyboardInterrupt
+
+    previous = signal.signal(signal.SIGALRM, on_alarm)
+    signal.setitimer(signal.ITIMER_REAL, seconds)
+    return previous
+
+
+@pytest.mark.parametrize("name", sorted(OPERATIONS))
+def test_long_walks_answer_an_interrupt(name):
+    previous = interrupt_after(0.05)
+    try:
+        with pytest.raises(KeyboardInterrupt):
+            OPERATIONS[name]()
+    finally:
+        signal.setitimer(signal.ITIMER_REAL, 0)
+        signal.signal(signal.SIGALRM, previous)
+    gc.collect()
+    # The tree is untouched and the next walk starts afresh.
+    assert len(TREE.search_by_name("n", depth=2)) == 7
