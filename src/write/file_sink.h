@@ -1,0 +1,86 @@
+// The sink of write_file: the opened file behind one 8192-byte buffer.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <expected>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "storage/internal_failure.h"
+
+namespace quorvane::write {
+
+// A file opened for writing, created if missing and truncated if present;
+// closed when dropped, a failure to close being ignored.
+class OutputFile {
+public:
+    static std::expected<OutputFile, IoError> create(const std::string& path);
+
+    OutputFile(OutputFile&& other) noexcept;
+    OutputFile& operator=(OutputFile&&) = delete;
+    OutputFile(const OutputFile&) = delete;
+    ~OutputFile();
+
+    int descriptor() const { return fd_; }
+
+private:
+    explicit OutputFile(int fd) : fd_(fd) {}
+    int fd_;
+};
+
+// The system's write call; tests put one in its place that fails on cue.
+using WriteCall = ssize_t (*)(int fd, const void* data, std::size_t size);
+
+// Writes that fit the buffer's free room are copied into it; one that does
+// not first flushes the buffer, then is copied into it when smaller than
+// the buffer, else written straight to the file. Interrupted write calls
+// are retried. After the first failure every call returns false and
+// error() tells what went wrong.
+class BufferedFileWriter {
+public:
+    static constexpr std::size_t capacity = 8192;
+
+    explicit BufferedFileWriter(int fd, WriteCall write_call = nullptr);
+    BufferedFileWriter(const BufferedFileWriter&) = delete;
+    BufferedFileWriter& operator=(const BufferedFileWriter&) = delete;
+
+    bool append(std::string_view bytes) {
+        if (bytes.size() <= capacity - used_) [[likely]] {
+            std::memcpy(buffer_.get() + used_, bytes.data(), bytes.size());
+            used_ += bytes.size();
+            return true;
+        }
+        return append_past_buffer(bytes);
+    }
+    bool append_spaces(std::uint64_t count);
+    // Writes out what the buffer holds.
+    bool flush();
+    // Ends the writing: what is still buffered (only after a failure) gets
+    // one more flush, whose outcome is ignored; error() stays the first.
+    void close();
+
+    std::size_t buffered() const { return used_; }
+    const IoError& error() const { return error_; }
+
+private:
+    bool append_past_buffer(std::string_view bytes);
+    // Loops until every byte is written; `zero_message` is the failure of a
+    // call that accepts no byte.
+    bool write_all(const char* data, std::size_t size, std::size_t* written,
+                   const char* zero_message);
+    bool fail(IoError error);
+
+    int fd_;
+    WriteCall write_call_;
+    std::unique_ptr<char[]> buffer_;
+    std::size_t used_ = 0;
+    IoError error_;
+    bool failed_ = false;
+};
+
+}  // namespace quorvane::write
