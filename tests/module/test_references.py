@@ -67,6 +67,31 @@ optional_scenario("read file error", lambda: swallow(
     lambda: quorvane.read_file("/nonexistent/quorvane", "r"), FileNotFoundError))
 
 
+def write_with_allocations_failing_from(count):
+    testcapi = pytest.importorskip("_testcapi")
+    testcapi.set_nomemory(count, 0)
+    try:
+        return quorvane.write_string(TREE)
+    finally:
+        testcapi.remove_mem_hooks()
+
+
+optional_scenario("write", lambda: lambda: (quorvane.write_string(TREE), quorvane.write_string(
+    quorvane.read_string('<r a="1"><x>t&amp;u</x><x/></r>', "r"), 0, False)))
+optional_scenario("write file", lambda: lambda: quorvane.write_file(TREE, "/dev/null", 2))
+optional_scenario("write errors", lambda: lambda: [
+    swallow(lambda: quorvane.write_string(TREE, -1), OverflowError)(),
+    swallow(lambda: quorvane.write_string(TREE, default_xml_def=1), TypeError)(),
+    swallow(lambda: quorvane.write_string(TREE, indnt=1), TypeError)(),
+    swallow(lambda: quorvane.write_file(TREE, "/nonexistent/quorvane.xml"), FileNotFoundError)(),
+    swallow(lambda: quorvane.write_file(TREE, "/dev/full"), OSError)(),
+])
+optional_scenario("write too large", lambda: swallow(
+    lambda: quorvane.write_string(Node("a", children=[TREE]), 2**63), MemoryError))
+optional_scenario("write out of memory", lambda: lambda: [
+    swallow(lambda: write_with_allocations_failing_from(count), MemoryError)() for count in range(3)])
+
+
 def growth(call, rounds=300):
     for _ in range(30):
         call()
