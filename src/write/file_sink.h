@@ -50,7 +50,7 @@ public:
     BufferedFileWriter& operator=(const BufferedFileWriter&) = delete;
 
     bool append(std::string_view bytes) {
-        if (bytes.size() <= capacity - used_) [[likely]] {
+        if (bytes.size() <= capacity - used_ && !failed_) [[likely]] {
             std::memcpy(buffer_.get() + used_, bytes.data(), bytes.size());
             used_ += bytes.size();
             return true;
