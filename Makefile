@@ -1,7 +1,7 @@
 # make demo   build the module and run examples/demo.py
-# make test   every test: native unit tests, pytest, pytest under the sanitizers and
-#             under the debug interpreter (reference leaks), a short fuzz run, and a
-#             compile against the free-threaded object layout
+# make test   every test: native unit tests, pytest, the typed stub against the module,
+#             pytest under the sanitizers and under the debug interpreter (reference
+#             leaks), a short fuzz run, and a compile against the free-threaded object layout
 # Both run inside the project's CPython 3.14 toolchain (tools/toolchain) unless
 # python3.14 with headers and pytest is already on the PATH.
 
@@ -16,7 +16,7 @@ ifeq ($(HAVE_PY)$(QUORVANE_IN_TOOLCHAIN),)
 IN_TOOLCHAIN := tools/toolchain run env QUORVANE_IN_TOOLCHAIN=1
 endif
 
-.PHONY: demo test build build-asan build-dbg test-native test-python test-sanitized test-refleaks test-fuzz test-free-threaded bench clean
+.PHONY: demo test build build-asan build-dbg test-native test-python test-stubs test-sanitized test-refleaks test-fuzz test-free-threaded bench clean
 
 demo:
 ifdef IN_TOOLCHAIN
@@ -30,7 +30,7 @@ test:
 ifdef IN_TOOLCHAIN
 	$(IN_TOOLCHAIN) $(MAKE) test
 else
-	$(MAKE) test-native test-python test-sanitized test-refleaks test-fuzz test-free-threaded
+	$(MAKE) test-native test-python test-stubs test-sanitized test-refleaks test-fuzz test-free-threaded
 endif
 
 build:
@@ -47,6 +47,11 @@ test-native: build
 
 test-python: build
 	PYTHONPATH=$(BUILD) $(PYTHON) -m pytest -q tests/module
+
+# The typed stub against the built module.
+test-stubs: build
+	PYTHONPATH=$(BUILD) MYPYPATH=stubs $(PYTHON) -m mypy.stubtest quorvane \
+	    --allowlist stubs/stubtest-allowlist.txt
 
 # The interpreter is not built with the sanitizers, so their runtime is
 # preloaded; PYTHONMALLOC=malloc lets them see every allocation.
