@@ -3,6 +3,7 @@
 #include "functions/write_functions.h"
 
 #include <cstdint>
+#include <cstring>
 #include <new>
 #include <string>
 #include <unordered_map>
@@ -25,6 +26,22 @@ const char* const write_string_names[] = {"node", "indent", "default_xml_def"};
 const Signature write_string_signature{"write_string()", write_string_names, 3, 1};
 const char* const write_file_names[] = {"node", "file_path", "indent", "default_xml_def"};
 const Signature write_file_signature{"write_file()", write_file_names, 4, 2};
+
+// Most texts are ASCII, which is checked 64 bytes at a time; the others go
+// through the full check of UTF-8.
+bool is_valid_utf8(std::string_view text) {
+    std::size_t i = 0;
+    for (; i + 64 <= text.size(); i += 64) {
+        std::uint64_t high_bits = 0;
+        for (std::size_t k = 0; k < 64; k += 8) {
+            std::uint64_t word;
+            std::memcpy(&word, text.data() + i + k, 8);
+            high_bits |= word;
+        }
+        if (high_bits & 0x8080'8080'8080'8080ull) break;
+    }
+    return read::is_valid_utf8(text.substr(i));
+}
 
 Failure out_of_memory() { return io_failure(IoError::from_layer(IoKind::OutOfMemory, {})); }
 
@@ -103,12 +120,11 @@ Result<WriteArguments> write_arguments(PyObject* const* slots, bool with_path) {
     return arguments;
 }
 
-// Copies the strings, attributes and child lists of the tree under `root`
-// into a tree that refers to no interpreter object. The walk keeps its
-// place on an explicit stack, and builds each node after its children, so
-// that a node that stands in several places is copied the first time and
-// named by index after that. Only a node with more than one reference can
-// stand in several places, so only those are looked up.
+// Copies the tree under `root` into a tree that refers to no interpreter
+// object. The walk keeps its place on an explicit stack and copies each node
+// after its children, so that a node standing in several places is copied
+// the first time and named by index after that. Only a node with more than
+// one reference can stand in several places, so only those are looked up.
 Result<write::DetachedTree> detach_tree(const NodeObject* root) {
     write::DetachedTree tree;
     struct Frame {
@@ -116,45 +132,19 @@ Result<write::DetachedTree> detach_tree(const NodeObject* root) {
         std::size_t next_child;
     };
     std::vector<Frame> unfinished;
-    // Indices of finished nodes whose parent is not finished yet, the
-    // parent's last child on top.
-    std::vector<std::size_t> finished;
+    // Indices of copied nodes whose parent is not copied yet, the parent's
+    // last child on top.
+    std::vector<std::size_t> copied;
     std::unordered_map<const NodeObject*, std::size_t> copied_shared;
 
-    auto keep = [&](const NodeString& text) -> Result<write::DetachedText> {
-        auto kept = tree.keep(text);
-        if (!kept) return std::unexpected(internal_failure(std::move(kept.error())));
-        return *kept;
-    };
-    auto finish = [&](const NodeObject* node) -> Result<void> {
-        write::DetachedNode detached;
-        auto name = keep(node->name);
-        if (!name) return std::unexpected(std::move(name.error()));
-        detached.name = *name;
-        detached.first_attribute = tree.attributes.size();
-        detached.attribute_count = node->attrs.size();
-        for (const auto& entry : node->attrs) {
-            auto key = keep(entry.key);
-            if (!key) return std::unexpected(std::move(key.error()));
-            auto value = keep(entry.value);
-            if (!value) return std::unexpected(std::move(value.error()));
-            tree.attributes.push_back({*key, *value});
-        }
-        if (node->text) {
-            auto text = keep(*node->text);
-            if (!text) return std::unexpected(std::move(text.error()));
-            detached.text = *text;
-        }
-        detached.child_count = static_cast<std::size_t>(Py_SIZE(node));
-        detached.first_child = tree.child_ids.size();
-        const auto children_start = finished.end() - static_cast<std::ptrdiff_t>(detached.child_count);
-        tree.child_ids.insert(tree.child_ids.end(), children_start, finished.end());
-        finished.erase(children_start, finished.end());
-        const std::size_t index = tree.nodes.size();
-        tree.nodes.push_back(detached);
+    auto copy = [&](const NodeObject* node) {
+        const auto child_count = static_cast<std::size_t>(Py_SIZE(node));
+        const std::size_t index = tree.add_node(
+            node->name, node->attrs, node->text,
+            std::span(copied).subspan(copied.size() - child_count, child_count));
+        copied.resize(copied.size() - child_count);
+        copied.push_back(index);
         if (Py_REFCNT(node) > 1) copied_shared.emplace(node, index);
-        finished.push_back(index);
-        return {};
     };
 
     try {
@@ -165,25 +155,26 @@ Result<write::DetachedTree> detach_tree(const NodeObject* root) {
             if (top.next_child == children.size()) {
                 const NodeObject* node = top.node;
                 unfinished.pop_back();
-                if (auto done = finish(node); !done) return std::unexpected(std::move(done.error()));
+                copy(node);
                 continue;
             }
             const NodeObject* child = as_node(children[top.next_child++]);
             if (Py_REFCNT(child) > 1) {
-                if (auto copied = copied_shared.find(child); copied != copied_shared.end()) {
-                    finished.push_back(copied->second);
+                if (auto found = copied_shared.find(child); found != copied_shared.end()) {
+                    copied.push_back(found->second);
                     continue;
                 }
             }
             if (Py_SIZE(child) == 0) {
-                if (auto done = finish(child); !done) return std::unexpected(std::move(done.error()));
-                continue;
+                copy(child);
+            } else {
+                unfinished.push_back({child, 0});
             }
-            unfinished.push_back({child, 0});
         }
     } catch (const std::bad_alloc&) {
         return std::unexpected(out_of_memory());
     }
+    if (tree.broken()) return std::unexpected(internal_failure(*tree.broken()));
     return tree;
 }
 
@@ -202,7 +193,7 @@ PyObject* write_string(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObj
                 try {
                     auto text = write::write_to_memory(detached, arguments->options);
                     if (!text) return std::unexpected(write_failure(std::move(text.error())));
-                    if (!read::is_valid_utf8(text->text())) {
+                    if (!is_valid_utf8(text->text())) {
                         return std::unexpected(
                             internal_failure("invariant: the XML writer only emits valid UTF-8"));
                     }

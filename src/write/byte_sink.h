@@ -6,18 +6,25 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
+#include <utility>
 #include <string_view>
 
 namespace quorvane::write {
 
 class ByteSink {
 public:
-    // Null data when the block cannot be had.
-    explicit ByteSink(std::uint64_t size)
-        : block_(static_cast<char*>(size <= SIZE_MAX ? std::malloc(size == 0 ? 1 : size) : nullptr)),
-          cursor_(block_.get()),
-          end_(block_ ? block_.get() + size : nullptr) {}
+    // Not allocated() when the block cannot be had. A large block is a
+    // mapped region that the reader's reserve keeps for the next call, so a
+    // large text does not fault in fresh pages each time.
+    explicit ByteSink(std::uint64_t size);
+    ByteSink(ByteSink&& other) noexcept
+        : block_(std::exchange(other.block_, nullptr)),
+          cursor_(std::exchange(other.cursor_, nullptr)),
+          end_(std::exchange(other.end_, nullptr)),
+          mapped_(other.mapped_) {}
+    ByteSink& operator=(ByteSink&&) = delete;
+    ByteSink(const ByteSink&) = delete;
+    ~ByteSink();
 
     bool allocated() const { return block_ != nullptr; }
 
@@ -40,16 +47,14 @@ public:
 
     bool full() const { return cursor_ == end_; }
     std::string_view text() const {
-        return {block_.get(), static_cast<std::size_t>(cursor_ - block_.get())};
+        return {block_, static_cast<std::size_t>(cursor_ - block_)};
     }
 
 private:
-    struct Free {
-        void operator()(char* block) const { std::free(block); }
-    };
-    std::unique_ptr<char, Free> block_;
-    char* cursor_;
-    char* end_;
+    char* block_ = nullptr;
+    char* cursor_ = nullptr;
+    char* end_ = nullptr;
+    bool mapped_ = false;
 };
 
 }  // namespace quorvane::write

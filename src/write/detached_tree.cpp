@@ -13,16 +13,6 @@ constexpr std::size_t largest_block_size = std::size_t{1} << 20;
 
 }  // namespace
 
-std::expected<DetachedText, InternalFailure> DetachedTree::keep(const NodeString& text) {
-    auto bytes = text.resolve();
-    if (!bytes) return std::unexpected(std::move(bytes.error()));
-    if (SourceBuffer* source = text.span_source()) {
-        hold(source);
-        return DetachedText{bytes->data(), bytes->size()};
-    }
-    return DetachedText{copy(*bytes), bytes->size()};
-}
-
 const char* DetachedTree::copy(std::string_view bytes) {
     // An empty text still needs an address, which tells it from an absent one.
     if (bytes.empty()) return "";
@@ -45,7 +35,6 @@ const char* DetachedTree::copy(std::string_view bytes) {
 }
 
 void DetachedTree::hold(SourceBuffer* source) {
-    if (source == last_source_) return;
     last_source_ = source;
     if (!held_.insert(source).second) return;
     sources_.emplace_back();

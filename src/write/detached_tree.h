@@ -11,14 +11,17 @@
 #include <cstdint>
 #include <expected>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string_view>
 #include <unordered_set>
 #include <vector>
 
+#include "storage/attribute_map.h"
 #include "storage/internal_failure.h"
 #include "storage/node_string.h"
 #include "storage/source_buffer.h"
+#include "structural/index/structural.h"
 
 namespace quorvane::write {
 
@@ -52,16 +55,35 @@ public:
     DetachedTree(DetachedTree&&) = default;
     DetachedTree& operator=(DetachedTree&&) = default;
 
-    // The bytes of `text` for as long as the tree lives. A span shares its
-    // buffer, of which the tree holds one reference however many spans
-    // read it; other forms are copied. A span that fails its check fails.
-    std::expected<DetachedText, InternalFailure> keep(const NodeString& text);
+    // Copies one node whose children are already in the tree, at the indices
+    // given, and returns its index. Strings that are spans share their
+    // buffer, of which the tree holds one reference however many spans read
+    // it; other strings are copied. A span that fails its check is noted in
+    // broken() and stands as an empty string.
+    std::size_t add_node(const NodeString& name, const AttributeMap& attrs,
+                         const OptionalString& text, std::span<const std::size_t> children) {
+        const std::size_t index = nodes.size();
+        DetachedNode& node = nodes.emplace_back();
+        node.name = keep(name);
+        node.text = text ? keep(*text) : DetachedText{};
+        node.first_attribute = attributes.size();
+        node.attribute_count = attrs.size();
+        for (const AttributeMap::Entry& entry : attrs) attributes.push_back({keep(entry.key), keep(entry.value)});
+        node.first_child = child_ids.size();
+        node.child_count = children.size();
+        if (!children.empty()) child_ids.insert(child_ids.end(), children.begin(), children.end());
+        return index;
+    }
+
+    // The first broken span met, if any.
+    const std::optional<InternalFailure>& broken() const { return broken_; }
 
     // Every node before the nodes whose child lists name it: the root is the
-    // last one.
-    std::vector<DetachedNode> nodes;
-    std::vector<DetachedAttribute> attributes;
-    std::vector<std::size_t> child_ids;
+    // last one. Large arrays take mapped regions that the reader's reserve
+    // keeps for the next call, so a large tree does not fault in fresh pages.
+    structural::Column<DetachedNode> nodes;
+    structural::Column<DetachedAttribute> attributes;
+    structural::Column<std::size_t> child_ids;
 
     const DetachedNode& root() const { return nodes.back(); }
     std::span<const std::size_t> children_of(const DetachedNode& node) const {
@@ -72,6 +94,16 @@ public:
     }
 
 private:
+    DetachedText keep(const NodeString& text) {
+        SourceBuffer* source = text.span_source();
+        if (source && source != last_source_) hold(source);
+        auto bytes = text.resolve();
+        if (!bytes) [[unlikely]] {
+            if (!broken_) broken_ = std::move(bytes.error());
+            return {"", 0};
+        }
+        return {source ? bytes->data() : copy(*bytes), bytes->size()};
+    }
     const char* copy(std::string_view bytes);
     void hold(SourceBuffer* source);
 
@@ -84,6 +116,7 @@ private:
     std::vector<SourceRef> sources_;
     std::unordered_set<SourceBuffer*> held_;
     SourceBuffer* last_source_ = nullptr;
+    std::optional<InternalFailure> broken_;
 };
 
 }  // namespace quorvane::write

@@ -3,6 +3,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
+#include <new>
+
+#include "structural/index/large_pages.h"
 
 #include "write/file_sink.h"
 #include "write/serializer.h"
@@ -38,6 +42,32 @@ struct FileSink : BufferedFileWriter {
 };
 
 }  // namespace
+
+ByteSink::ByteSink(std::uint64_t size) {
+    if (size > SIZE_MAX - 1) return;
+    if (size >= structural::kLargeAllocationBytes) {
+        try {
+            block_ = static_cast<char*>(structural::allocate_large(size));
+            mapped_ = true;
+        } catch (const std::bad_alloc&) {
+            return;
+        }
+    } else {
+        block_ = static_cast<char*>(std::malloc(size == 0 ? 1 : size));
+        if (!block_) return;
+    }
+    cursor_ = block_;
+    end_ = block_ + size;
+}
+
+ByteSink::~ByteSink() {
+    if (!block_) return;
+    if (mapped_) {
+        structural::release_large(block_, static_cast<std::size_t>(end_ - block_));
+    } else {
+        std::free(block_);
+    }
+}
 
 std::expected<ByteSink, WriteFailure> write_to_memory(const DetachedTree& tree,
                                                       WriteOptions options) {
