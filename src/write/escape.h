@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 
 #if defined(__SSE2__)
@@ -88,28 +89,33 @@ inline unsigned replaced_bits(const char* p) {
 template <EscapeMode mode>
 inline std::size_t find_replaced(std::string_view text, std::size_t from) {
     const char* data = text.data();
+    const std::size_t size = text.size();
     std::size_t i = from;
 #if defined(__SSE2__)
-    for (; i + 16 <= text.size(); i += 16) {
+    for (; i + 16 <= size; i += 16) {
         if (const unsigned bits = detail::replaced_bits<mode>(data + i))
             return i + static_cast<std::size_t>(__builtin_ctz(bits));
     }
-#endif
-    for (; i < text.size(); ++i) {
+    if (i == size) return size;
+    // The last few bytes: the block that ends with the text, whose bytes
+    // before `i` were looked at already, or for a short text a copy padded
+    // with bytes nothing replaces. Most names and values are short, and a
+    // byte at a time costs several times more.
+    unsigned bits;
+    if (size >= 16) {
+        bits = detail::replaced_bits<mode>(data + size - 16) >> (i + 16 - size);
+    } else {
+        char padded[16] = {};
+        std::memcpy(padded, data + i, size - i);
+        bits = detail::replaced_bits<mode>(padded) & ((1u << (size - i)) - 1);
+    }
+    return bits ? i + static_cast<std::size_t>(__builtin_ctz(bits)) : size;
+#else
+    for (; i < size; ++i) {
         if (detail::replacements<mode>.growth[static_cast<unsigned char>(data[i])]) return i;
     }
-    return text.size();
-}
-
-// How many bytes escaping adds to `text`.
-template <EscapeMode mode>
-inline std::uint64_t escape_growth(std::string_view text) {
-    std::uint64_t growth = 0;
-    for (std::size_t i = find_replaced<mode>(text, 0); i < text.size();
-         i = find_replaced<mode>(text, i + 1)) {
-        growth += detail::replacements<mode>.growth[static_cast<unsigned char>(text[i])];
-    }
-    return growth;
+    return size;
+#endif
 }
 
 // Appends the escaped text to `sink` (whose append returns false on

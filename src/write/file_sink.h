@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "storage/internal_failure.h"
+#include "write/copy_bytes.h"
 
 namespace quorvane::write {
 
@@ -51,7 +52,7 @@ public:
 
     bool append(std::string_view bytes) {
         if (bytes.size() <= capacity - used_ && !failed_) [[likely]] {
-            std::memcpy(buffer_.get() + used_, bytes.data(), bytes.size());
+            copy_bytes(buffer_.get() + used_, bytes.data(), bytes.size());
             used_ += bytes.size();
             return true;
         }

@@ -32,8 +32,8 @@ private:
 // `length` is its size at depth 0, and each of its `breaks` line breaks is
 // indented by `indent` more spaces per level it lies deeper. Children come
 // before their parents in the tree, so one pass in order measures all.
-std::optional<std::uint64_t> output_size(const DetachedTree& tree, std::uint64_t indent,
-                                         bool declaration) {
+std::optional<std::uint64_t> unescaped_output_size(const DetachedTree& tree, std::uint64_t indent,
+                                                   bool declaration) {
     struct Measure {
         CheckedCount length;
         CheckedCount breaks;
@@ -45,9 +45,7 @@ std::optional<std::uint64_t> output_size(const DetachedTree& tree, std::uint64_t
         CheckedCount breaks;
         length.add(1 + node.name.size);  // <name
         for (const DetachedAttribute& attribute : tree.attributes_of(node)) {
-            const std::string_view value = attribute.value.view();
-            length.add(attribute.name.size + value.size() + 4);  // ' name="value"'
-            length.add(escape_growth<EscapeMode::Attribute>(value));
+            length.add(attribute.name.size + attribute.value.size + 4);  // ' name="value"'
         }
         if (!node.text.present() && node.child_count == 0) {
             length.add(2);  // />
@@ -55,10 +53,7 @@ std::optional<std::uint64_t> output_size(const DetachedTree& tree, std::uint64_t
             continue;
         }
         length.add(1);  // >
-        if (node.text.present()) {
-            length.add(node.text.size);
-            length.add(escape_growth<EscapeMode::Text>(node.text.view()));
-        }
+        length.add(node.text.size);
         bool follows_text = node.text.present();
         for (const std::size_t child : tree.children_of(node)) {
             if (!follows_text) {

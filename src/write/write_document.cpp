@@ -3,10 +3,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
-#include <new>
-
-#include "structural/index/large_pages.h"
 
 #include "write/file_sink.h"
 #include "write/serializer.h"
@@ -24,7 +20,8 @@ std::uint64_t physical_memory() {
     return static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(page_size);
 }
 
-// The block was sized by output_size, so it cannot be too small.
+// Lines whose indentation would not fit in 64 bits are refused before
+// writing, by the size counted first.
 struct MemorySink : ByteSink {
     using ByteSink::ByteSink;
     bool fail_too_large() { return false; }
@@ -43,44 +40,16 @@ struct FileSink : BufferedFileWriter {
 
 }  // namespace
 
-ByteSink::ByteSink(std::uint64_t size) {
-    if (size > SIZE_MAX - 1) return;
-    if (size >= structural::kLargeAllocationBytes) {
-        try {
-            block_ = static_cast<char*>(structural::allocate_large(size));
-            mapped_ = true;
-        } catch (const std::bad_alloc&) {
-            return;
-        }
-    } else {
-        block_ = static_cast<char*>(std::malloc(size == 0 ? 1 : size));
-        if (!block_) return;
-    }
-    cursor_ = block_;
-    end_ = block_ + size;
-}
-
-ByteSink::~ByteSink() {
-    if (!block_) return;
-    if (mapped_) {
-        structural::release_large(block_, static_cast<std::size_t>(end_ - block_));
-    } else {
-        std::free(block_);
-    }
-}
-
 std::expected<ByteSink, WriteFailure> write_to_memory(const DetachedTree& tree,
                                                       WriteOptions options) {
-    const auto size = output_size(tree, options.indent, options.declaration);
+    const auto size = unescaped_output_size(tree, options.indent, options.declaration);
     if (!size || *size > physical_memory() / 2) return std::unexpected(out_of_memory());
-    MemorySink sink(*size);
+    // A little more than the text before escaping, which is all most texts need.
+    MemorySink sink(*size + *size / 32 + 64);
     if (!sink.allocated()) return std::unexpected(out_of_memory());
     const bool written = (!options.declaration || sink.append(xml_declaration)) &&
                          TreeWriter(sink, tree, options.indent).write();
-    if (!written || !sink.full()) {
-        return std::unexpected(
-            InternalFailure{"invariant: the XML writer fills exactly the length it counted"});
-    }
+    if (!written) return std::unexpected(out_of_memory());
     return std::move(static_cast<ByteSink&>(sink));
 }
 

@@ -22,9 +22,10 @@ struct WriteOptions {
 // OutOfMemory) or a broken invariant.
 using WriteFailure = std::variant<IoError, InternalFailure>;
 
-// The whole text in a block of its exact length. A text longer than half
-// the machine's memory, which could not be held next to the str made from
-// it, is refused as OutOfMemory before anything is written.
+// The whole text in one block. A text longer than half the machine's
+// memory, which could not be held next to the str made from it, is refused
+// as OutOfMemory before anything is written; its length before escaping is
+// known from the tree alone.
 std::expected<ByteSink, WriteFailure> write_to_memory(const DetachedTree& tree,
                                                       WriteOptions options);
 
