@@ -8,7 +8,6 @@
 #include <string>
 #include <unordered_map>
 #include <utility>
-#include <variant>
 #include <vector>
 
 #include "boundary/call.h"
@@ -28,8 +27,8 @@ const char* const write_file_names[] = {"node", "file_path", "indent", "default_
 const Signature write_file_signature{"write_file()", write_file_names, 4, 2};
 
 // Most texts are ASCII, which is checked 64 bytes at a time; the others go
-// through the full check of UTF-8.
-bool is_valid_utf8(std::string_view text) {
+// through the full check of UTF-8 from their first non-ASCII block on.
+bool is_utf8(std::string_view text) {
     std::size_t i = 0;
     for (; i + 64 <= text.size(); i += 64) {
         std::uint64_t high_bits = 0;
@@ -44,11 +43,6 @@ bool is_valid_utf8(std::string_view text) {
 }
 
 Failure out_of_memory() { return io_failure(IoError::from_layer(IoKind::OutOfMemory, {})); }
-
-Failure write_failure(write::WriteFailure failure) {
-    if (auto* io = std::get_if<IoError>(&failure)) return io_failure(std::move(*io));
-    return internal_failure(std::get<InternalFailure>(std::move(failure)));
-}
 
 // Spaces per level: an int or any object with __index__, in 0..2**64-1.
 Result<std::uint64_t> indent_argument(PyObject* value) {
@@ -71,7 +65,8 @@ bool is_numpy_bool(PyTypeObject* type) {
         return false;
     }
     return PyUnicode_EqualToUTF8(module.get(), "numpy") &&
-           (PyUnicode_EqualToUTF8(name.get(), "bool_") || PyUnicode_EqualToUTF8(name.get(), "bool"));
+           (PyUnicode_EqualToUTF8(name.get(), "bool_") ||
+            PyUnicode_EqualToUTF8(name.get(), "bool"));
 }
 
 Result<bool> flag_argument(PyObject* value) {
@@ -139,9 +134,9 @@ Result<write::DetachedTree> detach_tree(const NodeObject* root) {
 
     auto copy = [&](const NodeObject* node) {
         const auto child_count = static_cast<std::size_t>(Py_SIZE(node));
-        const std::size_t index = tree.add_node(
-            node->name, node->attrs, node->text,
-            std::span(copied).subspan(copied.size() - child_count, child_count));
+        const std::size_t index =
+            tree.add_node(node->name, node->attrs, node->text,
+                          std::span(copied).subspan(copied.size() - child_count, child_count));
         copied.resize(copied.size() - child_count);
         copied.push_back(index);
         if (Py_REFCNT(node) > 1) copied_shared.emplace(node, index);
@@ -192,8 +187,8 @@ PyObject* write_string(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObj
                 const write::DetachedTree detached = std::move(*tree);
                 try {
                     auto text = write::write_to_memory(detached, arguments->options);
-                    if (!text) return std::unexpected(write_failure(std::move(text.error())));
-                    if (!is_valid_utf8(text->text())) {
+                    if (!text) return std::unexpected(io_failure(std::move(text.error())));
+                    if (!is_utf8(text->text())) {
                         return std::unexpected(
                             internal_failure("invariant: the XML writer only emits valid UTF-8"));
                     }

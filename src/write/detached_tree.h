@@ -68,7 +68,8 @@ public:
         node.text = text ? keep(*text) : DetachedText{};
         node.first_attribute = attributes.size();
         node.attribute_count = attrs.size();
-        for (const AttributeMap::Entry& entry : attrs) attributes.push_back({keep(entry.key), keep(entry.value)});
+        for (const AttributeMap::Entry& entry : attrs)
+            attributes.push_back({keep(entry.key), keep(entry.value)});
         node.first_child = child_ids.size();
         node.child_count = children.size();
         if (!children.empty()) child_ids.insert(child_ids.end(), children.begin(), children.end());

@@ -48,13 +48,9 @@ constexpr std::string_view replacement(unsigned char byte, EscapeMode mode) {
 template <EscapeMode mode>
 struct ReplacementTable {
     std::string_view text[256];
-    // Bytes a replacement adds beyond the one it stands for.
-    std::uint8_t growth[256];
-    constexpr ReplacementTable() : text{}, growth{} {
-        for (int byte = 0; byte < 256; ++byte) {
+    constexpr ReplacementTable() : text{} {
+        for (int byte = 0; byte < 256; ++byte)
             text[byte] = replacement(static_cast<unsigned char>(byte), mode);
-            growth[byte] = static_cast<std::uint8_t>(text[byte].empty() ? 0 : text[byte].size() - 1);
-        }
     }
 };
 
@@ -69,9 +65,9 @@ inline constexpr ReplacementTable<mode> replacements{};
 template <EscapeMode mode>
 inline unsigned replaced_bits(const char* p) {
     const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    __m128i hits = _mm_or_si128(
-        _mm_cmpeq_epi8(_mm_or_si128(bytes, _mm_set1_epi8(0x01)), _mm_set1_epi8(0x27)),
-        _mm_cmpeq_epi8(_mm_or_si128(bytes, _mm_set1_epi8(0x02)), _mm_set1_epi8(0x3E)));
+    __m128i hits =
+        _mm_or_si128(_mm_cmpeq_epi8(_mm_or_si128(bytes, _mm_set1_epi8(0x01)), _mm_set1_epi8(0x27)),
+                     _mm_cmpeq_epi8(_mm_or_si128(bytes, _mm_set1_epi8(0x02)), _mm_set1_epi8(0x3E)));
     hits = _mm_or_si128(hits, _mm_cmpeq_epi8(bytes, _mm_set1_epi8('"')));
     if constexpr (mode == EscapeMode::Attribute) {
         hits = _mm_or_si128(
@@ -112,7 +108,7 @@ inline std::size_t find_replaced(std::string_view text, std::size_t from) {
     return bits ? i + static_cast<std::size_t>(__builtin_ctz(bits)) : size;
 #else
     for (; i < size; ++i) {
-        if (detail::replacements<mode>.growth[static_cast<unsigned char>(data[i])]) return i;
+        if (!detail::replacements<mode>.text[static_cast<unsigned char>(data[i])].empty()) return i;
     }
     return size;
 #endif

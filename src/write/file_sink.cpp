@@ -48,9 +48,7 @@ OutputFile::~OutputFile() {
 }
 
 BufferedFileWriter::BufferedFileWriter(int fd, WriteCall write_call)
-    : fd_(fd),
-      write_call_(write_call ? write_call : system_write),
-      buffer_(new char[capacity]) {}
+    : fd_(fd), write_call_(write_call ? write_call : system_write), buffer_(new char[capacity]) {}
 
 bool BufferedFileWriter::fail(IoError error) {
     error_ = std::move(error);

@@ -7,7 +7,9 @@ namespace {
 // A 64-bit count that remembers having overflowed.
 class CheckedCount {
 public:
-    void add(std::uint64_t amount) { overflowed_ |= __builtin_add_overflow(value_, amount, &value_); }
+    void add(std::uint64_t amount) {
+        overflowed_ |= __builtin_add_overflow(value_, amount, &value_);
+    }
     void add_product(std::uint64_t a, std::uint64_t b) {
         std::uint64_t product;
         overflowed_ |= __builtin_mul_overflow(a, b, &product);

@@ -40,8 +40,7 @@ struct FileSink : BufferedFileWriter {
 
 }  // namespace
 
-std::expected<ByteSink, WriteFailure> write_to_memory(const DetachedTree& tree,
-                                                      WriteOptions options) {
+std::expected<ByteSink, IoError> write_to_memory(const DetachedTree& tree, WriteOptions options) {
     const auto size = unescaped_output_size(tree, options.indent, options.declaration);
     if (!size || *size > physical_memory() / 2) return std::unexpected(out_of_memory());
     // A little more than the text before escaping, which is all most texts need.

@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <expected>
 #include <string>
-#include <variant>
 
 #include "storage/internal_failure.h"
 #include "write/byte_sink.h"
@@ -18,16 +17,11 @@ struct WriteOptions {
     bool declaration = true;
 };
 
-// An input/output failure (running out of memory is one, of kind
-// OutOfMemory) or a broken invariant.
-using WriteFailure = std::variant<IoError, InternalFailure>;
-
-// The whole text in one block. A text longer than half the machine's
-// memory, which could not be held next to the str made from it, is refused
-// as OutOfMemory before anything is written; its length before escaping is
-// known from the tree alone.
-std::expected<ByteSink, WriteFailure> write_to_memory(const DetachedTree& tree,
-                                                      WriteOptions options);
+// The whole text in one block, or an IoError of kind OutOfMemory. A text
+// longer than half the machine's memory, which could not be held next to
+// the str made from it, is refused before anything is written: its length
+// before escaping is known from the tree alone.
+std::expected<ByteSink, IoError> write_to_memory(const DetachedTree& tree, WriteOptions options);
 
 // Creates or truncates the file at `path` and writes the text into it. After
 // a failed write the file keeps what was written before the failure.
