@@ -1,8 +1,9 @@
 # make demo   build the module and run examples/demo.py
 # make test   every test: a format check, native unit tests, pytest (also with the
-#             portable kernel forced), pytest under the sanitizers and under the
-#             debug interpreter (reference leaks), a short fuzz run, and a compile
-#             against the free-threaded object layout; warnings are errors
+#             portable kernel forced), the typed stub against the module, pytest under
+#             the sanitizers and under the debug interpreter (reference leaks), a short
+#             fuzz run, and a compile against the free-threaded object layout; warnings
+#             are errors
 # Both run inside the project's CPython 3.14 toolchain (tools/toolchain) unless
 # python3.14 with headers and pytest is already on the PATH.
 
@@ -22,7 +23,7 @@ CMAKE_FLAGS := -G Ninja -DQUORVANE_WERROR=ON -DPython_EXECUTABLE=$$(command -v $
 CXX_SOURCES = $$(find platform structural src tests fuzz bench -name '*.h' -o -name '*.cpp')
 
 .PHONY: demo test build build-asan build-dbg test-format test-native test-python test-python-scalar \
-        test-sanitized test-refleaks test-fuzz test-free-threaded bench clean
+        test-stubs test-sanitized test-refleaks test-fuzz test-free-threaded bench clean
 
 demo:
 ifdef IN_TOOLCHAIN
@@ -36,8 +37,8 @@ test:
 ifdef IN_TOOLCHAIN
 	$(IN_TOOLCHAIN) $(MAKE) test
 else
-	$(MAKE) test-format test-native test-python test-python-scalar test-sanitized test-refleaks \
-	    test-fuzz test-free-threaded
+	$(MAKE) test-format test-native test-python test-python-scalar test-stubs test-sanitized \
+	    test-refleaks test-fuzz test-free-threaded
 endif
 
 build:
@@ -61,6 +62,11 @@ test-python: build
 test-python-scalar: build
 	PYTHONPATH=$(BUILD) QUORVANE_KERNEL=scalar $(PYTHON) -m pytest -q -p no:cacheprovider \
 	    tests/module/test_read.py tests/module/test_read_dense.py tests/module/test_read_differential.py
+
+# The typed stub against the built module.
+test-stubs: build
+	PYTHONPATH=$(BUILD) MYPYPATH=stubs $(PYTHON) -m mypy.stubtest quorvane \
+	    --allowlist stubs/stubtest-allowlist.txt
 
 # The interpreter is not built with the sanitizers, so their runtime is
 # preloaded; PYTHONMALLOC=malloc lets them see every allocation.

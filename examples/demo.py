@@ -1,6 +1,7 @@
-"""A tour of quorvane: read a document, look at it, search it, convert it."""
+"""A tour of quorvane: read a document, look at it, search it, convert it, write it."""
 
 import pathlib
+import tempfile
 
 import quorvane
 from quorvane import Node, SearchType
@@ -37,3 +38,12 @@ try:
     quorvane.read_string("<a><b></a>", "a")
 except ValueError as error:
     print("\nmalformed input ->", error)
+
+# Writing: the tree read above goes back out as indented XML, to a str or a file.
+print("\n--- the first book written back, indent 2, no declaration ---")
+print(quorvane.write_string(first, indent=2, default_xml_def=False))
+with tempfile.TemporaryDirectory() as directory:
+    path = pathlib.Path(directory) / "library.xml"
+    quorvane.write_file(library, str(path))
+    again = quorvane.read_file(str(path), "library")
+    print("\nwrote", path.stat().st_size, "bytes; read back equal:", again.to_dict() == library.to_dict())

@@ -110,6 +110,8 @@ const char* io_kind_description(IoKind kind) {
 }
 
 FileDescriptor::~FileDescriptor() {
+    // An interrupted close has still closed the descriptor on Linux, so it
+    // is not retried.
     if (fd_ >= 0) ::close(fd_);
 }
 
@@ -128,14 +130,29 @@ std::expected<std::size_t, IoError> FileDescriptor::read_some(char* into,
     }
 }
 
-std::expected<FileDescriptor, IoError> open_for_reading(const std::string& path) {
+namespace {
+
+std::expected<FileDescriptor, IoError> open_file(const std::string& path, int flags) {
     if (path.find('\0') != std::string::npos) {
         return std::unexpected(
             IoError::from_layer(IoKind::Other, "file name contained an unexpected NUL byte"));
     }
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    int fd;
+    do {
+        fd = ::open(path.c_str(), flags | O_CLOEXEC, 0666);
+    } while (fd < 0 && errno == EINTR);
     if (fd < 0) return std::unexpected(IoError::from_errno(errno));
     return FileDescriptor(fd);
+}
+
+}  // namespace
+
+std::expected<FileDescriptor, IoError> open_for_reading(const std::string& path) {
+    return open_file(path, O_RDONLY);
+}
+
+std::expected<FileDescriptor, IoError> open_for_writing(const std::string& path) {
+    return open_file(path, O_WRONLY | O_CREAT | O_TRUNC);
 }
 
 }  // namespace quorvane::platform

@@ -59,6 +59,7 @@ public:
     FileDescriptor& operator=(const FileDescriptor&) = delete;
     ~FileDescriptor();
 
+    int get() const { return fd_; }
     // The length the system reports, 0 for what is not a regular file.
     std::expected<std::uint64_t, IoError> reported_size() const;
     // Up to `length` bytes into `into`, retrying interrupted reads; 0 at the end.
@@ -70,5 +71,7 @@ private:
 
 // A path holding a NUL byte is refused: the system would see a shorter one.
 std::expected<FileDescriptor, IoError> open_for_reading(const std::string& path);
+// Created if missing, truncated if present.
+std::expected<FileDescriptor, IoError> open_for_writing(const std::string& path);
 
 }  // namespace quorvane::platform

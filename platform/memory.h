@@ -5,6 +5,10 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
+#include <type_traits>
+#include <utility>
+#include <vector>
 
 namespace quorvane::platform {
 
@@ -39,5 +43,49 @@ void release_regions_idle_at(long now_seconds) noexcept;
 // Bytes kept for the next read. The bound is QUORVANE_KEEP_MIB mebibytes
 // (256 when unset or not a number; 0 keeps nothing), read once.
 std::size_t kept_bytes() noexcept;
+
+// Allocates what a growing array asks for from the regions above once it
+// is large, and leaves the elements it grows by uninitialised instead of
+// zeroing them: its users write every element they keep, and zeroing tens
+// of megabytes first would cost about as much as writing the records.
+// Records that can be copied bytewise begin to exist with their storage,
+// so growth runs no constructor for them, not even a default member
+// initialiser.
+template <class T>
+struct RegionAllocator : std::allocator<T> {
+    template <class U>
+    struct rebind {
+        using other = RegionAllocator<U>;
+    };
+
+    RegionAllocator() noexcept = default;
+    template <class U>
+    RegionAllocator(const RegionAllocator<U>&) noexcept {}
+
+    T* allocate(std::size_t n) {
+        if (n >= kLargeAllocationBytes / sizeof(T))
+            return static_cast<T*>(allocate_large(n * sizeof(T)));
+        return std::allocator<T>::allocate(n);
+    }
+    void deallocate(T* at, std::size_t n) noexcept {
+        if (n >= kLargeAllocationBytes / sizeof(T)) {
+            release_large(at, n * sizeof(T));
+        } else {
+            std::allocator<T>::deallocate(at, n);
+        }
+    }
+
+    template <class U>
+    void construct(U* at) noexcept {
+        if constexpr (!std::is_trivially_copyable_v<U>) ::new (static_cast<void*>(at)) U;
+    }
+    template <class U, class... Args>
+    void construct(U* at, Args&&... args) {
+        ::new (static_cast<void*>(at)) U(std::forward<Args>(args)...);
+    }
+};
+
+template <class T>
+using RegionVector = std::vector<T, RegionAllocator<T>>;
 
 }  // namespace quorvane::platform

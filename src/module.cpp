@@ -9,6 +9,7 @@
 #include "entities/operations.h"
 #include "entities/search_type.h"
 #include "functions/read_functions.h"
+#include "functions/write_functions.h"
 
 namespace quorvane {
 
@@ -59,6 +60,12 @@ PyMethodDef module_functions[] = {
      METH_FASTCALL | METH_KEYWORDS, "read_file(file_path, root_tag)\n--\n\n"},
     {"read_string", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(read_string)),
      METH_FASTCALL | METH_KEYWORDS, "read_string(xml_string, root_tag)\n--\n\n"},
+    {"write_file", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(write_file)),
+     METH_FASTCALL | METH_KEYWORDS,
+     "write_file(node, file_path, indent=None, default_xml_def=None)\n--\n\n"},
+    {"write_string", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(write_string)),
+     METH_FASTCALL | METH_KEYWORDS,
+     "write_string(node, indent=None, default_xml_def=None)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 

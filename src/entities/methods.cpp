@@ -26,7 +26,7 @@ PyMethodDef node_methods[] = {
     {"to_dict", method(node_to_dict), METH_NOARGS, "to_dict($self)\n--\n\n"},
     {"__reduce__", method(node_reduce), METH_NOARGS, "__reduce__($self)\n--\n\n"},
     {"__copy__", method(node_copy), METH_NOARGS, "__copy__($self)\n--\n\n"},
-    {"__deepcopy__", method(node_deepcopy), METH_O, "__deepcopy__($self, memo)\n--\n\n"},
+    {"__deepcopy__", method(node_deepcopy), METH_O, "__deepcopy__($self, memo, /)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -146,6 +146,8 @@ public:
     }
 
     bool is_span() const { return (tag_ & form_bits) == 0; }
+    // The buffer a span reads from; null for the other forms.
+    SourceBuffer* span_source() const { return is_span() ? buffer() : nullptr; }
 
     // The length in bytes, without touching the text; a span that fails its
     // check still fails in resolve().

@@ -71,3 +71,28 @@ def test_freeing_a_wide_tree_needs_no_memory():
     )
     assert result.returncode == 0, result.stderr
     assert result.stdout.strip() == "freed"
+
+
+@pytest.mark.parametrize("call", [
+    "quorvane.write_string(tree)",
+    "quorvane.write_file(tree, path)",
+])
+def test_writing_past_the_memory_cap_raises_and_releases_everything(call, tmp_path):
+    result = run(
+        f"""
+        import quorvane
+        from quorvane import Node
+        path = {str(tmp_path / "out.xml")!r}
+        tree = Node("r", children=[Node("e", {{"k": str(i)}}, text=str(i)) for i in range(2_000_000)])
+        cap(40)
+        for _ in range(3):
+            try:
+                {call}
+            except MemoryError:
+                print("MemoryError")
+        # What the failed calls held is given back: a small write still works.
+        print(quorvane.write_string(Node("a"), default_xml_def=False))
+        """
+    )
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.split() == ["MemoryError"] * 3 + ["<a/>"]

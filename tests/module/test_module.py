@@ -12,7 +12,7 @@ EXPORTS = ["SearchType", "Node", "read_file", "read_string", "write_file", "writ
 
 def test_module_surface():
     assert quorvane.__doc__ == ""
-    assert quorvane.__all__ == [name for name in EXPORTS if hasattr(quorvane, name)]
+    assert quorvane.__all__ == EXPORTS
     assert "Node" in quorvane.__all__
     assert Node.__module__ == "builtins"
     assert Node.__qualname__ == "Node"

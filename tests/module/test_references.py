@@ -60,6 +60,34 @@ SCENARIOS = {
 }
 
 
+def write_with_allocations_failing_from(count):
+    import _testcapi as testcapi
+
+    testcapi.set_nomemory(count, 0)
+    try:
+        return quorvane.write_string(TREE)
+    finally:
+        testcapi.remove_mem_hooks()
+
+
+SCENARIOS.update({
+    "write": lambda: (quorvane.write_string(TREE), quorvane.write_string(
+        quorvane.read_string('<r a="1"><x>t&amp;u</x><x/></r>', "r"), 0, False)),
+    "write file": lambda: quorvane.write_file(TREE, "/dev/null", 2),
+    "write errors": lambda: [
+        swallow(lambda: quorvane.write_string(TREE, -1), OverflowError)(),
+        swallow(lambda: quorvane.write_string(TREE, default_xml_def=1), TypeError)(),
+        swallow(lambda: quorvane.write_string(TREE, indnt=1), TypeError)(),
+        swallow(lambda: quorvane.write_file(TREE, "/nonexistent/quorvane.xml"), FileNotFoundError)(),
+        swallow(lambda: quorvane.write_file(TREE, "/dev/full"), OSError)(),
+    ],
+    "write too large": swallow(lambda: quorvane.write_string(Node("a", children=[TREE]), 2**63),
+                               MemoryError),
+    "write out of memory": lambda: [
+        swallow(lambda: write_with_allocations_failing_from(count), MemoryError)() for count in range(3)],
+})
+
+
 def growth(call, rounds=300):
     for _ in range(30):
         call()

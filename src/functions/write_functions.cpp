@@ -1,0 +1,233 @@
+// The tree is detached with the lock held, then written, checked and
+// released without it; the str is made once the lock is back.
+#include "functions/write_functions.h"
+
+#include <cstdint>
+#include <cstring>
+#include <new>
+#include <string>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "boundary/call.h"
+#include "boundary/convert.h"
+#include "entities/node.h"
+#include "read/file_source.h"
+#include "write/detached_tree.h"
+#include "write/write_document.h"
+
+namespace quorvane {
+
+namespace {
+
+const char* const write_string_names[] = {"node", "indent", "default_xml_def"};
+const Signature write_string_signature{"write_string()", write_string_names, 3, 1};
+const char* const write_file_names[] = {"node", "file_path", "indent", "default_xml_def"};
+const Signature write_file_signature{"write_file()", write_file_names, 4, 2};
+
+// Most texts are ASCII, which is checked 64 bytes at a time; the others go
+// through the full check of UTF-8 from their first non-ASCII block on.
+bool is_utf8(std::string_view text) {
+    std::size_t i = 0;
+    for (; i + 64 <= text.size(); i += 64) {
+        std::uint64_t high_bits = 0;
+        for (std::size_t k = 0; k < 64; k += 8) {
+            std::uint64_t word;
+            std::memcpy(&word, text.data() + i + k, 8);
+            high_bits |= word;
+        }
+        if (high_bits & 0x8080'8080'8080'8080ull) break;
+    }
+    return read::is_valid_utf8(text.substr(i));
+}
+
+Failure out_of_memory() { return io_failure(IoError::from_layer(IoKind::OutOfMemory, {})); }
+
+// Spaces per level: an int or any object with __index__, in 0..2**64-1.
+Result<std::uint64_t> indent_argument(PyObject* value) {
+    if (absent(value)) return 4;
+    PyRef index = PyRef::steal(PyNumber_Index(value));
+    if (!index) return std::unexpected(raised());
+    const unsigned long long converted = PyLong_AsUnsignedLongLong(index.get());
+    if (converted == static_cast<unsigned long long>(-1) && PyErr_Occurred())
+        return std::unexpected(raised());
+    return static_cast<std::uint64_t>(converted);
+}
+
+// numpy's booleans are no bool subclass; they are taken through their own
+// truth value.
+bool is_numpy_bool(PyTypeObject* type) {
+    PyRef name = PyRef::steal(PyType_GetName(type));
+    PyRef module = PyRef::steal(PyType_GetModuleName(type));
+    if (!name || !module) {
+        PyErr_Clear();
+        return false;
+    }
+    return PyUnicode_EqualToUTF8(module.get(), "numpy") &&
+           (PyUnicode_EqualToUTF8(name.get(), "bool_") ||
+            PyUnicode_EqualToUTF8(name.get(), "bool"));
+}
+
+Result<bool> flag_argument(PyObject* value) {
+    if (absent(value)) return true;
+    if (PyBool_Check(value)) return value == Py_True;
+    PyTypeObject* type = Py_TYPE(value);
+    if (!is_numpy_bool(type)) return std::unexpected(cast_error(value, "bool"));
+    auto truth = reinterpret_cast<inquiry>(PyType_GetSlot(type, Py_nb_bool));
+    if (!truth) {
+        PyRef type_text = PyRef::steal(PyObject_Str(reinterpret_cast<PyObject*>(type)));
+        const char* utf8 = type_text ? PyUnicode_AsUTF8(type_text.get()) : nullptr;
+        if (!utf8) return std::unexpected(raised());
+        return std::unexpected(type_error(std::string("object of type '") + utf8 +
+                                          "' does not define a '__bool__' conversion"));
+    }
+    const int truth_value = truth(value);
+    if (truth_value < 0) return std::unexpected(raised());
+    return truth_value == 1;
+}
+
+struct WriteArguments {
+    const NodeObject* node;
+    std::string file_path;
+    write::WriteOptions options;
+};
+
+// Converts the arguments in parameter order; file_path, when `with_path`,
+// comes second.
+Result<WriteArguments> write_arguments(PyObject* const* slots, bool with_path) {
+    WriteArguments arguments{};
+    auto node = node_argument(slots[0]);
+    if (!node) return std::unexpected(while_processing(std::move(node.error()), "node"));
+    arguments.node = *node;
+    int next = 1;
+    if (with_path) {
+        auto path = text(slots[next++]);
+        if (!path) return std::unexpected(while_processing(std::move(path.error()), "file_path"));
+        arguments.file_path = std::move(*path);
+    }
+    auto indent = indent_argument(slots[next++]);
+    if (!indent) return std::unexpected(while_processing(std::move(indent.error()), "indent"));
+    auto declaration = flag_argument(slots[next]);
+    if (!declaration)
+        return std::unexpected(while_processing(std::move(declaration.error()), "default_xml_def"));
+    arguments.options = {*indent, *declaration};
+    return arguments;
+}
+
+// Copies the tree under `root` into a tree that refers to no interpreter
+// object. The walk keeps its place on an explicit stack and copies each node
+// after its children, so that a node standing in several places is copied
+// the first time and named by index after that. Only a node with more than
+// one reference can stand in several places, so only those are looked up.
+Result<write::DetachedTree> detach_tree(const NodeObject* root) {
+    write::DetachedTree tree;
+    struct Frame {
+        const NodeObject* node;
+        std::size_t next_child;
+    };
+    std::vector<Frame> unfinished;
+    // Indices of copied nodes whose parent is not copied yet, the parent's
+    // last child on top.
+    std::vector<std::size_t> copied;
+    std::unordered_map<const NodeObject*, std::size_t> copied_shared;
+
+    auto copy = [&](const NodeObject* node) {
+        const auto child_count = static_cast<std::size_t>(Py_SIZE(node));
+        const std::size_t index =
+            tree.add_node(node->name, node->attrs, node->text,
+                          std::span(copied).subspan(copied.size() - child_count, child_count));
+        copied.resize(copied.size() - child_count);
+        copied.push_back(index);
+        if (Py_REFCNT(node) > 1) copied_shared.emplace(node, index);
+    };
+
+    try {
+        unfinished.push_back({root, 0});
+        while (!unfinished.empty()) {
+            Frame& top = unfinished.back();
+            const auto children = top.node->children();
+            if (top.next_child == children.size()) {
+                const NodeObject* node = top.node;
+                unfinished.pop_back();
+                copy(node);
+                continue;
+            }
+            const NodeObject* child = as_node(children[top.next_child++]);
+            if (Py_REFCNT(child) > 1) {
+                if (auto found = copied_shared.find(child); found != copied_shared.end()) {
+                    copied.push_back(found->second);
+                    continue;
+                }
+            }
+            if (Py_SIZE(child) == 0) {
+                copy(child);
+            } else {
+                unfinished.push_back({child, 0});
+            }
+        }
+    } catch (const std::bad_alloc&) {
+        return std::unexpected(out_of_memory());
+    }
+    if (tree.broken()) return std::unexpected(internal_failure(*tree.broken()));
+    return tree;
+}
+
+}  // namespace
+
+PyObject* write_string(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return call_with_arguments(
+        write_string_signature, args, nargs, kwnames, [&](PyObject* const* slots) -> Result<PyRef> {
+            auto arguments = write_arguments(slots, false);
+            if (!arguments) return std::unexpected(std::move(arguments.error()));
+            auto tree = detach_tree(arguments->node);
+            if (!tree) return std::unexpected(std::move(tree.error()));
+            auto written = without_interpreter_lock([&]() -> Result<write::ByteSink> {
+                // Released here, its last spans possibly with their source.
+                const write::DetachedTree detached = std::move(*tree);
+                try {
+                    auto text = write::write_to_memory(detached, arguments->options);
+                    if (!text) return std::unexpected(io_failure(std::move(text.error())));
+                    if (!is_utf8(text->text())) {
+                        return std::unexpected(
+                            internal_failure("invariant: the XML writer only emits valid UTF-8"));
+                    }
+                    return std::move(*text);
+                } catch (const std::bad_alloc&) {
+                    return std::unexpected(out_of_memory());
+                }
+            });
+            if (!written) return std::unexpected(std::move(written.error()));
+            const std::string_view text = written->text();
+            // A str too large for the memory left is a MemoryError like any other.
+            PyRef result = PyRef::steal(
+                PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), nullptr));
+            if (!result) return std::unexpected(raised());
+            return result;
+        });
+}
+
+PyObject* write_file(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return call_with_arguments(
+        write_file_signature, args, nargs, kwnames, [&](PyObject* const* slots) -> Result<PyRef> {
+            auto arguments = write_arguments(slots, true);
+            if (!arguments) return std::unexpected(std::move(arguments.error()));
+            auto tree = detach_tree(arguments->node);
+            if (!tree) return std::unexpected(std::move(tree.error()));
+            auto written = without_interpreter_lock([&]() -> Result<void> {
+                const write::DetachedTree detached = std::move(*tree);
+                try {
+                    auto outcome =
+                        write::write_to_file(detached, arguments->file_path, arguments->options);
+                    if (!outcome) return std::unexpected(io_failure(std::move(outcome.error())));
+                    return {};
+                } catch (const std::bad_alloc&) {
+                    return std::unexpected(out_of_memory());
+                }
+            });
+            if (!written) return std::unexpected(std::move(written.error()));
+            return PyRef::borrow(Py_None);
+        });
+}
+
+}  // namespace quorvane

@@ -1,0 +1,132 @@
+// Escaping of element text and attribute values. Runs with nothing to
+// replace are handed to the sink in one piece, replacements come from
+// constant text, and no intermediate string is built.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string_view>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace quorvane::write {
+
+// Text mode replaces & < > " '; attribute mode also tab, carriage return
+// and line feed, which a reader would otherwise normalise to spaces.
+enum class EscapeMode : unsigned char { Text, Attribute };
+
+namespace detail {
+
+// What each byte becomes; an empty view for bytes copied as they are.
+// Only ASCII bytes are replaced, so a byte-wise scan of UTF-8 is exact.
+constexpr std::string_view replacement(unsigned char byte, EscapeMode mode) {
+    switch (byte) {
+        case '&':
+            return "&amp;";
+        case '<':
+            return "&lt;";
+        case '>':
+            return "&gt;";
+        case '"':
+            return "&quot;";
+        case '\'':
+            return "&apos;";
+        case '\t':
+            return mode == EscapeMode::Attribute ? "&#9;" : "";
+        case '\r':
+            return mode == EscapeMode::Attribute ? "&#13;" : "";
+        case '\n':
+            return mode == EscapeMode::Attribute ? "&#10;" : "";
+        default:
+            return "";
+    }
+}
+
+template <EscapeMode mode>
+struct ReplacementTable {
+    std::string_view text[256];
+    constexpr ReplacementTable() : text{} {
+        for (int byte = 0; byte < 256; ++byte)
+            text[byte] = replacement(static_cast<unsigned char>(byte), mode);
+    }
+};
+
+template <EscapeMode mode>
+inline constexpr ReplacementTable<mode> replacements{};
+
+#if defined(__SSE2__)
+// One bit per byte of the 16 at `p` that the mode replaces. The ASCII codes
+// pair up so that one OR and one comparison catch two of them: & (26) and
+// ' (27) both become 27 with bit 0 set, < (3C) and > (3E) become 3E with
+// bit 1 set, tab (09) and carriage return (0D) become 0D with bit 2 set.
+template <EscapeMode mode>
+inline unsigned replaced_bits(const char* p) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    __m128i hits =
+        _mm_or_si128(_mm_cmpeq_epi8(_mm_or_si128(bytes, _mm_set1_epi8(0x01)), _mm_set1_epi8(0x27)),
+                     _mm_cmpeq_epi8(_mm_or_si128(bytes, _mm_set1_epi8(0x02)), _mm_set1_epi8(0x3E)));
+    hits = _mm_or_si128(hits, _mm_cmpeq_epi8(bytes, _mm_set1_epi8('"')));
+    if constexpr (mode == EscapeMode::Attribute) {
+        hits = _mm_or_si128(
+            hits, _mm_cmpeq_epi8(_mm_or_si128(bytes, _mm_set1_epi8(0x04)), _mm_set1_epi8(0x0D)));
+        hits = _mm_or_si128(hits, _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\n')));
+    }
+    return static_cast<unsigned>(_mm_movemask_epi8(hits));
+}
+#endif
+
+}  // namespace detail
+
+// The offset of the first byte from `from` on that `mode` replaces, or
+// text.size() when there is none.
+template <EscapeMode mode>
+inline std::size_t find_replaced(std::string_view text, std::size_t from) {
+    const char* data = text.data();
+    const std::size_t size = text.size();
+    std::size_t i = from;
+#if defined(__SSE2__)
+    for (; i + 16 <= size; i += 16) {
+        if (const unsigned bits = detail::replaced_bits<mode>(data + i))
+            return i + static_cast<std::size_t>(__builtin_ctz(bits));
+    }
+    if (i == size) return size;
+    // The last few bytes: the block that ends with the text, whose bytes
+    // before `i` were looked at already, or for a short text a copy padded
+    // with bytes nothing replaces. Most names and values are short, and a
+    // byte at a time costs several times more.
+    unsigned bits;
+    if (size >= 16) {
+        bits = detail::replaced_bits<mode>(data + size - 16) >> (i + 16 - size);
+    } else {
+        char padded[16] = {};
+        std::memcpy(padded, data + i, size - i);
+        bits = detail::replaced_bits<mode>(padded) & ((1u << (size - i)) - 1);
+    }
+    return bits ? i + static_cast<std::size_t>(__builtin_ctz(bits)) : size;
+#else
+    for (; i < size; ++i) {
+        if (!detail::replacements<mode>.text[static_cast<unsigned char>(data[i])].empty()) return i;
+    }
+    return size;
+#endif
+}
+
+// Appends the escaped text to `sink` (whose append returns false on
+// failure); stops at the sink's first failure.
+template <EscapeMode mode, class Sink>
+inline bool escape_into(Sink& sink, std::string_view text) {
+    std::size_t run = 0;
+    for (std::size_t i = find_replaced<mode>(text, 0); i < text.size();
+         i = find_replaced<mode>(text, run)) {
+        const std::string_view replaced =
+            detail::replacements<mode>.text[static_cast<unsigned char>(text[i])];
+        if (!sink.append(text.substr(run, i - run)) || !sink.append(replaced)) return false;
+        run = i + 1;
+    }
+    return sink.append(text.substr(run));
+}
+
+}  // namespace quorvane::write

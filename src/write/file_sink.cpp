@@ -1,0 +1,94 @@
+#include "write/file_sink.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <utility>
+
+namespace quorvane::write {
+
+using platform::IoError;
+using platform::IoKind;
+
+namespace {
+
+ssize_t system_write(int fd, const void* data, std::size_t size) { return ::write(fd, data, size); }
+
+// Spaces for indentation are copied from here, a buffer's worth at most.
+constexpr std::size_t space_block_size = BufferedFileWriter::capacity;
+const char* space_block() {
+    static const auto* block = [] {
+        auto* spaces = new char[space_block_size];
+        std::memset(spaces, ' ', space_block_size);
+        return spaces;
+    }();
+    return block;
+}
+
+}  // namespace
+
+BufferedFileWriter::BufferedFileWriter(int fd, WriteCall write_call)
+    : fd_(fd), write_call_(write_call ? write_call : system_write), buffer_(new char[capacity]) {}
+
+bool BufferedFileWriter::fail(IoError error) {
+    error_ = std::move(error);
+    failed_ = true;
+    return false;
+}
+
+bool BufferedFileWriter::write_all(const char* data, std::size_t size, std::size_t* written,
+                                   const char* zero_message) {
+    while (*written < size) {
+        const ssize_t accepted = write_call_(fd_, data + *written, size - *written);
+        if (accepted < 0) {
+            if (errno == EINTR) continue;
+            return fail(IoError::from_errno(errno));
+        }
+        if (accepted == 0) return fail(IoError::from_layer(IoKind::WriteZero, zero_message));
+        *written += static_cast<std::size_t>(accepted);
+    }
+    return true;
+}
+
+bool BufferedFileWriter::flush() {
+    if (failed_) return false;
+    std::size_t written = 0;
+    const bool complete =
+        write_all(buffer_.get(), used_, &written, "failed to write the buffered data");
+    // What was written leaves the buffer even when the rest could not be.
+    std::memmove(buffer_.get(), buffer_.get() + written, used_ - written);
+    used_ -= written;
+    return complete;
+}
+
+bool BufferedFileWriter::append_past_buffer(std::string_view bytes) {
+    if (failed_ || !flush()) return false;
+    if (bytes.size() < capacity) {
+        std::memcpy(buffer_.get(), bytes.data(), bytes.size());
+        used_ = bytes.size();
+        return true;
+    }
+    std::size_t written = 0;
+    return write_all(bytes.data(), bytes.size(), &written, "failed to write whole buffer");
+}
+
+bool BufferedFileWriter::append_spaces(std::uint64_t count) {
+    while (count > 0) {
+        const std::size_t piece = count < space_block_size ? count : space_block_size;
+        if (!append({space_block(), piece})) return false;
+        count -= piece;
+    }
+    return !failed_;
+}
+
+void BufferedFileWriter::close() {
+    if (used_ == 0) return;
+    const bool failed = std::exchange(failed_, false);
+    IoError first = error_;
+    flush();
+    error_ = std::move(first);
+    failed_ = failed;
+}
+
+}  // namespace quorvane::write

@@ -1,0 +1,69 @@
+// The sink of write_file: the opened file behind one 8192-byte buffer.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <expected>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "platform/io.h"
+#include "write/copy_bytes.h"
+
+namespace quorvane::write {
+
+// The system's write call; tests put one in its place that fails on cue.
+using WriteCall = ssize_t (*)(int fd, const void* data, std::size_t size);
+
+// Writes that fit the buffer's free room are copied into it; one that does
+// not first flushes the buffer, then is copied into it when smaller than
+// the buffer, else written straight to the file. Interrupted write calls
+// are retried. After the first failure every call returns false and
+// error() tells what went wrong.
+class BufferedFileWriter {
+public:
+    static constexpr std::size_t capacity = 8192;
+
+    explicit BufferedFileWriter(int fd, WriteCall write_call = nullptr);
+    BufferedFileWriter(const BufferedFileWriter&) = delete;
+    BufferedFileWriter& operator=(const BufferedFileWriter&) = delete;
+
+    bool append(std::string_view bytes) {
+        if (bytes.size() <= capacity - used_ && !failed_) [[likely]] {
+            copy_bytes(buffer_.get() + used_, bytes.data(), bytes.size());
+            used_ += bytes.size();
+            return true;
+        }
+        return append_past_buffer(bytes);
+    }
+    bool append_spaces(std::uint64_t count);
+    // Writes out what the buffer holds.
+    bool flush();
+    // Ends the writing: what is still buffered (only after a failure) gets
+    // one more flush, whose outcome is ignored; error() stays the first.
+    void close();
+
+    std::size_t buffered() const { return used_; }
+    const platform::IoError& error() const { return error_; }
+
+private:
+    bool append_past_buffer(std::string_view bytes);
+    // Loops until every byte is written; `zero_message` is the failure of a
+    // call that accepts no byte.
+    bool write_all(const char* data, std::size_t size, std::size_t* written,
+                   const char* zero_message);
+    bool fail(platform::IoError error);
+
+    int fd_;
+    WriteCall write_call_;
+    std::unique_ptr<char[]> buffer_;
+    std::size_t used_ = 0;
+    platform::IoError error_;
+    bool failed_ = false;
+};
+
+}  // namespace quorvane::write

@@ -1,0 +1,122 @@
+// A detached tree as indented XML text, written to any sink.
+//
+// Each element starts on a new line indented to its depth unless it follows
+// its parent's text, which it continues; an element with only text is one
+// line; an element with children ends on a line of its own; an absent text
+// without children gives the `/>` form. Names are written as they are,
+// attribute values and text escaped.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "write/detached_tree.h"
+#include "write/escape.h"
+
+namespace quorvane::write {
+
+// Written before the root element when asked for, line feed included.
+inline constexpr std::string_view xml_declaration = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n";
+
+// The length of the text TreeWriter gives before escaping adds to it (with
+// the declaration when `declaration`), or nothing when it does not fit in 64
+// bits. A node that stands in several places is measured once, so this
+// costs a pass over the distinct nodes, however often they are written.
+std::optional<std::uint64_t> unescaped_output_size(const DetachedTree& tree, std::uint64_t indent,
+                                                   bool declaration);
+
+// Sinks offer append(std::string_view) and append_spaces(count), each false
+// on failure, and fail_too_large(), called when a line's indentation has
+// more spaces than 64 bits count.
+template <class Sink>
+class TreeWriter {
+public:
+    TreeWriter(Sink& sink, const DetachedTree& tree, std::uint64_t indent)
+        : sink_(sink), tree_(tree), indent_(indent) {}
+
+    // False at the sink's first failure, which ends the writing at once.
+    bool write() {
+        std::vector<Frame> open_elements;
+        const DetachedNode& root = tree_.root();
+        if (!open(root)) return false;
+        if (has_content(root)) open_elements.push_back(frame_of(root));
+        while (!open_elements.empty()) {
+            Frame& top = open_elements.back();
+            if (top.next_child == top.end_child) {
+                const DetachedNode& finished = *top.node;
+                open_elements.pop_back();
+                if (!close(finished)) return false;
+                continue;
+            }
+            const DetachedNode& child = tree_.nodes[*top.next_child++];
+            if (!open(child)) return false;
+            if (has_content(child)) open_elements.push_back(frame_of(child));
+        }
+        return true;
+    }
+
+private:
+    // An element whose end tag is still to come, and its children not yet written.
+    struct Frame {
+        const std::size_t* next_child;
+        const std::size_t* end_child;
+        const DetachedNode* node;
+    };
+
+    static bool has_content(const DetachedNode& node) {
+        return node.text.present() || node.child_count != 0;
+    }
+    Frame frame_of(const DetachedNode& node) const {
+        const std::size_t* children = tree_.child_ids.data() + node.first_child;
+        return {children, children + node.child_count, &node};
+    }
+
+    bool line_break() {
+        std::uint64_t spaces;
+        if (__builtin_mul_overflow(indent_, depth_, &spaces)) return sink_.fail_too_large();
+        return sink_.append("\n") && sink_.append_spaces(spaces);
+    }
+
+    // The start tag and, for an element with content, the text; the
+    // element's children follow.
+    bool open(const DetachedNode& node) {
+        if (line_break_pending_ && !line_break()) return false;
+        line_break_pending_ = true;
+        if (!sink_.append("<") || !sink_.append(node.name.view())) return false;
+        for (const DetachedAttribute& attribute : tree_.attributes_of(node)) {
+            if (!sink_.append(" ") || !sink_.append(attribute.name.view()) ||
+                !sink_.append("=\"") ||
+                !escape_into<EscapeMode::Attribute>(sink_, attribute.value.view()) ||
+                !sink_.append("\"")) {
+                return false;
+            }
+        }
+        if (!has_content(node)) return sink_.append("/>");
+        if (!sink_.append(">")) return false;
+        ++depth_;
+        if (node.text.present()) {
+            if (!escape_into<EscapeMode::Text>(sink_, node.text.view())) return false;
+            line_break_pending_ = false;
+        }
+        return true;
+    }
+
+    bool close(const DetachedNode& node) {
+        --depth_;
+        if (line_break_pending_ && !line_break()) return false;
+        line_break_pending_ = true;
+        return sink_.append("</") && sink_.append(node.name.view()) && sink_.append(">");
+    }
+
+    Sink& sink_;
+    const DetachedTree& tree_;
+    std::uint64_t indent_;
+    std::uint64_t depth_ = 0;
+    // Set after every element; cleared by text, which the next child then
+    // follows on the same line.
+    bool line_break_pending_ = false;
+};
+
+}  // namespace quorvane::write

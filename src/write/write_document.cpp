@@ -1,0 +1,71 @@
+#include "write/write_document.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "write/file_sink.h"
+#include "write/serializer.h"
+
+namespace quorvane::write {
+
+using platform::IoError;
+using platform::IoKind;
+
+namespace {
+
+IoError out_of_memory() { return IoError::from_layer(IoKind::OutOfMemory, {}); }
+
+std::uint64_t physical_memory() {
+    const long pages = ::sysconf(_SC_PHYS_PAGES);
+    const long page_size = ::sysconf(_SC_PAGE_SIZE);
+    if (pages <= 0 || page_size <= 0) return UINT64_MAX;
+    return static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(page_size);
+}
+
+// Lines whose indentation would not fit in 64 bits are refused before
+// writing, by the size counted first.
+struct MemorySink : ByteSink {
+    using ByteSink::ByteSink;
+    bool fail_too_large() { return false; }
+};
+
+// A line of more spaces than 64 bits count would take the file past the
+// largest size any file can have; the system's own error says so.
+struct FileSink : BufferedFileWriter {
+    using BufferedFileWriter::BufferedFileWriter;
+    bool fail_too_large() {
+        too_large = true;
+        return false;
+    }
+    bool too_large = false;
+};
+
+}  // namespace
+
+std::expected<ByteSink, IoError> write_to_memory(const DetachedTree& tree, WriteOptions options) {
+    const auto size = unescaped_output_size(tree, options.indent, options.declaration);
+    if (!size || *size > physical_memory() / 2) return std::unexpected(out_of_memory());
+    // A little more than the text before escaping, which is all most texts need.
+    MemorySink sink(*size + *size / 32 + 64);
+    if (!sink.allocated()) return std::unexpected(out_of_memory());
+    const bool written = (!options.declaration || sink.append(xml_declaration)) &&
+                         TreeWriter(sink, tree, options.indent).write();
+    if (!written) return std::unexpected(out_of_memory());
+    return std::move(static_cast<ByteSink&>(sink));
+}
+
+std::expected<void, IoError> write_to_file(const DetachedTree& tree, const std::string& path,
+                                           WriteOptions options) {
+    auto file = platform::open_for_writing(path);
+    if (!file) return std::unexpected(std::move(file.error()));
+    FileSink sink(file->get());
+    const bool written = (!options.declaration || sink.append(xml_declaration)) &&
+                         TreeWriter(sink, tree, options.indent).write() && sink.flush();
+    sink.close();
+    if (sink.too_large) return std::unexpected(IoError::from_errno(EFBIG));
+    if (!written) return std::unexpected(sink.error());
+    return {};
+}
+
+}  // namespace quorvane::write

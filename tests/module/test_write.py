@@ -1,0 +1,373 @@
+"""write_string and write_file: binding and conversion, the exact text
+(declaration, indentation, escaping), the file sink and its failures."""
+
+import os
+import signal
+import threading
+
+import pytest
+
+import quorvane
+from quorvane import Node, read_string, write_file, write_string
+
+DECLARATION = '<?xml version="1.0" encoding="utf-8"?>\n'
+
+
+def bare(node, indent=None):
+    return write_string(node, indent, False)
+
+
+# --- module surface, binding and conversion -------------------------------------
+
+
+def test_functions_are_registered_in_order_with_signatures():
+    assert quorvane.__all__[-2:] == ["write_file", "write_string"]
+    assert write_string.__text_signature__ == "(node, indent=None, default_xml_def=None)"
+    assert write_file.__text_signature__ == "(node, file_path, indent=None, default_xml_def=None)"
+    assert write_string.__doc__ is None and write_file.__doc__ is None
+    assert write_string.__module__ == "quorvane"
+
+
+N = Node("n")
+
+
+@pytest.mark.parametrize(
+    "call, message",
+    [
+        (lambda: write_string(N, 2, True, 0), "write_string() takes from 1 to 3 positional arguments but 4 were given"),
+        (lambda: write_file(N, "f", 2, True, 0), "write_file() takes from 2 to 4 positional arguments but 5 were given"),
+        (lambda: write_string(), "write_string() missing 1 required positional argument: 'node'"),
+        (lambda: write_file(N), "write_file() missing 1 required positional argument: 'file_path'"),
+        (lambda: write_file(), "write_file() missing 2 required positional arguments: 'node' and 'file_path'"),
+        (lambda: write_string(N, node=N), "write_string() got multiple values for argument 'node'"),
+        (lambda: write_string(N, indnt=2), "write_string() got an unexpected keyword argument 'indnt'"),
+    ],
+)
+def test_binding_errors(call, message):
+    with pytest.raises(TypeError) as caught:
+        call()
+    assert str(caught.value) == message
+
+
+class Index:
+    def __init__(self, value):
+        self.value = value
+
+    def __index__(self):
+        return self.value
+
+
+def numpy_like(name, truth=None, module="numpy"):
+    """An instance of a class that looks like numpy's boolean by name."""
+    members = {"__module__": module}
+    if truth is not None:
+        members["__bool__"] = lambda self: truth
+    return type(name, (), members)()
+
+
+@pytest.mark.parametrize(
+    "call, exception, message, argument",
+    [
+        (lambda: write_string(5), TypeError, "'int' object is not an instance of 'Node'", "node"),
+        (lambda: write_string(None), TypeError, "'None' is not an instance of 'Node'", "node"),
+        (lambda: write_string(N, indent=-1), OverflowError, None, "indent"),
+        (lambda: write_string(N, indent=2**64), OverflowError, None, "indent"),
+        (lambda: write_string(N, indent="2"), TypeError, None, "indent"),
+        (lambda: write_string(N, indent=2.0), TypeError, None, "indent"),
+        (lambda: write_string(N, default_xml_def=1), TypeError, "'int' object is not an instance of 'bool'",
+         "default_xml_def"),
+        (lambda: write_string(N, default_xml_def=0), TypeError, "'int' object is not an instance of 'bool'",
+         "default_xml_def"),
+        (lambda: write_string(N, default_xml_def="yes"), TypeError, "'str' object is not an instance of 'bool'",
+         "default_xml_def"),
+        (lambda: write_string(N, default_xml_def=numpy_like("bool_", True, module="other")), TypeError,
+         "'bool_' object is not an instance of 'bool'", "default_xml_def"),
+        (lambda: write_string(N, default_xml_def=numpy_like("bool_")), TypeError,
+         "object of type '<class 'numpy.bool_'>' does not define a '__bool__' conversion", "default_xml_def"),
+        (lambda: write_file(N, b"out.xml"), TypeError, "'bytes' object is not an instance of 'str'", "file_path"),
+        (lambda: write_file(N, "\ud800"), UnicodeEncodeError, None, "file_path"),
+        # The first failing parameter is reported; the later ones are not looked at.
+        (lambda: write_file(5, 5, indent=-1), TypeError, "'int' object is not an instance of 'Node'", "node"),
+        (lambda: write_file(N, 5, indent=-1), TypeError, "'int' object is not an instance of 'str'", "file_path"),
+        (lambda: write_string(N, -1, 1), OverflowError, None, "indent"),
+    ],
+)
+def test_conversion_errors_carry_the_argument_note(call, exception, message, argument):
+    with pytest.raises(exception) as caught:
+        call()
+    if message is not None:
+        assert str(caught.value) == message
+    assert caught.value.__notes__ == [f"while processing '{argument}'"]
+
+
+@pytest.mark.parametrize("name, truth", [("bool_", True), ("bool_", False), ("bool", True), ("bool", False)])
+def test_numpy_booleans_count_by_their_truth_value(name, truth):
+    written = write_string(N, default_xml_def=numpy_like(name, truth))
+    assert written == (DECLARATION if truth else "") + "<n/>"
+
+
+def test_absent_and_none_arguments_take_the_defaults():
+    tree = Node("a", children=[Node("b")])
+    expected = DECLARATION + "<a>\n    <b/>\n</a>"
+    assert write_string(tree) == expected
+    assert write_string(tree, None, None) == expected
+    assert write_string(node=tree, indent=None, default_xml_def=None) == expected
+    assert write_string(tree, indent=Index(1), default_xml_def=False) == "<a>\n <b/>\n</a>"
+
+
+# --- the text --------------------------------------------------------------------
+
+
+def test_the_documented_example():
+    root = Node("root", {"id": "1"}, [
+        Node("item", text="one"),
+        Node("empty"),
+        Node("mixed", children=[Node("inner")], text="text"),
+    ])
+    assert write_string(root, indent=2).split("\n") == [
+        '<?xml version="1.0" encoding="utf-8"?>',
+        '<root id="1">',
+        "  <item>one</item>",
+        "  <empty/>",
+        "  <mixed>text<inner/>",
+        "  </mixed>",
+        "</root>",
+    ]
+
+
+@pytest.mark.parametrize(
+    "node, indent, expected",
+    [
+        (Node("a"), None, "<a/>"),
+        (Node("a", text=""), None, "<a></a>"),
+        (Node("a", text="t"), None, "<a>t</a>"),
+        (Node("a", {"k": "v"}), None, '<a k="v"/>'),
+        (Node("a", {"k": ""}, text=""), None, '<a k=""></a>'),
+        # An empty text still counts as text: the child follows it on the same line.
+        (Node("a", children=[Node("b")], text=""), 2, "<a><b/>\n</a>"),
+        (Node("a", children=[Node("b"), Node("c", text="x")], text="t"), 2, "<a>t<b/>\n  <c>x</c>\n</a>"),
+        (Node("a", children=[Node("b", children=[Node("c", children=[Node("d")])])]), 3,
+         "<a>\n   <b>\n      <c>\n         <d/>\n      </c>\n   </b>\n</a>"),
+        (Node("a", children=[Node("b", children=[Node("c")])]), 0, "<a>\n<b>\n<c/>\n</b>\n</a>"),
+        (Node("a", children=[Node("b", children=[Node("c")], text="t")], text="u"), 1, "<a>u<b>t<c/>\n </b>\n</a>"),
+        # Names are written as they are, even where they make the text malformed.
+        (Node('<a&"', {"x<&'": "1"}), None, '<<a&" x<&\'="1"/>'),
+    ],
+)
+def test_layout(node, indent, expected):
+    assert bare(node, indent) == expected
+
+
+def test_a_node_standing_in_several_places_is_written_in_each():
+    shared = Node("s", {"k": "v"}, text="t")
+    tree = Node("r", children=[shared, Node("p", children=[shared]), shared])
+    assert bare(tree, 1) == '<r>\n <s k="v">t</s>\n <p>\n  <s k="v">t</s>\n </p>\n <s k="v">t</s>\n</r>'
+
+
+def test_a_shared_subtree_is_written_at_the_depth_of_each_place():
+    leaf = Node("l")
+    pair = Node("p", children=[leaf, leaf])
+    tree = Node("r", children=[pair, Node("q", children=[pair])])
+    assert bare(tree, 2) == (
+        "<r>\n  <p>\n    <l/>\n    <l/>\n  </p>\n  <q>\n    <p>\n      <l/>\n      <l/>\n    </p>\n  </q>\n</r>"
+    )
+
+
+def test_attributes_are_written_in_the_order_attrs_lists_them():
+    attrs = {f"k{i}": str(i) for i in range(40)}
+    for node in (Node("a", attrs), read_string("<a " + " ".join(f'k{i}="{i}"' for i in range(40)) + "/>", "a")):
+        assert bare(node) == "<a " + " ".join(f'{k}="{v}"' for k, v in node.attrs.items()) + "/>"
+
+
+TEXT_ESCAPES = [
+    ('a<b & "c"', "a&lt;b &amp; &quot;c&quot;"),
+    ("it's", "it&apos;s"),
+    ("x>y", "x&gt;y"),
+    ("&amp;", "&amp;amp;"),
+    ("tab\tcr\rlf\n", "tab\tcr\rlf\n"),
+    ("\u00e9\u65e5\x00\x0b\U0001F600", "\u00e9\u65e5\x00\x0b\U0001F600"),
+    ("", ""),
+    ("<<>>", "&lt;&lt;&gt;&gt;"),
+    # Long runs cross the scan's 16-byte blocks at every offset.
+    ("x" * 15 + "&" + "y" * 16 + "<" + "z" * 31 + "'", "x" * 15 + "&amp;" + "y" * 16 + "&lt;" + "z" * 31 + "&apos;"),
+]
+ATTRIBUTE_ESCAPES = [
+    ("line\nreturn\rtab\t", "line&#10;return&#13;tab&#9;"),
+    ('a<b & "c"', "a&lt;b &amp; &quot;c&quot;"),
+    ("it's>", "it&apos;s&gt;"),
+    ("&amp;", "&amp;amp;"),
+    ("\u00e9\x00\x0b\x0c", "\u00e9\x00\x0b\x0c"),
+    ("\t" * 17 + "\n" + "v" * 20, "&#9;" * 17 + "&#10;" + "v" * 20),
+]
+
+
+@pytest.mark.parametrize("raw, escaped", TEXT_ESCAPES)
+def test_text_escaping(raw, escaped):
+    assert bare(Node("a", text=raw)) == f"<a>{escaped}</a>"
+
+
+@pytest.mark.parametrize("raw, escaped", ATTRIBUTE_ESCAPES)
+def test_attribute_escaping(raw, escaped):
+    assert bare(Node("a", {"k": raw})) == f'<a k="{escaped}"/>'
+
+
+def test_every_replaced_character_at_every_offset_of_a_scan_block():
+    for char, text_form, attribute_form in [("&", "&amp;", "&amp;"), ("<", "&lt;", "&lt;"), (">", "&gt;", "&gt;"),
+                                            ('"', "&quot;", "&quot;"), ("'", "&apos;", "&apos;"),
+                                            ("\t", "\t", "&#9;"), ("\r", "\r", "&#13;"), ("\n", "\n", "&#10;")]:
+        for offset in range(34):
+            raw = "." * offset + char + "." * (33 - offset)
+            node = Node("a", {"k": raw}, text=raw)
+            expected_text = raw.replace(char, text_form)
+            expected_value = raw.replace(char, attribute_form)
+            assert bare(node) == f'<a k="{expected_value}">{expected_text}</a>'
+
+
+def test_escaping_of_a_read_document_with_references():
+    node = read_string('<a v="&lt;&#10;&quot;">x &amp; &#39;y&#39;</a>', "a")
+    assert bare(node) == '<a v="&lt;&#10;&quot;">x &amp; &apos;y&apos;</a>'
+
+
+def test_the_text_of_a_subtree_read_from_a_larger_document():
+    document = "<doc><skip/><keep k='1'>t<inner>u</inner></keep></doc>"
+    node = read_string(document, "keep")
+    del document
+    assert bare(node, 2) == '<keep k="1">t<inner>u</inner>\n</keep>'
+
+
+# --- write_file --------------------------------------------------------------------
+
+
+def wide_document(count):
+    return Node("root", {"n": str(count)}, [
+        Node("item", {"i": str(i), "q": 'a"b'}, text=f"value {i} & more \u00e9") for i in range(count)
+    ])
+
+
+@pytest.mark.parametrize("indent, declaration", [(None, None), (0, False), (7, True)])
+def test_a_file_holds_what_write_string_returns(tmp_path, indent, declaration):
+    path = tmp_path / "out.xml"
+    path.write_bytes(b"x" * 100_000)
+    tree = wide_document(30)
+    assert write_file(tree, str(path), indent, declaration) is None
+    assert path.read_bytes() == write_string(tree, indent, declaration).encode()
+
+
+@pytest.mark.parametrize("text_size", [8191, 8192, 8193, 100_000])
+def test_large_documents_and_texts_larger_than_the_buffer(tmp_path, text_size):
+    path = tmp_path / "out.xml"
+    tree = Node("r", children=[wide_document(3000), Node("big", {"v": "\n" * text_size}, text="&" * text_size),
+                               Node("tail", text="x" * text_size)])
+    write_file(tree, str(path))
+    assert path.read_bytes() == write_string(tree).encode()
+
+
+def test_a_missing_directory_is_not_found_and_nothing_is_created(tmp_path):
+    path = tmp_path / "missing" / "out.xml"
+    with pytest.raises(FileNotFoundError) as caught:
+        write_file(N, str(path))
+    assert caught.value.errno is None and caught.value.filename is None
+    assert str(caught.value).endswith(" (os error 2)")
+    assert not (tmp_path / "missing").exists()
+
+
+def test_a_directory_cannot_be_written(tmp_path):
+    with pytest.raises(IsADirectoryError) as caught:
+        write_file(N, str(tmp_path))
+    assert str(caught.value).endswith(" (os error 21)")
+
+
+def test_a_path_with_a_nul_byte_is_refused(tmp_path):
+    with pytest.raises(OSError) as caught:
+        write_file(N, str(tmp_path / "a\0b"))
+    assert str(caught.value) == "file name contained an unexpected NUL byte"
+
+
+@pytest.mark.skipif(not os.path.exists("/dev/full"), reason="needs /dev/full")
+@pytest.mark.parametrize("count", [1, 5000])
+def test_a_failing_device_reports_the_systems_error(count):
+    # A small document fails in the final flush, a large one on the way.
+    with pytest.raises(OSError) as caught:
+        write_file(wide_document(count), "/dev/full")
+    assert type(caught.value) is OSError
+    assert str(caught.value).endswith(" (os error 28)")
+
+
+def test_interrupted_writes_are_retried(tmp_path):
+    """A pipe whose reader is slow blocks the writer, and a timer signal
+    interrupts the blocked writes; the reader still gets every byte."""
+    fifo = str(tmp_path / "pipe")
+    os.mkfifo(fifo)
+    tree = wide_document(20_000)
+    expected = write_string(tree).encode()
+    received = []
+
+    def read_slowly():
+        with open(fifo, "rb") as pipe:
+            while chunk := pipe.read(4096):
+                received.append(chunk)
+                if len(received) % 64 == 0:
+                    threading.Event().wait(0.002)
+
+    interrupts = []
+    previous = signal.signal(signal.SIGALRM, lambda *_: interrupts.append(1))
+    reader = threading.Thread(target=read_slowly)
+    reader.start()
+    signal.setitimer(signal.ITIMER_REAL, 0.001, 0.001)
+    try:
+        write_file(tree, fifo)
+    finally:
+        signal.setitimer(signal.ITIMER_REAL, 0)
+        signal.signal(signal.SIGALRM, previous)
+        reader.join()
+    assert interrupts
+    assert b"".join(received) == expected
+
+
+# --- the lock is released while writing ----------------------------------------------
+
+
+def test_threads_write_the_same_tree_at_once():
+    tree = wide_document(5000)
+    expected = write_string(tree, 2)
+    results = [None] * 4
+
+    def work(slot):
+        results[slot] = write_string(tree, 2)
+
+    threads = [threading.Thread(target=work, args=(slot,)) for slot in range(4)]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join()
+    assert results == [expected] * 4
+
+
+def test_the_written_tree_does_not_depend_on_nodes_dropped_after_the_call():
+    document = "<r>" + "".join(f"<e a='{i}'>t{i}</e>" for i in range(1000)) + "</r>"
+    tree = read_string(document, "r")
+    expected = "<r>" + "".join(f'<e a="{i}">t{i}</e>' for i in range(1000)) + "</r>"
+    del document
+    written = write_string(tree, 0, False)
+    del tree
+    assert written.replace("\n", "") == expected
+
+
+# --- running out of memory -------------------------------------------------------------
+
+
+@pytest.mark.parametrize("failing", range(4))
+def test_running_out_of_memory_for_the_result_raises_memory_error(failing):
+    testcapi = pytest.importorskip("_testcapi")
+    tree = wide_document(200)
+    expected = write_string(tree)
+    testcapi.set_nomemory(failing, 0)
+    try:
+        written = write_string(tree)
+    except MemoryError:
+        written = None
+    finally:
+        testcapi.remove_mem_hooks()
+    # The first allocation the call asks of the interpreter is the str's.
+    assert written is None if failing == 0 else written in (None, expected)
+    assert write_string(tree) == expected

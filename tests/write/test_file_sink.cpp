@@ -1,0 +1,141 @@
+// The buffered file writer's rules, with a write call that records what it
+// is given and fails on cue.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "write/file_sink.h"
+
+namespace quorvane::write {
+namespace {
+
+using platform::IoKind;
+
+// What the next write calls do: accept up to so many bytes, or fail with an errno.
+struct Step {
+    ssize_t result;  // bytes accepted at most, or -1
+    int error = 0;
+};
+
+struct FakeFile {
+    std::string contents;
+    std::vector<std::size_t> call_sizes;
+    std::deque<Step> steps;  // when empty, every byte is accepted
+};
+
+FakeFile* file = nullptr;
+
+ssize_t fake_write(int, const void* data, std::size_t size) {
+    file->call_sizes.push_back(size);
+    std::size_t accepted = size;
+    if (!file->steps.empty()) {
+        const Step step = file->steps.front();
+        file->steps.pop_front();
+        if (step.result < 0) {
+            errno = step.error;
+            return -1;
+        }
+        accepted = std::min(size, static_cast<std::size_t>(step.result));
+    }
+    file->contents.append(static_cast<const char*>(data), accepted);
+    return static_cast<ssize_t>(accepted);
+}
+
+class FileSinkTest : public ::testing::Test {
+protected:
+    void SetUp() override { file = &fake; }
+    void TearDown() override { file = nullptr; }
+    FakeFile fake;
+    BufferedFileWriter writer{3, fake_write};
+};
+
+constexpr std::size_t capacity = BufferedFileWriter::capacity;
+
+TEST_F(FileSinkTest, WritesThatFitStayInTheBufferUntilFlushed) {
+    EXPECT_TRUE(writer.append("<a>"));
+    EXPECT_TRUE(writer.append(std::string(capacity - 3, 'x')));
+    EXPECT_TRUE(fake.call_sizes.empty());
+    EXPECT_TRUE(writer.flush());
+    EXPECT_EQ(fake.call_sizes, std::vector<std::size_t>{capacity});
+    EXPECT_EQ(fake.contents, "<a>" + std::string(capacity - 3, 'x'));
+}
+
+TEST_F(FileSinkTest, AWriteThatDoesNotFitFlushesFirstThenIsBuffered) {
+    writer.append("abc");
+    writer.append(std::string(capacity - 1, 'y'));
+    EXPECT_EQ(fake.call_sizes, std::vector<std::size_t>{3});
+    EXPECT_EQ(writer.buffered(), capacity - 1);
+}
+
+TEST_F(FileSinkTest, AWriteAsLargeAsTheBufferGoesStraightToTheFile) {
+    writer.append("abc");
+    writer.append(std::string(capacity, 'z'));
+    EXPECT_EQ(fake.call_sizes, (std::vector<std::size_t>{3, capacity}));
+    EXPECT_EQ(writer.buffered(), 0u);
+    EXPECT_EQ(fake.contents, "abc" + std::string(capacity, 'z'));
+}
+
+TEST_F(FileSinkTest, PartialAndInterruptedWritesAreContinued) {
+    fake.steps = {{-1, EINTR}, {2}, {-1, EINTR}, {1}};
+    writer.append("hello");
+    EXPECT_TRUE(writer.flush());
+    EXPECT_EQ(fake.contents, "hello");
+    EXPECT_EQ(fake.call_sizes, (std::vector<std::size_t>{5, 5, 3, 3, 2}));
+}
+
+TEST_F(FileSinkTest, AFlushThatWritesNothingFails) {
+    fake.steps = {{2}, {0}};
+    writer.append("hello");
+    EXPECT_FALSE(writer.flush());
+    EXPECT_EQ(writer.error().kind, IoKind::WriteZero);
+    EXPECT_EQ(writer.error().text(), "failed to write the buffered data");
+    // What was written left the buffer; the rest stays.
+    EXPECT_EQ(writer.buffered(), 3u);
+    EXPECT_FALSE(writer.append("more"));
+}
+
+TEST_F(FileSinkTest, ADirectWriteThatWritesNothingFails) {
+    fake.steps = {{100}, {0}};
+    EXPECT_FALSE(writer.append(std::string(capacity + 1, 'q')));
+    EXPECT_EQ(writer.error().text(), "failed to write whole buffer");
+    EXPECT_EQ(fake.contents.size(), 100u);
+}
+
+TEST_F(FileSinkTest, TheSystemsErrorIsKeptAndEndsTheWriting) {
+    fake.steps = {{-1, ENOSPC}};
+    writer.append(std::string(capacity, 'a'));
+    EXPECT_FALSE(writer.append("b"));
+    EXPECT_EQ(writer.error().os_code, ENOSPC);
+    EXPECT_FALSE(writer.flush());
+    EXPECT_EQ(fake.call_sizes.size(), 1u);
+}
+
+TEST_F(FileSinkTest, ClosingAfterAFailureTriesOneMoreFlushAndKeepsTheFirstError) {
+    fake.steps = {{-1, EIO}, {-1, ENOSPC}};
+    writer.append("abc");
+    EXPECT_FALSE(writer.flush());
+    writer.close();
+    EXPECT_EQ(fake.call_sizes.size(), 2u);
+    EXPECT_EQ(writer.error().os_code, EIO);
+}
+
+TEST_F(FileSinkTest, ClosingAFlushedWriterWritesNothing) {
+    writer.append("abc");
+    EXPECT_TRUE(writer.flush());
+    writer.close();
+    EXPECT_EQ(fake.call_sizes.size(), 1u);
+}
+
+TEST_F(FileSinkTest, SpacesAreWrittenInPiecesOfAtMostABuffer) {
+    writer.append("<");
+    EXPECT_TRUE(writer.append_spaces(3 * capacity + 5));
+    EXPECT_TRUE(writer.flush());
+    EXPECT_EQ(fake.contents, "<" + std::string(3 * capacity + 5, ' '));
+    EXPECT_EQ(fake.call_sizes, (std::vector<std::size_t>{1, capacity, capacity, capacity, 5}));
+}
+
+}  // namespace
+}  // namespace quorvane::write
