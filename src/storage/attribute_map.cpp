@@ -209,12 +209,5 @@ const NodeString* AttributeMap::find(std::string_view key) const {
     return found >= 0 ? &entries_[found].value : nullptr;
 }
 
-AttributeMap AttributeMap::clone() const {
-    if (empty()) return {};
-    AttributeMap copy(key(), size());
-    for (const Entry& entry : *this)
-        copy.append(entry.key.clone(), entry.value.clone(), entry.hash);
-    return copy;
-}
 
 }  // namespace quorvane

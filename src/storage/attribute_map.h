@@ -92,9 +92,6 @@ public:
     const Entry* begin() const { return entries_; }
     const Entry* end() const { return entries_ + size(); }
 
-    // A copy with the same key and order: spans share their buffers.
-    AttributeMap clone() const;
-
     void swap(AttributeMap& other) noexcept { std::swap(entries_, other.entries_); }
 
 private:

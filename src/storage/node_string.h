@@ -135,16 +135,6 @@ public:
         payload_ = 0;
     }
 
-    // A copy of the same kind: a span shares the buffer, owned bytes are copied.
-    NodeString clone() const {
-        if (is_heap()) return owned(std::string_view(heap_data(), payload_));
-        if (is_span()) buffer()->acquire();
-        NodeString copy;
-        copy.tag_ = tag_;
-        copy.payload_ = payload_;
-        return copy;
-    }
-
     bool is_span() const { return (tag_ & form_bits) == 0; }
     // The buffer a span reads from; null for the other forms.
     SourceBuffer* span_source() const { return is_span() ? buffer() : nullptr; }
