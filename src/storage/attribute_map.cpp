@@ -209,5 +209,4 @@ const NodeString* AttributeMap::find(std::string_view key) const {
     return found >= 0 ? &entries_[found].value : nullptr;
 }
 
-
 }  // namespace quorvane
