@@ -142,9 +142,13 @@ Result<write::DetachedTree> detach_tree(const NodeObject* root) {
         if (Py_REFCNT(node) > 1) copied_shared.emplace(node, index);
     };
 
+    InterruptCheck interrupts;
     try {
         unfinished.push_back({root, 0});
         while (!unfinished.empty()) {
+            if (auto checked = interrupts.step(); !checked) {
+                return std::unexpected(std::move(checked.error()));
+            }
             Frame& top = unfinished.back();
             const auto children = top.node->children();
             if (top.next_child == children.size()) {

@@ -7,6 +7,7 @@ import signal
 
 import pytest
 
+import quorvane
 from quorvane import Node, SearchType
 
 
@@ -56,3 +57,20 @@ def test_long_walks_answer_an_interrupt(name):
     gc.collect()
     # The tree is untouched and the next walk starts afresh.
     assert len(TREE.search_by_name("n", depth=2)) == 7
+
+
+def test_detaching_a_large_tree_for_a_write_answers_an_interrupt(tmp_path):
+    # Three million distinct nodes take far longer to detach than the alarm;
+    # the file is opened only after, so its absence shows where the
+    # interrupt was answered.
+    leaf = Node("leaf")
+    tree = Node("r", children=[Node("c", {"k": "v"}, [leaf]) for _ in range(1_500_000)])
+    path = tmp_path / "out.xml"
+    previous = interrupt_after(0.01)
+    try:
+        with pytest.raises(KeyboardInterrupt):
+            quorvane.write_file(tree, str(path))
+    finally:
+        signal.setitimer(signal.ITIMER_REAL, 0)
+        signal.signal(signal.SIGALRM, previous)
+    assert not path.exists()
