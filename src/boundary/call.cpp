@@ -1,5 +1,7 @@
 #include "boundary/call.h"
 
+#include <pthread.h>
+
 #include <atomic>
 #include <mutex>
 #include <string>
@@ -24,6 +26,13 @@ PendingReleases& pending() {
     static auto* pool = new PendingReleases();
     return *pool;
 }
+
+// The pool's lock is held across a fork, as the C library holds its heap's
+// locks: a child forked while another thread deferred a release would
+// otherwise never get it.
+[[maybe_unused]] const int fork_handlers =
+    pthread_atfork([] { pending().mutex.lock(); }, [] { pending().mutex.unlock(); },
+                   [] { pending().mutex.unlock(); });
 
 // 'a'; 'a' and 'b'; 'a', 'b', and 'c'
 std::string name_list(const std::vector<const char*>& names) {
