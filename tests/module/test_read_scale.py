@@ -40,6 +40,32 @@ def test_a_million_nested_elements():
     assert out == ["1000000", "x", "released"]
 
 
+def test_a_million_nested_elements_through_every_operation():
+    out = run_child("""
+        import pickle
+        import quorvane
+        from quorvane import Node, SearchType
+        n = 1_000_000
+        document = '<e k="v">' * n + "x" + "</e>" * n
+        tree = quorvane.read_string(document, "e")
+        del document
+        print(len(tree.search_by_name("e")), len(tree.search(SearchType.Attr, "k", depth=10)))
+        data = tree.to_dict()
+        again = Node.from_dict(data)
+        del data
+        print(len(again.search_by_text("x")))
+        outline = str(again)
+        print(outline.count("Name: e") == n)
+        del outline
+        text = quorvane.write_string(again, 0, False)
+        print(quorvane.read_string(text, "e").search_by_text("x")[0].attrs["k"])
+        print(len(pickle.loads(pickle.dumps(tree)).search_by_name("e")))
+        del tree, again, text
+        print("released")
+    """)
+    assert out == ["1000000", "11", "1", "True", "v", "1000000", "released"]
+
+
 def test_a_million_nested_elements_that_fail_to_close():
     out = run_child("""
         import quorvane
