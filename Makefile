@@ -23,7 +23,7 @@ CMAKE_FLAGS := -G Ninja -DQUORVANE_WERROR=ON -DPython_EXECUTABLE=$$(command -v $
 CXX_SOURCES = $$(find platform structural src tests fuzz bench -name '*.h' -o -name '*.cpp')
 
 .PHONY: demo test build build-asan build-dbg test-format test-native test-python test-python-scalar \
-        test-stubs test-sanitized test-refleaks test-valgrind test-valgrind-all test-fuzz \
+        test-stubs test-sanitized test-refleaks test-valgrind test-valgrind-all test-huge test-fuzz \
         test-free-threaded bench clean
 
 demo:
@@ -39,7 +39,7 @@ ifdef IN_TOOLCHAIN
 	$(IN_TOOLCHAIN) $(MAKE) test
 else
 	$(MAKE) test-format test-native test-python test-python-scalar test-stubs test-sanitized \
-	    test-refleaks test-valgrind test-fuzz test-free-threaded
+	    test-refleaks test-valgrind test-huge test-fuzz test-free-threaded
 endif
 
 build:
@@ -114,6 +114,14 @@ test-valgrind: build
 test-valgrind-all: build
 	$(VALGRIND) tests/module --ignore=tests/module/test_fork.py \
 	    --ignore=tests/module/test_corpus_example.py
+
+# Documents past 4 GiB, through read_string and read_file: about 5 GiB of
+# memory, and a 4 GiB file in the build tree rather than in /tmp, which the
+# toolchain keeps in memory.
+test-huge: build
+	mkdir -p $(BUILD)/huge
+	TMPDIR=$(BUILD)/huge PYTHONPATH=$(BUILD) QUORVANE_HUGE=1 $(PYTHON) -m pytest -q \
+	    -p no:cacheprovider tests/module/test_huge.py
 
 # A short libFuzzer run over the structural index (clang only).
 test-fuzz:

@@ -109,9 +109,11 @@ struct ParsedDocument {
     ElementPool pool;
 };
 
-// Largest document the reader accepts: entry indices, name lengths and
-// attribute counts downstream are 32-bit quantities.
-inline constexpr std::uint64_t kMaxDocumentBytes = 0xFFFF'FFFFu;
+// Largest document the reader accepts: 6 GiB. The index names entries and
+// their parents with 32-bit signed indices, and no entry is shorter than
+// three bytes ("<a>"), so no document this long holds more entries than
+// they count.
+inline constexpr std::uint64_t kMaxDocumentBytes = std::uint64_t{6} << 30;
 
 struct ReadError {
     enum class Kind : std::uint8_t {

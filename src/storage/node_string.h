@@ -57,11 +57,12 @@ inline char* resize_text_block(char* block, std::size_t size) {
 // Two words. The first says which form the second belongs to:
 //   odd          inline: its low byte is (length << 1) | 1, and the bytes
 //                are the object's own, from its second byte on;
-//   ends in 10   heap: the block's address | 2; the second word is the length;
-//   ends in 00   span: the SourceBuffer's address; the second word holds
-//                `start` in its low half and `end` in its high half.
-// 32-bit offsets suffice because the reader accepts no document of 4 GiB or
-// more; a span that could not be stored resolves as a broken one.
+//   ends in 010  heap: the block's address | 2; the second word is the length;
+//   ends in 000  span: the SourceBuffer's address; the second word holds
+//                `start` in its low half and `end` in its high half;
+//   ends in 100  wide span: the address | 4 of a heap record holding the
+//                SourceBuffer and both offsets whole, for a span of a
+//                document of 4 GiB or more that 32 bits cannot place.
 class NodeString {
 public:
     // Owned strings up to this length live inside the object itself, so a
@@ -98,9 +99,19 @@ public:
         return adopt_span(buffer, start, end);
     }
     // Takes over one reference to `buffer` that the caller already holds.
+    // Throws std::bad_alloc when a wide span finds no room for its record.
     static NodeString adopt_span(SourceBuffer* buffer, std::uint64_t start, std::uint64_t end) {
-        if ((start | end) > max_offset) start = 1, end = 0;  // unrepresentable: broken
         NodeString s;
+        if ((start | end) > max_offset) [[unlikely]] {
+            auto* wide = static_cast<WideSpan*>(std::malloc(sizeof(WideSpan)));
+            if (!wide) {
+                buffer->release();
+                throw std::bad_alloc();
+            }
+            *wide = WideSpan{buffer, start, end};
+            s.tag_ = reinterpret_cast<std::uintptr_t>(wide) | wide_flag;
+            return s;
+        }
         s.tag_ = reinterpret_cast<std::uintptr_t>(buffer);
         s.payload_ = start | (end << 32);
         return s;
@@ -119,6 +130,7 @@ public:
     ~NodeString() {
         if (is_span()) {
             buffer()->release();
+            if (is_wide()) std::free(wide());
         } else if (is_heap()) {
             std::free(heap_data());
         }
@@ -128,6 +140,7 @@ public:
     void release_into(SpanReleases& releases) noexcept {
         if (is_span()) {
             releases.add(buffer());
+            if (is_wide()) std::free(wide());
         } else if (is_heap()) {
             std::free(heap_data());
         }
@@ -135,6 +148,7 @@ public:
         payload_ = 0;
     }
 
+    // Either span form.
     bool is_span() const { return (tag_ & form_bits) == 0; }
     // The buffer a span reads from; null for the other forms.
     SourceBuffer* span_source() const { return is_span() ? buffer() : nullptr; }
@@ -179,7 +193,17 @@ private:
     friend class OptionalString;
     static constexpr std::uintptr_t inline_flag = 1;
     static constexpr std::uintptr_t heap_flag = 2;
+    static constexpr std::uintptr_t wide_flag = 4;
     static constexpr std::uintptr_t form_bits = inline_flag | heap_flag;
+
+    struct WideSpan {
+        SourceBuffer* buffer;
+        std::uint64_t start;
+        std::uint64_t end;
+    };
+    // Source buffers and wide records are at least 8-byte aligned, so the
+    // third bit is free to tell them apart.
+    static_assert(alignof(SourceBuffer) >= 8 && alignof(std::max_align_t) >= 8);
     static constexpr std::uint64_t max_offset = 0xFFFF'FFFFu;
     // A tag no string has: odd like an inline one, but longer than fits.
     static constexpr std::uintptr_t absent_tag = ((inline_capacity + 1) << 1) | inline_flag;
@@ -187,9 +211,13 @@ private:
     bool is_heap() const { return (tag_ & form_bits) == heap_flag; }
     std::uint64_t inline_size() const { return (tag_ & 0xFF) >> 1; }
     char* heap_data() const { return reinterpret_cast<char*>(tag_ & ~heap_flag); }
-    SourceBuffer* buffer() const { return reinterpret_cast<SourceBuffer*>(tag_); }
-    std::uint64_t span_start() const { return payload_ & max_offset; }
-    std::uint64_t span_end() const { return payload_ >> 32; }
+    bool is_wide() const { return (tag_ & wide_flag) != 0; }
+    WideSpan* wide() const { return reinterpret_cast<WideSpan*>(tag_ & ~wide_flag); }
+    SourceBuffer* buffer() const {
+        return is_wide() ? wide()->buffer : reinterpret_cast<SourceBuffer*>(tag_);
+    }
+    std::uint64_t span_start() const { return is_wide() ? wide()->start : payload_ & max_offset; }
+    std::uint64_t span_end() const { return is_wide() ? wide()->end : payload_ >> 32; }
 
     std::uintptr_t tag_ = inline_flag;
     // Zero past an inline text's end, so that equal inline strings are

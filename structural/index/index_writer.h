@@ -288,10 +288,8 @@ private:
     std::uint16_t depth_ = 0;
 };
 
-// A name span from `start` to `end`: 32 bits hold the whole length of any
-// name in an input under 4 GiB, so no name is cut into a different one.
 inline NameSpan name_span(std::size_t start, std::size_t end) noexcept {
-    return {start, static_cast<std::uint32_t>(end - start)};
+    return {start, end - start};
 }
 
 // End of a processing instruction whose target ends at j, shared by both

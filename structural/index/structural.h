@@ -91,11 +91,11 @@ enum class TagKind : std::uint8_t {
     ProcessingInstruction = 5,
 };
 
-// A name as a span of the source. The length is kept whole (32 bits), so a
-// long name is never truncated into a different one.
+// A name as a span of the source, its length kept whole, so a long name is
+// never truncated into a different one.
 struct NameSpan {
     std::uint64_t start = 0;
-    std::uint32_t len = 0;
+    std::uint64_t len = 0;
 };
 
 struct TextRange {

@@ -75,10 +75,34 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(SpanCase{0, 4, true}, SpanCase{1, 3, true}, SpanCase{4, 4, true},
                     SpanCase{0, 0, true}, SpanCase{2, 4, false}, SpanCase{0, 2, false},
                     SpanCase{3, 1, false}, SpanCase{0, 5, false}, SpanCase{5, 5, false},
-                    // Offsets past 32 bits are never cut down
-                    // to ones that would resolve.
+                    // Offsets past 32 bits are kept whole, never cut
+                    // down to ones that would resolve.
                     SpanCase{1ull << 32, (1ull << 32) + 1, false},
                     SpanCase{0, (1ull << 32) + 1, false}, SpanCase{(1ull << 32) + 1, 2, false}));
+
+// A buffer longer than 32 bits can count: spans past that point keep their
+// offsets whole, resolve, compare and release like short ones. Its pages
+// are never touched but where the spans read.
+TEST(NodeString, SpansPastFourGibibytesAreKeptWhole) {
+    constexpr std::uint64_t kLength = (std::uint64_t{1} << 32) + 100;
+    std::unique_ptr<char[]> bytes(new char[kLength]);
+    std::memcpy(bytes.get() + kLength - 10, "name text!", 10);
+    std::memcpy(bytes.get(), "head", 4);
+    SourceRef buffer = SourceRef::adopt(SourceBuffer::owning(std::move(bytes), kLength));
+    NodeString name = NodeString::span(buffer.get(), kLength - 10, kLength - 6);
+    NodeString whole = NodeString::span(buffer.get(), 0, 4);
+    EXPECT_TRUE(name.is_span());
+    EXPECT_EQ(name.size(), 4u);
+    EXPECT_EQ(*name.resolve(), "name");
+    EXPECT_EQ(name.span_source(), buffer.get());
+    EXPECT_TRUE(*TextMatcher("name").matches(name));
+    EXPECT_FALSE(*TextMatcher("nama").matches(name));
+    NodeString moved = std::move(name);
+    EXPECT_EQ(*moved.resolve(), "name");
+    SpanReleases releases;
+    moved.release_into(releases);
+    EXPECT_EQ(*whole.resolve(), "head");
+}
 
 class OwnedStrings : public testing::TestWithParam<std::size_t> {};
 
