@@ -241,24 +241,19 @@ Failure invalid_state(const StateReader& reader, const char* what) {
 }
 
 // Strings of the loaded tree: spans into the pickled bytes, which they keep
-// alive, or copies where the bytes are too long for a span's offsets.
+// alive.
 class StringMaker {
 public:
     StringMaker(PyObject* state, std::string_view bytes)
-        : bytes_(bytes),
-          source_(SourceRef::adopt(SourceBuffer::borrowing(bytes, PyRef::borrow(state).release(),
+        : source_(SourceRef::adopt(SourceBuffer::borrowing(bytes, PyRef::borrow(state).release(),
                                                            release_python_owner))),
           spans_(source_.get()) {}
 
     NodeString make(std::size_t start, std::size_t length) {
-        if (bytes_.size() > std::numeric_limits<std::uint32_t>::max()) {
-            return NodeString::owned(bytes_.substr(start, length));
-        }
         return spans_.span(start, start + length);
     }
 
 private:
-    std::string_view bytes_;
     SourceRef source_;
     read::SpanCredit spans_;
 };
