@@ -16,6 +16,7 @@ import time
 from quorvane import Node
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from documents import node_count  # noqa: E402
 from timing import median_seconds  # noqa: E402
 
 
@@ -31,15 +32,6 @@ def build_tree(total):
             records.append(Node("record", {"id": f"{s}-{r}", "kind": "entry"}, fields))
         sections.append(Node("section", {"n": str(s)}, records))
     return Node("root", {"version": "1"}, sections)
-
-
-def count(node):
-    total, stack = 0, [node]
-    while stack:
-        current = stack.pop()
-        total += 1
-        stack.extend(current.children)
-    return total
 
 
 def python_to_dict(node):
@@ -109,7 +101,7 @@ def main():
     args = parser.parse_args()
 
     tree = build_tree(args.nodes)
-    print(f"tree of {count(tree):,} nodes, median of {args.runs} runs")
+    print(f"tree of {node_count(tree):,} nodes, median of {args.runs} runs")
     assert tree.to_dict() == python_to_dict(tree)
     found = tree.search_by_name("record")
     expected = python_search_by_name(tree, "record")

@@ -16,19 +16,10 @@ import quorvane
 from quorvane import Node
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from documents import record_like  # noqa: E402
+from documents import record_like, node_count  # noqa: E402
 from timing import median_seconds  # noqa: E402
 
 PROTOCOL = pickle.HIGHEST_PROTOCOL
-
-
-def count(node):
-    total, stack = 0, [node]
-    while stack:
-        current = stack.pop()
-        total += 1
-        stack.extend(current.children)
-    return total
 
 
 def main():
@@ -55,7 +46,7 @@ def main():
         "pickle ET element": (lambda: pickle.dumps(element, PROTOCOL),
                               lambda: pickle.loads(as_element), len(as_element)),
     }
-    print(f"{count(tree):,} nodes, protocol {PROTOCOL}, median of {args.runs} runs;"
+    print(f"{node_count(tree):,} nodes, protocol {PROTOCOL}, median of {args.runs} runs;"
           " 'Node faster' = the route's time over pickling the Node\n")
     header = f"{'route':20} {'dump ms':>8} {'load ms':>8} {'total ms':>9} {'MB':>7} {'Node faster':>12}"
     print(header)

@@ -13,13 +13,13 @@ import argparse
 import os
 import statistics
 import sys
-import threading
 import time
 
 import quorvane
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from documents import DOCUMENTS  # noqa: E402
+from timing import seconds_on_threads  # noqa: E402
 
 
 def read_repeatedly(document, root, rounds):
@@ -37,14 +37,8 @@ def one_thread(documents, rounds):
 
 
 def two_threads(documents, rounds):
-    threads = [threading.Thread(target=read_repeatedly, args=(document, root, rounds))
-               for document, root in documents]
-    start = time.perf_counter()
-    for thread in threads:
-        thread.start()
-    for thread in threads:
-        thread.join()
-    return time.perf_counter() - start
+    return seconds_on_threads(*[lambda d=document, r=root: read_repeatedly(d, r, rounds)
+                                for document, root in documents])
 
 
 def main():

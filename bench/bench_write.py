@@ -12,8 +12,6 @@ import argparse
 import os
 import sys
 import tempfile
-import threading
-import time
 import xml.etree.ElementTree as ElementTree
 
 import lxml.etree
@@ -22,17 +20,7 @@ import quorvane
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from documents import DOCUMENTS  # noqa: E402
-from timing import median_seconds  # noqa: E402
-
-
-def in_two_threads(work_a, work_b):
-    threads = [threading.Thread(target=work_a), threading.Thread(target=work_b)]
-    start = time.perf_counter()
-    for thread in threads:
-        thread.start()
-    for thread in threads:
-        thread.join()
-    return time.perf_counter() - start
+from timing import median_seconds, seconds_on_threads  # noqa: E402
 
 
 def main():
@@ -77,7 +65,7 @@ def main():
             other = quorvane.read_string(make(size), root)
             one = median_seconds(lambda: (quorvane.write_string(ours), quorvane.write_string(other)),
                                  args.runs)
-            two = min(in_two_threads(lambda: quorvane.write_string(ours), lambda: quorvane.write_string(other))
+            two = min(seconds_on_threads(lambda: quorvane.write_string(ours), lambda: quorvane.write_string(other))
                       for _ in range(args.runs))
             thread_rows.append((name, 2 * mb, one, two))
             del ours, other

@@ -119,3 +119,13 @@ def locale_like(rng, size):
         i += 1
     parts.append("</languages>\n</localeDisplayNames>\n</ldml>\n")
     return "".join(parts)
+
+
+def node_count(tree):
+    """The nodes of a quorvane tree, each place a shared node stands counted."""
+    total, stack = 0, [tree]
+    while stack:
+        current = stack.pop()
+        total += 1
+        stack.extend(current.children)
+    return total

@@ -3,6 +3,7 @@ started from a collected heap; the result is dropped outside the timing."""
 
 import gc
 import statistics
+import threading
 import time
 
 
@@ -15,3 +16,14 @@ def median_seconds(work, runs):
         times.append(time.perf_counter() - start)
         del result
     return statistics.median(times)
+
+
+def seconds_on_threads(*works):
+    """Wall time of running every callable at once, one thread each."""
+    threads = [threading.Thread(target=work) for work in works]
+    start = time.perf_counter()
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join()
+    return time.perf_counter() - start
