@@ -87,7 +87,7 @@ TEST(NodeString, SpansPastFourGibibytesAreKeptWhole) {
     constexpr std::uint64_t kLength = (std::uint64_t{1} << 32) + 100;
     std::unique_ptr<char[]> bytes(new char[kLength]);
     std::memcpy(bytes.get() + kLength - 10, "name text!", 10);
-    std::memcpy(bytes.get(), "head", 4);
+    std::memcpy(bytes.get(), "head ", 5);
     SourceRef buffer = SourceRef::adopt(SourceBuffer::owning(std::move(bytes), kLength));
     NodeString name = NodeString::span(buffer.get(), kLength - 10, kLength - 6);
     NodeString whole = NodeString::span(buffer.get(), 0, 4);
