@@ -2,14 +2,16 @@
 // post-order (each after its children), so no depth of nesting reaches the
 // native stack or pickle's own recursion. A child is named by its distance
 // back to it, so a node standing in several places is written once and
-// loads as one object. Strings stand inline; a loaded tree's strings are
-// spans into the pickled bytes, never copied.
+// loads as one object. The strings follow the records, one after another,
+// so that together they are UTF-8 text in which every string starts and
+// ends on a character boundary: a loaded tree's strings are spans into the
+// pickled bytes, never copied.
 //
-//   state   := version node_count record{node_count}
-//   record  := string(name) text attr_count (string(key) string(value)){attr_count}
+//   state   := version node_count records_length record{node_count} strings
+//   record  := length(name) text attr_count (length(key) length(value)){attr_count}
 //              child_count distance{child_count}
-//   text    := 0 (absent) | length + 1, then the bytes
-//   string  := length, then the bytes
+//   text    := 0 (absent) | length + 1
+//   strings := the bytes of every length above, in the same order
 // Every number is an unsigned LEB128 varint; a distance is at least 1 and
 // at most the record's own index.
 #include <atomic>
@@ -38,22 +40,37 @@ constexpr std::uint64_t kFormatVersion = 1;
 
 class StateWriter {
 public:
-    void number(std::uint64_t value) {
-        while (value >= 0x80) {
-            bytes_.push_back(static_cast<char>(value | 0x80));
-            value >>= 7;
-        }
-        bytes_.push_back(static_cast<char>(value));
-    }
+    void number(std::uint64_t value) { append_number(records_, value); }
     void text(std::string_view text) {
         number(text.size());
-        bytes_.append(text);
+        strings_.append(text);
     }
-    void raw(std::string_view bytes) { bytes_.append(bytes); }
-    const std::string& bytes() const { return bytes_; }
+    // A text whose length the caller wrote in its own way.
+    void text_bytes(std::string_view text) { strings_.append(text); }
+
+    // The whole state, for `node_count` records.
+    std::string finish(std::uint64_t node_count) const {
+        std::string state;
+        append_number(state, kFormatVersion);
+        append_number(state, node_count);
+        append_number(state, records_.size());
+        state.reserve(state.size() + records_.size() + strings_.size());
+        state += records_;
+        state += strings_;
+        return state;
+    }
 
 private:
-    std::string bytes_;
+    static void append_number(std::string& out, std::uint64_t value) {
+        while (value >= 0x80) {
+            out.push_back(static_cast<char>(value | 0x80));
+            value >>= 7;
+        }
+        out.push_back(static_cast<char>(value));
+    }
+
+    std::string records_;
+    std::string strings_;
 };
 
 // The record index of each node written so far that may stand in more than
@@ -116,7 +133,7 @@ Result<void> write_record(StateWriter& out, const NodeObject& node, std::uint32_
         auto text = bytes_of(*node.text);
         if (!text) return std::unexpected(std::move(text.error()));
         out.number(text->size() + 1);
-        out.raw(*text);
+        out.text_bytes(*text);
     } else {
         out.number(0);
     }
@@ -178,15 +195,10 @@ Result<PyRef> tree_state(PyObject* root) {
         ++written;
         stack.pop_back();
     }
-    StateWriter head;
-    head.number(kFormatVersion);
-    head.number(written);
-    PyRef state = PyRef::steal(PyBytes_FromStringAndSize(
-        nullptr, static_cast<Py_ssize_t>(head.bytes().size() + body.bytes().size())));
+    const std::string bytes = body.finish(written);
+    PyRef state = PyRef::steal(
+        PyBytes_FromStringAndSize(bytes.data(), static_cast<Py_ssize_t>(bytes.size())));
     if (!state) return std::unexpected(raised());
-    char* at = PyBytes_AS_STRING(state.get());
-    std::memcpy(at, head.bytes().data(), head.bytes().size());
-    std::memcpy(at + head.bytes().size(), body.bytes().data(), body.bytes().size());
     return state;
 }
 
@@ -203,18 +215,29 @@ Result<PyRef> restore_function() {
 
 // --- reading -------------------------------------------------------------------
 
-// Reads pickle state, refusing anything a dump could not have written.
+// Reads pickle state, refusing anything a dump could not have written: the
+// records from the front, the strings from where the records end.
 class StateReader {
 public:
-    explicit StateReader(std::string_view bytes) : bytes_(bytes) {}
+    explicit StateReader(std::string_view bytes) : bytes_(bytes), records_end_(bytes.size()) {}
 
     std::size_t offset() const { return at_; }
-    std::size_t remaining() const { return bytes_.size() - at_; }
+    // Record bytes left: the records end where the strings begin.
+    std::size_t remaining() const { return records_end_ - at_; }
+    bool records_done() const { return at_ == records_end_ && strings_at_ == bytes_.size(); }
+
+    // The records are the next `length` bytes; the strings follow them.
+    bool split(std::uint64_t length) {
+        if (length > remaining()) return false;
+        records_end_ = at_ + static_cast<std::size_t>(length);
+        strings_at_ = records_end_;
+        return true;
+    }
 
     bool number(std::uint64_t& value) {
         value = 0;
         for (unsigned shift = 0; shift < 64; shift += 7) {
-            if (at_ == bytes_.size()) return false;
+            if (at_ == records_end_) return false;
             const auto byte = static_cast<unsigned char>(bytes_[at_++]);
             if (shift == 63 && byte > 1) return false;
             value |= std::uint64_t{byte & 0x7Fu} << shift;
@@ -222,17 +245,20 @@ public:
         }
         return false;
     }
-    // `length` bytes of valid UTF-8; their offset goes to `start`.
+    // The next `length` bytes of the strings, valid UTF-8; their offset
+    // goes to `start`.
     bool text(std::uint64_t length, std::size_t& start) {
-        if (length > remaining()) return false;
-        start = at_;
-        at_ += static_cast<std::size_t>(length);
+        if (length > bytes_.size() - strings_at_) return false;
+        start = strings_at_;
+        strings_at_ += static_cast<std::size_t>(length);
         return read::is_valid_utf8(bytes_.substr(start, static_cast<std::size_t>(length)));
     }
 
 private:
     std::string_view bytes_;
     std::size_t at_ = 0;
+    std::size_t records_end_;
+    std::size_t strings_at_ = 0;
 };
 
 Failure invalid_state(const StateReader& reader, const char* what) {
@@ -263,12 +289,12 @@ Result<PyRef> restore_tree(PyObject* state) {
     const std::string_view bytes(PyBytes_AS_STRING(state),
                                  static_cast<std::size_t>(PyBytes_GET_SIZE(state)));
     StateReader in(bytes);
-    std::uint64_t version = 0, count = 0;
+    std::uint64_t version = 0, count = 0, records_length = 0;
     if (!in.number(version) || version != kFormatVersion) {
         return std::unexpected(invalid_state(in, "unknown format"));
     }
-    // Every record takes at least four bytes.
-    if (!in.number(count) || count == 0 || count > in.remaining() / 4) {
+    if (!in.number(count) || !in.number(records_length) || !in.split(records_length) ||
+        count == 0 || count > in.remaining() / 4) {  // every record takes at least four bytes
         return std::unexpected(invalid_state(in, "bad node count"));
     }
     StringMaker strings(state, bytes);
@@ -306,9 +332,10 @@ Result<PyRef> restore_tree(PyObject* state) {
                 !string(value, length)) {
                 return std::unexpected(invalid_state(in, "bad attribute"));
             }
-            if (attrs.find(*key.resolve())) {
+            auto key_text = key.resolve();
+            if (!key_text) return std::unexpected(internal_failure(std::move(key_text.error())));
+            if (attrs.find(*key_text))
                 return std::unexpected(invalid_state(in, "repeated attribute"));
-            }
             if (auto inserted = attrs.insert(std::move(key), std::move(value)); !inserted) {
                 return std::unexpected(internal_failure(std::move(inserted.error())));
             }
@@ -331,7 +358,7 @@ Result<PyRef> restore_tree(PyObject* state) {
         if (!node) return std::unexpected(std::move(node.error()));
         nodes.push_back(std::move(*node));
     }
-    if (in.remaining() != 0) return std::unexpected(invalid_state(in, "data after the last node"));
+    if (!in.records_done()) return std::unexpected(invalid_state(in, "data after the last node"));
     return std::move(nodes.back());
 }
 

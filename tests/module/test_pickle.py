@@ -31,6 +31,17 @@ def test_read_and_built_trees_load_equal(protocol):
     assert pickle.loads(pickle.dumps(built, protocol)).children[1].text is None
 
 
+def test_long_strings_and_distant_children_round_trip():
+    # Lengths and distances of 128 and more take varints of several bytes,
+    # whose bytes look like UTF-8 continuation bytes.
+    leaf = Node("leaf", {"k": "v" * 130}, text="é" * 100)
+    tree = Node("r" * 200, {"a" * 140: "x" * 5000}, [leaf] + [Node(f"c{i}") for i in range(300)] + [leaf],
+                "t" * 70_000)
+    loaded = pickle.loads(pickle.dumps(tree))
+    assert shape(loaded) == shape(tree)
+    assert loaded.children[0] is loaded.children[-1]
+
+
 def test_a_node_in_many_places_loads_as_one_object():
     node = Node("n")
     for _ in range(40):
@@ -85,13 +96,16 @@ def restore(state):
     (b"", "at byte 0: unknown format"),
     (b"\x02\x01", "at byte 1: unknown format"),
     (b"\x01\x00", "bad node count"),
-    (b"\x01\x01\x01a\x00\x00\x01\x01", "bad child"),           # a child after its parent
-    (b"\x01\x01\x01a\x00\x00\x00\x00", "data after the last node"),
-    (b"\x01\x01\x01\xff\x00\x00\x00", "bad name"),             # not UTF-8
-    (b"\x01\x01\x02\xed\xa0\x00\x00\x00", "bad name"),         # a surrogate
-    (b"\x01\x01\x01a\x00\x02\x01k\x01v\x01k\x01w\x00", "repeated attribute"),
-    (b"\x01\x02\x01a\x00\x00\x00\x01b\x00\x00\x01\x02", "bad child"),  # past the first record
-    (b"\x01\x01\x01a\x00\x00\xff\xff\xff\xff\x0f", "bad child count"),
+    (b"\x01\x01\x09\x01\x00\x00\x00a", "bad node count"),    # records past the end
+    (b"\x01\x01\x05\x01\x00\x00\x01\x01a", "bad child"),     # a child after its parent
+    (b"\x01\x01\x05\x01\x00\x00\x00\x00a", "data after the last node"),
+    (b"\x01\x01\x04\x01\x00\x00\x00ab", "data after the last node"),
+    (b"\x01\x01\x04\x01\x00\x00\x00\xff", "bad name"),        # not UTF-8
+    (b"\x01\x01\x04\x03\x00\x00\x00\xed\xa0\x80", "bad name"),  # a surrogate
+    (b"\x01\x01\x04\x02\x00\x00\x00a", "bad name"),           # strings cut short
+    (b"\x01\x01\x08\x01\x00\x02\x01\x01\x01\x01\x00akvkw", "repeated attribute"),
+    (b"\x01\x02\x09\x01\x00\x00\x00\x01\x00\x00\x01\x02ab", "bad child"),  # past the first
+    (b"\x01\x01\x08\x01\x00\x00\xff\xff\xff\xff\x0fa", "bad child count"),
 ])
 def test_corrupt_state_is_refused(state, message):
     with pytest.raises(ValueError, match="^invalid pickled Node data at byte [0-9]+: ") as error:

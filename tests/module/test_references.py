@@ -53,7 +53,7 @@ SCENARIOS = {
         for count in range(7)],
     "read error": swallow(lambda: quorvane.read_string("<r><x></r>", "r"), ValueError),
     "pickle": lambda: pickle.loads(pickle.dumps(TREE)),
-    "pickle error": swallow(lambda: quorvane._restore_node(b"\x01\x01\x01a\x00\x00\x01\x01"),
+    "pickle error": swallow(lambda: quorvane._restore_node(b"\x01\x01\x05\x01\x00\x00\x01\x01a"),
                             ValueError),
     "read file error": swallow(lambda: quorvane.read_file("/nonexistent/quorvane", "r"),
                                FileNotFoundError),
