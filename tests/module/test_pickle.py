@@ -136,7 +136,8 @@ def test_every_truncation_and_byte_flip_loads_or_fails_cleanly():
 
 
 names = st.text(min_size=1, max_size=8)
-texts = st.none() | st.text(max_size=20)
+# Past 127 bytes a length takes a varint of two bytes.
+texts = st.none() | st.text(max_size=20) | st.text(min_size=120, max_size=200)
 
 
 @st.composite
@@ -144,7 +145,8 @@ def trees(draw):
     pool = []
     for _ in range(draw(st.integers(1, 12))):
         children = draw(st.lists(st.sampled_from(pool), max_size=4)) if pool else []
-        attrs = draw(st.dictionaries(names, st.text(max_size=10), max_size=3))
+        attrs = draw(st.dictionaries(names, st.text(max_size=10) | st.text(min_size=120, max_size=140),
+                                     max_size=3))
         pool.append(Node(draw(names), attrs, children, draw(texts)))
     return pool[-1]
 
