@@ -1,7 +1,8 @@
-// Storage for the reader's large arrays and the chunks of its tables. They
-// are mapped on their own: released, they leave no holes in the heap, and
-// they are kept, up to a bound, for the next read to reuse, since faulting
-// fresh pages in costs more than the work a read does on them.
+// Storage for the large arrays of a read or a write and the chunks of a
+// read's tables. They are mapped on their own: released, they leave no
+// holes in the heap, and they are kept, up to a bound, for the next call to
+// reuse, since faulting fresh pages in costs more than the work a call does
+// on them.
 #pragma once
 
 #include <cstddef>
@@ -15,7 +16,7 @@ namespace quorvane::platform {
 // Requests at least this large are mapped; smaller ones use the heap.
 inline constexpr std::size_t kLargeAllocationBytes = std::size_t{2} << 20;
 
-// Working arrays that die with their read: whole 2 MiB pages where the
+// Working arrays that die with their call: whole 2 MiB pages where the
 // system gives them, starting on a huge-page boundary. Throws
 // std::bad_alloc when the system has no room. Safe to call from any thread.
 void* allocate_large(std::size_t bytes);
