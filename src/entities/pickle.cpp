@@ -21,6 +21,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "boundary/call.h"
@@ -48,15 +49,20 @@ public:
     // A text whose length the caller wrote in its own way.
     void text_bytes(std::string_view text) { strings_.append(text); }
 
-    // The whole state, for `node_count` records.
-    std::string finish(std::uint64_t node_count) const {
-        std::string state;
-        append_number(state, kFormatVersion);
-        append_number(state, node_count);
-        append_number(state, records_.size());
-        state.reserve(state.size() + records_.size() + strings_.size());
-        state += records_;
-        state += strings_;
+    // The whole state, for `node_count` records, in one bytes object.
+    Result<PyRef> finish(std::uint64_t node_count) const {
+        std::string head;
+        append_number(head, kFormatVersion);
+        append_number(head, node_count);
+        append_number(head, records_.size());
+        PyRef state = PyRef::steal(PyBytes_FromStringAndSize(
+            nullptr, static_cast<Py_ssize_t>(head.size() + records_.size() + strings_.size())));
+        if (!state) return std::unexpected(raised());
+        char* at = PyBytes_AS_STRING(state.get());
+        for (const std::string* part : {&std::as_const(head), &records_, &strings_}) {
+            std::memcpy(at, part->data(), part->size());
+            at += part->size();
+        }
         return state;
     }
 
@@ -195,11 +201,7 @@ Result<PyRef> tree_state(PyObject* root) {
         ++written;
         stack.pop_back();
     }
-    const std::string bytes = body.finish(written);
-    PyRef state = PyRef::steal(
-        PyBytes_FromStringAndSize(bytes.data(), static_cast<Py_ssize_t>(bytes.size())));
-    if (!state) return std::unexpected(raised());
-    return state;
+    return body.finish(written);
 }
 
 // The function pickle calls to load a tree: the module's _restore_node.
