@@ -29,6 +29,7 @@ def swallow(call, *errors):
 
 SHARED = Node("s", {"k": "v"}, text="t")
 TREE = Node("r", {"a": "1", "b": "2"}, [SHARED, Node("c", children=[SHARED]), SHARED], "text")
+PICKLED = pickle.dumps(TREE)
 
 SCENARIOS = {
     "construct": lambda: Node("a", {"k": "v", "l": "w"}, [SHARED, SHARED], "t"),
@@ -52,7 +53,8 @@ SCENARIOS = {
         swallow(lambda: read_with_allocations_failing_from(count, NESTED), MemoryError)()
         for count in range(7)],
     "read error": swallow(lambda: quorvane.read_string("<r><x></r>", "r"), ValueError),
-    "pickle": lambda: pickle.loads(pickle.dumps(TREE)),
+    "pickle dumps": lambda: pickle.dumps(TREE),
+    "pickle loads": lambda: pickle.loads(PICKLED),
     "pickle error": swallow(lambda: quorvane._restore_node(b"\x01\x01\x05\x01\x00\x00\x01\x01a"),
                             ValueError),
     "read file error": swallow(lambda: quorvane.read_file("/nonexistent/quorvane", "r"),
