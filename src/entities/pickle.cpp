@@ -334,12 +334,13 @@ Result<PyRef> restore_tree(PyObject* state) {
                 !string(value, length)) {
                 return std::unexpected(invalid_state(in, "bad attribute"));
             }
-            auto key_text = key.resolve();
-            if (!key_text) return std::unexpected(internal_failure(std::move(key_text.error())));
-            if (attrs.find(*key_text))
-                return std::unexpected(invalid_state(in, "repeated attribute"));
+            // A repeated key replaces the value and leaves the size as it was.
+            const std::size_t before = attrs.size();
             if (auto inserted = attrs.insert(std::move(key), std::move(value)); !inserted) {
                 return std::unexpected(internal_failure(std::move(inserted.error())));
+            }
+            if (attrs.size() == before) {
+                return std::unexpected(invalid_state(in, "repeated attribute"));
             }
         }
         std::uint64_t child_count = 0;
