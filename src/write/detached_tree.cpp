@@ -22,9 +22,12 @@ const char* DetachedTree::copy(std::string_view bytes) {
             std::memcpy(blocks_.back().get(), bytes.data(), bytes.size());
             return blocks_.back().get();
         }
-        blocks_.push_back(std::make_unique_for_overwrite<char[]>(next_block_size_));
+        // A string longer than the next block's usual size gets a block of
+        // its own length.
+        const std::size_t size = std::max(next_block_size_, bytes.size());
+        blocks_.push_back(std::make_unique_for_overwrite<char[]>(size));
         block_cursor_ = blocks_.back().get();
-        block_room_ = next_block_size_;
+        block_room_ = size;
         next_block_size_ = std::min(next_block_size_ * 2, largest_block_size);
     }
     char* placed = block_cursor_;

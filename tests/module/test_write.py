@@ -173,6 +173,16 @@ def test_a_shared_subtree_is_written_at_the_depth_of_each_place():
     )
 
 
+@pytest.mark.parametrize("size", [4_097, 100_000, 262_144, 262_145])
+def test_long_built_texts_around_the_copy_block_sizes(size):
+    # Strings built with Node are copied while detaching: one longer than the
+    # block being filled, but not long enough for a block of its own, must
+    # still get room for all its bytes.
+    text, value = "t" * size, "v" * (size // 2)
+    node = Node("a", {"k": value}, [Node("b", text="short")], text)
+    assert write_string(node, 0, False) == f'<a k="{value}">{text}<b>short</b>\n</a>'
+
+
 def test_attributes_are_written_in_the_order_attrs_lists_them():
     attrs = {f"k{i}": str(i) for i in range(40)}
     for node in (Node("a", attrs), read_string("<a " + " ".join(f'k{i}="{i}"' for i in range(40)) + "/>", "a")):
