@@ -2,7 +2,9 @@
 deep nesting, many attributes on one element, one long text, one long
 attribute value. Each shape is read (and the tree written and released) at
 a base size and at twice and four times it; linear growth shows as time
-ratios near 2 and 4.
+ratios near 2 and 4. A second table times a long text's steps apart
+(read, write, making its str), since fresh memory faulted in by the larger
+sizes costs more per byte than the work itself.
 
     PYTHONPATH=build python3 bench/bench_limits.py [--scale X]
 """
@@ -10,7 +12,6 @@ ratios near 2 and 4.
 import argparse
 import os
 import sys
-import time
 
 import quorvane
 
@@ -50,6 +51,17 @@ def main():
             times.append(median_seconds(lambda: read_write_release(document), args.runs))
             del document
         print(f"{name:12} {n:12,} {times[0] * 1e3:9.1f} {times[1] / times[0]:7.2f} {times[2] / times[0]:7.2f}")
+
+    print(f"\n{'text bytes':>12} {'read ms':>9} {'write ms':>9} {'str ms':>8}")
+    for factor in (1, 2, 4, 8, 16):
+        n = int(6_250_000 * factor * args.scale)
+        document = "<r>" + "t&amp;" * (n // 5) + "</r>"
+        tree = quorvane.read_string(document, "r")
+        read = median_seconds(lambda: quorvane.read_string(document, "r"), args.runs)
+        write = median_seconds(lambda: quorvane.write_string(tree, indent=0), args.runs)
+        text = median_seconds(lambda: tree.text, args.runs)
+        print(f"{n:12,} {read * 1e3:9.1f} {write * 1e3:9.1f} {text * 1e3:8.1f}")
+        del document, tree
 
 
 if __name__ == "__main__":
