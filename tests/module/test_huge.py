@@ -1,6 +1,7 @@
 """Documents larger than 4 GiB, whose spans and offsets 32 bits cannot
-hold. Run by `make test-huge` (QUORVANE_HUGE=1): each needs about 5 GiB of
-memory and a 4 GiB file."""
+hold, and the largest shapes each operation must take in stride. Run by
+`make test-huge` (QUORVANE_HUGE=1): each needs several GiB of memory, and the
+first a 4 GiB file."""
 
 import os
 import pickle
@@ -8,6 +9,7 @@ import pickle
 import pytest
 
 import quorvane
+from quorvane import Node
 
 pytestmark = pytest.mark.skipif(not os.environ.get("QUORVANE_HUGE"), reason="run by make test-huge")
 
@@ -44,3 +46,47 @@ def test_read_file_past_four_gibibytes(tmp_path):
         check(quorvane.read_file(str(path), "r"))
     finally:
         path.unlink()
+
+
+def every_operation_agrees(tree, probe):
+    """Reads, searches, converts, renders, writes and pickles `tree`; every
+    path must give back the same document."""
+    written = quorvane.write_string(tree, 0)
+    for again in (quorvane.read_string(written, tree.name), Node.from_dict(tree.to_dict()),
+                  pickle.loads(pickle.dumps(tree))):
+        probe(again)
+        assert quorvane.write_string(again, 0) == written
+    assert str(tree).startswith(f"Name: {tree.name}\n")
+    probe(tree)
+
+
+TEN_MILLION = 10_000_000
+HUNDRED_MB = 100_000_000
+
+
+def many_elements(tree):
+    assert len(tree.children) == TEN_MILLION
+    assert len(tree.search_by_name("e", depth=1)) == TEN_MILLION
+
+
+def many_attributes(tree):
+    assert list(tree.attrs) == [f"a{i}" for i in range(100_000)]
+    assert tree.search_by_attr("a99999") == [tree]
+
+
+def long_text(tree):
+    assert tree.text == "t&" * (HUNDRED_MB // 5)
+
+
+def long_value(tree):
+    assert tree.attrs == {"a": "v<" * (HUNDRED_MB // 5)}
+
+
+@pytest.mark.parametrize("make, probe", [
+    (lambda: "<r>" + "<e/>" * TEN_MILLION + "</r>", many_elements),
+    (lambda: "<r " + " ".join(f'a{i}="{i}"' for i in range(100_000)) + "/>", many_attributes),
+    (lambda: "<r>" + "t&amp;" * (HUNDRED_MB // 5) + "</r>", long_text),
+    (lambda: '<r a="' + "v&lt;" * (HUNDRED_MB // 5) + '"/>', long_value),
+], ids=["ten million elements", "100,000 attributes", "100 MB text", "100 MB value"])
+def test_limits_through_every_operation(make, probe):
+    every_operation_agrees(quorvane.read_string(make(), "r"), probe)
