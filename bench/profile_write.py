@@ -1,8 +1,9 @@
-"""A driver for profiling write_string: reads a record-like document once,
-then writes its tree a few times, so a profiler's counts are mostly the
-writer's.
+"""A driver for profiling write_string: reads one of the benchmark documents
+once, then writes its tree a few times, so a profiler's counts are mostly
+the writer's.
 
-    PYTHONPATH=build valgrind --tool=callgrind python3 bench/profile_write.py [--size MB]
+    PYTHONPATH=build valgrind --tool=callgrind python3 bench/profile_write.py \
+        [--document record-like] [--size MB]
     callgrind_annotate callgrind.out.<pid> | head -40
 """
 
@@ -13,15 +14,17 @@ import sys
 import quorvane
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from documents import record_like  # noqa: E402
+from documents import DOCUMENTS  # noqa: E402
 
 
 def main():
     parser = argparse.ArgumentParser()
+    parser.add_argument("--document", choices=DOCUMENTS, default="record-like")
     parser.add_argument("--size", type=float, default=5.0, help="document size in MB")
     parser.add_argument("--writes", type=int, default=3)
     args = parser.parse_args()
-    tree = quorvane.read_string(record_like(int(args.size * 1_000_000)), "catalog")
+    make, root = DOCUMENTS[args.document]
+    tree = quorvane.read_string(make(int(args.size * 1_000_000)), root)
     for _ in range(args.writes):
         quorvane.write_string(tree)
 
