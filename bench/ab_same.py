@@ -1,13 +1,14 @@
 """A/B of two builds of the module in one process: both shared objects are
-loaded side by side and their reads alternate, so the machine's drift
+loaded side by side and their reads (or writes) alternate, so the machine's drift
 between sittings falls on both alike (a build against itself gives ratios
 within about 1% of 1.0).
 
-    python3 bench/ab_same.py BUILD_A BUILD_B [document ...] [--size MB] [--rounds N]
+    python3 bench/ab_same.py BUILD_A BUILD_B [document ...] [--size MB] [--rounds N] [--write]
 
 BUILD_A and BUILD_B are build folders holding the module; documents are
 names from documents.py (all of them by default). Prints, per document, the
-best and median milliseconds per read of each build, B's speed over A's,
+best and median milliseconds per read (with --write: per write_string of
+the tree each build read) of each build, B's speed over A's,
 and the median page faults per read of each (fresh pages a read faults in
 often cost more than its parsing).
 """
@@ -38,14 +39,15 @@ def load(folder):
     return module
 
 
-def one_read(module, document, root):
-    """Seconds and minor page faults of one read, the release not included."""
+def timed(call):
+    """Seconds and minor page faults of one call, the release of its result
+    not included."""
     faults = resource.getrusage(resource.RUSAGE_SELF).ru_minflt
     start = time.perf_counter()
-    tree = module.read_string(document, root)
+    result = call()
     elapsed = time.perf_counter() - start
     faults = resource.getrusage(resource.RUSAGE_SELF).ru_minflt - faults
-    del tree
+    del result
     return elapsed, faults
 
 
@@ -56,6 +58,7 @@ def main():
     parser.add_argument("documents", nargs="*", default=list(DOCUMENTS))
     parser.add_argument("--size", type=float, default=20.0, help="document size in MB")
     parser.add_argument("--rounds", type=int, default=9)
+    parser.add_argument("--write", action="store_true", help="time write_string instead of reads")
     args = parser.parse_args()
     a, b = load(args.build_a), load(args.build_b)
     print(f"{'document':14} {'A best':>8} {'B best':>8} {'A med':>8} {'B med':>8} {'B/A speed':>10}"
@@ -63,15 +66,20 @@ def main():
     for name in args.documents:
         make, root = DOCUMENTS[name]
         document = make(int(args.size * 1_000_000))
+        if args.write:
+            trees = {module: module.read_string(document, root) for module in (a, b)}
+            calls = {module: (lambda m=module: m.write_string(trees[m])) for module in (a, b)}
+        else:
+            calls = {module: (lambda m=module: m.read_string(document, root)) for module in (a, b)}
         times = {a: [], b: []}
         faults = {a: [], b: []}
-        for module in (a, b):  # warm both: the first read faults in fresh memory
-            one_read(module, document, root)
+        for module in (a, b):  # warm both: the first call faults in fresh memory
+            timed(calls[module])
         gc.collect()
         for i in range(args.rounds):
             order = (a, b) if i % 2 == 0 else (b, a)
             for module in order:
-                seconds, faulted = one_read(module, document, root)
+                seconds, faulted = timed(calls[module])
                 times[module].append(seconds)
                 faults[module].append(faulted)
         best_a, best_b = min(times[a]), min(times[b])

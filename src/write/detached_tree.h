@@ -40,17 +40,6 @@ struct DetachedAttribute {
     DetachedText value;
 };
 
-// A subtree's length as written at depth 0 before escaping, in parts that
-// do not depend on the indentation: `bytes` + `indents` × indent, and
-// `breaks` line breaks that each take `indent` more spaces per level the
-// subtree lies deeper. Counts stop at the largest 64-bit value, which no
-// text that fits in memory reaches.
-struct SubtreeSize {
-    std::uint64_t bytes = 0;
-    std::uint64_t indents = 0;
-    std::uint64_t breaks = 0;
-};
-
 struct DetachedNode {
     DetachedText name;
     DetachedText text;
@@ -84,14 +73,8 @@ public:
         node.first_child = child_ids.size();
         node.child_count = children.size();
         if (!children.empty()) child_ids.insert(child_ids.end(), children.begin(), children.end());
-        sizes_.push_back(measure(node));
         return index;
     }
-
-    // The length of the whole text before escaping (with the declaration of
-    // `declaration_size` bytes), or nothing when it does not fit in 64 bits.
-    std::optional<std::uint64_t> unescaped_size(std::uint64_t indent,
-                                                std::uint64_t declaration_size) const;
 
     // The first broken span met, if any.
     const std::optional<InternalFailure>& broken() const { return broken_; }
@@ -124,11 +107,6 @@ private:
     }
     const char* copy(std::string_view bytes);
     void hold(SourceBuffer* source);
-    // From the node's own strings and its children's sizes, which come
-    // before it, so a node that stands in several places is measured once.
-    SubtreeSize measure(const DetachedNode& node) const;
-
-    platform::RegionVector<SubtreeSize> sizes_;
 
     // Copied bytes, in blocks that never move.
     std::vector<std::unique_ptr<char[]>> blocks_;

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -18,6 +19,13 @@ namespace quorvane::write {
 
 // Written before the root element when asked for, line feed included.
 inline constexpr std::string_view xml_declaration = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n";
+
+// The length of the text TreeWriter gives before escaping adds to it (with
+// the declaration when `declaration`), or nothing when it does not fit in 64
+// bits. A node that stands in several places is measured once, so this
+// costs a pass over the distinct nodes, however often they are written.
+std::optional<std::uint64_t> unescaped_output_size(const DetachedTree& tree, std::uint64_t indent,
+                                                   bool declaration);
 
 // Sinks offer append(std::string_view) and append_spaces(count), each false
 // on failure, and fail_too_large(), called when a line's indentation has
