@@ -1,4 +1,4 @@
-// The copy behind every append of a sink.
+// The copies behind every append of a sink and the escape scan of short texts.
 #pragma once
 
 #include <cstddef>
@@ -7,15 +7,10 @@
 
 namespace quorvane::write {
 
-// Copies `size` bytes without calling memcpy when there are at most 16,
-// the size of most names and values: two loads and two stores that may
-// overlap, and no read past either end.
-inline void copy_bytes(char* to, const char* from, std::size_t size) {
+// Copies `size` bytes, at most 16, without calling memcpy: two loads and
+// two stores that may overlap, and no read past either end.
+inline void copy_short(char* to, const char* from, std::size_t size) {
     if (size >= 8) {
-        if (size > 16) {
-            std::memcpy(to, from, size);
-            return;
-        }
         std::uint64_t head, tail;
         std::memcpy(&head, from, 8);
         std::memcpy(&tail, from + size - 8, 8);
@@ -31,6 +26,16 @@ inline void copy_bytes(char* to, const char* from, std::size_t size) {
         to[0] = from[0];
         to[size / 2] = from[size / 2];
         to[size - 1] = from[size - 1];
+    }
+}
+
+// Copies `size` bytes, calling memcpy only past 16, the size of most names
+// and values.
+inline void copy_bytes(char* to, const char* from, std::size_t size) {
+    if (size > 16) {
+        std::memcpy(to, from, size);
+    } else {
+        copy_short(to, from, size);
     }
 }
 

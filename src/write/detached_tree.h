@@ -97,7 +97,8 @@ public:
 private:
     DetachedText keep(const NodeString& text) {
         SourceBuffer* source = text.span_source();
-        if (source && source != last_source_) hold(source);
+        if (source != last_source_ && source) [[unlikely]]
+            hold(source);
         auto bytes = text.resolve();
         if (!bytes) [[unlikely]] {
             if (!broken_) broken_ = std::move(bytes.error());

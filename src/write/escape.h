@@ -12,6 +12,8 @@
 #include <emmintrin.h>
 #endif
 
+#include "write/copy_bytes.h"
+
 namespace quorvane::write {
 
 // Text mode replaces & < > " '; attribute mode also tab, carriage return
@@ -102,7 +104,7 @@ inline std::size_t find_replaced(std::string_view text, std::size_t from) {
         bits = detail::replaced_bits<mode>(data + size - 16) >> (i + 16 - size);
     } else {
         char padded[16] = {};
-        std::memcpy(padded, data + i, size - i);
+        copy_short(padded, data + i, size - i);
         bits = detail::replaced_bits<mode>(padded) & ((1u << (size - i)) - 1);
     }
     return bits ? i + static_cast<std::size_t>(__builtin_ctz(bits)) : size;
