@@ -2,6 +2,7 @@
 // released without it; the str is made once the lock is back.
 #include "functions/write_functions.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <new>
@@ -26,9 +27,11 @@ const Signature write_string_signature{"write_string()", write_string_names, 3, 
 const char* const write_file_names[] = {"node", "file_path", "indent", "default_xml_def"};
 const Signature write_file_signature{"write_file()", write_file_names, 4, 2};
 
+enum class Encoding { Ascii, Utf8, Invalid };
+
 // Most texts are ASCII, which is checked 64 bytes at a time; the others go
 // through the full check of UTF-8 from their first non-ASCII block on.
-bool is_utf8(std::string_view text) {
+Encoding output_encoding(std::string_view text) {
     std::size_t i = 0;
     for (; i + 64 <= text.size(); i += 64) {
         std::uint64_t high_bits = 0;
@@ -39,8 +42,16 @@ bool is_utf8(std::string_view text) {
         }
         if (high_bits & 0x8080'8080'8080'8080ull) break;
     }
-    return read::is_valid_utf8(text.substr(i));
+    const std::string_view rest = text.substr(i);
+    if (std::ranges::none_of(rest, [](char c) { return static_cast<unsigned char>(c) >= 0x80; }))
+        return Encoding::Ascii;
+    return read::is_valid_utf8(rest) ? Encoding::Utf8 : Encoding::Invalid;
 }
+
+// An ASCII text at least this long is copied into its str with the lock
+// released: the str is made first, then filled, so two threads writing
+// large texts share less of their time under the lock.
+constexpr std::size_t copy_outside_lock_bytes = std::size_t{256} << 10;
 
 Failure out_of_memory() { return io_failure(IoError::from_layer(IoKind::OutOfMemory, {})); }
 
@@ -186,26 +197,39 @@ PyObject* write_string(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObj
             if (!arguments) return std::unexpected(std::move(arguments.error()));
             auto tree = detach_tree(arguments->node);
             if (!tree) return std::unexpected(std::move(tree.error()));
-            auto written = without_interpreter_lock([&]() -> Result<write::ByteSink> {
+            struct Written {
+                write::ByteSink text;
+                Encoding encoding;
+            };
+            auto written = without_interpreter_lock([&]() -> Result<Written> {
                 // Released here, its last spans possibly with their source.
                 const write::DetachedTree detached = std::move(*tree);
                 try {
                     auto text = write::write_to_memory(detached, arguments->options);
                     if (!text) return std::unexpected(io_failure(std::move(text.error())));
-                    if (!is_utf8(text->text())) {
+                    const Encoding encoding = output_encoding(text->text());
+                    if (encoding == Encoding::Invalid) {
                         return std::unexpected(
                             internal_failure("invariant: the XML writer only emits valid UTF-8"));
                     }
-                    return std::move(*text);
+                    return Written{std::move(*text), encoding};
                 } catch (const std::bad_alloc&) {
                     return std::unexpected(out_of_memory());
                 }
             });
             if (!written) return std::unexpected(std::move(written.error()));
-            const std::string_view text = written->text();
+            const std::string_view text = written->text.text();
+            const auto length = static_cast<Py_ssize_t>(text.size());
             // A str too large for the memory left is a MemoryError like any other.
-            PyRef result = PyRef::steal(
-                PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), nullptr));
+            if (written->encoding == Encoding::Ascii && text.size() >= copy_outside_lock_bytes) {
+                PyRef result = PyRef::steal(PyUnicode_New(length, 127));
+                if (!result) return std::unexpected(raised());
+                // No other thread can see the new str until it is returned.
+                char* data = static_cast<char*>(PyUnicode_DATA(result.get()));
+                without_interpreter_lock([&] { std::memcpy(data, text.data(), text.size()); });
+                return result;
+            }
+            PyRef result = PyRef::steal(PyUnicode_DecodeUTF8(text.data(), length, nullptr));
             if (!result) return std::unexpected(raised());
             return result;
         });
