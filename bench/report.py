@@ -368,7 +368,7 @@ def write_pages(out, facts, tables, charts, minutes):
     rst += [f"- **{label}**: {value}" for label, value in facts]
     rst.append("")
     for caption, name in charts:
-        rst += [f".. image:: {name}", f"   :alt: {caption}", ""]
+        rst += [f".. image:: {name}", f"   :alt: {caption}", "   :width: 100%", ""]
     for table in tables:
         rst += [table.rst().replace("`", "``"), ""]
     (out / "report.rst").write_text("\n".join(rst))
