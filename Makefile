@@ -1,9 +1,11 @@
 # make demo   build the module and run examples/demo.py
 # make test   every test: a format check, native unit tests, pytest (also with the
-#             portable kernel forced), the typed stub against the module, pytest under
-#             the sanitizers and under the debug interpreter (reference leaks), a short
-#             fuzz run, and a compile against the free-threaded object layout; warnings
-#             are errors
+#             portable kernel forced), the typed stub against the module, the
+#             documentation's examples, pytest under the sanitizers and under the debug
+#             interpreter (reference leaks), a short fuzz run, and a compile against the
+#             free-threaded object layout; warnings are errors
+# make docs          the documentation as HTML in $(BUILD)/docs
+# make bench-report  every benchmark next to its peers, as tables and charts in docs/benchmarks
 # Both run inside the project's CPython 3.14 toolchain (tools/toolchain) unless
 # python3.14 with headers and pytest is already on the PATH.
 
@@ -12,6 +14,10 @@ BUILD ?= build
 ASAN_BUILD ?= build-asan
 DEBUG_BUILD ?= build-dbg
 FUZZ_BUILD ?= build-fuzz
+BENCH_BUILD ?= build-bench
+# The report names the commit it measured; inside the toolchain a worktree's
+# history may be out of reach, so the host's answer is handed in.
+QUORVANE_COMMIT ?= $(shell git describe --always --dirty 2>/dev/null)
 
 HAVE_PY := $(shell $(PYTHON) -c "import sysconfig, os, pytest; assert os.path.exists(sysconfig.get_path('include') + '/Python.h')" 2>/dev/null && echo yes)
 ifeq ($(HAVE_PY)$(QUORVANE_IN_TOOLCHAIN),)
@@ -24,7 +30,7 @@ CXX_SOURCES = $$(find platform structural src tests fuzz bench -name '*.h' -o -n
 
 .PHONY: demo test build build-asan build-dbg test-format test-native test-python test-python-scalar \
         test-stubs test-sanitized test-refleaks test-valgrind test-valgrind-all test-huge test-fuzz \
-        test-free-threaded bench clean
+        test-free-threaded test-docs docs bench bench-report clean
 
 demo:
 ifdef IN_TOOLCHAIN
@@ -38,8 +44,8 @@ test:
 ifdef IN_TOOLCHAIN
 	$(IN_TOOLCHAIN) $(MAKE) test
 else
-	$(MAKE) test-format test-native test-python test-python-scalar test-stubs test-sanitized \
-	    test-refleaks test-valgrind test-huge test-fuzz test-free-threaded
+	$(MAKE) test-format test-native test-python test-python-scalar test-stubs test-docs \
+	    test-sanitized test-refleaks test-valgrind test-huge test-fuzz test-free-threaded
 endif
 
 build:
@@ -68,6 +74,27 @@ test-python-scalar: build
 test-stubs: build
 	PYTHONPATH=$(BUILD) MYPYPATH=stubs $(PYTHON) -m mypy.stubtest quorvane \
 	    --allowlist stubs/stubtest-allowlist.txt
+
+# Sphinx over docs/, warnings as errors, with the module just built rather
+# than an installed one: the HTML pages, and the pages' examples run as doctests.
+SPHINX = PYTHONPATH=$(BUILD) $(PYTHON) -m sphinx -W --keep-going -q
+
+docs:
+ifdef IN_TOOLCHAIN
+	$(IN_TOOLCHAIN) $(MAKE) docs
+else
+	$(MAKE) build
+	$(SPHINX) -b html docs $(BUILD)/docs
+	@echo "documentation: $(BUILD)/docs/index.html"
+endif
+
+test-docs:
+ifdef IN_TOOLCHAIN
+	$(IN_TOOLCHAIN) $(MAKE) test-docs
+else
+	$(MAKE) build
+	$(SPHINX) -b doctest docs $(BUILD)/docs-doctest
+endif
 
 # The interpreter is not built with the sanitizers, so their runtime is
 # preloaded; PYTHONMALLOC=malloc lets them see every allocation.
@@ -139,5 +166,18 @@ else
 	for b in bench/bench_*.py; do PYTHONPATH=$(BUILD) $(PYTHON) "$$b"; done
 endif
 
+# A release build of its own, whatever configuration $(BUILD) has; the
+# report replaces every file in docs/benchmarks (REPORT_ARGS=--quick for a
+# short trial run).
+bench-report:
+ifdef IN_TOOLCHAIN
+	$(IN_TOOLCHAIN) $(MAKE) bench-report QUORVANE_COMMIT=$(QUORVANE_COMMIT) REPORT_ARGS='$(REPORT_ARGS)'
+else
+	cmake -S . -B $(BENCH_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUORVANE_TESTS=OFF \
+	    -DPython_EXECUTABLE=$$(command -v $(PYTHON)) >/dev/null
+	cmake --build $(BENCH_BUILD) --target quorvane
+	PYTHONPATH=$(BENCH_BUILD) QUORVANE_COMMIT=$(QUORVANE_COMMIT) $(PYTHON) bench/report.py $(REPORT_ARGS)
+endif
+
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(DEBUG_BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(DEBUG_BUILD) $(FUZZ_BUILD) $(BENCH_BUILD)

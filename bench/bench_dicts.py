@@ -22,6 +22,19 @@ from timing import median_seconds  # noqa: E402
 
 
 
+def measure(size, runs):
+    """Seconds from XML text to dicts, per document, for both libraries."""
+    rows = []
+    for name in ("record-like", "quote-dense", "text-heavy"):
+        make, root = DOCUMENTS[name]
+        document = make(size)
+        rows.append({
+            "document": name, "mb": len(document.encode()) / 1e6,
+            "quorvane": median_seconds(lambda: quorvane.read_string(document, root).to_dict(), runs),
+            "xmltodict": median_seconds(lambda: xmltodict.parse(document), runs),
+        })
+    return rows
+
 
 def main():
     parser = argparse.ArgumentParser()
@@ -30,14 +43,9 @@ def main():
     args = parser.parse_args()
     print(f"median of {args.runs} runs; MB/s of UTF-8 input\n")
     print(f"{'document':<16}{'MB':>6}{'quorvane':>11}{'xmltodict':>11}{'ratio':>9}")
-    for name in ("record-like", "quote-dense", "text-heavy"):
-        make, root = DOCUMENTS[name]
-        document = make(int(args.size * 1_000_000))
-        mb = len(document.encode()) / 1e6
-        ours = median_seconds(lambda: quorvane.read_string(document, root).to_dict(), args.runs)
-        theirs = median_seconds(lambda: xmltodict.parse(document), args.runs)
-        print(f"{name:<16}{mb:6.1f}{mb / ours:11.1f}{mb / theirs:11.1f}{theirs / ours:8.1f}x")
-
+    for r in measure(int(args.size * 1_000_000), args.runs):
+        mb, ours, theirs = r["mb"], r["quorvane"], r["xmltodict"]
+        print(f"{r['document']:<16}{mb:6.1f}{mb / ours:11.1f}{mb / theirs:11.1f}{theirs / ours:8.1f}x")
 
 if __name__ == "__main__":
     main()

@@ -103,6 +103,26 @@ def held_probe(library, count):
     return {"seconds": elapsed, "held": held, "bytes": sum(map(len, blobs))}
 
 
+def measure(small, held):
+    """Microseconds per small read for every library and kind, and for the
+    held documents the seconds and resident bytes, each library measured in
+    a fresh interpreter."""
+    small_rows = []
+    for kind in SMALL_KINDS:
+        blobs, root = small_corpus(kind, small)
+        row = {"kind": kind, "bytes": sum(map(len, blobs)) / len(blobs)}
+        for library in READERS:
+            best = min(timed_reads(library, blobs, root) for _ in range(3))
+            row[library] = best / len(blobs) * 1e6
+        small_rows.append(row)
+    held_rows = {}
+    for library in READERS:
+        out = subprocess.run([sys.executable, os.path.abspath(__file__), "--probe", library,
+                              str(held)], capture_output=True, text=True, check=True)
+        held_rows[library] = json.loads(out.stdout)
+    return {"small": small_rows, "held": held_rows}
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--small", type=int, default=100_000, help="small reads per kind")
@@ -112,6 +132,7 @@ def main():
     if args.probe:
         print(json.dumps(held_probe(args.probe[0], int(args.probe[1]))))
         return
+    figures = measure(args.small, args.held)
 
     print(f"{args.small:,} small documents per kind, each from a fresh str, trees dropped;"
           " best of 3 runs; ratio = quorvane speed / other speed\n")
@@ -119,32 +140,21 @@ def main():
               f" {'MB/s':>6} {'vs lxml':>8} {'vs ET':>6}")
     print(header)
     print("-" * len(header))
-    for kind in SMALL_KINDS:
-        blobs, root = small_corpus(kind, args.small)
-        average = sum(map(len, blobs)) / len(blobs)
-        micros = {}
-        for library in READERS:
-            best = min(timed_reads(library, blobs, root) for _ in range(3))
-            micros[library] = best / len(blobs) * 1e6
-        ours = micros["quorvane"]
-        print(f"{kind:20} {average:6.0f} {ours:12.2f} {micros['lxml']:8.2f} {micros['ET']:7.2f}"
-              f" {average / ours:6.0f} {micros['lxml'] / ours:7.2f}x {micros['ET'] / ours:5.2f}x")
+    for r in figures["small"]:
+        ours = r["quorvane"]
+        print(f"{r['kind']:20} {r['bytes']:6.0f} {ours:12.2f} {r['lxml']:8.2f} {r['ET']:7.2f}"
+              f" {r['bytes'] / ours:6.0f} {r['lxml'] / ours:7.2f}x {r['ET'] / ours:5.2f}x")
 
     print(f"\n{args.held:,} locale-like documents of 20-100 KB, each from a fresh str, all trees"
           " held; resident memory per tree with its str dropped (fresh interpreter per library)\n")
     header = f"{'library':10} {'MB/s':>7} {'KB held/tree':>13} {'quorvane speed':>15} {'held/quorvane':>14}"
     print(header)
     print("-" * len(header))
-    results = {}
-    for library in READERS:
-        out = subprocess.run([sys.executable, os.path.abspath(__file__), "--probe", library,
-                              str(args.held)], capture_output=True, text=True, check=True)
-        results[library] = json.loads(out.stdout)
+    results = figures["held"]
     ours = results["quorvane"]
     for library, r in results.items():
         print(f"{library:10} {r['bytes'] / r['seconds'] / 1e6:7.0f} {r['held'] / args.held / 1e3:13.1f}"
               f" {r['seconds'] / ours['seconds']:14.2f}x {r['held'] / ours['held']:13.2f}x")
-
 
 if __name__ == "__main__":
     main()

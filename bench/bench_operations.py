@@ -1,6 +1,7 @@
 """to_dict and search_by_name over a large tree, next to the same work done in
-plain Python over the Node properties; and marshal.loads making the same
-objects that to_dict makes, the least that making them costs.
+plain Python over the Node properties; marshal.loads making the same
+objects that to_dict makes, the least that making them costs; and the same
+search in lxml's and ElementTree's trees of the document (their iter).
 
     PYTHONPATH=build python3 bench/bench_operations.py [--nodes N] [--runs R]
 """
@@ -12,7 +13,11 @@ import os
 import statistics
 import sys
 import time
+import xml.etree.ElementTree as ElementTree
 
+import lxml.etree
+
+import quorvane
 from quorvane import Node
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -53,8 +58,6 @@ def python_search_by_name(node, name):
     return found
 
 
-
-
 def collector_seconds(work, runs):
     """Median time the interpreter's cyclic collector spends inside `work`:
     the containers a conversion returns are all scanned once by the next
@@ -81,33 +84,23 @@ def collector_seconds(work, runs):
     return statistics.median(times)
 
 
-def compare(label, native, python, runs, target, show_collector=False):
-    native_time = median_seconds(native, runs)
-    python_time = median_seconds(python, runs)
-    ratio = python_time / native_time
-    verdict = "met" if ratio >= target else "missed"
-    print(f"{label:<16} native {native_time * 1e3:9.2f} ms   python {python_time * 1e3:9.2f} ms   "
-          f"ratio {ratio:6.1f}x   (target {target}x: {verdict})")
-    if show_collector:
-        native_gc = collector_seconds(native, runs)
-        python_gc = collector_seconds(python, runs)
-        print(f"{'  in collector':<16} native {native_gc * 1e3:9.2f} ms   python {python_gc * 1e3:9.2f} ms")
-
-
-def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--nodes", type=int, default=600_000)
-    parser.add_argument("--runs", type=int, default=7)
-    args = parser.parse_args()
-
-    tree = build_tree(args.nodes)
-    print(f"tree of {node_count(tree):,} nodes, median of {args.runs} runs")
+def measure(nodes, runs):
+    """Seconds of to_dict and search_by_name over a tree of about `nodes`
+    nodes, of the same work in plain Python, of the collector inside each
+    conversion, of marshal.loads making the same objects, and of finding
+    the same elements in lxml's and ElementTree's trees of the document."""
+    tree = build_tree(nodes)
     assert tree.to_dict() == python_to_dict(tree)
     found = tree.search_by_name("record")
     expected = python_search_by_name(tree, "record")
     assert len(found) == len(expected) and all(a is b for a, b in zip(found, expected))
-
-    compare("to_dict", tree.to_dict, lambda: python_to_dict(tree), args.runs, 10, show_collector=True)
+    figures = {"nodes": node_count(tree)}
+    figures["to_dict"] = {
+        "quorvane": median_seconds(tree.to_dict, runs),
+        "python": median_seconds(lambda: python_to_dict(tree), runs),
+        "quorvane collector": collector_seconds(tree.to_dict, runs),
+        "python collector": collector_seconds(lambda: python_to_dict(tree), runs),
+    }
     # The same dicts, lists and strs made by the interpreter's own C code
     # from a serialised copy, with the collector paused as to_dict pauses
     # it: what making these objects costs at the least.
@@ -120,13 +113,47 @@ def main():
         finally:
             gc.enable()
 
-    floor = median_seconds(unmarshal, args.runs)
-    native = median_seconds(tree.to_dict, args.runs)
-    print(f"{'  marshal.loads':<16} {floor * 1e3:9.2f} ms for the same objects"
-          f"   (to_dict takes {native / floor:.2f}x that)")
-    compare("search_by_name", lambda: tree.search_by_name("record"),
-                  lambda: python_search_by_name(tree, "record"), args.runs, 20)
+    figures["to_dict"]["marshal.loads"] = median_seconds(unmarshal, runs)
 
+    document = quorvane.write_string(tree)
+    theirs = lxml.etree.fromstring(document.encode())
+    stdlib = ElementTree.fromstring(document)
+    assert len(list(theirs.iter("record"))) == len(list(stdlib.iter("record"))) == len(found)
+    figures["search_by_name"] = {
+        "quorvane": median_seconds(lambda: tree.search_by_name("record"), runs),
+        "python": median_seconds(lambda: python_search_by_name(tree, "record"), runs),
+        "lxml": median_seconds(lambda: list(theirs.iter("record")), runs),
+        "ET": median_seconds(lambda: list(stdlib.iter("record")), runs),
+    }
+    return figures
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--nodes", type=int, default=600_000)
+    parser.add_argument("--runs", type=int, default=7)
+    args = parser.parse_args()
+    figures = measure(args.nodes, args.runs)
+    print(f"tree of {figures['nodes']:,} nodes, median of {args.runs} runs")
+
+    def compare(label, times, target):
+        native, python = times["quorvane"], times["python"]
+        verdict = "met" if python / native >= target else "missed"
+        print(f"{label:<16} native {native * 1e3:9.2f} ms   python {python * 1e3:9.2f} ms   "
+              f"ratio {python / native:6.1f}x   (target {target}x: {verdict})")
+
+    conversion = figures["to_dict"]
+    compare("to_dict", conversion, 10)
+    print(f"{'  in collector':<16} native {conversion['quorvane collector'] * 1e3:9.2f} ms"
+          f"   python {conversion['python collector'] * 1e3:9.2f} ms")
+    floor = conversion["marshal.loads"]
+    print(f"{'  marshal.loads':<16} {floor * 1e3:9.2f} ms for the same objects"
+          f"   (to_dict takes {conversion['quorvane'] / floor:.2f}x that)")
+    search = figures["search_by_name"]
+    compare("search_by_name", search, 20)
+    for library in ("lxml", "ET"):
+        print(f"{'  ' + library + ' iter':<16} {search[library] * 1e3:9.2f} ms"
+              f"   ({search[library] / search['quorvane']:.1f}x search_by_name's time)")
 
 if __name__ == "__main__":
     main()

@@ -8,7 +8,6 @@ Build with the default Release configuration first (make build).
 """
 
 import argparse
-import gc
 import os
 import subprocess
 import sys
@@ -22,13 +21,6 @@ import quorvane
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from documents import DOCUMENTS  # noqa: E402
 from timing import median_seconds  # noqa: E402
-
-
-
-
-def resident_bytes():
-    with open("/proc/self/statm") as statm:
-        return int(statm.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
 
 
 # Run in a fresh interpreter per library so that one library's freed memory
@@ -63,48 +55,64 @@ def memory_growth(name, size, library):
     return int(out.stdout)
 
 
+def measure(size, runs, documents=DOCUMENTS):
+    """Seconds per read for every library and document, and the resident
+    bytes a held tree keeps: rows of plain numbers for printing or charts."""
+    strings, files, memory = [], [], []
+    with tempfile.TemporaryDirectory() as directory:
+        for name, (make, root) in documents.items():
+            document = make(size)
+            data = document.encode()
+            mb = len(data) / 1e6
+            strings.append({
+                "document": name, "mb": mb,
+                "quorvane": median_seconds(lambda: quorvane.read_string(document, root), runs),
+                "lxml": median_seconds(lambda: lxml.etree.fromstring(data), runs),
+                "ET": median_seconds(lambda: ElementTree.fromstring(document), runs),
+            })
+            path = os.path.join(directory, name + ".xml")
+            with open(path, "wb") as f:
+                f.write(data)
+            del document, data
+            files.append({
+                "document": name, "mb": mb,
+                "quorvane": median_seconds(lambda: quorvane.read_file(path, root), runs),
+                "lxml": median_seconds(lambda: lxml.etree.parse(path), runs),
+            })
+    for name in documents:
+        memory.append({"document": name,
+                       "quorvane": memory_growth(name, size, "quorvane"),
+                       "lxml": memory_growth(name, size, "lxml")})
+    return {"read_string": strings, "read_file": files, "memory": memory}
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--size", type=float, default=20.0, help="document size in MB")
     parser.add_argument("--runs", type=int, default=5)
     args = parser.parse_args()
-    size = int(args.size * 1_000_000)
+    figures = measure(int(args.size * 1_000_000), args.runs)
 
     print(f"median of {args.runs} runs; MB/s of UTF-8 input; ratio = quorvane speed / other speed\n")
     header = f"{'document':14} {'MB':>6} {'read_string':>12} {'lxml':>9} {'ET':>9} {'vs lxml':>8} {'vs ET':>7}"
     print(header)
     print("-" * len(header))
-    file_rows = []
-    with tempfile.TemporaryDirectory() as directory:
-        for name, (make, root) in DOCUMENTS.items():
-            document = make(size)
-            data = document.encode()
-            mb = len(data) / 1e6
-            ours = median_seconds(lambda: quorvane.read_string(document, root), args.runs)
-            theirs = median_seconds(lambda: lxml.etree.fromstring(data), args.runs)
-            stdlib = median_seconds(lambda: ElementTree.fromstring(document), args.runs)
-            print(f"{name:14} {mb:6.1f} {mb / ours:12.0f} {mb / theirs:9.0f} {mb / stdlib:9.0f}"
-                  f" {theirs / ours:7.2f}x {stdlib / ours:6.2f}x")
-
-            path = os.path.join(directory, name + ".xml")
-            with open(path, "wb") as f:
-                f.write(data)
-            ours_file = median_seconds(lambda: quorvane.read_file(path, root), args.runs)
-            theirs_file = median_seconds(lambda: lxml.etree.parse(path), args.runs)
-            file_rows.append((name, mb, ours_file, theirs_file))
-            del document, data
+    for r in figures["read_string"]:
+        mb = r["mb"]
+        print(f"{r['document']:14} {mb:6.1f} {mb / r['quorvane']:12.0f} {mb / r['lxml']:9.0f}"
+              f" {mb / r['ET']:9.0f} {r['lxml'] / r['quorvane']:7.2f}x {r['ET'] / r['quorvane']:6.2f}x")
 
     print(f"\n{'document':14} {'MB':>6} {'read_file':>12} {'lxml.parse':>11} {'vs lxml':>8}")
-    for name, mb, ours, theirs in file_rows:
-        print(f"{name:14} {mb:6.1f} {mb / ours:12.0f} {mb / theirs:11.0f} {theirs / ours:7.2f}x")
+    for r in figures["read_file"]:
+        mb = r["mb"]
+        print(f"{r['document']:14} {mb:6.1f} {mb / r['quorvane']:12.0f} {mb / r['lxml']:11.0f}"
+              f" {r['lxml'] / r['quorvane']:7.2f}x")
 
     print("\nresident-set growth while the returned tree is held (input string dropped)")
     print(f"{'document':14} {'quorvane MB':>12} {'lxml MB':>9} {'ratio':>7}")
-    for name in DOCUMENTS:
-        ours = memory_growth(name, size, "quorvane") / 1e6
-        theirs = memory_growth(name, size, "lxml") / 1e6
-        print(f"{name:14} {ours:12.0f} {theirs:9.0f} {ours / theirs:6.2f}x")
-
+    for r in figures["memory"]:
+        print(f"{r['document']:14} {r['quorvane'] / 1e6:12.0f} {r['lxml'] / 1e6:9.0f}"
+              f" {r['quorvane'] / r['lxml']:6.2f}x")
 
 if __name__ == "__main__":
     main()

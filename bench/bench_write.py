@@ -23,24 +23,13 @@ from documents import DOCUMENTS  # noqa: E402
 from timing import median_seconds, seconds_on_threads  # noqa: E402
 
 
-def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--size", type=float, default=20.0, help="document size in MB")
-    parser.add_argument("--runs", type=int, default=5)
-    args = parser.parse_args()
-    size = int(args.size * 1_000_000)
-
-    print(f"median of {args.runs} runs; MB/s of the document each tree was read from;"
-          " ratio = quorvane speed / other speed\n")
-    header = (f"{'document':14} {'MB':>6} {'write_string':>13} {'lxml':>7} {'ET':>7}"
-              f" {'vs lxml':>8} {'vs ET':>7}")
-    print(header)
-    print("-" * len(header))
-    file_rows = []
-    thread_rows = []
+def measure(size, runs, documents=DOCUMENTS):
+    """Seconds per write for every library and document, to a str and to a
+    file, and of two trees written by one thread and by two at once."""
+    strings, files, threads = [], [], []
     with tempfile.TemporaryDirectory() as directory:
         path = os.path.join(directory, "out.xml")
-        for name, (make, root) in DOCUMENTS.items():
+        for name, (make, root) in documents.items():
             document = make(size)
             mb = len(document.encode()) / 1e6
             ours = quorvane.read_string(document, root)
@@ -48,37 +37,75 @@ def main():
             stdlib = ElementTree.fromstring(document)
             del document
 
-            t_ours = median_seconds(lambda: quorvane.write_string(ours), args.runs)
-            t_lxml = median_seconds(
-                lambda: lxml.etree.tostring(theirs, pretty_print=True, encoding="unicode"), args.runs)
-            t_et = median_seconds(lambda: ElementTree.tostring(stdlib, encoding="unicode"), args.runs)
-            print(f"{name:14} {mb:6.1f} {mb / t_ours:13.0f} {mb / t_lxml:7.0f} {mb / t_et:7.0f}"
-                  f" {t_lxml / t_ours:7.2f}x {t_et / t_ours:6.2f}x", flush=True)
+            strings.append({
+                "document": name, "mb": mb,
+                # Pretty printing differs: lxml adds no line breaks inside
+                # mixed content and ElementTree none at all, so the texts
+                # written differ in length.
+                "output mb": {
+                    "quorvane": len(quorvane.write_string(ours).encode()) / 1e6,
+                    "lxml": len(lxml.etree.tostring(theirs, pretty_print=True,
+                                                    encoding="unicode").encode()) / 1e6,
+                    "ET": len(ElementTree.tostring(stdlib, encoding="unicode").encode()) / 1e6,
+                },
+                "quorvane": median_seconds(lambda: quorvane.write_string(ours), runs),
+                "lxml": median_seconds(
+                    lambda: lxml.etree.tostring(theirs, pretty_print=True, encoding="unicode"), runs),
+                "ET": median_seconds(lambda: ElementTree.tostring(stdlib, encoding="unicode"), runs),
+            })
             del stdlib
 
             lxml_tree = lxml.etree.ElementTree(theirs)
-            f_ours = median_seconds(lambda: quorvane.write_file(ours, path), args.runs)
-            f_lxml = median_seconds(lambda: lxml_tree.write(path, pretty_print=True), args.runs)
-            file_rows.append((name, mb, f_ours, f_lxml))
+            files.append({
+                "document": name, "mb": mb,
+                "quorvane": median_seconds(lambda: quorvane.write_file(ours, path), runs),
+                "lxml": median_seconds(lambda: lxml_tree.write(path, pretty_print=True), runs),
+            })
             del theirs, lxml_tree
 
             other = quorvane.read_string(make(size), root)
-            one = median_seconds(lambda: (quorvane.write_string(ours), quorvane.write_string(other)),
-                                 args.runs)
-            two = min(seconds_on_threads(lambda: quorvane.write_string(ours), lambda: quorvane.write_string(other))
-                      for _ in range(args.runs))
-            thread_rows.append((name, 2 * mb, one, two))
+            threads.append({
+                "document": name, "mb": 2 * mb,
+                "one": median_seconds(
+                    lambda: (quorvane.write_string(ours), quorvane.write_string(other)), runs),
+                "two": min(seconds_on_threads(lambda: quorvane.write_string(ours),
+                                              lambda: quorvane.write_string(other))
+                           for _ in range(runs)),
+            })
             del ours, other
+    return {"write_string": strings, "write_file": files, "threads": threads}
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--size", type=float, default=20.0, help="document size in MB")
+    parser.add_argument("--runs", type=int, default=5)
+    args = parser.parse_args()
+    figures = measure(int(args.size * 1_000_000), args.runs)
+
+    print(f"median of {args.runs} runs; MB/s of the document each tree was read from;"
+          " ratio = quorvane speed / other speed; MB written by quorvane/lxml/ET\n")
+    header = (f"{'document':14} {'MB':>6} {'write_string':>13} {'lxml':>7} {'ET':>7}"
+              f" {'vs lxml':>8} {'vs ET':>7} {'written':>12}")
+    print(header)
+    print("-" * len(header))
+    for r in figures["write_string"]:
+        mb, ours = r["mb"], r["quorvane"]
+        out = r["output mb"]
+        print(f"{r['document']:14} {mb:6.1f} {mb / ours:13.0f} {mb / r['lxml']:7.0f} {mb / r['ET']:7.0f}"
+              f" {r['lxml'] / ours:7.2f}x {r['ET'] / ours:6.2f}x"
+              f" {out['quorvane']:6.1f}/{out['lxml']:.1f}/{out['ET']:.1f}")
 
     print(f"\n{'document':14} {'MB':>6} {'write_file':>11} {'lxml write':>11} {'vs lxml':>8}")
-    for name, mb, ours, theirs in file_rows:
-        print(f"{name:14} {mb:6.1f} {mb / ours:11.0f} {mb / theirs:11.0f} {theirs / ours:7.2f}x")
+    for r in figures["write_file"]:
+        mb, ours = r["mb"], r["quorvane"]
+        print(f"{r['document']:14} {mb:6.1f} {mb / ours:11.0f} {mb / r['lxml']:11.0f} {r['lxml'] / ours:7.2f}x")
 
     print("\nwrite_string of two trees: one thread after the other, then two threads at once")
     print(f"{'document':14} {'MB':>6} {'1 thread':>9} {'2 threads':>10} {'speed-up':>9}")
-    for name, mb, one, two in thread_rows:
-        print(f"{name:14} {mb:6.1f} {mb / one:9.0f} {mb / two:10.0f} {one / two:8.2f}x")
-
+    for r in figures["threads"]:
+        mb = r["mb"]
+        print(f"{r['document']:14} {mb:6.1f} {mb / r['one']:9.0f} {mb / r['two']:10.0f} {r['one'] / r['two']:8.2f}x")
 
 if __name__ == "__main__":
     main()

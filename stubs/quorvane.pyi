@@ -7,11 +7,17 @@ __all__ = ["SearchType", "Node", "read_file", "read_string", "write_file", "writ
 
 @final
 class SearchType:
-    """What a search compares: element names, attribute keys or texts."""
+    """What a search compares: element names, attribute keys or texts.
+
+    Members equal ints of their value but are not hashable; SearchType() cannot be called.
+    """
 
     Tag: ClassVar[SearchType]
+    """Element names (0)."""
     Attr: ClassVar[SearchType]
+    """Attribute names, whatever the value (1)."""
     Text: ClassVar[SearchType]
+    """Whole texts (2)."""
     __hash__: ClassVar[None]  # type: ignore[assignment]
     def __int__(self) -> int: ...
     def __eq__(self, value: object, /) -> bool: ...
@@ -27,7 +33,12 @@ class _NodeDict(TypedDict):
 
 @final
 class Node:
-    """One XML element; immutable, with children shared rather than copied."""
+    """One XML element; immutable, with children shared rather than copied.
+
+    Equal and hashed by identity. Raises TypeError (with a note naming the
+    argument) for a name or text that is not a str, attrs that are not a dict of
+    str to str, or children that are a str, not a sequence, or hold a non-Node.
+    """
 
     def __new__(
         cls,
@@ -37,27 +48,81 @@ class Node:
         text: str | None = None,
     ) -> Node: ...
     @property
-    def name(self) -> str: ...
+    def name(self) -> str:
+        """The element name, as written (any prefix included)."""
     @property
-    def attrs(self) -> dict[str, str]: ...
+    def attrs(self) -> dict[str, str]:
+        """A new dict of the attributes, in no fixed order."""
     @property
     def children(self) -> list[Node]:
         """Children are shared references to the same nodes, not copies."""
     @property
-    def text(self) -> str | None: ...
-    def __to_string(self, spacing: int | None = None) -> str: ...
-    def search_by_name(self, name: str, depth: int | None = None) -> list[Node]: ...
-    def search_by_attr(self, key: str, depth: int | None = None) -> list[Node]: ...
-    def search_by_text(self, text: str, depth: int | None = None) -> list[Node]: ...
-    def search(self, by: SearchType, value: str, depth: int | None = None) -> list[Node]: ...
-    @classmethod
-    def from_dict(cls, dict_: dict[str, Any]) -> Node: ...
-    def to_dict(self) -> _NodeDict: ...
-    def __reduce__(self) -> tuple[Any, ...]: ...
-    def __copy__(self) -> Node: ...
-    def __deepcopy__(self, memo: dict[int, Any], /) -> Node: ...
+    def text(self) -> str | None:
+        """The text, trimmed when read; None when there is none (never '' from XML)."""
+    def __to_string(self, spacing: int | None = None) -> str:
+        """The outline str() gives, every line of this node indented by spacing (0-255) spaces.
 
-def read_file(file_path: str, root_tag: str) -> Node: ...
-def read_string(xml_string: str, root_tag: str) -> Node: ...
-def write_file(node: Node, file_path: str, indent: int | None = None, default_xml_def: bool | None = None) -> None: ...
-def write_string(node: Node, indent: int | None = None, default_xml_def: bool | None = None) -> str: ...
+        Raises OverflowError outside 0-255.
+        """
+    def search_by_name(self, name: str, depth: int | None = None) -> list[Node]:
+        """The nodes named name, this node included, in document order.
+
+        depth 0 tests this node alone, k goes k levels down; None or negative: no limit.
+        """
+    def search_by_attr(self, key: str, depth: int | None = None) -> list[Node]:
+        """The nodes with an attribute named key, this node included, in document order.
+
+        depth as for search_by_name.
+        """
+    def search_by_text(self, text: str, depth: int | None = None) -> list[Node]:
+        """The nodes whose text equals text exactly, this node included, in document order.
+
+        depth as for search_by_name.
+        """
+    def search(self, by: SearchType, value: str, depth: int | None = None) -> list[Node]:
+        """search_by_name, search_by_attr or search_by_text, as by selects.
+
+        Raises TypeError when by is not a SearchType member.
+        """
+    @classmethod
+    def from_dict(cls, dict_: dict[str, Any]) -> Node:
+        """A new tree from a dict of the shape to_dict returns ("text" optional).
+
+        Raises ValueError "Invalid name", "Invalid attrs" or "Invalid children" for
+        a missing or wrong key, TypeError for values of the wrong type.
+        """
+    def to_dict(self) -> _NodeDict:
+        """The subtree as new dicts with keys name, attrs, children and text."""
+    def __reduce__(self) -> tuple[Any, ...]:
+        """The whole tree as one bytes object; shared nodes load as one object."""
+    def __copy__(self) -> Node:
+        """The node itself: nodes are immutable."""
+    def __deepcopy__(self, memo: dict[int, Any], /) -> Node:
+        """The node itself: nodes are immutable."""
+
+def read_file(file_path: str, root_tag: str) -> Node:
+    """Reads the UTF-8 file at file_path and returns the first element named root_tag.
+
+    Raises ValueError for malformed XML or a missing root tag, OSError (by the
+    system's error) when the file cannot be read or is not UTF-8.
+    """
+
+def read_string(xml_string: str, root_tag: str) -> Node:
+    """Reads xml_string in place and returns the first element named root_tag.
+
+    The tree keeps xml_string alive. Raises ValueError for malformed XML (with the
+    byte offset) or a missing root tag.
+    """
+
+def write_file(node: Node, file_path: str, indent: int | None = None, default_xml_def: bool | None = None) -> None:
+    """Writes the XML text of node to file_path as UTF-8, as write_string would make it.
+
+    Raises OSError (by the system's error) when the file cannot be written.
+    """
+
+def write_string(node: Node, indent: int | None = None, default_xml_def: bool | None = None) -> str:
+    """The XML text of node, indent spaces a level (None: 4), after the XML declaration
+    unless default_xml_def is False.
+
+    Raises MemoryError when the text would not fit in memory.
+    """
