@@ -69,11 +69,15 @@ void* BlockArena::allocate(std::size_t bytes) {
     if (bytes > kLargestArenaBlock) return allocate_heap_block(bytes);
     const std::size_t needed = kPrefix + (bytes + kPrefix - 1) / kPrefix * kPrefix;
     if (used_ + needed > capacity_) {
-        if (made_bytes_ + needed <= kHeapBlocksBytes) {
+        const std::size_t length = next_chunk_length();
+        // A block longer than the next chunk could hold, early in a read,
+        // comes from the heap too: a chunk made to fit it would leave more
+        // unused than the read has made.
+        if (made_bytes_ + needed <= kHeapBlocksBytes || kChunkHeader + needed > length) {
             made_bytes_ += needed;
             return allocate_heap_block(bytes);
         }
-        start_chunk();
+        start_chunk(length);
     }
     made_bytes_ += needed;
     return cut(needed);
@@ -93,10 +97,12 @@ void* BlockArena::cut(std::size_t needed) noexcept {
 
 // Each chunk is at most half as long as all blocks made before it, so the
 // unused end a tree keeps is never more than half of what it uses.
-void BlockArena::start_chunk() {
+std::size_t BlockArena::next_chunk_length() const {
+    return std::clamp(std::bit_floor(made_bytes_ / 2), kSmallestChunkBytes, kLargestChunkBytes);
+}
+
+void BlockArena::start_chunk(std::size_t length) {
     leave_chunk();
-    const std::size_t length =
-        std::clamp(std::bit_floor(made_bytes_ / 2), kSmallestChunkBytes, kLargestChunkBytes);
     void* at;
     if (length == kLargestChunkBytes) {
         at = platform::allocate_large(length);

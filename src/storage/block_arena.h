@@ -30,7 +30,8 @@ public:
 
 private:
     void* cut(std::size_t needed) noexcept;
-    void start_chunk();
+    std::size_t next_chunk_length() const;
+    void start_chunk(std::size_t length);
     void leave_chunk() noexcept;
 
     ArenaChunk* chunk_ = nullptr;

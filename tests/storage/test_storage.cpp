@@ -345,6 +345,23 @@ TEST(BlockArena, BlocksAreAlignedDisjointAndSpanChunks) {
     for (const Block& block : blocks) free_block(block.at);
 }
 
+// Early in a read the next chunk is shorter than the longest block an arena
+// cuts; such a block must still get all its bytes.
+TEST(BlockArena, ABlockLongerThanTheNextChunkGetsAllItsBytes) {
+    BlockArena arena;
+    std::vector<void*> blocks = cut_blocks(arena, std::size_t{31} << 10, 100);
+    for (const std::size_t bytes : {std::size_t{40} << 10, std::size_t{64} << 10}) {
+        auto* at = static_cast<unsigned char*>(arena.allocate(bytes));
+        std::memset(at, 0x5A, bytes);
+        const std::vector<void*> after = cut_blocks(arena, std::size_t{8} << 10, 100);
+        for (void* block : after) std::memset(block, 0xA5, 100);
+        EXPECT_TRUE(std::all_of(at, at + bytes, [](unsigned char c) { return c == 0x5A; }));
+        blocks.push_back(at);
+        blocks.insert(blocks.end(), after.begin(), after.end());
+    }
+    for (void* block : blocks) free_block(block);
+}
+
 // The chunks blocks were cut from are what the reserve gains once every
 // block is freed. A small arena's blocks come from the heap and leave no
 // chunk behind; a larger one's chunks are never much longer than its blocks.
