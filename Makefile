@@ -2,8 +2,8 @@
 # make test   every test: a format check, native unit tests, pytest (also with the
 #             portable kernel forced), the typed stub against the module, pytest under
 #             the sanitizers and under the debug interpreter (reference leaks), a short
-#             fuzz run, and a compile against the free-threaded object layout; warnings
-#             are errors
+#             fuzz run, a compile against the free-threaded object layout, and an
+#             aarch64 build tested under emulation; warnings are errors
 # Both run inside the project's CPython 3.14 toolchain (tools/toolchain) unless
 # python3.14 with headers and pytest is already on the PATH.
 
@@ -12,6 +12,10 @@ BUILD ?= build
 ASAN_BUILD ?= build-asan
 DEBUG_BUILD ?= build-dbg
 FUZZ_BUILD ?= build-fuzz
+ARM64_BUILD ?= build-aarch64
+# The arm64 root tools/toolchain provisions, seen at the same path inside
+# the x86 root.
+ARM64_ROOT ?= $(or $(QUORVANE_ARM64_ROOT),/var/cache/quorvane/arm64-root)
 
 HAVE_PY := $(shell $(PYTHON) -c "import sysconfig, os, pytest; assert os.path.exists(sysconfig.get_path('include') + '/Python.h')" 2>/dev/null && echo yes)
 ifeq ($(HAVE_PY)$(QUORVANE_IN_TOOLCHAIN),)
@@ -24,7 +28,7 @@ CXX_SOURCES = $$(find platform structural src tests fuzz bench -name '*.h' -o -n
 
 .PHONY: demo test build build-asan build-dbg test-format test-native test-python test-python-scalar \
         test-stubs test-sanitized test-refleaks test-valgrind test-valgrind-all test-huge test-fuzz \
-        test-free-threaded bench clean
+        test-free-threaded test-aarch64 bench clean
 
 demo:
 ifdef IN_TOOLCHAIN
@@ -36,10 +40,11 @@ endif
 
 test:
 ifdef IN_TOOLCHAIN
+	tools/toolchain setup-arm64 >/dev/null
 	$(IN_TOOLCHAIN) $(MAKE) test
 else
 	$(MAKE) test-format test-native test-python test-python-scalar test-stubs test-sanitized \
-	    test-refleaks test-valgrind test-huge test-fuzz test-free-threaded
+	    test-refleaks test-valgrind test-huge test-fuzz test-free-threaded test-aarch64
 endif
 
 build:
@@ -129,6 +134,23 @@ test-fuzz:
 	cmake --build $(FUZZ_BUILD) --target fuzz_structural fuzz_read_text fuzz_read_file fuzz_write
 	ctest --test-dir $(FUZZ_BUILD) -L fuzz --output-on-failure
 
+# aarch64 Linux: cross-built by clang against the arm64 root (tools/aarch64.cmake),
+# then run under qemu's user-mode emulation, about ten times slower than
+# native: the native unit tests through ctest, and the Python suite inside the
+# arm64 root.
+test-aarch64:
+ifdef IN_TOOLCHAIN
+	tools/toolchain setup-arm64 >/dev/null
+	$(IN_TOOLCHAIN) $(MAKE) test-aarch64
+else
+	cmake -S . -B $(ARM64_BUILD) -G Ninja -DQUORVANE_WERROR=ON \
+	    -DCMAKE_TOOLCHAIN_FILE=tools/aarch64.cmake -DQUORVANE_SYSROOT=$(ARM64_ROOT) >/dev/null
+	cmake --build $(ARM64_BUILD)
+	ctest --test-dir $(ARM64_BUILD) --output-on-failure
+	tools/toolchain run-arm64 env PYTHONPATH=$(ARM64_BUILD) python3.14 -m pytest -q \
+	    -p no:cacheprovider tests/module
+endif
+
 bench:
 ifdef IN_TOOLCHAIN
 	$(IN_TOOLCHAIN) $(MAKE) bench
@@ -140,4 +162,4 @@ else
 endif
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(DEBUG_BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(DEBUG_BUILD) $(FUZZ_BUILD) $(ARM64_BUILD)
