@@ -18,6 +18,11 @@ set(CMAKE_C_COMPILER clang)
 set(CMAKE_CXX_COMPILER clang++)
 set(CMAKE_C_COMPILER_TARGET aarch64-linux-gnu)
 set(CMAKE_CXX_COMPILER_TARGET aarch64-linux-gnu)
+# The C++ headers by their path under usr/: found through the root's lib
+# symlink, they would reach the dependency files as paths that do not exist,
+# and every build would start from scratch.
+set(CMAKE_C_COMPILER_EXTERNAL_TOOLCHAIN ${QUORVANE_SYSROOT}/usr)
+set(CMAKE_CXX_COMPILER_EXTERNAL_TOOLCHAIN ${QUORVANE_SYSROOT}/usr)
 set(CMAKE_LINKER_TYPE LLD)
 
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
