@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "platform/cpu.h"
 #include "structural/index/structural.h"
 #include "structural/simd/classify.h"
 #include "structural/simd/kernel_set.h"
@@ -22,6 +23,7 @@ void require(bool holds) {
 void check_kernels(const std::uint8_t* data, std::size_t size) {
     const qs::ClassMasks scalar = qs::classify_scalar(data, size);
     require(scalar.len == size && scalar.lt_bits.size() == (size + 63) / 64);
+#if QUORVANE_X86_64
     if (qs::cpu_has_sse42()) {
         const qs::ClassMasks sse42 = qs::classify_sse42(data, size);
         require(sse42.lt_bits == scalar.lt_bits && sse42.gt_bits == scalar.gt_bits);
@@ -30,6 +32,7 @@ void check_kernels(const std::uint8_t* data, std::size_t size) {
         const qs::ClassMasks avx2 = qs::classify_avx2(data, size);
         require(avx2.lt_bits == scalar.lt_bits && avx2.gt_bits == scalar.gt_bits);
     }
+#endif
 }
 
 bool same_attribute_masks(const qs::AttributeMasks& a, const qs::AttributeMasks& b) {
@@ -50,6 +53,7 @@ void check_search_masks(const std::uint8_t* data, std::size_t size) {
     for (std::size_t at = 0; at + 64 <= size; at += 64) {
         const qs::SearchMasks scalar = qs::kScalarKernels.search_masks(data + at);
         const qs::AttributeMasks attributes = qs::kScalarKernels.attribute_masks(data + at);
+#if QUORVANE_X86_64
         if (qs::cpu_has_sse42()) {
             require(same_masks(qs::kSse42Kernels.search_masks(data + at), scalar));
             require(same_attribute_masks(qs::kSse42Kernels.attribute_masks(data + at), attributes));
@@ -58,6 +62,7 @@ void check_search_masks(const std::uint8_t* data, std::size_t size) {
             require(same_masks(qs::kAvx2Kernels.search_masks(data + at), scalar));
             require(same_attribute_masks(qs::kAvx2Kernels.attribute_masks(data + at), attributes));
         }
+#endif
     }
 }
 

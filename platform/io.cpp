@@ -45,6 +45,15 @@ IoKind kind_of_errno(int code) {
     }
 }
 
+// strerror_r comes in two forms: the GNU one returns the description, which
+// may not be in the buffer; the POSIX one fills the buffer and returns 0.
+[[maybe_unused]] const char* description_from(const char* returned, const char*) {
+    return returned;
+}
+[[maybe_unused]] const char* description_from(int returned, const char* buffer) {
+    return returned == 0 ? buffer : "Unknown error";
+}
+
 std::string_view trim_trailing_space(std::string_view text) {
     while (!text.empty() && (text.back() == ' ' || (text.back() >= '\t' && text.back() <= '\r'))) {
         text.remove_suffix(1);
@@ -59,8 +68,8 @@ IoError IoError::from_errno(int code) { return {kind_of_errno(code), code, {}}; 
 std::string IoError::text() const {
     if (os_code != 0) {
         char buffer[256];
-        // The GNU strerror_r returns the description, which may not be in buffer.
-        const char* description = strerror_r(os_code, buffer, sizeof buffer);
+        const char* description =
+            description_from(strerror_r(os_code, buffer, sizeof buffer), buffer);
         std::string result(trim_trailing_space(description));
         result += " (os error ";
         result += std::to_string(os_code);
@@ -128,6 +137,10 @@ std::expected<std::size_t, IoError> FileDescriptor::read_some(char* into,
         if (got >= 0) return static_cast<std::size_t>(got);
         if (errno != EINTR) return std::unexpected(IoError::from_errno(errno));
     }
+}
+
+ssize_t write_some(int fd, const void* data, std::size_t size) noexcept {
+    return ::write(fd, data, size);
 }
 
 namespace {

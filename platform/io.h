@@ -2,6 +2,8 @@
 // whole-file read and the writer's file sink go through here.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
@@ -68,6 +70,10 @@ public:
 private:
     int fd_;
 };
+
+// The system's write call on an open file: the bytes it took, or -1 with
+// errno set; interrupted calls are the caller's to retry.
+ssize_t write_some(int fd, const void* data, std::size_t size) noexcept;
 
 // A path holding a NUL byte is refused: the system would see a shorter one.
 std::expected<FileDescriptor, IoError> open_for_reading(const std::string& path);

@@ -3,6 +3,7 @@
 #include <pthread.h>
 #include <sys/mman.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <array>
 #include <atomic>
@@ -209,6 +210,22 @@ void* allocate_pages(std::size_t bytes) {
 
 void release_pages(void* at, std::size_t bytes) noexcept {
     if (!reserve().keep(at, bytes, false)) munmap(at, bytes);
+}
+
+std::uint64_t physical_memory_bytes() noexcept {
+    const long pages = ::sysconf(_SC_PHYS_PAGES);
+    const long page_size = ::sysconf(_SC_PAGE_SIZE);
+    if (pages <= 0 || page_size <= 0) return UINT64_MAX;
+    return static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(page_size);
+}
+
+void prefault_for_writing([[maybe_unused]] void* begin, [[maybe_unused]] void* end) noexcept {
+#ifdef MADV_POPULATE_WRITE
+    const auto first =
+        (reinterpret_cast<std::uintptr_t>(begin) + kPageBytes - 1) & ~(kPageBytes - 1);
+    const auto last = reinterpret_cast<std::uintptr_t>(end) & ~(kPageBytes - 1);
+    if (first < last) madvise(reinterpret_cast<void*>(first), last - first, MADV_POPULATE_WRITE);
+#endif
 }
 
 void release_idle_regions() noexcept {

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <type_traits>
 #include <utility>
@@ -29,6 +30,13 @@ void release_large(void* at, std::size_t bytes) noexcept;
 inline constexpr std::size_t kPageBytes = 4096;
 void* allocate_pages(std::size_t bytes);
 void release_pages(void* at, std::size_t bytes) noexcept;
+
+// The machine's memory, UINT64_MAX when the system does not tell.
+std::uint64_t physical_memory_bytes() noexcept;
+
+// Faults in, for writing, the whole pages that lie inside [begin, end).
+// Only a speed-up: where the system lacks the request it does nothing.
+void prefault_for_writing(void* begin, void* end) noexcept;
 
 // Kept regions no read has taken for this long are given back to the
 // system by the next call of release_idle_regions: a process that read one

@@ -1,11 +1,11 @@
 #include "storage/attribute_map.h"
 
-#include <sys/random.h>
-
 #include <bit>
 #include <cstdlib>
 #include <cstring>
 #include <new>
+
+#include "platform/random.h"
 
 namespace quorvane {
 
@@ -73,15 +73,8 @@ thread_local ThreadKey thread_key;
 
 void seed(ThreadKey& state) {
     unsigned char bytes[16];
-    std::size_t got = 0;
-    while (got < sizeof bytes) {
-        ssize_t n = getrandom(bytes + got, sizeof bytes - got, 0);
-        if (n > 0) {
-            got += static_cast<std::size_t>(n);
-        } else if (errno != EINTR) {
-            std::abort();  // no random source: keys would be predictable
-        }
-    }
+    // No random source: keys would be predictable.
+    if (!platform::fill_random(bytes, sizeof bytes)) std::abort();
     std::memcpy(&state.key.k0, bytes, 8);
     std::memcpy(&state.key.k1, bytes + 8, 8);
     state.seeded = true;

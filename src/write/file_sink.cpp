@@ -1,7 +1,5 @@
 #include "write/file_sink.h"
 
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstring>
 #include <utility>
@@ -12,8 +10,6 @@ using platform::IoError;
 using platform::IoKind;
 
 namespace {
-
-ssize_t system_write(int fd, const void* data, std::size_t size) { return ::write(fd, data, size); }
 
 // Spaces for indentation are copied from here, a buffer's worth at most.
 constexpr std::size_t space_block_size = BufferedFileWriter::capacity;
@@ -29,7 +25,9 @@ const char* space_block() {
 }  // namespace
 
 BufferedFileWriter::BufferedFileWriter(int fd, WriteCall write_call)
-    : fd_(fd), write_call_(write_call ? write_call : system_write), buffer_(new char[capacity]) {}
+    : fd_(fd),
+      write_call_(write_call ? write_call : platform::write_some),
+      buffer_(new char[capacity]) {}
 
 bool BufferedFileWriter::fail(IoError error) {
     error_ = std::move(error);

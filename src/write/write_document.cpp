@@ -1,9 +1,8 @@
 #include "write/write_document.h"
 
-#include <unistd.h>
-
 #include <cerrno>
 
+#include "platform/memory.h"
 #include "write/file_sink.h"
 #include "write/serializer.h"
 
@@ -15,13 +14,6 @@ using platform::IoKind;
 namespace {
 
 IoError out_of_memory() { return IoError::from_layer(IoKind::OutOfMemory, {}); }
-
-std::uint64_t physical_memory() {
-    const long pages = ::sysconf(_SC_PHYS_PAGES);
-    const long page_size = ::sysconf(_SC_PAGE_SIZE);
-    if (pages <= 0 || page_size <= 0) return UINT64_MAX;
-    return static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(page_size);
-}
 
 // Lines whose indentation would not fit in 64 bits are refused before
 // writing, by the size counted first.
@@ -45,7 +37,8 @@ struct FileSink : BufferedFileWriter {
 
 std::expected<ByteSink, IoError> write_to_memory(const DetachedTree& tree, WriteOptions options) {
     const auto size = unescaped_output_size(tree, options.indent, options.declaration);
-    if (!size || *size > physical_memory() / 2) return std::unexpected(out_of_memory());
+    if (!size || *size > platform::physical_memory_bytes() / 2)
+        return std::unexpected(out_of_memory());
     // A little more than the text before escaping, which is all most texts need.
     MemorySink sink(*size + *size / 32 + 64);
     if (!sink.allocated()) return std::unexpected(out_of_memory());

@@ -2,8 +2,9 @@
 // parents and the capacity reservations.
 #pragma once
 
+#if defined(__SSE2__)
 #include <emmintrin.h>
-#include <sys/mman.h>
+#endif
 
 #include <algorithm>
 #include <array>
@@ -15,6 +16,7 @@
 #include <string_view>
 #include <utility>
 
+#include "platform/memory.h"
 #include "structural/index/structural.h"
 #include "structural/markup_bytes.h"
 #include "structural/simd/classify.h"
@@ -22,13 +24,15 @@
 namespace quorvane::structural::detail {
 
 // First offset in [from, limit) whose byte has a class in `Stop`; limit if
-// none. Reads 16 bytes at a time while they lie inside [0, len). Whitespace
-// and the other control bytes share one unsigned compare; a control byte
-// that is not whitespace (rare) is passed over after a table lookup.
+// none. With SSE2 (every x86-64) it reads 16 bytes at a time while they lie
+// inside [0, len): whitespace and the other control bytes share one
+// unsigned compare; a control byte that is not whitespace (rare) is passed
+// over after a table lookup. Elsewhere a byte at a time.
 template <std::uint8_t Stop>
 std::size_t scan_until(const std::uint8_t* bytes, std::size_t from, std::size_t limit,
-                       std::size_t len) noexcept {
+                       [[maybe_unused]] std::size_t len) noexcept {
     if (from >= limit) return from;
+#if defined(__SSE2__)
     const __m128i space = _mm_set1_epi8(0x20);
     for (; from + 16 <= len; from += 16) {
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + from));
@@ -44,15 +48,17 @@ std::size_t scan_until(const std::uint8_t* bytes, std::size_t from, std::size_t 
         }
         if (from + 16 >= limit) return limit;
     }
+#endif
     while (from < limit && (kMarkupClasses[bytes[from]] & Stop) == 0) ++from;
     return from;
 }
 
-// Markup is dense, so most searches end within a few vectors: look at up to
-// 64 bytes inline before paying for a memchr call. Returns `len` when the
-// byte does not occur.
+// Markup is dense, so most searches end within a few vectors: with SSE2,
+// look at up to 64 bytes inline before paying for a memchr call. Returns
+// `len` when the byte does not occur.
 inline std::size_t find_byte(const std::uint8_t* bytes, std::size_t from, std::size_t len,
                              std::uint8_t byte) noexcept {
+#if defined(__SSE2__)
     const std::size_t inline_end = from + 64 < len ? from + 64 : len;
     for (; from + 16 <= inline_end; from += 16) {
         const __m128i hits =
@@ -61,6 +67,7 @@ inline std::size_t find_byte(const std::uint8_t* bytes, std::size_t from, std::s
         const auto mask = static_cast<std::uint32_t>(_mm_movemask_epi8(hits));
         if (mask != 0) return from + std::countr_zero(mask);
     }
+#endif
     if (from >= len) return len;
     const void* hit = std::memchr(bytes + from, byte, len - from);
     return hit == nullptr ? len : static_cast<const std::uint8_t*>(hit) - bytes;
@@ -183,20 +190,10 @@ private:
     }
 
     // Faults in the whole pages holding elements [from, to) of the reserved
-    // storage. Only a speed-up: a kernel without the request ignores it.
+    // storage.
     template <class T>
-    static void prefault([[maybe_unused]] Column<T>& array, [[maybe_unused]] std::size_t from,
-                         [[maybe_unused]] std::size_t to) noexcept {
-#ifdef MADV_POPULATE_WRITE
-        constexpr std::uintptr_t kPage = 4096;
-        const auto begin = reinterpret_cast<std::uintptr_t>(array.data() + from);
-        const auto end = reinterpret_cast<std::uintptr_t>(array.data() + to);
-        const std::uintptr_t first = (begin + kPage - 1) & ~(kPage - 1);
-        const std::uintptr_t last = end & ~(kPage - 1);
-        if (first < last) {
-            madvise(reinterpret_cast<void*>(first), last - first, MADV_POPULATE_WRITE);
-        }
-#endif
+    static void prefault(Column<T>& array, std::size_t from, std::size_t to) noexcept {
+        platform::prefault_for_writing(array.data() + from, array.data() + to);
     }
 
     // At least doubles; past the reservation the density read so far predicts

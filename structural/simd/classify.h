@@ -23,9 +23,9 @@ enum class Kernel : std::uint8_t { Scalar, Sse42, Avx2 };
 // The input is borrowed, never copied, and need not be valid UTF-8.
 // They allocate the masks: a failed allocation throws std::bad_alloc.
 ClassMasks classify_scalar(const std::uint8_t* input, std::size_t len);
-// Only on a processor with SSE4.2.
+// Built on x86-64 only (QUORVANE_X86_64); run only on a processor with SSE4.2.
 ClassMasks classify_sse42(const std::uint8_t* input, std::size_t len);
-// Only on a processor with AVX2 and the OS-enabled 256-bit register state.
+// Built on x86-64 only; run only with AVX2 and the OS-enabled 256-bit state.
 ClassMasks classify_avx2(const std::uint8_t* input, std::size_t len);
 
 // Dispatches to the kernel chosen once per process.

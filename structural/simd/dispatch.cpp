@@ -1,12 +1,11 @@
-// Processor feature detection and the once-per-process kernel choice.
-#include <cpuid.h>
-
+// The once-per-process kernel choice.
 #include <atomic>
 #include <cstdint>
 #include <cstdlib>
 #include <span>
 #include <string_view>
 
+#include "platform/cpu.h"
 #include "structural/simd/classify.h"
 #include "structural/simd/kernel_set.h"
 #include "structural/simd/search_masks.h"
@@ -23,34 +22,11 @@ constexpr unsigned kKernelShift = 4;
 
 std::atomic<std::uint32_t> g_features{0};
 
-constexpr std::uint32_t kLeaf1EcxSse42 = 1u << 20;
-constexpr std::uint32_t kLeaf1EcxOsxsave = 1u << 27;
-constexpr std::uint32_t kLeaf1EcxAvx = 1u << 28;
-constexpr std::uint32_t kLeaf7EbxAvx2 = 1u << 5;
-// XCR0: the OS saves and restores both the XMM and the upper YMM state.
-constexpr std::uint64_t kXcr0SseAndAvxState = 0b110;
-
-std::uint64_t read_xcr0() noexcept {
-    std::uint32_t low = 0;
-    std::uint32_t high = 0;
-    __asm__ volatile("xgetbv" : "=a"(low), "=d"(high) : "c"(0));
-    return (std::uint64_t{high} << 32) | low;
-}
-
 std::uint32_t detect_features() noexcept {
-    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
-    if (__get_cpuid(0, &eax, &ebx, &ecx, &edx) == 0) return kDetected;
-    const unsigned max_leaf = eax;
-
-    __cpuid(1, eax, ebx, ecx, edx);
+    const platform::CpuFeatures found = platform::detect_cpu_features();
     std::uint32_t flags = kDetected;
-    if ((ecx & kLeaf1EcxSse42) != 0) flags |= kHasSse42;
-    const bool ymm_state_enabled = (ecx & kLeaf1EcxOsxsave) != 0 && (ecx & kLeaf1EcxAvx) != 0 &&
-                                   (read_xcr0() & kXcr0SseAndAvxState) == kXcr0SseAndAvxState;
-    if (max_leaf >= 7 && ymm_state_enabled) {
-        __cpuid_count(7, 0, eax, ebx, ecx, edx);
-        if ((ebx & kLeaf7EbxAvx2) != 0) flags |= kHasAvx2;
-    }
+    if (found.sse42) flags |= kHasSse42;
+    if (found.avx2) flags |= kHasAvx2;
     return flags;
 }
 
@@ -87,6 +63,7 @@ std::uint32_t features() noexcept {
 }
 
 const KernelSet& active_set() noexcept {
+#if QUORVANE_X86_64
     switch (active_kernel()) {
         case Kernel::Avx2:
             return kAvx2Kernels;
@@ -95,6 +72,7 @@ const KernelSet& active_set() noexcept {
         case Kernel::Scalar:
             break;
     }
+#endif
     return kScalarKernels;
 }
 

@@ -22,8 +22,8 @@ struct KernelSet {
     AttributeMasksKernel attribute_masks;
 };
 
-// Defined in the kernel's own translation unit; the vector sets may only be
-// used where the processor supports them.
+// Defined in the kernel's own translation unit; the vector sets are built
+// on x86-64 only (QUORVANE_X86_64) and used where the processor has them.
 extern const KernelSet kScalarKernels;
 extern const KernelSet kSse42Kernels;
 extern const KernelSet kAvx2Kernels;

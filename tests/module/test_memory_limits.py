@@ -11,9 +11,14 @@ import textwrap
 
 import pytest
 
-pytestmark = pytest.mark.skipif(
-    bool(os.environ.get("QUORVANE_SANITIZED")), reason="the sanitizers reserve more address space than any cap allows"
-)
+pytestmark = [
+    pytest.mark.skipif(
+        bool(os.environ.get("QUORVANE_SANITIZED")), reason="the sanitizers reserve more address space than any cap allows"
+    ),
+    pytest.mark.skipif(
+        bool(os.environ.get("QUORVANE_EMULATED")), reason="qemu's user-mode emulation keeps address-space caps from the system"
+    ),
+]
 
 CAP = textwrap.dedent(
     """

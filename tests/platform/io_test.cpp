@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstring>
 #include <string>
 
 namespace quorvane::platform {
@@ -38,6 +39,13 @@ INSTANTIATE_TEST_SUITE_P(
         ErrnoCase{ENOTDIR, IoKind::NotADirectory}, ErrnoCase{EISDIR, IoKind::IsADirectory},
         ErrnoCase{ETIMEDOUT, IoKind::TimedOut}, ErrnoCase{EINTR, IoKind::Interrupted},
         ErrnoCase{ENOMEM, IoKind::OutOfMemory}, ErrnoCase{EIO, IoKind::Other}));
+
+// The C library's strerror_r comes in two forms that return the text
+// differently; either way the system's own description is carried.
+TEST(IoError, OsErrorsCarryTheSystemsDescription) {
+    EXPECT_EQ(IoError::from_errno(ENOENT).text(),
+              std::string(std::strerror(ENOENT)) + " (os error " + std::to_string(ENOENT) + ")");
+}
 
 TEST(IoError, LayerErrorsCarryTheirMessageOrTheKindDescription) {
     EXPECT_EQ(IoError::from_layer(IoKind::InvalidData, "stream did not contain valid UTF-8").text(),

@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/cpu.h"
+
 namespace quorvane::structural {
 namespace {
 
@@ -24,8 +26,10 @@ bool always() noexcept { return true; }
 
 const KernelCase kKernels[] = {
     {"scalar", classify_scalar, always},
+#if QUORVANE_X86_64
     {"sse42", classify_sse42, cpu_has_sse42},
     {"avx2", classify_avx2, cpu_has_avx2},
+#endif
 };
 
 ClassMasks run(const KernelCase& kernel, std::string_view input) {
