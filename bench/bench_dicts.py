@@ -8,7 +8,6 @@ element; xmltodict: element names as keys); both hold every name, attribute
 and text of the document.
 """
 
-import argparse
 import os
 import sys
 
@@ -18,7 +17,7 @@ import quorvane
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from documents import DOCUMENTS  # noqa: E402
-from timing import median_seconds  # noqa: E402
+from timing import document_arguments, median_seconds  # noqa: E402
 
 
 
@@ -37,10 +36,7 @@ def measure(size, runs):
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--size", type=float, default=5.0, help="document size in MB")
-    parser.add_argument("--runs", type=int, default=5)
-    args = parser.parse_args()
+    args = document_arguments(default_mb=5.0)
     print(f"median of {args.runs} runs; MB/s of UTF-8 input\n")
     print(f"{'document':<16}{'MB':>6}{'quorvane':>11}{'xmltodict':>11}{'ratio':>9}")
     for r in measure(int(args.size * 1_000_000), args.runs):

@@ -6,7 +6,6 @@ ElementTree element of the same document, in one run.
     PYTHONPATH=build python3 bench/bench_pickle.py [--size MB] [--runs N]
 """
 
-import argparse
 import os
 import pickle
 import sys
@@ -17,7 +16,7 @@ from quorvane import Node
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from documents import record_like, node_count  # noqa: E402
-from timing import median_seconds  # noqa: E402
+from timing import document_arguments, median_seconds  # noqa: E402
 
 PROTOCOL = pickle.HIGHEST_PROTOCOL
 
@@ -51,10 +50,7 @@ def measure(size, runs):
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--size", type=float, default=20.0, help="document size in MB")
-    parser.add_argument("--runs", type=int, default=5)
-    args = parser.parse_args()
+    args = document_arguments()
     figures = measure(int(args.size * 1_000_000), args.runs)
     print(f"{figures['nodes']:,} nodes, protocol {PROTOCOL}, median of {args.runs} runs;"
           " 'Node faster' = the route's time over pickling the Node\n")

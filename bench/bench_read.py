@@ -7,7 +7,6 @@ memory a returned tree keeps alive.
 Build with the default Release configuration first (make build).
 """
 
-import argparse
 import os
 import subprocess
 import sys
@@ -20,7 +19,7 @@ import quorvane
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from documents import DOCUMENTS  # noqa: E402
-from timing import median_seconds  # noqa: E402
+from timing import document_arguments, median_seconds  # noqa: E402
 
 
 # Run in a fresh interpreter per library so that one library's freed memory
@@ -87,10 +86,7 @@ def measure(size, runs, documents=DOCUMENTS):
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--size", type=float, default=20.0, help="document size in MB")
-    parser.add_argument("--runs", type=int, default=5)
-    args = parser.parse_args()
+    args = document_arguments()
     figures = measure(int(args.size * 1_000_000), args.runs)
 
     print(f"median of {args.runs} runs; MB/s of UTF-8 input; ratio = quorvane speed / other speed\n")

@@ -1,6 +1,7 @@
 """The one timing rule of the benchmarks: the median of several runs, each
 started from a collected heap; the result is dropped outside the timing."""
 
+import argparse
 import gc
 import statistics
 import threading
@@ -27,3 +28,12 @@ def seconds_on_threads(*works):
     for thread in threads:
         thread.join()
     return time.perf_counter() - start
+
+
+def document_arguments(default_mb=20.0):
+    """The --size (MB of each document) and --runs options of the benchmarks
+    that time generated documents."""
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--size", type=float, default=default_mb, help="document size in MB")
+    parser.add_argument("--runs", type=int, default=5)
+    return parser.parse_args()
