@@ -1,5 +1,6 @@
 // The tree is detached with the lock held, then written, checked and
-// released without it; the str is made once the lock is back.
+// released without it; the str is made once the lock is back, and a large
+// ASCII text copied into it without the lock again.
 #include "functions/write_functions.h"
 
 #include <algorithm>
