@@ -1,4 +1,4 @@
-// The copies behind every append of a sink and the escape scan of short texts.
+// The copies behind every append of a sink.
 #pragma once
 
 #include <cstddef>

@@ -12,7 +12,6 @@
 #include <emmintrin.h>
 #endif
 
-#include "write/copy_bytes.h"
 
 namespace quorvane::write {
 
@@ -60,13 +59,13 @@ template <EscapeMode mode>
 inline constexpr ReplacementTable<mode> replacements{};
 
 #if defined(__SSE2__)
-// One bit per byte of the 16 at `p` that the mode replaces. The ASCII codes
-// pair up so that one OR and one comparison catch two of them: & (26) and
-// ' (27) both become 27 with bit 0 set, < (3C) and > (3E) become 3E with
-// bit 1 set, tab (09) and carriage return (0D) become 0D with bit 2 set.
+// One bit per byte of `bytes` that the mode replaces. The ASCII codes pair
+// up so that one OR and one comparison catch two of them: & (26) and ' (27)
+// both become 27 with bit 0 set, < (3C) and > (3E) become 3E with bit 1
+// set, tab (09) and carriage return (0D) become 0D with bit 2 set. A zero
+// byte matches nothing.
 template <EscapeMode mode>
-inline unsigned replaced_bits(const char* p) {
-    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+inline unsigned replaced_bits(__m128i bytes) {
     __m128i hits =
         _mm_or_si128(_mm_cmpeq_epi8(_mm_or_si128(bytes, _mm_set1_epi8(0x01)), _mm_set1_epi8(0x27)),
                      _mm_cmpeq_epi8(_mm_or_si128(bytes, _mm_set1_epi8(0x02)), _mm_set1_epi8(0x3E)));
@@ -77,6 +76,37 @@ inline unsigned replaced_bits(const char* p) {
         hits = _mm_or_si128(hits, _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\n')));
     }
     return static_cast<unsigned>(_mm_movemask_epi8(hits));
+}
+
+template <EscapeMode mode>
+inline unsigned replaced_bits(const char* p) {
+    return replaced_bits<mode>(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+}
+
+// The `size` bytes at `from`, fewer than 16, in the low lanes and zeros in
+// the others, put together in registers: a vector load of a padded copy on
+// the stack would stall until the copy's narrower stores had retired.
+inline __m128i load_short(const char* from, std::size_t size) {
+    std::uint64_t low = 0;
+    std::uint64_t high = 0;
+    if (size >= 8) {
+        std::memcpy(&low, from, 8);
+        if (size > 8) {
+            std::memcpy(&high, from + size - 8, 8);
+            high >>= 8 * (16 - size);
+        }
+    } else if (size >= 4) {
+        std::uint32_t head, tail;
+        std::memcpy(&head, from, 4);
+        std::memcpy(&tail, from + size - 4, 4);
+        low = head | std::uint64_t{tail} << 8 * (size - 4);
+    } else if (size > 0) {
+        const auto byte = [&](std::size_t i) {
+            return std::uint64_t{static_cast<unsigned char>(from[i])} << 8 * i;
+        };
+        low = byte(0) | byte(size / 2) | byte(size - 1);
+    }
+    return _mm_set_epi64x(static_cast<long long>(high), static_cast<long long>(low));
 }
 #endif
 
@@ -96,17 +126,12 @@ inline std::size_t find_replaced(std::string_view text, std::size_t from) {
     }
     if (i == size) return size;
     // The last few bytes: the block that ends with the text, whose bytes
-    // before `i` were looked at already, or for a short text a copy padded
-    // with bytes nothing replaces. Most names and values are short, and a
-    // byte at a time costs several times more.
-    unsigned bits;
-    if (size >= 16) {
-        bits = detail::replaced_bits<mode>(data + size - 16) >> (i + 16 - size);
-    } else {
-        char padded[16] = {};
-        copy_short(padded, data + i, size - i);
-        bits = detail::replaced_bits<mode>(padded) & ((1u << (size - i)) - 1);
-    }
+    // before `i` were looked at already, or for a short text its bytes
+    // padded with zeros. Most names and values are short, and a byte at a
+    // time costs several times more.
+    const unsigned bits =
+        size >= 16 ? detail::replaced_bits<mode>(data + size - 16) >> (i + 16 - size)
+                   : detail::replaced_bits<mode>(detail::load_short(data + i, size - i));
     return bits ? i + static_cast<std::size_t>(__builtin_ctz(bits)) : size;
 #else
     for (; i < size; ++i) {
