@@ -44,6 +44,16 @@ public:
         return true;
     }
 
+    // At least `size` bytes to write into directly, growing the block when
+    // needed; null, changing nothing, when memory is short. commit() then
+    // says where the written bytes end.
+    char* reserve(std::uint64_t size) {
+        if (size > room() && !grow(size)) [[unlikely]]
+            return nullptr;
+        return cursor_;
+    }
+    void commit(char* end) { cursor_ = end; }
+
     std::string_view text() const { return {block_, static_cast<std::size_t>(cursor_ - block_)}; }
 
 private:

@@ -58,6 +58,37 @@ struct ReplacementTable {
 template <EscapeMode mode>
 inline constexpr ReplacementTable<mode> replacements{};
 
+// The same replacements as eight-byte words, for one store whatever their
+// length; a length of 0 means the byte is copied as it is.
+struct PackedReplacement {
+    std::uint64_t bytes;
+    std::uint64_t size;
+};
+
+template <EscapeMode mode>
+struct PackedReplacementTable {
+    PackedReplacement entry[256];
+    constexpr PackedReplacementTable() : entry{} {
+        for (int byte = 0; byte < 256; ++byte) {
+            const std::string_view text = replacement(static_cast<unsigned char>(byte), mode);
+            std::uint64_t bytes = 0;
+            for (std::size_t i = 0; i < text.size(); ++i)
+                bytes |= std::uint64_t{static_cast<unsigned char>(text[i])} << 8 * i;
+            entry[byte] = {bytes, text.size()};
+        }
+    }
+};
+
+template <EscapeMode mode>
+inline constexpr PackedReplacementTable<mode> packed_replacements{};
+
+template <EscapeMode mode>
+inline char* put_replacement(char* out, char byte) {
+    const PackedReplacement& replaced = packed_replacements<mode>.entry[static_cast<unsigned char>(byte)];
+    std::memcpy(out, &replaced.bytes, 8);
+    return out + replaced.size;
+}
+
 #if defined(__SSE2__)
 // One bit per byte of `bytes` that the mode replaces. The ASCII codes pair
 // up so that one OR and one comparison catch two of them: & (26) and ' (27)
@@ -138,6 +169,49 @@ inline std::size_t find_replaced(std::string_view text, std::size_t from) {
         if (!detail::replacements<mode>.text[static_cast<unsigned char>(data[i])].empty()) return i;
     }
     return size;
+#endif
+}
+
+// The most bytes escape_to may touch for a text of `size` bytes: each byte
+// may become six, and the last store may reach 16 bytes past the end.
+constexpr std::uint64_t escape_room(std::uint64_t size) { return 6 * size + 16; }
+
+// Writes the escaped text at `out`, which has escape_room(text.size())
+// bytes of room, and returns its end; the bytes after the end may have been
+// overwritten. Each block of 16 is loaded once and stored whole, and only
+// a block holding a byte to replace is looked at further.
+template <EscapeMode mode>
+inline char* escape_to(char* out, std::string_view text) {
+    const char* from = text.data();
+    std::size_t left = text.size();
+#if defined(__SSE2__)
+    for (;;) {
+        const bool whole = left >= 16;
+        const __m128i bytes = whole ? _mm_loadu_si128(reinterpret_cast<const __m128i*>(from))
+                                    : detail::load_short(from, left);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), bytes);
+        const unsigned bits = detail::replaced_bits<mode>(bytes);
+        if (bits == 0) {
+            if (!whole) return out + left;
+            out += 16;
+            from += 16;
+            left -= 16;
+            continue;
+        }
+        const auto kept = static_cast<std::size_t>(__builtin_ctz(bits));
+        out = detail::put_replacement<mode>(out + kept, from[kept]);
+        from += kept + 1;
+        left -= kept + 1;
+    }
+#else
+    for (; left > 0; --left, ++from) {
+        if (detail::packed_replacements<mode>.entry[static_cast<unsigned char>(*from)].size == 0) {
+            *out++ = *from;
+        } else {
+            out = detail::put_replacement<mode>(out, *from);
+        }
+    }
+    return out;
 #endif
 }
 

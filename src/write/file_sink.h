@@ -41,6 +41,16 @@ public:
         return append_past_buffer(bytes);
     }
     bool append_spaces(std::uint64_t count);
+    // The buffer's free room to write into directly when it has at least
+    // `size` bytes, else null: appends of that many bytes in all would each
+    // have fit, so the file sees the same writes. commit() then says where
+    // the written bytes end.
+    char* reserve(std::size_t size) {
+        if (size > capacity - used_ || failed_) return nullptr;
+        return buffer_.get() + used_;
+    }
+    void commit(char* end) { used_ = static_cast<std::size_t>(end - buffer_.get()); }
+
     // Writes out what the buffer holds.
     bool flush();
     // Ends the writing: what is still buffered (only after a failure) gets

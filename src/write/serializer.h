@@ -8,10 +8,12 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <string_view>
 #include <vector>
 
+#include "write/copy_bytes.h"
 #include "write/detached_tree.h"
 #include "write/escape.h"
 
@@ -27,8 +29,13 @@ inline constexpr std::string_view xml_declaration = "<?xml version=\"1.0\" encod
 std::optional<std::uint64_t> unescaped_output_size(const DetachedTree& tree, std::uint64_t indent,
                                                    bool declaration);
 
+// A start tag with its text, or an end tag, that may take more than this
+// many bytes is written piece by piece; a shorter one straight into room
+// the sink gives, so a long text never asks for six times its length.
+inline constexpr std::uint64_t direct_write_bytes = 4096;
+
 // Sinks offer append(std::string_view) and append_spaces(count), each false
-// on failure, and fail_too_large(), called when a line's indentation has
+// on failure, reserve(size) and commit(end) for writing into their room, and fail_too_large(), called when a line's indentation has
 // more spaces than 64 bits count.
 template <class Sink>
 class TreeWriter {
@@ -79,9 +86,76 @@ private:
         return sink_.append("\n") && sink_.append_spaces(spaces);
     }
 
+    // The bytes of the line break before the next tag: none when no break
+    // is pending, more than direct_write_bytes when its spaces are too many
+    // to write directly (or to count).
+    std::uint64_t direct_break_room() const {
+        if (!line_break_pending_) return 0;
+        std::uint64_t spaces;
+        if (__builtin_mul_overflow(indent_, depth_, &spaces) || spaces >= direct_write_bytes)
+            return direct_write_bytes + 1;
+        return 1 + spaces;
+    }
+
+    // Writes the pending line break at `out`; stores whole blocks of 16
+    // spaces, which the room of a direct write allows.
+    char* put_line_break(char* out) {
+        if (!line_break_pending_) return out;
+        *out++ = '\n';
+        const std::uint64_t spaces = indent_ * depth_;
+        for (std::uint64_t i = 0; i < spaces; i += 16) std::memset(out + i, ' ', 16);
+        return out + spaces;
+    }
+
+    static char* put(char* out, std::string_view bytes) {
+        copy_bytes(out, bytes.data(), bytes.size());
+        return out + bytes.size();
+    }
+
     // The start tag and, for an element with content, the text; the
     // element's children follow.
     bool open(const DetachedNode& node) {
+        if (char* out = reserve_for_start(node)) {
+            out = put_line_break(out);
+            line_break_pending_ = true;
+            *out++ = '<';
+            out = put(out, node.name.view());
+            for (const DetachedAttribute& attribute : tree_.attributes_of(node)) {
+                *out++ = ' ';
+                out = put(out, attribute.name.view());
+                std::memcpy(out, "=\"", 2);
+                out = escape_to<EscapeMode::Attribute>(out + 2, attribute.value.view());
+                *out++ = '"';
+            }
+            if (!has_content(node)) {
+                std::memcpy(out, "/>", 2);
+                sink_.commit(out + 2);
+                return true;
+            }
+            *out++ = '>';
+            ++depth_;
+            if (node.text.present()) {
+                out = escape_to<EscapeMode::Text>(out, node.text.view());
+                line_break_pending_ = false;
+            }
+            sink_.commit(out);
+            return true;
+        }
+        return open_piecewise(node);
+    }
+
+    // Room for writing the start tag and text directly, with everything
+    // escaped could make of them, or null to write them piece by piece.
+    char* reserve_for_start(const DetachedNode& node) {
+        std::uint64_t room = direct_break_room() + 3 + node.name.size + escape_room(node.text.size);
+        for (const DetachedAttribute& attribute : tree_.attributes_of(node)) {
+            room += 4 + attribute.name.size + escape_room(attribute.value.size);
+            if (room > direct_write_bytes) return nullptr;
+        }
+        return room > direct_write_bytes ? nullptr : sink_.reserve(room);
+    }
+
+    bool open_piecewise(const DetachedNode& node) {
         if (line_break_pending_ && !line_break()) return false;
         line_break_pending_ = true;
         if (!sink_.append("<") || !sink_.append(node.name.view())) return false;
@@ -105,6 +179,18 @@ private:
 
     bool close(const DetachedNode& node) {
         --depth_;
+        if (const std::uint64_t room = direct_break_room() + 3 + node.name.size + 16;
+            room <= direct_write_bytes) {
+            if (char* out = sink_.reserve(room)) {
+                out = put_line_break(out);
+                line_break_pending_ = true;
+                std::memcpy(out, "</", 2);
+                out = put(out + 2, node.name.view());
+                *out++ = '>';
+                sink_.commit(out);
+                return true;
+            }
+        }
         if (line_break_pending_ && !line_break()) return false;
         line_break_pending_ = true;
         return sink_.append("</") && sink_.append(node.name.view()) && sink_.append(">");

@@ -39,8 +39,9 @@ std::expected<ByteSink, IoError> write_to_memory(const DetachedTree& tree, Write
     const auto size = unescaped_output_size(tree, options.indent, options.declaration);
     if (!size || *size > platform::physical_memory_bytes() / 2)
         return std::unexpected(out_of_memory());
-    // A little more than the text before escaping, which is all most texts need.
-    MemorySink sink(*size + *size / 32 + 64);
+    // A little more than the text before escaping, which is all most texts
+    // need, and room for the last direct write to ask for all it might take.
+    MemorySink sink(*size + *size / 32 + 2 * direct_write_bytes);
     if (!sink.allocated()) return std::unexpected(out_of_memory());
     const bool written = (!options.declaration || sink.append(xml_declaration)) &&
                          TreeWriter(sink, tree, options.indent).write();
