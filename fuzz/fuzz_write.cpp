@@ -11,6 +11,8 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "read/file_source.h"
@@ -125,6 +127,23 @@ void check_read_back(std::string_view text, const std::vector<Expected>& nodes) 
     }
 }
 
+// When every node stands in one place, counting each at its depth must give
+// the length that measuring the tree gives.
+void require_counted_size_is_measured(const qw::DetachedTree& tree, qw::WriteOptions options) {
+    qw::UnescapedSizeCount count;
+    std::unordered_set<const qw::DetachedNode*> seen;
+    std::vector<std::pair<const qw::DetachedNode*, std::uint64_t>> unvisited{{&tree.root(), 0}};
+    while (!unvisited.empty()) {
+        const auto [node, depth] = unvisited.back();
+        unvisited.pop_back();
+        if (!seen.insert(node).second) return;
+        count.add(*node, depth);
+        for (const qw::DetachedNode* child : node->child_list()) unvisited.push_back({child, depth + 1});
+    }
+    require(count.total(options.indent, options.declaration) ==
+            qw::unescaped_output_size(tree, options.indent, options.declaration));
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -133,6 +152,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const qw::WriteOptions options{in.byte() % 5u, in.byte() % 2 == 0};
     qw::DetachedTree tree;
     std::vector<Expected> nodes;
+    std::vector<qw::DetachedNode*> copies;
     while (!in.empty() && nodes.size() < 64) {
         Expected node;
         node.name = in.name();
@@ -150,10 +170,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         OptionalString text;
         if (!node.text.empty()) text = NodeString::owned(node.text);
-        tree.add_node(NodeString::owned(node.name), attrs, text, node.children);
+        std::vector<const qw::DetachedNode*> children;
+        for (const std::size_t child : node.children) {
+            // Marked or not, a node named twice must be written in each place.
+            if (in.byte() % 2) copies[child]->shared = true;
+            children.push_back(copies[child]);
+        }
+        copies.push_back(tree.add_node(NodeString::owned(node.name), attrs, text, children));
         nodes.push_back(std::move(node));
     }
     if (nodes.empty()) return 0;
+    require_counted_size_is_measured(tree, options);
 
     auto in_memory = qw::write_to_memory(tree, options);
     require(in_memory.has_value());

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstring>
 #include <new>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <utility>
@@ -17,6 +18,7 @@
 #include "entities/node.h"
 #include "read/file_source.h"
 #include "write/detached_tree.h"
+#include "write/serializer.h"
 #include "write/write_document.h"
 
 namespace quorvane {
@@ -127,31 +129,41 @@ Result<WriteArguments> write_arguments(PyObject* const* slots, bool with_path) {
     return arguments;
 }
 
+struct Detached {
+    write::DetachedTree tree;
+    // Absent once a node stands in several places, whose length would
+    // depend on the depth of each.
+    std::optional<write::UnescapedSizeCount> size;
+};
+
 // Copies the tree under `root` into a tree that refers to no interpreter
 // object. The walk keeps its place on an explicit stack and copies each node
 // after its children, so that a node standing in several places is copied
-// the first time and named by index after that. Only a node with more than
-// one reference can stand in several places, so only those are looked up.
-Result<write::DetachedTree> detach_tree(const NodeObject* root) {
-    write::DetachedTree tree;
+// the first time and named by address after that. Only a node with more
+// than one reference can stand in several places, so only those are looked
+// up.
+Result<Detached> detach_tree(const NodeObject* root) {
+    Detached detached{{}, write::UnescapedSizeCount{}};
+    write::DetachedTree& tree = detached.tree;
     struct Frame {
         const NodeObject* node;
         std::size_t next_child;
     };
     std::vector<Frame> unfinished;
-    // Indices of copied nodes whose parent is not copied yet, the parent's
-    // last child on top.
-    std::vector<std::size_t> copied;
-    std::unordered_map<const NodeObject*, std::size_t> copied_shared;
+    // Copied nodes whose parent is not copied yet, the parent's last child
+    // on top.
+    std::vector<const write::DetachedNode*> copied;
+    std::unordered_map<const NodeObject*, write::DetachedNode*> copied_shared;
 
-    auto copy = [&](const NodeObject* node) {
+    auto copy = [&](const NodeObject* node, std::size_t depth) {
         const auto child_count = static_cast<std::size_t>(Py_SIZE(node));
-        const std::size_t index =
+        write::DetachedNode* copy =
             tree.add_node(node->name, node->attrs, node->text,
                           std::span(copied).subspan(copied.size() - child_count, child_count));
+        if (detached.size) detached.size->add(*copy, depth);
         copied.resize(copied.size() - child_count);
-        copied.push_back(index);
-        if (Py_REFCNT(node) > 1) copied_shared.emplace(node, index);
+        copied.push_back(copy);
+        if (Py_REFCNT(node) > 1) copied_shared.emplace(node, copy);
     };
 
     InterruptCheck interrupts;
@@ -166,18 +178,20 @@ Result<write::DetachedTree> detach_tree(const NodeObject* root) {
             if (top.next_child == children.size()) {
                 const NodeObject* node = top.node;
                 unfinished.pop_back();
-                copy(node);
+                copy(node, unfinished.size());
                 continue;
             }
             const NodeObject* child = as_node(children[top.next_child++]);
             if (Py_REFCNT(child) > 1) {
                 if (auto found = copied_shared.find(child); found != copied_shared.end()) {
+                    found->second->shared = true;
+                    detached.size.reset();
                     copied.push_back(found->second);
                     continue;
                 }
             }
             if (Py_SIZE(child) == 0) {
-                copy(child);
+                copy(child, unfinished.size());
             } else {
                 unfinished.push_back({child, 0});
             }
@@ -186,7 +200,7 @@ Result<write::DetachedTree> detach_tree(const NodeObject* root) {
         return std::unexpected(out_of_memory());
     }
     if (tree.broken()) return std::unexpected(internal_failure(*tree.broken()));
-    return tree;
+    return detached;
 }
 
 }  // namespace
@@ -204,9 +218,10 @@ PyObject* write_string(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObj
             };
             auto written = without_interpreter_lock([&]() -> Result<Written> {
                 // Released here, its last spans possibly with their source.
-                const write::DetachedTree detached = std::move(*tree);
+                const Detached detached = std::move(*tree);
                 try {
-                    auto text = write::write_to_memory(detached, arguments->options);
+                    auto text = write::write_to_memory(detached.tree, arguments->options,
+                                                       detached.size ? &*detached.size : nullptr);
                     if (!text) return std::unexpected(io_failure(std::move(text.error())));
                     const Encoding encoding = output_encoding(text->text());
                     if (encoding == Encoding::Invalid) {
@@ -244,7 +259,7 @@ PyObject* write_file(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObjec
             auto tree = detach_tree(arguments->node);
             if (!tree) return std::unexpected(std::move(tree.error()));
             auto written = without_interpreter_lock([&]() -> Result<void> {
-                const write::DetachedTree detached = std::move(*tree);
+                const write::DetachedTree detached = std::move(tree->tree);
                 try {
                     auto outcome =
                         write::write_to_file(detached, arguments->file_path, arguments->options);

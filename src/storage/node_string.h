@@ -164,16 +164,30 @@ public:
     // The text, after checking that a span lies inside its buffer on
     // character boundaries. An inline text is a view into this object.
     std::expected<std::string_view, InternalFailure> resolve() const {
+        std::string_view view;
+        if (!checked_view(view)) [[unlikely]]
+            return std::unexpected(
+                InternalFailure{"invariant: a string span lies outside its source"});
+        return view;
+    }
+
+    // The same check and text with no failure object to build, for loops
+    // that want the view in registers: false for a span that fails.
+    bool checked_view(std::string_view& view) const {
         // Most strings of a read tree are spans that 32 bits place: tested first.
         if ((tag_ & (form_bits | wide_flag)) == 0) [[likely]] {
             return checked_span(reinterpret_cast<SourceBuffer*>(tag_)->text(),
-                                payload_ & max_offset, payload_ >> 32);
+                                payload_ & max_offset, payload_ >> 32, view);
         }
         if (tag_ & inline_flag) {
-            return std::string_view(reinterpret_cast<const char*>(this) + 1, inline_size());
+            view = std::string_view(reinterpret_cast<const char*>(this) + 1, inline_size());
+            return true;
         }
-        if (is_heap()) return std::string_view(heap_data(), payload_);
-        return checked_span(wide()->buffer->text(), wide()->start, wide()->end);
+        if (is_heap()) {
+            view = std::string_view(heap_data(), payload_);
+            return true;
+        }
+        return checked_span(wide()->buffer->text(), wide()->start, wide()->end, view);
     }
 
     void swap(NodeString& other) noexcept {
@@ -201,19 +215,18 @@ private:
     // A tag no string has: odd like an inline one, but longer than fits.
     static constexpr std::uintptr_t absent_tag = ((inline_capacity + 1) << 1) | inline_flag;
 
-    static std::expected<std::string_view, InternalFailure> checked_span(std::string_view text,
-                                                                         std::uint64_t start,
-                                                                         std::uint64_t end) {
+    static bool checked_span(std::string_view text, std::uint64_t start, std::uint64_t end,
+                             std::string_view& view) {
         const std::uint64_t n = text.size();
         auto continuation = [&](std::uint64_t i) {
             return (static_cast<unsigned char>(text[i]) & 0xC0) == 0x80;
         };
         if (end < start || end > n || (start != n && start != 0 && continuation(start)) ||
             (end != n && continuation(end))) [[unlikely]] {
-            return std::unexpected(
-                InternalFailure{"invariant: a string span lies outside its source"});
+            return false;
         }
-        return std::string_view(text.data() + start, end - start);
+        view = std::string_view(text.data() + start, end - start);
+        return true;
     }
 
     bool is_heap() const { return (tag_ & form_bits) == heap_flag; }

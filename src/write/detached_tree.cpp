@@ -1,39 +1,71 @@
 #include "write/detached_tree.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <new>
+#include <utility>
+
+#include "platform/memory.h"
 
 namespace quorvane::write {
 
 namespace {
 
-// Blocks grow to this size and stay there; a text larger than a quarter of
-// it gets a block of its own, so little room is left unused.
-constexpr std::size_t largest_block_size = std::size_t{1} << 20;
+// Blocks grow to this size and stay there; a request larger than a quarter
+// of it gets a block of its own, so little room is left unused.
+constexpr std::size_t largest_block_size = platform::kLargeAllocationBytes;
+
+bool is_mapped(std::size_t size) { return size >= platform::kLargeAllocationBytes; }
 
 }  // namespace
+
+DetachedBlocks::DetachedBlocks(DetachedBlocks&& other) noexcept
+    : blocks_(std::move(other.blocks_)),
+      cursor_(std::exchange(other.cursor_, nullptr)),
+      room_(std::exchange(other.room_, 0)),
+      next_block_size_(other.next_block_size_) {
+    other.blocks_.clear();
+}
+
+DetachedBlocks::~DetachedBlocks() {
+    for (const Block& block : blocks_) {
+        if (is_mapped(block.size)) {
+            platform::release_large(block.at, block.size);
+        } else {
+            std::free(block.at);
+        }
+    }
+}
+
+char* DetachedBlocks::new_block(std::size_t size) {
+    blocks_.reserve(blocks_.size() + 1);
+    char* at = is_mapped(size) ? static_cast<char*>(platform::allocate_large(size))
+                               : static_cast<char*>(std::malloc(size));
+    if (!at) throw std::bad_alloc();
+    blocks_.push_back({at, size});
+    return at;
+}
+
+void* DetachedBlocks::allocate_past_block(std::size_t size) {
+    if (size > largest_block_size / 4) return new_block(size);
+    // A request longer than the next block's usual size gets a block of
+    // its own length.
+    const std::size_t block_size = std::max(next_block_size_, size);
+    cursor_ = new_block(block_size);
+    room_ = block_size;
+    next_block_size_ = std::min(next_block_size_ * 2, largest_block_size);
+    void* at = cursor_;
+    cursor_ += size;
+    room_ -= size;
+    return at;
+}
 
 const char* DetachedTree::copy(std::string_view bytes) {
     // An empty text still needs an address, which tells it from an absent one.
     if (bytes.empty()) return "";
-    if (bytes.size() > block_room_) {
-        if (bytes.size() > largest_block_size / 4) {
-            blocks_.push_back(std::make_unique_for_overwrite<char[]>(bytes.size()));
-            std::memcpy(blocks_.back().get(), bytes.data(), bytes.size());
-            return blocks_.back().get();
-        }
-        // A string longer than the next block's usual size gets a block of
-        // its own length.
-        const std::size_t size = std::max(next_block_size_, bytes.size());
-        blocks_.push_back(std::make_unique_for_overwrite<char[]>(size));
-        block_cursor_ = blocks_.back().get();
-        block_room_ = size;
-        next_block_size_ = std::min(next_block_size_ * 2, largest_block_size);
-    }
-    char* placed = block_cursor_;
+    char* placed = static_cast<char*>(blocks_.allocate(bytes.size()));
     std::memcpy(placed, bytes.data(), bytes.size());
-    block_cursor_ += bytes.size();
-    block_room_ -= bytes.size();
     return placed;
 }
 

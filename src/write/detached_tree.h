@@ -1,23 +1,21 @@
 // A copy of a node tree that refers to no interpreter object, made while
 // the interpreter lock is held and written after it is released.
 //
-// The copy is flat: nodes, attributes and child lists are three arrays, and
-// a child list names nodes by index. A node that stands in several places is
-// copied once and named by each of them, so a tree that shares a node at
-// every level costs a copy the size of its distinct nodes.
+// Each node is copied after its children, together with its attributes and
+// the addresses of its children, into blocks that never move. A node that
+// stands in several places is copied once and named by each of them, so a
+// tree that shares a node at every level costs a copy the size of its
+// distinct nodes.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <expected>
-#include <memory>
 #include <optional>
 #include <span>
 #include <string_view>
 #include <unordered_set>
 #include <vector>
 
-#include "platform/memory.h"
 #include "storage/attribute_map.h"
 #include "storage/internal_failure.h"
 #include "storage/node_string.h"
@@ -43,78 +41,113 @@ struct DetachedAttribute {
 struct DetachedNode {
     DetachedText name;
     DetachedText text;
-    std::size_t first_attribute = 0;  // into DetachedTree::attributes
-    std::size_t attribute_count = 0;
-    std::size_t first_child = 0;  // into DetachedTree::child_ids
-    std::size_t child_count = 0;
+    // Both lie just after the node itself.
+    const DetachedAttribute* attributes;
+    const DetachedNode* const* children;
+    std::size_t child_count;
+    std::uint32_t attribute_count;
+    // Named by more than one child list, as far as the copier knows; only
+    // a walk that measures each node once looks at it.
+    bool shared;
+
+    std::span<const DetachedAttribute> attribute_list() const {
+        return {attributes, attribute_count};
+    }
+    std::span<const DetachedNode* const> child_list() const { return {children, child_count}; }
+};
+
+// Blocks cut front to back, each twice as long as the one before up to
+// 2 MiB; those that long are mapped regions the reader's reserve keeps for
+// the next call, so a large tree does not fault in fresh pages.
+class DetachedBlocks {
+public:
+    DetachedBlocks() = default;
+    DetachedBlocks(DetachedBlocks&& other) noexcept;
+    DetachedBlocks& operator=(DetachedBlocks&&) = delete;
+    ~DetachedBlocks();
+
+    // `size` bytes aligned for any record of the tree; throws
+    // std::bad_alloc when memory is short.
+    void* allocate(std::size_t size) {
+        size = (size + alignof(DetachedNode) - 1) & ~(alignof(DetachedNode) - 1);
+        if (size > room_) [[unlikely]]
+            return allocate_past_block(size);
+        void* at = cursor_;
+        cursor_ += size;
+        room_ -= size;
+        return at;
+    }
+
+private:
+    struct Block {
+        char* at;
+        std::size_t size;
+    };
+    void* allocate_past_block(std::size_t size);
+    char* new_block(std::size_t size);
+
+    std::vector<Block> blocks_;
+    char* cursor_ = nullptr;
+    std::size_t room_ = 0;
+    std::size_t next_block_size_ = 4096;
 };
 
 class DetachedTree {
 public:
     DetachedTree() = default;
     DetachedTree(DetachedTree&&) = default;
-    DetachedTree& operator=(DetachedTree&&) = default;
+    DetachedTree& operator=(DetachedTree&&) = delete;
 
-    // Copies one node whose children are already in the tree, at the indices
-    // given, and returns its index. Strings that are spans share their
-    // buffer, of which the tree holds one reference however many spans read
-    // it; other strings are copied. A span that fails its check is noted in
-    // broken() and stands as an empty string.
-    std::size_t add_node(const NodeString& name, const AttributeMap& attrs,
-                         const OptionalString& text, std::span<const std::size_t> children) {
-        const std::size_t index = nodes.size();
-        DetachedNode& node = nodes.emplace_back();
-        node.name = keep(name);
-        node.text = text ? keep(*text) : DetachedText{};
-        node.first_attribute = attributes.size();
-        node.attribute_count = attrs.size();
-        for (const AttributeMap::Entry& entry : attrs)
-            attributes.push_back({keep(entry.key), keep(entry.value)});
-        node.first_child = child_ids.size();
-        node.child_count = children.size();
-        if (!children.empty()) child_ids.insert(child_ids.end(), children.begin(), children.end());
-        return index;
+    // Copies one node whose children are already in the tree and returns
+    // it; the node added last is the root. Strings that are spans share
+    // their buffer, of which the tree holds one reference however many
+    // spans read it; other strings are copied. A span that fails its check
+    // is noted in broken() and stands as an empty string. Throws
+    // std::bad_alloc when memory is short.
+    DetachedNode* add_node(const NodeString& name, const AttributeMap& attrs,
+                           const OptionalString& text,
+                           std::span<const DetachedNode* const> children) {
+        const std::size_t attribute_count = attrs.size();
+        auto* node = static_cast<DetachedNode*>(
+            blocks_.allocate(sizeof(DetachedNode) + attribute_count * sizeof(DetachedAttribute) +
+                             children.size() * sizeof(DetachedNode*)));
+        auto* attributes = reinterpret_cast<DetachedAttribute*>(node + 1);
+        auto* child_list = reinterpret_cast<const DetachedNode**>(attributes + attribute_count);
+        node->name = keep(name);
+        node->text = text ? keep(*text) : DetachedText{};
+        node->attributes = attributes;
+        node->children = child_list;
+        node->child_count = children.size();
+        node->attribute_count = static_cast<std::uint32_t>(attribute_count);
+        node->shared = false;
+        for (const AttributeMap::Entry& entry : attrs) *attributes++ = {keep(entry.key), keep(entry.value)};
+        for (const DetachedNode* child : children) *child_list++ = child;
+        root_ = node;
+        return node;
     }
+
+    const DetachedNode& root() const { return *root_; }
 
     // The first broken span met, if any.
     const std::optional<InternalFailure>& broken() const { return broken_; }
-
-    // Every node before the nodes whose child lists name it: the root is the
-    // last one. Large arrays take mapped regions that the reader's reserve
-    // keeps for the next call, so a large tree does not fault in fresh pages.
-    platform::RegionVector<DetachedNode> nodes;
-    platform::RegionVector<DetachedAttribute> attributes;
-    platform::RegionVector<std::size_t> child_ids;
-
-    const DetachedNode& root() const { return nodes.back(); }
-    std::span<const std::size_t> children_of(const DetachedNode& node) const {
-        return {child_ids.data() + node.first_child, node.child_count};
-    }
-    std::span<const DetachedAttribute> attributes_of(const DetachedNode& node) const {
-        return {attributes.data() + node.first_attribute, node.attribute_count};
-    }
 
 private:
     DetachedText keep(const NodeString& text) {
         SourceBuffer* source = text.span_source();
         if (source != last_source_ && source) [[unlikely]]
             hold(source);
-        auto bytes = text.resolve();
-        if (!bytes) [[unlikely]] {
-            if (!broken_) broken_ = std::move(bytes.error());
+        std::string_view bytes;
+        if (!text.checked_view(bytes)) [[unlikely]] {
+            if (!broken_) broken_ = text.resolve().error();
             return {"", 0};
         }
-        return {source ? bytes->data() : copy(*bytes), bytes->size()};
+        return {source ? bytes.data() : copy(bytes), bytes.size()};
     }
     const char* copy(std::string_view bytes);
     void hold(SourceBuffer* source);
 
-    // Copied bytes, in blocks that never move.
-    std::vector<std::unique_ptr<char[]>> blocks_;
-    char* block_cursor_ = nullptr;
-    std::size_t block_room_ = 0;
-    std::size_t next_block_size_ = 4096;
-
+    DetachedBlocks blocks_;
+    const DetachedNode* root_ = nullptr;
     std::vector<SourceRef> sources_;
     std::unordered_set<SourceBuffer*> held_;
     SourceBuffer* last_source_ = nullptr;

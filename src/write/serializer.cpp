@@ -1,81 +1,96 @@
 #include "write/serializer.h"
 
+#include <unordered_map>
+#include <vector>
+
 namespace quorvane::write {
 
-namespace {
-
-// A 64-bit count that remembers having overflowed.
-class CheckedCount {
-public:
-    void add(std::uint64_t amount) {
-        overflowed_ |= __builtin_add_overflow(value_, amount, &value_);
-    }
-    void add_product(std::uint64_t a, std::uint64_t b) {
-        std::uint64_t product;
-        overflowed_ |= __builtin_mul_overflow(a, b, &product);
-        add(product);
-    }
-    void add(const CheckedCount& other) {
-        overflowed_ |= other.overflowed_;
-        add(other.value_);
-    }
-
-    std::uint64_t value() const { return value_; }
-    bool overflowed() const { return overflowed_; }
-
-private:
-    std::uint64_t value_ = 0;
-    bool overflowed_ = false;
-};
-
-}  // namespace
+std::optional<std::uint64_t> UnescapedSizeCount::total(std::uint64_t indent,
+                                                       bool declaration) const {
+    CheckedCount total = bytes_;
+    total.add_product(levels_.value(), indent);
+    if (declaration) total.add(xml_declaration.size());
+    if (total.overflowed() || (levels_.overflowed() && indent != 0)) return std::nullopt;
+    return total.value();
+}
 
 // A subtree written at depth d takes length + breaks × indent × d bytes:
 // `length` is its size at depth 0, and each of its `breaks` line breaks is
-// indented by `indent` more spaces per level it lies deeper. Children come
-// before their parents in the tree, so one pass in order measures all.
+// indented by `indent` more spaces per level it lies deeper. The walk keeps
+// its place on an explicit stack and measures a node once its children are.
 std::optional<std::uint64_t> unescaped_output_size(const DetachedTree& tree, std::uint64_t indent,
                                                    bool declaration) {
     struct Measure {
         CheckedCount length;
         CheckedCount breaks;
     };
-    std::vector<Measure> measures(tree.nodes.size());
-    for (std::size_t i = 0; i < tree.nodes.size(); ++i) {
-        const DetachedNode& node = tree.nodes[i];
-        CheckedCount length;
-        CheckedCount breaks;
-        length.add(1 + node.name.size);  // <name
-        for (const DetachedAttribute& attribute : tree.attributes_of(node)) {
-            length.add(attribute.name.size + attribute.value.size + 4);  // ' name="value"'
-        }
+    struct Frame {
+        const DetachedNode* node;
+        std::size_t next_child;
+        Measure measure;
+    };
+    auto start = [](const DetachedNode& node) {
+        Measure measure;
+        measure.length.add(1 + node.name.size);  // <name
+        for (const DetachedAttribute& attribute : node.attribute_list())
+            measure.length.add(attribute.name.size + attribute.value.size + 4);  // ' name="value"'
         if (!node.text.present() && node.child_count == 0) {
-            length.add(2);  // />
-            measures[i] = {length, breaks};
+            measure.length.add(2);  // />
+        } else {
+            measure.length.add(1 + node.text.size);  // >text
+        }
+        return measure;
+    };
+    auto add_child = [indent](Frame& parent, const Measure& child) {
+        // A line feed and one level of indentation, but for a first child
+        // that follows the text.
+        if (parent.next_child != 1 || !parent.node->text.present()) {
+            parent.measure.length.add(1);
+            parent.measure.length.add(indent);
+            parent.measure.breaks.add(1);
+        }
+        parent.measure.length.add(child.length);
+        parent.measure.length.add_product(child.breaks.value(), indent);
+        parent.measure.breaks.add(child.breaks);
+    };
+
+    std::unordered_map<const DetachedNode*, Measure> measured_shared;
+    std::vector<Frame> unfinished;
+    unfinished.push_back({&tree.root(), 0, start(tree.root())});
+    Measure root;
+    while (!unfinished.empty()) {
+        Frame& top = unfinished.back();
+        if (top.next_child < top.node->child_count) {
+            const DetachedNode* child = top.node->children[top.next_child++];
+            if (child->shared) {
+                if (auto found = measured_shared.find(child); found != measured_shared.end()) {
+                    add_child(top, found->second);
+                    continue;
+                }
+            }
+            unfinished.push_back({child, 0, start(*child)});
             continue;
         }
-        length.add(1);  // >
-        length.add(node.text.size);
-        bool follows_text = node.text.present();
-        for (const std::size_t child : tree.children_of(node)) {
-            if (!follows_text) {
-                length.add(1);  // the line feed, then one level of indentation
-                length.add(indent);
-                breaks.add(1);
+        Measure finished = top.measure;
+        const DetachedNode& node = *top.node;
+        if (node.text.present() || node.child_count != 0) {
+            if (node.child_count != 0) {
+                finished.length.add(1);  // the end tag's line, at the element's own depth
+                finished.breaks.add(1);
             }
-            follows_text = false;
-            length.add(measures[child].length);
-            length.add_product(measures[child].breaks.value(), indent);
-            breaks.add(measures[child].breaks);
+            finished.length.add(3 + node.name.size);  // </name>
         }
-        if (node.child_count != 0) {
-            length.add(1);  // the end tag's line, at the element's own depth
-            breaks.add(1);
+        unfinished.pop_back();
+        if (node.shared) measured_shared.emplace(&node, finished);
+        if (unfinished.empty()) {
+            root = finished;
+        } else {
+            add_child(unfinished.back(), finished);
         }
-        length.add(3 + node.name.size);  // </name>
-        measures[i] = {length, breaks};
     }
-    CheckedCount total = measures.back().length;
+    // Each line break adds a byte to the length, so counting them cannot
+    // overflow unless the length does.
+    CheckedCount total = root.length;
     if (declaration) total.add(xml_declaration.size());
     if (total.overflowed()) return std::nullopt;
     return total.value();

@@ -22,10 +22,67 @@ namespace quorvane::write {
 // Written before the root element when asked for, line feed included.
 inline constexpr std::string_view xml_declaration = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n";
 
-// The length of the text TreeWriter gives before escaping adds to it (with
-// the declaration when `declaration`), or nothing when it does not fit in 64
-// bits. A node that stands in several places is measured once, so this
-// costs a pass over the distinct nodes, however often they are written.
+// A 64-bit count that remembers having overflowed.
+class CheckedCount {
+public:
+    void add(std::uint64_t amount) { overflowed_ |= __builtin_add_overflow(value_, amount, &value_); }
+    void add_product(std::uint64_t a, std::uint64_t b) {
+        std::uint64_t product;
+        overflowed_ |= __builtin_mul_overflow(a, b, &product);
+        add(product);
+    }
+    void add(const CheckedCount& other) {
+        overflowed_ |= other.overflowed_;
+        add(other.value_);
+    }
+
+    std::uint64_t value() const { return value_; }
+    bool overflowed() const { return overflowed_; }
+
+private:
+    std::uint64_t value_ = 0;
+    bool overflowed_ = false;
+};
+
+// The length of the text TreeWriter gives before escaping adds to it, or
+// nothing when it does not fit in 64 bits.
+//
+// Counted node by node while a tree that shares no node is copied: each
+// node is then written once, at the depth it is copied at, and its line
+// breaks are counted in levels of indentation, so no indent is needed yet.
+class UnescapedSizeCount {
+public:
+    void add(const DetachedNode& node, std::uint64_t depth) {
+        std::uint64_t bytes = 1 + node.name.size;  // <name
+        for (const DetachedAttribute& attribute : node.attribute_list())
+            bytes += 4 + attribute.name.size + attribute.value.size;  // ' name="value"'
+        if (!node.text.present() && node.child_count == 0) {
+            bytes_.add(bytes + 2);  // />
+            return;
+        }
+        bytes += 1 + node.text.size + 3 + node.name.size;  // >text</name>
+        if (node.child_count != 0) {
+            // Each child starts a line one level deeper, but for a first
+            // child that follows the text; the end tag starts one at this
+            // node's depth.
+            const std::uint64_t child_breaks = node.child_count - (node.text.present() ? 1 : 0);
+            bytes += child_breaks + 1;
+            levels_.add_product(child_breaks, depth + 1);
+            levels_.add(depth);
+        }
+        bytes_.add(bytes);
+    }
+
+    std::optional<std::uint64_t> total(std::uint64_t indent, bool declaration) const;
+
+private:
+    CheckedCount bytes_;  // all but the indentation
+    CheckedCount levels_;
+};
+
+// The same length measured from the tree alone, when nobody counted it. A
+// node marked shared is measured once, so this costs a pass over the
+// distinct nodes, however often they are written.
 std::optional<std::uint64_t> unescaped_output_size(const DetachedTree& tree, std::uint64_t indent,
                                                    bool declaration);
 
@@ -35,8 +92,9 @@ std::optional<std::uint64_t> unescaped_output_size(const DetachedTree& tree, std
 inline constexpr std::uint64_t direct_write_bytes = 4096;
 
 // Sinks offer append(std::string_view) and append_spaces(count), each false
-// on failure, reserve(size) and commit(end) for writing into their room, and fail_too_large(), called when a line's indentation has
-// more spaces than 64 bits count.
+// on failure, reserve(size) and commit(end) for writing into their room,
+// and fail_too_large(), called when a line's indentation has more spaces
+// than 64 bits count.
 template <class Sink>
 class TreeWriter {
 public:
@@ -57,7 +115,7 @@ public:
                 if (!close(finished)) return false;
                 continue;
             }
-            const DetachedNode& child = tree_.nodes[*top.next_child++];
+            const DetachedNode& child = **top.next_child++;
             if (!open(child)) return false;
             if (has_content(child)) open_elements.push_back(frame_of(child));
         }
@@ -67,17 +125,16 @@ public:
 private:
     // An element whose end tag is still to come, and its children not yet written.
     struct Frame {
-        const std::size_t* next_child;
-        const std::size_t* end_child;
+        const DetachedNode* const* next_child;
+        const DetachedNode* const* end_child;
         const DetachedNode* node;
     };
 
     static bool has_content(const DetachedNode& node) {
         return node.text.present() || node.child_count != 0;
     }
-    Frame frame_of(const DetachedNode& node) const {
-        const std::size_t* children = tree_.child_ids.data() + node.first_child;
-        return {children, children + node.child_count, &node};
+    static Frame frame_of(const DetachedNode& node) {
+        return {node.children, node.children + node.child_count, &node};
     }
 
     bool line_break() {
@@ -120,7 +177,7 @@ private:
             line_break_pending_ = true;
             *out++ = '<';
             out = put(out, node.name.view());
-            for (const DetachedAttribute& attribute : tree_.attributes_of(node)) {
+            for (const DetachedAttribute& attribute : node.attribute_list()) {
                 *out++ = ' ';
                 out = put(out, attribute.name.view());
                 std::memcpy(out, "=\"", 2);
@@ -148,7 +205,7 @@ private:
     // escaped could make of them, or null to write them piece by piece.
     char* reserve_for_start(const DetachedNode& node) {
         std::uint64_t room = direct_break_room() + 3 + node.name.size + escape_room(node.text.size);
-        for (const DetachedAttribute& attribute : tree_.attributes_of(node)) {
+        for (const DetachedAttribute& attribute : node.attribute_list()) {
             room += 4 + attribute.name.size + escape_room(attribute.value.size);
             if (room > direct_write_bytes) return nullptr;
         }
@@ -159,7 +216,7 @@ private:
         if (line_break_pending_ && !line_break()) return false;
         line_break_pending_ = true;
         if (!sink_.append("<") || !sink_.append(node.name.view())) return false;
-        for (const DetachedAttribute& attribute : tree_.attributes_of(node)) {
+        for (const DetachedAttribute& attribute : node.attribute_list()) {
             if (!sink_.append(" ") || !sink_.append(attribute.name.view()) ||
                 !sink_.append("=\"") ||
                 !escape_into<EscapeMode::Attribute>(sink_, attribute.value.view()) ||

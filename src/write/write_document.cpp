@@ -4,7 +4,6 @@
 
 #include "platform/memory.h"
 #include "write/file_sink.h"
-#include "write/serializer.h"
 
 namespace quorvane::write {
 
@@ -35,8 +34,10 @@ struct FileSink : BufferedFileWriter {
 
 }  // namespace
 
-std::expected<ByteSink, IoError> write_to_memory(const DetachedTree& tree, WriteOptions options) {
-    const auto size = unescaped_output_size(tree, options.indent, options.declaration);
+std::expected<ByteSink, IoError> write_to_memory(const DetachedTree& tree, WriteOptions options,
+                                                 const UnescapedSizeCount* counted) {
+    const auto size = counted ? counted->total(options.indent, options.declaration)
+                              : unescaped_output_size(tree, options.indent, options.declaration);
     if (!size || *size > platform::physical_memory_bytes() / 2)
         return std::unexpected(out_of_memory());
     // A little more than the text before escaping, which is all most texts

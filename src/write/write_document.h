@@ -9,6 +9,7 @@
 #include "platform/io.h"
 #include "write/byte_sink.h"
 #include "write/detached_tree.h"
+#include "write/serializer.h"
 
 namespace quorvane::write {
 
@@ -20,9 +21,10 @@ struct WriteOptions {
 // The whole text in one block, or an IoError of kind OutOfMemory. A text
 // longer than half the machine's memory, which could not be held next to
 // the str made from it, is refused before anything is written: its length
-// before escaping is known from the tree alone.
-std::expected<ByteSink, platform::IoError> write_to_memory(const DetachedTree& tree,
-                                                           WriteOptions options);
+// before escaping is known from `counted`, when the copier counted it, or
+// else from the tree alone.
+std::expected<ByteSink, platform::IoError> write_to_memory(
+    const DetachedTree& tree, WriteOptions options, const UnescapedSizeCount* counted = nullptr);
 
 // Creates or truncates the file at `path` and writes the text into it. After
 // a failed write the file keeps what was written before the failure.
