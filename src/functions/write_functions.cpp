@@ -1,6 +1,7 @@
 // The tree is detached with the lock held, then written, checked and
 // released without it; the str is made once the lock is back, and a large
-// ASCII text copied into it without the lock again.
+// ASCII text copied into it without the lock again. A very large text is
+// written into a str made just after the copy instead.
 #include "functions/write_functions.h"
 
 #include <algorithm>
@@ -55,6 +56,12 @@ Encoding output_encoding(std::string_view text) {
 // released: the str is made first, then filled, so two threads writing
 // large texts share less of their time under the lock.
 constexpr std::size_t copy_outside_lock_bytes = std::size_t{256} << 10;
+
+// A text that may take at least this many bytes is written straight into
+// its str. A str this large is fresh memory from the system on each call,
+// which the writer may as well fault in itself instead of copying into it;
+// a smaller one often reuses memory a freed str left warm.
+constexpr std::uint64_t direct_str_bytes = std::uint64_t{64} << 20;
 
 Failure out_of_memory() { return io_failure(IoError::from_layer(IoKind::OutOfMemory, {})); }
 
@@ -212,6 +219,24 @@ PyObject* write_string(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObj
             if (!arguments) return std::unexpected(std::move(arguments.error()));
             auto tree = detach_tree(arguments->node);
             if (!tree) return std::unexpected(std::move(tree.error()));
+            // A very large text is written straight into its str, made now
+            // at the length the text may take and cut to its length once the
+            // lock is back. A text that is not ASCII, or outgrows the str,
+            // is made from the writer's own block like a shorter one.
+            const write::UnescapedSizeCount* counted = tree->size ? &*tree->size : nullptr;
+            PyRef direct;
+            std::uint64_t direct_capacity = 0;
+            if (counted) {
+                const auto capacity =
+                    write::memory_capacity(tree->tree, arguments->options, counted);
+                if (capacity && *capacity >= direct_str_bytes) {
+                    direct = PyRef::steal(PyUnicode_New(static_cast<Py_ssize_t>(*capacity), 127));
+                    if (!direct) return std::unexpected(raised());
+                    direct_capacity = *capacity;
+                }
+            }
+            // No other thread can see the new str until it is returned.
+            char* direct_data = direct ? static_cast<char*>(PyUnicode_DATA(direct.get())) : nullptr;
             struct Written {
                 write::ByteSink text;
                 Encoding encoding;
@@ -220,8 +245,11 @@ PyObject* write_string(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObj
                 // Released here, its last spans possibly with their source.
                 const Detached detached = std::move(*tree);
                 try {
-                    auto text = write::write_to_memory(detached.tree, arguments->options,
-                                                       detached.size ? &*detached.size : nullptr);
+                    auto text = direct_data
+                                    ? write::write_to_memory_at(detached.tree, arguments->options,
+                                                                direct_data, direct_capacity)
+                                    : write::write_to_memory(detached.tree, arguments->options,
+                                                             counted);
                     if (!text) return std::unexpected(io_failure(std::move(text.error())));
                     const Encoding encoding = output_encoding(text->text());
                     if (encoding == Encoding::Invalid) {
@@ -234,6 +262,14 @@ PyObject* write_string(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObj
                 }
             });
             if (!written) return std::unexpected(std::move(written.error()));
+            if (written->text.borrowed() && written->encoding == Encoding::Ascii) {
+                PyObject* resized = direct.release();
+                const int failed =
+                    PyUnicode_Resize(&resized, static_cast<Py_ssize_t>(written->text.text().size()));
+                direct = PyRef::steal(resized);
+                if (failed) return std::unexpected(raised());
+                return direct;
+            }
             const std::string_view text = written->text.text();
             const auto length = static_cast<Py_ssize_t>(text.size());
             // A str too large for the memory left is a MemoryError like any other.

@@ -39,7 +39,7 @@ ByteSink::ByteSink(std::uint64_t capacity) : block_(allocate_block(capacity)) {
 }
 
 ByteSink::~ByteSink() {
-    if (block_) free_block(block_, static_cast<std::size_t>(end_ - block_));
+    if (block_ && owned_) free_block(block_, static_cast<std::size_t>(end_ - block_));
 }
 
 bool ByteSink::grow(std::uint64_t needed) {
@@ -50,7 +50,8 @@ bool ByteSink::grow(std::uint64_t needed) {
     char* larger = allocate_block(grown);
     if (!larger) return false;
     std::memcpy(larger, block_, used);
-    free_block(block_, capacity);
+    if (owned_) free_block(block_, capacity);
+    owned_ = true;
     block_ = larger;
     cursor_ = larger + used;
     end_ = larger + grown;

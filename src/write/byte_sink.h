@@ -17,15 +17,22 @@ public:
     // Room for `capacity` bytes to start with; not allocated() when that
     // cannot be had.
     explicit ByteSink(std::uint64_t capacity);
+    // Writes into `capacity` bytes at `borrowed`, which the caller owns,
+    // until they run short; the text then moves to a block of its own.
+    ByteSink(char* borrowed, std::uint64_t capacity)
+        : block_(borrowed), cursor_(borrowed), end_(borrowed + capacity), owned_(false) {}
     ByteSink(ByteSink&& other) noexcept
         : block_(std::exchange(other.block_, nullptr)),
           cursor_(std::exchange(other.cursor_, nullptr)),
-          end_(std::exchange(other.end_, nullptr)) {}
+          end_(std::exchange(other.end_, nullptr)),
+          owned_(other.owned_) {}
     ByteSink& operator=(ByteSink&&) = delete;
     ByteSink(const ByteSink&) = delete;
     ~ByteSink();
 
     bool allocated() const { return block_ != nullptr; }
+    // Still in the caller's bytes.
+    bool borrowed() const { return !owned_; }
 
     // False, writing nothing, when the block would have to grow and memory
     // is short.
@@ -64,6 +71,7 @@ private:
     char* block_ = nullptr;
     char* cursor_ = nullptr;
     char* end_ = nullptr;
+    bool owned_ = true;
 };
 
 }  // namespace quorvane::write

@@ -34,20 +34,39 @@ struct FileSink : BufferedFileWriter {
 
 }  // namespace
 
-std::expected<ByteSink, IoError> write_to_memory(const DetachedTree& tree, WriteOptions options,
-                                                 const UnescapedSizeCount* counted) {
+std::optional<std::uint64_t> memory_capacity(const DetachedTree& tree, WriteOptions options,
+                                             const UnescapedSizeCount* counted) {
     const auto size = counted ? counted->total(options.indent, options.declaration)
                               : unescaped_output_size(tree, options.indent, options.declaration);
-    if (!size || *size > platform::physical_memory_bytes() / 2)
-        return std::unexpected(out_of_memory());
-    // A little more than the text before escaping, which is all most texts
-    // need, and room for the last direct write to ask for all it might take.
-    MemorySink sink(*size + *size / 32 + 2 * direct_write_bytes);
-    if (!sink.allocated()) return std::unexpected(out_of_memory());
+    if (!size || *size > platform::physical_memory_bytes() / 2) return std::nullopt;
+    return *size + *size / 32 + 2 * direct_write_bytes;
+}
+
+namespace {
+
+std::expected<ByteSink, IoError> write_into(MemorySink sink, const DetachedTree& tree,
+                                            WriteOptions options) {
     const bool written = (!options.declaration || sink.append(xml_declaration)) &&
                          TreeWriter(sink, tree, options.indent).write();
     if (!written) return std::unexpected(out_of_memory());
     return std::move(static_cast<ByteSink&>(sink));
+}
+
+}  // namespace
+
+std::expected<ByteSink, IoError> write_to_memory(const DetachedTree& tree, WriteOptions options,
+                                                 const UnescapedSizeCount* counted) {
+    const auto capacity = memory_capacity(tree, options, counted);
+    if (!capacity) return std::unexpected(out_of_memory());
+    MemorySink sink(*capacity);
+    if (!sink.allocated()) return std::unexpected(out_of_memory());
+    return write_into(std::move(sink), tree, options);
+}
+
+std::expected<ByteSink, IoError> write_to_memory_at(const DetachedTree& tree,
+                                                    WriteOptions options, char* borrowed,
+                                                    std::uint64_t capacity) {
+    return write_into(MemorySink(borrowed, capacity), tree, options);
 }
 
 std::expected<void, IoError> write_to_file(const DetachedTree& tree, const std::string& path,

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <expected>
+#include <optional>
 #include <string>
 
 #include "platform/io.h"
@@ -18,13 +19,24 @@ struct WriteOptions {
     bool declaration = true;
 };
 
-// The whole text in one block, or an IoError of kind OutOfMemory. A text
-// longer than half the machine's memory, which could not be held next to
-// the str made from it, is refused before anything is written: its length
-// before escaping is known from `counted`, when the copier counted it, or
-// else from the tree alone.
+// The bytes to give the text to start with, from its length before
+// escaping (counted by the copier, when `counted`, or else measured from
+// the tree): a little more, which is all most texts need, and room for the
+// last direct write to ask for all it might take. Nothing when the text
+// could not be held next to the str made from it, past half the machine's
+// memory; it is then refused before anything is written.
+std::optional<std::uint64_t> memory_capacity(const DetachedTree& tree, WriteOptions options,
+                                             const UnescapedSizeCount* counted);
+
+// The whole text in one block, or an IoError of kind OutOfMemory.
 std::expected<ByteSink, platform::IoError> write_to_memory(
     const DetachedTree& tree, WriteOptions options, const UnescapedSizeCount* counted = nullptr);
+
+// The same written into `capacity` bytes at `borrowed`, which the caller
+// owns and memory_capacity() sized, until they run short.
+std::expected<ByteSink, platform::IoError> write_to_memory_at(const DetachedTree& tree,
+                                                              WriteOptions options, char* borrowed,
+                                                              std::uint64_t capacity);
 
 // Creates or truncates the file at `path` and writes the text into it. After
 // a failed write the file keeps what was written before the failure.
