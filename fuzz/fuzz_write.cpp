@@ -170,16 +170,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         OptionalString text;
         if (!node.text.empty()) text = NodeString::owned(node.text);
-        std::vector<const qw::DetachedNode*> children;
-        for (const std::size_t child : node.children) {
+        qw::DetachedNode* copy =
+            tree.add_node(NodeString::owned(node.name), attrs, text, node.children.size());
+        for (std::size_t slot = 0; slot < node.children.size(); ++slot) {
             // Marked or not, a node named twice must be written in each place.
-            if (in.byte() % 2) copies[child]->shared = true;
-            children.push_back(copies[child]);
+            qw::DetachedNode* child = copies[node.children[slot]];
+            if (in.byte() % 2) child->shared = true;
+            copy->children[slot] = child;
         }
-        copies.push_back(tree.add_node(NodeString::owned(node.name), attrs, text, children));
+        copies.push_back(copy);
         nodes.push_back(std::move(node));
     }
     if (nodes.empty()) return 0;
+    tree.set_root(copies.back());
     require_counted_size_is_measured(tree, options);
 
     auto in_memory = qw::write_to_memory(tree, options);

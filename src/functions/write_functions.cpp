@@ -145,63 +145,55 @@ struct Detached {
 
 // Copies the tree under `root` into a tree that refers to no interpreter
 // object. The walk keeps its place on an explicit stack and copies each node
-// after its children, so that a node standing in several places is copied
-// the first time and named by address after that. Only a node with more
-// than one reference can stand in several places, so only those are looked
-// up.
+// before its children, into the slot its parent keeps for it. A node
+// standing in several places is copied the first time and named by address
+// after that; only a node with more than one reference can, so only those
+// are looked up.
 Result<Detached> detach_tree(const NodeObject* root) {
     Detached detached{{}, write::UnescapedSizeCount{}};
     write::DetachedTree& tree = detached.tree;
     struct Frame {
         const NodeObject* node;
+        write::DetachedNode* copy;
         std::size_t next_child;
     };
     std::vector<Frame> unfinished;
-    // Copied nodes whose parent is not copied yet, the parent's last child
-    // on top.
-    std::vector<const write::DetachedNode*> copied;
     std::unordered_map<const NodeObject*, write::DetachedNode*> copied_shared;
 
     auto copy = [&](const NodeObject* node, std::size_t depth) {
-        const auto child_count = static_cast<std::size_t>(Py_SIZE(node));
-        write::DetachedNode* copy =
-            tree.add_node(node->name, node->attrs, node->text,
-                          std::span(copied).subspan(copied.size() - child_count, child_count));
+        write::DetachedNode* copy = tree.add_node(node->name, node->attrs, node->text,
+                                                  static_cast<std::size_t>(Py_SIZE(node)));
         if (detached.size) detached.size->add(*copy, depth);
-        copied.resize(copied.size() - child_count);
-        copied.push_back(copy);
         if (Py_REFCNT(node) > 1) copied_shared.emplace(node, copy);
+        if (copy->child_count != 0) unfinished.push_back({node, copy, 0});
+        return copy;
     };
 
     InterruptCheck interrupts;
     try {
-        unfinished.push_back({root, 0});
+        tree.set_root(copy(root, 0));
         while (!unfinished.empty()) {
             if (auto checked = interrupts.step(); !checked) {
                 return std::unexpected(std::move(checked.error()));
             }
             Frame& top = unfinished.back();
-            const auto children = top.node->children();
-            if (top.next_child == children.size()) {
-                const NodeObject* node = top.node;
+            if (top.next_child == top.copy->child_count) {
                 unfinished.pop_back();
-                copy(node, unfinished.size());
                 continue;
             }
-            const NodeObject* child = as_node(children[top.next_child++]);
+            const std::size_t slot = top.next_child++;
+            const NodeObject* child = as_node(top.node->children()[slot]);
             if (Py_REFCNT(child) > 1) {
                 if (auto found = copied_shared.find(child); found != copied_shared.end()) {
                     found->second->shared = true;
                     detached.size.reset();
-                    copied.push_back(found->second);
+                    top.copy->children[slot] = found->second;
                     continue;
                 }
             }
-            if (Py_SIZE(child) == 0) {
-                copy(child, unfinished.size());
-            } else {
-                unfinished.push_back({child, 0});
-            }
+            // Copied before being pushed, which may move `top`.
+            write::DetachedNode* parent = top.copy;
+            parent->children[slot] = copy(child, unfinished.size());
         }
     } catch (const std::bad_alloc&) {
         return std::unexpected(out_of_memory());

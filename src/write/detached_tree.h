@@ -1,11 +1,11 @@
 // A copy of a node tree that refers to no interpreter object, made while
 // the interpreter lock is held and written after it is released.
 //
-// Each node is copied after its children, together with its attributes and
-// the addresses of its children, into blocks that never move. A node that
-// stands in several places is copied once and named by each of them, so a
-// tree that shares a node at every level costs a copy the size of its
-// distinct nodes.
+// Each node is copied with its attributes and room for the addresses of its
+// children into blocks that never move; a parent before its children, so
+// the writer reads the blocks front to back. A node that stands in several
+// places is copied once and named by each of them, so a tree that shares a
+// node at every level costs a copy the size of its distinct nodes.
 #pragma once
 
 #include <cstddef>
@@ -41,9 +41,9 @@ struct DetachedAttribute {
 struct DetachedNode {
     DetachedText name;
     DetachedText text;
-    // Both lie just after the node itself.
+    // Both lie just after the node itself; the copier fills the children.
     const DetachedAttribute* attributes;
-    const DetachedNode* const* children;
+    const DetachedNode** children;
     std::size_t child_count;
     std::uint32_t attribute_count;
     // Named by more than one child list, as far as the copier knows; only
@@ -98,34 +98,31 @@ public:
     DetachedTree(DetachedTree&&) = default;
     DetachedTree& operator=(DetachedTree&&) = delete;
 
-    // Copies one node whose children are already in the tree and returns
-    // it; the node added last is the root. Strings that are spans share
-    // their buffer, of which the tree holds one reference however many
-    // spans read it; other strings are copied. A span that fails its check
-    // is noted in broken() and stands as an empty string. Throws
-    // std::bad_alloc when memory is short.
+    // Copies one node, with room for `child_count` children for the caller
+    // to fill in. Strings that are spans share their buffer, of which the
+    // tree holds one reference however many spans read it; other strings
+    // are copied. A span that fails its check is noted in broken() and
+    // stands as an empty string. Throws std::bad_alloc when memory is short.
     DetachedNode* add_node(const NodeString& name, const AttributeMap& attrs,
-                           const OptionalString& text,
-                           std::span<const DetachedNode* const> children) {
+                           const OptionalString& text, std::size_t child_count) {
         const std::size_t attribute_count = attrs.size();
         auto* node = static_cast<DetachedNode*>(
             blocks_.allocate(sizeof(DetachedNode) + attribute_count * sizeof(DetachedAttribute) +
-                             children.size() * sizeof(DetachedNode*)));
+                             child_count * sizeof(DetachedNode*)));
         auto* attributes = reinterpret_cast<DetachedAttribute*>(node + 1);
-        auto* child_list = reinterpret_cast<const DetachedNode**>(attributes + attribute_count);
         node->name = keep(name);
         node->text = text ? keep(*text) : DetachedText{};
         node->attributes = attributes;
-        node->children = child_list;
-        node->child_count = children.size();
+        node->children = reinterpret_cast<const DetachedNode**>(attributes + attribute_count);
+        node->child_count = child_count;
         node->attribute_count = static_cast<std::uint32_t>(attribute_count);
         node->shared = false;
         for (const AttributeMap::Entry& entry : attrs) *attributes++ = {keep(entry.key), keep(entry.value)};
-        for (const DetachedNode* child : children) *child_list++ = child;
-        root_ = node;
         return node;
     }
 
+    // The node written first; set once every child of every node is filled in.
+    void set_root(const DetachedNode* root) { root_ = root; }
     const DetachedNode& root() const { return *root_; }
 
     // The first broken span met, if any.
