@@ -150,6 +150,16 @@ public:
 
     // Either span form.
     bool is_span() const { return (tag_ & form_bits) == 0; }
+    // The buffer of a span whose offsets 32 bits place, the most common
+    // form by far; null for the other forms.
+    const SourceBuffer* narrow_span_source() const {
+        return (tag_ & (form_bits | wide_flag)) == 0 ? reinterpret_cast<SourceBuffer*>(tag_)
+                                                     : nullptr;
+    }
+    // checked_view() of such a span, given its buffer's text.
+    bool checked_narrow_view(std::string_view source_text, std::string_view& view) const {
+        return checked_span(source_text, payload_ & max_offset, payload_ >> 32, view);
+    }
     // The buffer a span reads from; null for the other forms.
     SourceBuffer* span_source() const { return is_span() ? buffer() : nullptr; }
 
@@ -218,13 +228,15 @@ private:
     static bool checked_span(std::string_view text, std::uint64_t start, std::uint64_t end,
                              std::string_view& view) {
         const std::uint64_t n = text.size();
-        auto continuation = [&](std::uint64_t i) {
-            return (static_cast<unsigned char>(text[i]) & 0xC0) == 0x80;
-        };
-        if (end < start || end > n || (start != n && start != 0 && continuation(start)) ||
-            (end != n && continuation(end))) [[unlikely]] {
+        if (end < start || end > n) [[unlikely]]
             return false;
-        }
+        // The bytes at both ends, or a byte that is no continuation where an
+        // end is the buffer's end: two loads and no further branch.
+        const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+        const unsigned char first = start < n && start != 0 ? bytes[start] : 0;
+        const unsigned char after = end < n ? bytes[end] : 0;
+        if (((first & 0xC0) == 0x80) | ((after & 0xC0) == 0x80)) [[unlikely]]
+            return false;
         view = std::string_view(text.data() + start, end - start);
         return true;
     }

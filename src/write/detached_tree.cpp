@@ -61,6 +61,18 @@ void* DetachedBlocks::allocate_past_block(std::size_t size) {
     return at;
 }
 
+DetachedText DetachedTree::keep_any(const NodeString& text) {
+    SourceBuffer* source = text.span_source();
+    if (source != last_source_ && source) [[unlikely]]
+        hold(source);
+    std::string_view bytes;
+    if (!text.checked_view(bytes)) [[unlikely]] {
+        if (!broken_) broken_ = text.resolve().error();
+        return {"", 0};
+    }
+    return {source ? bytes.data() : copy(bytes), bytes.size()};
+}
+
 const char* DetachedTree::copy(std::string_view bytes) {
     // An empty text still needs an address, which tells it from an absent one.
     if (bytes.empty()) return "";
@@ -71,6 +83,7 @@ const char* DetachedTree::copy(std::string_view bytes) {
 
 void DetachedTree::hold(SourceBuffer* source) {
     last_source_ = source;
+    last_source_text_ = source->text();
     if (!held_.insert(source).second) return;
     sources_.emplace_back();
     source->acquire();

@@ -130,16 +130,16 @@ public:
 
 private:
     DetachedText keep(const NodeString& text) {
-        SourceBuffer* source = text.span_source();
-        if (source != last_source_ && source) [[unlikely]]
-            hold(source);
-        std::string_view bytes;
-        if (!text.checked_view(bytes)) [[unlikely]] {
-            if (!broken_) broken_ = text.resolve().error();
-            return {"", 0};
+        // Most strings are narrow spans of the buffer the last one read.
+        if (text.narrow_span_source() == last_source_ && last_source_) [[likely]] {
+            std::string_view bytes;
+            if (text.checked_narrow_view(last_source_text_, bytes)) [[likely]]
+                return {bytes.data(), bytes.size()};
         }
-        return {source ? bytes.data() : copy(bytes), bytes.size()};
+        return keep_any(text);
     }
+    // Any other string, and the failures.
+    DetachedText keep_any(const NodeString& text);
     const char* copy(std::string_view bytes);
     void hold(SourceBuffer* source);
 
@@ -148,6 +148,7 @@ private:
     std::vector<SourceRef> sources_;
     std::unordered_set<SourceBuffer*> held_;
     SourceBuffer* last_source_ = nullptr;
+    std::string_view last_source_text_;
     std::optional<InternalFailure> broken_;
 };
 
