@@ -9,9 +9,10 @@ namespace quorvane::write {
 
 namespace {
 
-// A large block is a mapped region that the reader's reserve keeps for the
-// next call, so a large text does not fault in fresh pages each time.
-bool is_mapped(std::size_t capacity) { return capacity >= platform::kLargeAllocationBytes; }
+// A block past this is a mapped region that the reader's reserve keeps for
+// the next call, so a text does not fault in fresh pages each time, as a
+// heap block this large would.
+bool is_mapped(std::size_t capacity) { return capacity > (std::size_t{64} << 10); }
 
 char* allocate_block(std::uint64_t capacity) {
     if (capacity > SIZE_MAX / 2) return nullptr;

@@ -16,7 +16,12 @@ namespace {
 // of it gets a block of its own, so little room is left unused.
 constexpr std::size_t largest_block_size = platform::kLargeAllocationBytes;
 
-bool is_mapped(std::size_t size) { return size >= platform::kLargeAllocationBytes; }
+// Past this, the next block is the largest: a heap block this large is
+// fresh pages from the system on every call, which cost more to fault in
+// than the copy made in them, while a mapped region is kept for the next.
+constexpr std::size_t largest_heap_block_size = std::size_t{64} << 10;
+
+bool is_mapped(std::size_t size) { return size > largest_heap_block_size; }
 
 }  // namespace
 
@@ -54,7 +59,8 @@ void* DetachedBlocks::allocate_past_block(std::size_t size) {
     const std::size_t block_size = std::max(next_block_size_, size);
     cursor_ = new_block(block_size);
     room_ = block_size;
-    next_block_size_ = std::min(next_block_size_ * 2, largest_block_size);
+    next_block_size_ =
+        next_block_size_ >= largest_heap_block_size ? largest_block_size : next_block_size_ * 2;
     void* at = cursor_;
     cursor_ += size;
     room_ -= size;
