@@ -176,7 +176,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             // Marked or not, a node named twice must be written in each place.
             qw::DetachedNode* child = copies[node.children[slot]];
             if (in.byte() % 2) child->shared = true;
-            copy->children[slot] = child;
+            copy->child_slots()[slot] = child;
         }
         copies.push_back(copy);
         nodes.push_back(std::move(node));

@@ -187,13 +187,13 @@ Result<Detached> detach_tree(const NodeObject* root) {
                 if (auto found = copied_shared.find(child); found != copied_shared.end()) {
                     found->second->shared = true;
                     detached.size.reset();
-                    top.copy->children[slot] = found->second;
+                    top.copy->child_slots()[slot] = found->second;
                     continue;
                 }
             }
             // Copied before being pushed, which may move `top`.
             write::DetachedNode* parent = top.copy;
-            parent->children[slot] = copy(child, unfinished.size());
+            parent->child_slots()[slot] = copy(child, unfinished.size());
         }
     } catch (const std::bad_alloc&) {
         return std::unexpected(out_of_memory());

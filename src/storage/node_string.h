@@ -150,11 +150,10 @@ public:
 
     // Either span form.
     bool is_span() const { return (tag_ & form_bits) == 0; }
-    // The buffer of a span whose offsets 32 bits place, the most common
-    // form by far; null for the other forms.
-    const SourceBuffer* narrow_span_source() const {
-        return (tag_ & (form_bits | wide_flag)) == 0 ? reinterpret_cast<SourceBuffer*>(tag_)
-                                                     : nullptr;
+    // Whether this is a span of `source` whose offsets 32 bits place, the
+    // most common form by far; never for a null `source`.
+    bool is_narrow_span_of(const SourceBuffer* source) const {
+        return tag_ == reinterpret_cast<std::uintptr_t>(source);
     }
     // checked_view() of such a span, given its buffer's text.
     bool checked_narrow_view(std::string_view source_text, std::string_view& view) const {
@@ -233,7 +232,7 @@ private:
         // The bytes at both ends, or a byte that is no continuation where an
         // end is the buffer's end: two loads and no further branch.
         const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
-        const unsigned char first = start < n && start != 0 ? bytes[start] : 0;
+        const unsigned char first = start < n ? bytes[start] : 0;
         const unsigned char after = end < n ? bytes[end] : 0;
         if (((first & 0xC0) == 0x80) | ((after & 0xC0) == 0x80)) [[unlikely]]
             return false;

@@ -38,23 +38,38 @@ struct DetachedAttribute {
     DetachedText value;
 };
 
+// A node with its attributes and then the addresses of its children just
+// after it, in one block.
 struct DetachedNode {
     DetachedText name;
     DetachedText text;
-    // Both lie just after the node itself; the copier fills the children.
-    const DetachedAttribute* attributes;
-    const DetachedNode** children;
     std::size_t child_count;
+    // The bytes of all attribute names and values, which bound what the
+    // attributes take written without counting them one by one.
+    std::uint64_t attribute_bytes;
     std::uint32_t attribute_count;
     // Named by more than one child list, as far as the copier knows; only
     // a walk that measures each node once looks at it.
     bool shared;
 
     std::span<const DetachedAttribute> attribute_list() const {
-        return {attributes, attribute_count};
+        return {attributes(), attribute_count};
     }
-    std::span<const DetachedNode* const> child_list() const { return {children, child_count}; }
+    std::span<const DetachedNode* const> child_list() const {
+        return {const_cast<DetachedNode*>(this)->child_slots(), child_count};
+    }
+    // Where the copier fills in the children.
+    const DetachedNode** child_slots() {
+        return reinterpret_cast<const DetachedNode**>(attributes() + attribute_count);
+    }
+
+private:
+    DetachedAttribute* attributes() const {
+        return reinterpret_cast<DetachedAttribute*>(const_cast<DetachedNode*>(this) + 1);
+    }
 };
+static_assert(alignof(DetachedAttribute) == alignof(DetachedNode) &&
+              sizeof(DetachedNode) % alignof(const DetachedNode*) == 0);
 
 // Blocks cut front to back, each twice as long as the one before up to
 // 2 MiB; those that long are mapped regions the reader's reserve keeps for
@@ -109,15 +124,19 @@ public:
         auto* node = static_cast<DetachedNode*>(
             blocks_.allocate(sizeof(DetachedNode) + attribute_count * sizeof(DetachedAttribute) +
                              child_count * sizeof(DetachedNode*)));
-        auto* attributes = reinterpret_cast<DetachedAttribute*>(node + 1);
         node->name = keep(name);
         node->text = text ? keep(*text) : DetachedText{};
-        node->attributes = attributes;
-        node->children = reinterpret_cast<const DetachedNode**>(attributes + attribute_count);
         node->child_count = child_count;
         node->attribute_count = static_cast<std::uint32_t>(attribute_count);
         node->shared = false;
-        for (const AttributeMap::Entry& entry : attrs) *attributes++ = {keep(entry.key), keep(entry.value)};
+        auto* attribute = reinterpret_cast<DetachedAttribute*>(node + 1);
+        std::uint64_t attribute_bytes = 0;
+        for (const AttributeMap::Entry& entry : attrs) {
+            *attribute = {keep(entry.key), keep(entry.value)};
+            attribute_bytes += attribute->name.size + attribute->value.size;
+            ++attribute;
+        }
+        node->attribute_bytes = attribute_bytes;
         return node;
     }
 
@@ -131,7 +150,7 @@ public:
 private:
     DetachedText keep(const NodeString& text) {
         // Most strings are narrow spans of the buffer the last one read.
-        if (text.narrow_span_source() == last_source_ && last_source_) [[likely]] {
+        if (text.is_narrow_span_of(last_source_)) [[likely]] {
             std::string_view bytes;
             if (text.checked_narrow_view(last_source_text_, bytes)) [[likely]]
                 return {bytes.data(), bytes.size()};

@@ -61,7 +61,7 @@ std::optional<std::uint64_t> unescaped_output_size(const DetachedTree& tree, std
     while (!unfinished.empty()) {
         Frame& top = unfinished.back();
         if (top.next_child < top.node->child_count) {
-            const DetachedNode* child = top.node->children[top.next_child++];
+            const DetachedNode* child = top.node->child_list()[top.next_child++];
             if (child->shared) {
                 if (auto found = measured_shared.find(child); found != measured_shared.end()) {
                     add_child(top, found->second);

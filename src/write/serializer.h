@@ -53,9 +53,9 @@ private:
 class UnescapedSizeCount {
 public:
     void add(const DetachedNode& node, std::uint64_t depth) {
-        std::uint64_t bytes = 1 + node.name.size;  // <name
-        for (const DetachedAttribute& attribute : node.attribute_list())
-            bytes += 4 + attribute.name.size + attribute.value.size;  // ' name="value"'
+        // <name, and ' name="value"' for each attribute
+        std::uint64_t bytes = 1 + node.name.size + 4 * std::uint64_t{node.attribute_count} +
+                              node.attribute_bytes;
         if (!node.text.present() && node.child_count == 0) {
             bytes_.add(bytes + 2);  // />
             return;
@@ -99,7 +99,10 @@ template <class Sink>
 class TreeWriter {
 public:
     TreeWriter(Sink& sink, const DetachedTree& tree, std::uint64_t indent)
-        : sink_(sink), tree_(tree), indent_(indent) {}
+        : sink_(sink),
+          tree_(tree),
+          indent_(indent),
+          direct_depth_limit_(indent == 0 ? UINT64_MAX : (direct_write_bytes - 1) / indent) {}
 
     // False at the sink's first failure, which ends the writing at once.
     bool write() {
@@ -134,7 +137,8 @@ private:
         return node.text.present() || node.child_count != 0;
     }
     static Frame frame_of(const DetachedNode& node) {
-        return {node.children, node.children + node.child_count, &node};
+        const auto children = node.child_list();
+        return {children.data(), children.data() + children.size(), &node};
     }
 
     bool line_break() {
@@ -148,10 +152,8 @@ private:
     // to write directly (or to count).
     std::uint64_t direct_break_room() const {
         if (!line_break_pending_) return 0;
-        std::uint64_t spaces;
-        if (__builtin_mul_overflow(indent_, depth_, &spaces) || spaces >= direct_write_bytes)
-            return direct_write_bytes + 1;
-        return 1 + spaces;
+        if (depth_ > direct_depth_limit_) return direct_write_bytes + 1;
+        return 1 + indent_ * depth_;
     }
 
     // Writes the pending line break at `out`; stores whole blocks of 16
@@ -204,11 +206,11 @@ private:
     // Room for writing the start tag and text directly, with everything
     // escaped could make of them, or null to write them piece by piece.
     char* reserve_for_start(const DetachedNode& node) {
-        std::uint64_t room = direct_break_room() + 3 + node.name.size + escape_room(node.text.size);
-        for (const DetachedAttribute& attribute : node.attribute_list()) {
-            room += 4 + attribute.name.size + escape_room(attribute.value.size);
-            if (room > direct_write_bytes) return nullptr;
-        }
+        // Each attribute takes four bytes besides its name and its escaped
+        // value, which escape_room() bounds.
+        const std::uint64_t room = direct_break_room() + 3 + node.name.size +
+                                   escape_room(node.text.size) + 6 * node.attribute_bytes +
+                                   20 * std::uint64_t{node.attribute_count};
         return room > direct_write_bytes ? nullptr : sink_.reserve(room);
     }
 
@@ -256,6 +258,8 @@ private:
     Sink& sink_;
     const DetachedTree& tree_;
     std::uint64_t indent_;
+    // The deepest level whose indentation is written directly.
+    std::uint64_t direct_depth_limit_;
     std::uint64_t depth_ = 0;
     // Set after every element; cleared by text, which the next child then
     // follows on the same line.
