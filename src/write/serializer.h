@@ -108,8 +108,9 @@ public:
     bool write() {
         std::vector<Frame> open_elements;
         const DetachedNode& root = tree_.root();
-        if (!open(root)) return false;
-        if (has_content(root)) open_elements.push_back(frame_of(root));
+        const Opened root_opened = open(root);
+        if (root_opened == Opened::Failed) return false;
+        if (root_opened == Opened::Open) open_elements.push_back(frame_of(root));
         while (!open_elements.empty()) {
             Frame& top = open_elements.back();
             if (top.next_child == top.end_child) {
@@ -119,13 +120,18 @@ public:
                 continue;
             }
             const DetachedNode& child = **top.next_child++;
-            if (!open(child)) return false;
-            if (has_content(child)) open_elements.push_back(frame_of(child));
+            const Opened opened = open(child);
+            if (opened == Opened::Failed) return false;
+            if (opened == Opened::Open) open_elements.push_back(frame_of(child));
         }
         return true;
     }
 
 private:
+    // What open() did: failed at the sink, wrote the whole element, or left
+    // its children and end tag to come.
+    enum class Opened { Failed, Closed, Open };
+
     // An element whose end tag is still to come, and its children not yet written.
     struct Frame {
         const DetachedNode* const* next_child;
@@ -172,8 +178,9 @@ private:
     }
 
     // The start tag and, for an element with content, the text; the
-    // element's children follow.
-    bool open(const DetachedNode& node) {
+    // element's children follow. An element with text alone is written
+    // whole, end tag included, when it is written directly.
+    Opened open(const DetachedNode& node) {
         if (char* out = reserve_for_start(node)) {
             out = put_line_break(out);
             line_break_pending_ = true;
@@ -189,26 +196,35 @@ private:
             if (!has_content(node)) {
                 std::memcpy(out, "/>", 2);
                 sink_.commit(out + 2);
-                return true;
+                return Opened::Closed;
             }
             *out++ = '>';
+            if (node.child_count == 0) {
+                out = escape_to<EscapeMode::Text>(out, node.text.view());
+                std::memcpy(out, "</", 2);
+                out = put(out + 2, node.name.view());
+                *out++ = '>';
+                sink_.commit(out);
+                return Opened::Closed;
+            }
             ++depth_;
             if (node.text.present()) {
                 out = escape_to<EscapeMode::Text>(out, node.text.view());
                 line_break_pending_ = false;
             }
             sink_.commit(out);
-            return true;
+            return Opened::Open;
         }
-        return open_piecewise(node);
+        if (!open_piecewise(node)) return Opened::Failed;
+        return has_content(node) ? Opened::Open : Opened::Closed;
     }
 
     // Room for writing the start tag and text directly, with everything
     // escaped could make of them, or null to write them piece by piece.
     char* reserve_for_start(const DetachedNode& node) {
         // Each attribute takes four bytes besides its name and its escaped
-        // value, which escape_room() bounds.
-        const std::uint64_t room = direct_break_room() + 3 + node.name.size +
+        // value, which escape_room() bounds; the end tag may follow the text.
+        const std::uint64_t room = direct_break_room() + 6 + 2 * node.name.size +
                                    escape_room(node.text.size) + 6 * node.attribute_bytes +
                                    20 * std::uint64_t{node.attribute_count};
         return room > direct_write_bytes ? nullptr : sink_.reserve(room);
