@@ -138,7 +138,8 @@ void require_counted_size_is_measured(const qw::DetachedTree& tree, qw::WriteOpt
         unvisited.pop_back();
         if (!seen.insert(node).second) return;
         count.add(*node, depth);
-        for (const qw::DetachedNode* child : node->child_list()) unvisited.push_back({child, depth + 1});
+        for (const qw::DetachedNode* child : node->child_list())
+            unvisited.push_back({child, depth + 1});
     }
     require(count.total(options.indent, options.declaration) ==
             qw::unescaped_output_size(tree, options.indent, options.declaration));
@@ -153,6 +154,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     qw::DetachedTree tree;
     std::vector<Expected> nodes;
     std::vector<qw::DetachedNode*> copies;
+    std::unordered_set<const qw::DetachedNode*> named;
     while (!in.empty() && nodes.size() < 64) {
         Expected node;
         node.name = in.name();
@@ -173,9 +175,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         qw::DetachedNode* copy =
             tree.add_node(NodeString::owned(node.name), attrs, text, node.children.size());
         for (std::size_t slot = 0; slot < node.children.size(); ++slot) {
-            // Marked or not, a node named twice must be written in each place.
+            // A node named a second time is marked, as the copier marks it.
             qw::DetachedNode* child = copies[node.children[slot]];
-            if (in.byte() % 2) child->shared = true;
+            if (!named.insert(child).second) child->shared = true;
             copy->child_slots()[slot] = child;
         }
         copies.push_back(copy);

@@ -191,7 +191,7 @@ Result<Detached> detach_tree(const NodeObject* root) {
                     continue;
                 }
             }
-            // Copied before being pushed, which may move `top`.
+            // copy() may push onto the stack and so move `top`.
             write::DetachedNode* parent = top.copy;
             parent->child_slots()[slot] = copy(child, unfinished.size());
         }
@@ -237,11 +237,11 @@ PyObject* write_string(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObj
                 // Released here, its last spans possibly with their source.
                 const Detached detached = std::move(*tree);
                 try {
-                    auto text = direct_data
-                                    ? write::write_to_memory_at(detached.tree, arguments->options,
-                                                                direct_data, direct_capacity)
-                                    : write::write_to_memory(detached.tree, arguments->options,
-                                                             counted);
+                    auto text =
+                        direct_data
+                            ? write::write_to_memory_at(detached.tree, arguments->options,
+                                                        direct_data, direct_capacity)
+                            : write::write_to_memory(detached.tree, arguments->options, counted);
                     if (!text) return std::unexpected(io_failure(std::move(text.error())));
                     const Encoding encoding = output_encoding(text->text());
                     if (encoding == Encoding::Invalid) {
@@ -256,8 +256,8 @@ PyObject* write_string(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObj
             if (!written) return std::unexpected(std::move(written.error()));
             if (written->text.borrowed() && written->encoding == Encoding::Ascii) {
                 PyObject* resized = direct.release();
-                const int failed =
-                    PyUnicode_Resize(&resized, static_cast<Py_ssize_t>(written->text.text().size()));
+                const int failed = PyUnicode_Resize(
+                    &resized, static_cast<Py_ssize_t>(written->text.text().size()));
                 direct = PyRef::steal(resized);
                 if (failed) return std::unexpected(raised());
                 return direct;

@@ -48,8 +48,8 @@ struct DetachedNode {
     // attributes take written without counting them one by one.
     std::uint64_t attribute_bytes;
     std::uint32_t attribute_count;
-    // Named by more than one child list, as far as the copier knows; only
-    // a walk that measures each node once looks at it.
+    // Set by the copier on a node it names in more than one place, which
+    // the walk that measures the tree then measures once.
     bool shared;
 
     std::span<const DetachedAttribute> attribute_list() const {

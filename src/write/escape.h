@@ -12,7 +12,6 @@
 #include <emmintrin.h>
 #endif
 
-
 namespace quorvane::write {
 
 // Text mode replaces & < > " '; attribute mode also tab, carriage return
@@ -84,7 +83,8 @@ inline constexpr PackedReplacementTable<mode> packed_replacements{};
 
 template <EscapeMode mode>
 inline char* put_replacement(char* out, char byte) {
-    const PackedReplacement& replaced = packed_replacements<mode>.entry[static_cast<unsigned char>(byte)];
+    const PackedReplacement& replaced =
+        packed_replacements<mode>.entry[static_cast<unsigned char>(byte)];
     std::memcpy(out, &replaced.bytes, 8);
     return out + replaced.size;
 }
@@ -160,9 +160,9 @@ inline std::size_t find_replaced(std::string_view text, std::size_t from) {
     // before `i` were looked at already, or for a short text its bytes
     // padded with zeros. Most names and values are short, and a byte at a
     // time costs several times more.
-    const unsigned bits =
-        size >= 16 ? detail::replaced_bits<mode>(data + size - 16) >> (i + 16 - size)
-                   : detail::replaced_bits<mode>(detail::load_short(data + i, size - i));
+    const unsigned bits = size >= 16
+                              ? detail::replaced_bits<mode>(data + size - 16) >> (i + 16 - size)
+                              : detail::replaced_bits<mode>(detail::load_short(data + i, size - i));
     return bits ? i + static_cast<std::size_t>(__builtin_ctz(bits)) : size;
 #else
     for (; i < size; ++i) {

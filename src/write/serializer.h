@@ -25,7 +25,9 @@ inline constexpr std::string_view xml_declaration = "<?xml version=\"1.0\" encod
 // A 64-bit count that remembers having overflowed.
 class CheckedCount {
 public:
-    void add(std::uint64_t amount) { overflowed_ |= __builtin_add_overflow(value_, amount, &value_); }
+    void add(std::uint64_t amount) {
+        overflowed_ |= __builtin_add_overflow(value_, amount, &value_);
+    }
     void add_product(std::uint64_t a, std::uint64_t b) {
         std::uint64_t product;
         overflowed_ |= __builtin_mul_overflow(a, b, &product);
@@ -54,8 +56,8 @@ class UnescapedSizeCount {
 public:
     void add(const DetachedNode& node, std::uint64_t depth) {
         // <name, and ' name="value"' for each attribute
-        std::uint64_t bytes = 1 + node.name.size + 4 * std::uint64_t{node.attribute_count} +
-                              node.attribute_bytes;
+        std::uint64_t bytes =
+            1 + node.name.size + 4 * std::uint64_t{node.attribute_count} + node.attribute_bytes;
         if (!node.text.present() && node.child_count == 0) {
             bytes_.add(bytes + 2);  // />
             return;

@@ -63,9 +63,8 @@ std::expected<ByteSink, IoError> write_to_memory(const DetachedTree& tree, Write
     return write_into(std::move(sink), tree, options);
 }
 
-std::expected<ByteSink, IoError> write_to_memory_at(const DetachedTree& tree,
-                                                    WriteOptions options, char* borrowed,
-                                                    std::uint64_t capacity) {
+std::expected<ByteSink, IoError> write_to_memory_at(const DetachedTree& tree, WriteOptions options,
+                                                    char* borrowed, std::uint64_t capacity) {
     return write_into(MemorySink(borrowed, capacity), tree, options);
 }
 
