@@ -262,6 +262,8 @@ PyObject* write_string(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObj
                 if (failed) return std::unexpected(raised());
                 return direct;
             }
+            // An outgrown str is dropped before the text's own is made.
+            if (!written->text.borrowed()) direct = PyRef();
             const std::string_view text = written->text.text();
             const auto length = static_cast<Py_ssize_t>(text.size());
             // A str too large for the memory left is a MemoryError like any other.
