@@ -38,13 +38,14 @@ std::uint64_t physical_memory_bytes() noexcept;
 // Only a speed-up: where the system lacks the request it does nothing.
 void prefault_for_writing(void* begin, void* end) noexcept;
 
-// Kept regions no read has taken for this long are given back to the
+// Kept regions no call has taken for this long are given back to the
 // system by the next call of release_idle_regions: a process that read one
 // large document and then only small ones does not hold the first one's
 // working memory for good.
 inline constexpr long kIdleSeconds = 10;
 
-// Called as each read starts; costs one atomic load when nothing is kept.
+// Called as each read or write starts; costs one atomic load when nothing
+// is kept.
 void release_idle_regions() noexcept;
 // The same as if the monotonic clock showed `now_seconds`.
 void release_regions_idle_at(long now_seconds) noexcept;

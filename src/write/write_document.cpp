@@ -56,6 +56,7 @@ std::expected<ByteSink, IoError> write_into(MemorySink sink, const DetachedTree&
 
 std::expected<ByteSink, IoError> write_to_memory(const DetachedTree& tree, WriteOptions options,
                                                  const UnescapedSizeCount* counted) {
+    platform::release_idle_regions();
     const auto capacity = memory_capacity(tree, options, counted);
     if (!capacity) return std::unexpected(out_of_memory());
     MemorySink sink(*capacity);
@@ -65,11 +66,13 @@ std::expected<ByteSink, IoError> write_to_memory(const DetachedTree& tree, Write
 
 std::expected<ByteSink, IoError> write_to_memory_at(const DetachedTree& tree, WriteOptions options,
                                                     char* borrowed, std::uint64_t capacity) {
+    platform::release_idle_regions();
     return write_into(MemorySink(borrowed, capacity), tree, options);
 }
 
 std::expected<void, IoError> write_to_file(const DetachedTree& tree, const std::string& path,
                                            WriteOptions options) {
+    platform::release_idle_regions();
     auto file = platform::open_for_writing(path);
     if (!file) return std::unexpected(std::move(file.error()));
     FileSink sink(file->get());
