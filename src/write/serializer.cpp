@@ -29,26 +29,20 @@ std::optional<std::uint64_t> unescaped_output_size(const DetachedTree& tree, std
         std::size_t next_child;
         Measure measure;
     };
-    auto start = [](const DetachedNode& node) {
+    auto start = [indent](const DetachedNode& node) {
         Measure measure;
-        measure.length.add(1 + node.name.size);  // <name
-        for (const DetachedAttribute& attribute : node.attribute_list())
-            measure.length.add(attribute.name.size + attribute.value.size + 4);  // ' name="value"'
-        if (!node.text.present() && node.child_count == 0) {
-            measure.length.add(2);  // />
-        } else {
-            measure.length.add(1 + node.text.size);  // >text
+        measure.length.add(own_bytes(node));
+        if (node.child_count != 0) {
+            // A line feed and one level of indentation before each child's
+            // line, and a line at the element's own depth for its end tag.
+            const std::uint64_t breaks = child_breaks(node);
+            measure.length.add_product(breaks, indent);
+            measure.length.add(breaks + 1);
+            measure.breaks.add(breaks + 1);
         }
         return measure;
     };
     auto add_child = [indent](Frame& parent, const Measure& child) {
-        // A line feed and one level of indentation, but for a first child
-        // that follows the text.
-        if (parent.next_child != 1 || !parent.node->text.present()) {
-            parent.measure.length.add(1);
-            parent.measure.length.add(indent);
-            parent.measure.breaks.add(1);
-        }
         parent.measure.length.add(child.length);
         parent.measure.length.add_product(child.breaks.value(), indent);
         parent.measure.breaks.add(child.breaks);
@@ -71,15 +65,8 @@ std::optional<std::uint64_t> unescaped_output_size(const DetachedTree& tree, std
             unfinished.push_back({child, 0, start(*child)});
             continue;
         }
-        Measure finished = top.measure;
+        const Measure finished = top.measure;
         const DetachedNode& node = *top.node;
-        if (node.text.present() || node.child_count != 0) {
-            if (node.child_count != 0) {
-                finished.length.add(1);  // the end tag's line, at the element's own depth
-                finished.breaks.add(1);
-            }
-            finished.length.add(3 + node.name.size);  // </name>
-        }
         unfinished.pop_back();
         if (node.shared) measured_shared.emplace(&node, finished);
         if (unfinished.empty()) {

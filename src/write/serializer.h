@@ -46,6 +46,23 @@ private:
     bool overflowed_ = false;
 };
 
+// The bytes a node's tags, attributes and text take before escaping, without
+// its children and the line breaks among them.
+inline std::uint64_t own_bytes(const DetachedNode& node) {
+    // <name, and ' name="value"' for each attribute
+    const std::uint64_t start_tag =
+        1 + node.name.size + 4 * std::uint64_t{node.attribute_count} + node.attribute_bytes;
+    if (!node.text.present() && node.child_count == 0) return start_tag + 2;  // />
+    return start_tag + 1 + node.text.size + 3 + node.name.size;               // >text</name>
+}
+
+// The line breaks before a node's children: one before each, but for a
+// first child that follows the text. The end tag of a node with children
+// takes one more.
+inline std::uint64_t child_breaks(const DetachedNode& node) {
+    return node.child_count - (node.text.present() && node.child_count != 0 ? 1 : 0);
+}
+
 // The length of the text TreeWriter gives before escaping adds to it, or
 // nothing when it does not fit in 64 bits.
 //
@@ -55,21 +72,13 @@ private:
 class UnescapedSizeCount {
 public:
     void add(const DetachedNode& node, std::uint64_t depth) {
-        // <name, and ' name="value"' for each attribute
-        std::uint64_t bytes =
-            1 + node.name.size + 4 * std::uint64_t{node.attribute_count} + node.attribute_bytes;
-        if (!node.text.present() && node.child_count == 0) {
-            bytes_.add(bytes + 2);  // />
-            return;
-        }
-        bytes += 1 + node.text.size + 3 + node.name.size;  // >text</name>
+        std::uint64_t bytes = own_bytes(node);
         if (node.child_count != 0) {
-            // Each child starts a line one level deeper, but for a first
-            // child that follows the text; the end tag starts one at this
-            // node's depth.
-            const std::uint64_t child_breaks = node.child_count - (node.text.present() ? 1 : 0);
-            bytes += child_breaks + 1;
-            levels_.add_product(child_breaks, depth + 1);
+            // The children's lines are one level deeper; the end tag's is at
+            // this node's depth.
+            const std::uint64_t breaks = child_breaks(node);
+            bytes += breaks + 1;
+            levels_.add_product(breaks, depth + 1);
             levels_.add(depth);
         }
         bytes_.add(bytes);
