@@ -17,6 +17,12 @@ namespace quorvane::platform {
 // Requests at least this large are mapped; smaller ones use the heap.
 inline constexpr std::size_t kLargeAllocationBytes = std::size_t{2} << 20;
 
+// Working memory of one call past this size is better taken from the kept
+// regions below than from the heap: the C library hands a heap block this
+// large out as fresh pages on nearly every call, and faulting them in costs
+// more than the work done in them.
+inline constexpr std::size_t kLargestHeapWorkingBytes = std::size_t{64} << 10;
+
 // Working arrays that die with their call: whole 2 MiB pages where the
 // system gives them, starting on a huge-page boundary. Throws
 // std::bad_alloc when the system has no room. Safe to call from any thread.

@@ -9,10 +9,8 @@ namespace quorvane::write {
 
 namespace {
 
-// A block past this is a mapped region that the reader's reserve keeps for
-// the next call, so a text does not fault in fresh pages each time, as a
-// heap block this large would.
-bool is_mapped(std::size_t capacity) { return capacity > (std::size_t{64} << 10); }
+// A larger block is a region the reserve keeps for the next call.
+bool is_mapped(std::size_t capacity) { return capacity > platform::kLargestHeapWorkingBytes; }
 
 char* allocate_block(std::uint64_t capacity) {
     if (capacity > SIZE_MAX / 2) return nullptr;

@@ -16,10 +16,8 @@ namespace {
 // of it gets a block of its own, so little room is left unused.
 constexpr std::size_t largest_block_size = platform::kLargeAllocationBytes;
 
-// Past this, the next block is the largest: a heap block this large is
-// fresh pages from the system on every call, which cost more to fault in
-// than the copy made in them, while a mapped region is kept for the next.
-constexpr std::size_t largest_heap_block_size = std::size_t{64} << 10;
+// Past this, the next block is the largest, a kept region.
+constexpr std::size_t largest_heap_block_size = platform::kLargestHeapWorkingBytes;
 
 bool is_mapped(std::size_t size) { return size > largest_heap_block_size; }
 
