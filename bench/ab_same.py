@@ -3,12 +3,15 @@ loaded side by side and their reads (or writes) alternate, so the machine's drif
 between sittings falls on both alike (a build against itself gives ratios
 within about 1% of 1.0).
 
-    python3 bench/ab_same.py BUILD_A BUILD_B [document ...] [--size MB] [--rounds N] [--write]
+    python3 bench/ab_same.py BUILD_A BUILD_B [document ...] [--size MB] [--rounds N]
+        [--write [--trees N]]
 
 BUILD_A and BUILD_B are build folders holding the module; documents are
 names from documents.py (all of them by default). Prints, per document, the
 best and median milliseconds per read (with --write: per write_string of
-the tree each build read) of each build, B's speed over A's,
+the tree each build read; with --trees N, per write of N trees each build
+holds, one after another, as a program holding many small documents does)
+of each build, B's speed over A's,
 and the median page faults per read of each (fresh pages a read faults in
 often cost more than its parsing).
 """
@@ -59,6 +62,7 @@ def main():
     parser.add_argument("--size", type=float, default=20.0, help="document size in MB")
     parser.add_argument("--rounds", type=int, default=9)
     parser.add_argument("--write", action="store_true", help="time write_string instead of reads")
+    parser.add_argument("--trees", type=int, default=1, help="with --write, trees written per call")
     args = parser.parse_args()
     a, b = load(args.build_a), load(args.build_b)
     print(f"{'document':14} {'A best':>8} {'B best':>8} {'A med':>8} {'B med':>8} {'B/A speed':>10}"
@@ -67,8 +71,10 @@ def main():
         make, root = DOCUMENTS[name]
         document = make(int(args.size * 1_000_000))
         if args.write:
-            trees = {module: module.read_string(document, root) for module in (a, b)}
-            calls = {module: (lambda m=module: m.write_string(trees[m])) for module in (a, b)}
+            trees = {module: [module.read_string(document, root) for _ in range(args.trees)]
+                     for module in (a, b)}
+            calls = {module: (lambda m=module: [m.write_string(tree) for tree in trees[m]])
+                     for module in (a, b)}
         else:
             calls = {module: (lambda m=module: m.read_string(document, root)) for module in (a, b)}
         times = {a: [], b: []}

@@ -213,10 +213,14 @@ void release_pages(void* at, std::size_t bytes) noexcept {
 }
 
 std::uint64_t physical_memory_bytes() noexcept {
-    const long pages = ::sysconf(_SC_PHYS_PAGES);
-    const long page_size = ::sysconf(_SC_PAGE_SIZE);
-    if (pages <= 0 || page_size <= 0) return UINT64_MAX;
-    return static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(page_size);
+    // Asked once: the system call behind it costs more than a small write.
+    static const std::uint64_t bytes = []() -> std::uint64_t {
+        const long pages = ::sysconf(_SC_PHYS_PAGES);
+        const long page_size = ::sysconf(_SC_PAGE_SIZE);
+        if (pages <= 0 || page_size <= 0) return UINT64_MAX;
+        return static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(page_size);
+    }();
+    return bytes;
 }
 
 void prefault_for_writing([[maybe_unused]] void* begin, [[maybe_unused]] void* end) noexcept {
