@@ -232,6 +232,15 @@ void prefault_for_writing([[maybe_unused]] void* begin, [[maybe_unused]] void* e
 #endif
 }
 
+void advise_huge_pages([[maybe_unused]] void* begin, [[maybe_unused]] void* end) noexcept {
+#ifdef MADV_HUGEPAGE
+    const auto first =
+        (reinterpret_cast<std::uintptr_t>(begin) + kHugePage - 1) & ~std::uintptr_t{kHugePage - 1};
+    const auto last = reinterpret_cast<std::uintptr_t>(end) & ~std::uintptr_t{kHugePage - 1};
+    if (first < last) madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+#endif
+}
+
 void release_idle_regions() noexcept {
     RegionReserve& kept = reserve();
     if (kept.bytes() == 0) return;

@@ -44,6 +44,12 @@ std::uint64_t physical_memory_bytes() noexcept;
 // Only a speed-up: where the system lacks the request it does nothing.
 void prefault_for_writing(void* begin, void* end) noexcept;
 
+// Asks for huge pages for the whole huge pages inside [begin, end) of
+// memory allocated elsewhere and not yet touched, such as a large result
+// object: it is then faulted in a 2 MiB page at a time instead of 4 KiB.
+// Only a speed-up: where the system lacks the request it does nothing.
+void advise_huge_pages(void* begin, void* end) noexcept;
+
 // Kept regions no call has taken for this long are given back to the
 // system by the next call of release_idle_regions: a process that read one
 // large document and then only small ones does not hold the first one's

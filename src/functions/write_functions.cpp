@@ -17,6 +17,7 @@
 #include "boundary/call.h"
 #include "boundary/convert.h"
 #include "entities/node.h"
+#include "platform/memory.h"
 #include "read/file_source.h"
 #include "write/detached_tree.h"
 #include "write/serializer.h"
@@ -58,10 +59,12 @@ Encoding output_encoding(std::string_view text) {
 constexpr std::size_t copy_outside_lock_bytes = std::size_t{256} << 10;
 
 // A text that may take at least this many bytes is written straight into
-// its str. A str this large is fresh memory from the system on each call,
-// which the writer may as well fault in itself instead of copying into it;
-// a smaller one often reuses memory a freed str left warm.
-constexpr std::uint64_t direct_str_bytes = std::uint64_t{64} << 20;
+// its str, faulted in by huge pages. A str this large is fresh memory from
+// the system on each call (the C library maps every block past 32 MiB on
+// its own), which the writer may as well fill instead of copying into it.
+// A smaller str often reuses memory a freed one left warm, and one made
+// larger than its text, then cut, would stop that reuse.
+constexpr std::uint64_t direct_str_bytes = std::uint64_t{32} << 20;
 
 Failure out_of_memory() { return io_failure(IoError::from_layer(IoKind::OutOfMemory, {})); }
 
@@ -229,6 +232,7 @@ PyObject* write_string(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObj
             }
             // No other thread can see the new str until it is returned.
             char* direct_data = direct ? static_cast<char*>(PyUnicode_DATA(direct.get())) : nullptr;
+            if (direct_data) platform::advise_huge_pages(direct_data, direct_data + direct_capacity);
             struct Written {
                 write::ByteSink text;
                 Encoding encoding;
