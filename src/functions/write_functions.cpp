@@ -18,7 +18,6 @@
 #include "boundary/convert.h"
 #include "entities/node.h"
 #include "platform/memory.h"
-#include "read/file_source.h"
 #include "write/detached_tree.h"
 #include "write/serializer.h"
 #include "write/write_document.h"
@@ -32,11 +31,8 @@ const Signature write_string_signature{"write_string()", write_string_names, 3, 
 const char* const write_file_names[] = {"node", "file_path", "indent", "default_xml_def"};
 const Signature write_file_signature{"write_file()", write_file_names, 4, 2};
 
-enum class Encoding { Ascii, Utf8, Invalid };
-
-// Most texts are ASCII, which is checked 64 bytes at a time; the others go
-// through the full check of UTF-8 from their first non-ASCII block on.
-Encoding output_encoding(std::string_view text) {
+// Most texts are ASCII, which is checked 64 bytes at a time.
+bool is_ascii(std::string_view text) {
     std::size_t i = 0;
     for (; i + 64 <= text.size(); i += 64) {
         std::uint64_t high_bits = 0;
@@ -45,12 +41,10 @@ Encoding output_encoding(std::string_view text) {
             std::memcpy(&word, text.data() + i + k, 8);
             high_bits |= word;
         }
-        if (high_bits & 0x8080'8080'8080'8080ull) break;
+        if (high_bits & 0x8080'8080'8080'8080ull) return false;
     }
-    const std::string_view rest = text.substr(i);
-    if (std::ranges::none_of(rest, [](char c) { return static_cast<unsigned char>(c) >= 0x80; }))
-        return Encoding::Ascii;
-    return read::is_valid_utf8(rest) ? Encoding::Utf8 : Encoding::Invalid;
+    return std::ranges::none_of(text.substr(i),
+                                [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
 }
 
 // An ASCII text at least this long is copied into its str with the lock
@@ -235,7 +229,7 @@ PyObject* write_string(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObj
             if (direct_data) platform::advise_huge_pages(direct_data, direct_data + direct_capacity);
             struct Written {
                 write::ByteSink text;
-                Encoding encoding;
+                bool ascii;
             };
             auto written = without_interpreter_lock([&]() -> Result<Written> {
                 // Released here, its last spans possibly with their source.
@@ -247,18 +241,14 @@ PyObject* write_string(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObj
                                                         direct_data, direct_capacity)
                             : write::write_to_memory(detached.tree, arguments->options, counted);
                     if (!text) return std::unexpected(io_failure(std::move(text.error())));
-                    const Encoding encoding = output_encoding(text->text());
-                    if (encoding == Encoding::Invalid) {
-                        return std::unexpected(
-                            internal_failure("invariant: the XML writer only emits valid UTF-8"));
-                    }
-                    return Written{std::move(*text), encoding};
+                    const bool ascii = is_ascii(text->text());
+                    return Written{std::move(*text), ascii};
                 } catch (const std::bad_alloc&) {
                     return std::unexpected(out_of_memory());
                 }
             });
             if (!written) return std::unexpected(std::move(written.error()));
-            if (written->text.borrowed() && written->encoding == Encoding::Ascii) {
+            if (written->text.borrowed() && written->ascii) {
                 PyObject* resized = direct.release();
                 const int failed = PyUnicode_Resize(
                     &resized, static_cast<Py_ssize_t>(written->text.text().size()));
@@ -271,7 +261,7 @@ PyObject* write_string(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObj
             const std::string_view text = written->text.text();
             const auto length = static_cast<Py_ssize_t>(text.size());
             // A str too large for the memory left is a MemoryError like any other.
-            if (written->encoding == Encoding::Ascii && text.size() >= copy_outside_lock_bytes) {
+            if (written->ascii && text.size() >= copy_outside_lock_bytes) {
                 PyRef result = PyRef::steal(PyUnicode_New(length, 127));
                 if (!result) return std::unexpected(raised());
                 // No other thread can see the new str until it is returned.
@@ -279,8 +269,16 @@ PyObject* write_string(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObj
                 without_interpreter_lock([&] { std::memcpy(data, text.data(), text.size()); });
                 return result;
             }
+            // The decoder checks that the text is valid UTF-8 as it converts
+            // it, so a text that is not ASCII is read once rather than twice.
             PyRef result = PyRef::steal(PyUnicode_DecodeUTF8(text.data(), length, nullptr));
-            if (!result) return std::unexpected(raised());
+            if (!result) {
+                if (!PyErr_ExceptionMatches(PyExc_UnicodeDecodeError))
+                    return std::unexpected(raised());
+                PyErr_Clear();
+                return std::unexpected(
+                    internal_failure("invariant: the XML writer only emits valid UTF-8"));
+            }
             return result;
         });
 }
