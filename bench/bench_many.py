@@ -3,7 +3,8 @@ or a stream of API responses reads them, next to lxml and ElementTree in
 one run:
 
 - small documents (100 B to 2 KB, with and without attributes, ASCII and
-  non-ASCII text), each read from a fresh str and dropped;
+  non-ASCII text), each read from a fresh str and dropped, then all their
+  trees held and each written to a str;
 - documents of 20 to 100 KB, locale-data-like with mostly non-ASCII text,
   each read from a fresh str and all trees held at once: throughput and the
   resident memory each held tree keeps (its str dropped), measured in a
@@ -42,6 +43,14 @@ READERS = {
 }
 
 
+# Each writes a str: lxml indented like quorvane, ElementTree as it only can.
+WRITERS = {
+    "quorvane": quorvane.write_string,
+    "lxml": lambda tree: lxml.etree.tostring(tree, pretty_print=True, encoding="unicode"),
+    "ET": lambda tree: ElementTree.tostring(tree, encoding="unicode"),
+}
+
+
 def inputs(library, blobs):
     """Fresh inputs for one run, made outside the timing."""
     return list(blobs) if library == "lxml" else [blob.decode() for blob in blobs]
@@ -72,6 +81,16 @@ def timed_reads(library, blobs, root):
     start = time.perf_counter()
     for text in texts:
         read(text, root)
+    return time.perf_counter() - start
+
+
+def timed_writes(library, trees):
+    """Seconds to write every one of the held trees, dropping each str."""
+    write = WRITERS[library]
+    gc.collect()
+    start = time.perf_counter()
+    for tree in trees:
+        write(tree)
     return time.perf_counter() - start
 
 
@@ -111,9 +130,14 @@ def measure(small, held):
     for kind in SMALL_KINDS:
         blobs, root = small_corpus(kind, small)
         row = {"kind": kind, "bytes": sum(map(len, blobs)) / len(blobs)}
+        row["written"] = {}
         for library in READERS:
             best = min(timed_reads(library, blobs, root) for _ in range(3))
             row[library] = best / len(blobs) * 1e6
+            trees = [READERS[library](text, root) for text in inputs(library, blobs)]
+            best = min(timed_writes(library, trees) for _ in range(3))
+            row["written"][library] = best / len(blobs) * 1e6
+            del trees
         small_rows.append(row)
     held_rows = {}
     for library in READERS:
@@ -144,6 +168,16 @@ def main():
         ours = r["quorvane"]
         print(f"{r['kind']:20} {r['bytes']:6.0f} {ours:12.2f} {r['lxml']:8.2f} {r['ET']:7.2f}"
               f" {r['bytes'] / ours:6.0f} {r['lxml'] / ours:7.2f}x {r['ET'] / ours:5.2f}x")
+
+    print("\nthe same documents' trees, all held, each written to a str; best of 3 runs\n")
+    print(header)
+    print("-" * len(header))
+    for r in figures["small"]:
+        written = r["written"]
+        ours = written["quorvane"]
+        print(f"{r['kind']:20} {r['bytes']:6.0f} {ours:12.2f} {written['lxml']:8.2f}"
+              f" {written['ET']:7.2f} {r['bytes'] / ours:6.0f} {written['lxml'] / ours:7.2f}x"
+              f" {written['ET'] / ours:5.2f}x")
 
     print(f"\n{args.held:,} locale-like documents of 20-100 KB, each from a fresh str, all trees"
           " held; resident memory per tree with its str dropped (fresh interpreter per library)\n")
