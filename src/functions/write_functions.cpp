@@ -260,24 +260,27 @@ PyObject* write_string(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObj
             if (!written->text.borrowed()) direct = PyRef();
             const std::string_view text = written->text.text();
             const auto length = static_cast<Py_ssize_t>(text.size());
-            // A str too large for the memory left is a MemoryError like any other.
-            if (written->ascii && text.size() >= copy_outside_lock_bytes) {
-                PyRef result = PyRef::steal(PyUnicode_New(length, 127));
-                if (!result) return std::unexpected(raised());
-                // No other thread can see the new str until it is returned.
-                char* data = static_cast<char*>(PyUnicode_DATA(result.get()));
-                without_interpreter_lock([&] { std::memcpy(data, text.data(), text.size()); });
-                return result;
-            }
-            // The decoder checks that the text is valid UTF-8 as it converts
-            // it, so a text that is not ASCII is read once rather than twice.
-            PyRef result = PyRef::steal(PyUnicode_DecodeUTF8(text.data(), length, nullptr));
-            if (!result) {
+            if (!written->ascii) {
+                // The decoder checks that the text is valid UTF-8 as it
+                // converts it, so the text is read once rather than twice.
+                PyRef result = PyRef::steal(PyUnicode_DecodeUTF8(text.data(), length, nullptr));
+                if (result) return result;
                 if (!PyErr_ExceptionMatches(PyExc_UnicodeDecodeError))
                     return std::unexpected(raised());
                 PyErr_Clear();
                 return std::unexpected(
                     internal_failure("invariant: the XML writer only emits valid UTF-8"));
+            }
+            // A str too large for the memory left is a MemoryError like any other.
+            PyRef result = PyRef::steal(PyUnicode_New(length, 127));
+            if (!result) return std::unexpected(raised());
+            // No other thread can see the new str until it is returned.
+            char* data = static_cast<char*>(PyUnicode_DATA(result.get()));
+            auto copy = [&] { std::memcpy(data, text.data(), text.size()); };
+            if (text.size() >= copy_outside_lock_bytes) {
+                without_interpreter_lock(copy);
+            } else {
+                copy();
             }
             return result;
         });
