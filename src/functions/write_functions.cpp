@@ -214,6 +214,7 @@ PyObject* write_string(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObj
             // is made from the writer's own block like a shorter one.
             const write::UnescapedSizeCount* counted = tree->size ? &*tree->size : nullptr;
             PyRef direct;
+            char* direct_data = nullptr;
             std::uint64_t direct_capacity = 0;
             if (counted) {
                 const auto capacity =
@@ -222,11 +223,11 @@ PyObject* write_string(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObj
                     direct = PyRef::steal(PyUnicode_New(static_cast<Py_ssize_t>(*capacity), 127));
                     if (!direct) return std::unexpected(raised());
                     direct_capacity = *capacity;
+                    // No other thread can see the new str until it is returned.
+                    direct_data = static_cast<char*>(PyUnicode_DATA(direct.get()));
+                    platform::advise_huge_pages(direct_data, direct_data + direct_capacity);
                 }
             }
-            // No other thread can see the new str until it is returned.
-            char* direct_data = direct ? static_cast<char*>(PyUnicode_DATA(direct.get())) : nullptr;
-            if (direct_data) platform::advise_huge_pages(direct_data, direct_data + direct_capacity);
             struct Written {
                 write::ByteSink text;
                 bool ascii;
