@@ -74,6 +74,7 @@ PyObject* read_string(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObje
             // The buffer reads the caller's str in place and keeps it alive.
             SourceRef source = SourceRef::adopt(SourceBuffer::borrowing(
                 *document, PyRef::borrow(slots[0]).release(), release_python_owner));
+            if (PyUnicode_IS_ASCII(slots[0])) source->set_known_ascii();
             auto parsed = without_interpreter_lock(
                 [&] { return read::parse_document(source.get(), *root_tag); });
             if (!parsed) return std::unexpected(read_failure(parsed.error()));

@@ -18,6 +18,7 @@
 #include "boundary/convert.h"
 #include "entities/node.h"
 #include "platform/memory.h"
+#include "write/ascii.h"
 #include "write/detached_tree.h"
 #include "write/serializer.h"
 #include "write/write_document.h"
@@ -30,22 +31,6 @@ const char* const write_string_names[] = {"node", "indent", "default_xml_def"};
 const Signature write_string_signature{"write_string()", write_string_names, 3, 1};
 const char* const write_file_names[] = {"node", "file_path", "indent", "default_xml_def"};
 const Signature write_file_signature{"write_file()", write_file_names, 4, 2};
-
-// Most texts are ASCII, which is checked 64 bytes at a time.
-bool is_ascii(std::string_view text) {
-    std::size_t i = 0;
-    for (; i + 64 <= text.size(); i += 64) {
-        std::uint64_t high_bits = 0;
-        for (std::size_t k = 0; k < 64; k += 8) {
-            std::uint64_t word;
-            std::memcpy(&word, text.data() + i + k, 8);
-            high_bits |= word;
-        }
-        if (high_bits & 0x8080'8080'8080'8080ull) return false;
-    }
-    return std::ranges::none_of(text.substr(i),
-                                [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
-}
 
 // An ASCII text at least this long is copied into its str with the lock
 // released: the str is made first, then filled, so two threads writing
@@ -242,7 +227,9 @@ PyObject* write_string(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObj
                                                         direct_data, direct_capacity)
                             : write::write_to_memory(detached.tree, arguments->options, counted);
                     if (!text) return std::unexpected(io_failure(std::move(text.error())));
-                    const bool ascii = is_ascii(text->text());
+                    // Markup and indentation are ASCII, so a tree of ASCII
+                    // strings needs no look at the text.
+                    const bool ascii = detached.tree.known_ascii() || write::is_ascii(text->text());
                     return Written{std::move(*text), ascii};
                 } catch (const std::bad_alloc&) {
                     return std::unexpected(out_of_memory());

@@ -24,6 +24,11 @@ public:
 
     std::string_view text() const { return text_; }
 
+    // Whether the text is known to be ASCII, as the maker of the buffer
+    // may know for free; false when it is not or nobody looked.
+    bool known_ascii() const { return known_ascii_; }
+    void set_known_ascii() { known_ascii_ = true; }
+
     void acquire(std::size_t count = 1) noexcept {
         count_.fetch_add(count, std::memory_order_relaxed);
     }
@@ -40,6 +45,7 @@ private:
     std::unique_ptr<char[]> bytes_;
     void* owner_ = nullptr;
     ReleaseOwner release_owner_ = nullptr;
+    bool known_ascii_ = false;
 };
 
 // An owning reference to a SourceBuffer.

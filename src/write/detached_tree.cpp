@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "platform/memory.h"
+#include "write/ascii.h"
 
 namespace quorvane::write {
 
@@ -82,10 +83,12 @@ const char* DetachedTree::copy(std::string_view bytes) {
     if (bytes.empty()) return "";
     char* placed = static_cast<char*>(blocks_.allocate(bytes.size()));
     std::memcpy(placed, bytes.data(), bytes.size());
+    known_ascii_ = known_ascii_ && is_ascii(bytes);
     return placed;
 }
 
 void DetachedTree::hold(SourceBuffer* source) {
+    known_ascii_ = known_ascii_ && source->known_ascii();
     last_source_ = source;
     last_source_text_ = source->text();
     if (!held_.insert(source).second) return;

@@ -147,6 +147,10 @@ public:
     // The first broken span met, if any.
     const std::optional<InternalFailure>& broken() const { return broken_; }
 
+    // Whether every string is known to be ASCII: each span's buffer is
+    // known to be, and each copy was looked at.
+    bool known_ascii() const { return known_ascii_; }
+
 private:
     DetachedText keep(const NodeString& text) {
         // Most strings are narrow spans of the buffer the last one read.
@@ -169,6 +173,7 @@ private:
     SourceBuffer* last_source_ = nullptr;
     std::string_view last_source_text_;
     std::optional<InternalFailure> broken_;
+    bool known_ascii_ = true;
 };
 
 }  // namespace quorvane::write

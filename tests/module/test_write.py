@@ -221,6 +221,30 @@ def test_attribute_escaping(raw, escaped):
     assert bare(Node("a", {"k": raw})) == f'<a k="{escaped}"/>'
 
 
+# A tree read from ASCII text is written to a str without a look at the
+# text, unless a string that is not ASCII joins it: wherever it stands, from
+# another document, and however short, at any place in a word.
+@pytest.mark.parametrize("place", ["name", "key", "value", "text", "other document"])
+def test_a_string_that_is_not_ascii_joins_a_tree_read_from_ascii(place):
+    read = read_string('<r a="1">t<c>u</c></r>', "r")
+    if place == "other document":
+        extra = read_string("<o>\u00e9</o>", "o")
+    else:
+        extra = Node("\u00e9" if place == "name" else "n",
+                     {"\u00e9" if place == "key" else "k": "\u00e9" if place == "value" else "v"},
+                     text="\u00e9" if place == "text" else None)
+    written = write_string(Node("w", children=[read, extra]))
+    assert written.count("\u00e9") == 1
+    assert len(written.encode()) == len(written) + 1
+
+
+@pytest.mark.parametrize("length", [1, 7, 8, 9, 15, 16, 17, 64, 65])
+def test_a_short_string_that_is_not_ascii_anywhere(length):
+    for at in range(length):
+        text = "x" * at + "\u00e9" + "y" * (length - at - 1)
+        assert bare(Node("a", {"k": text})) == f'<a k="{text}"/>'
+
+
 def test_every_replaced_character_at_every_offset_of_a_scan_block():
     for char, text_form, attribute_form in [("&", "&amp;", "&amp;"), ("<", "&lt;", "&lt;"), (">", "&gt;", "&gt;"),
                                             ('"', "&quot;", "&quot;"), ("'", "&apos;", "&apos;"),
