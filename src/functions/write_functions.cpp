@@ -130,9 +130,9 @@ struct Detached {
 // before its children, into the slot its parent keeps for it. A node
 // standing in several places is copied the first time and named by address
 // after that; only a node with more than one reference can, so only those
-// are looked up.
-Result<Detached> detach_tree(const NodeObject* root) {
-    Detached detached{{}, write::UnescapedSizeCount{}};
+// are looked up. A copy `for_str` also learns whether its strings are ASCII.
+Result<Detached> detach_tree(const NodeObject* root, bool for_str) {
+    Detached detached{write::DetachedTree(for_str), write::UnescapedSizeCount{}};
     write::DetachedTree& tree = detached.tree;
     struct Frame {
         const NodeObject* node;
@@ -191,7 +191,7 @@ PyObject* write_string(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObj
         write_string_signature, args, nargs, kwnames, [&](PyObject* const* slots) -> Result<PyRef> {
             auto arguments = write_arguments(slots, false);
             if (!arguments) return std::unexpected(std::move(arguments.error()));
-            auto tree = detach_tree(arguments->node);
+            auto tree = detach_tree(arguments->node, true);
             if (!tree) return std::unexpected(std::move(tree.error()));
             // A very large text is written straight into its str, made now
             // at the length the text may take and cut to its length once the
@@ -279,7 +279,7 @@ PyObject* write_file(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObjec
         write_file_signature, args, nargs, kwnames, [&](PyObject* const* slots) -> Result<PyRef> {
             auto arguments = write_arguments(slots, true);
             if (!arguments) return std::unexpected(std::move(arguments.error()));
-            auto tree = detach_tree(arguments->node);
+            auto tree = detach_tree(arguments->node, false);
             if (!tree) return std::unexpected(std::move(tree.error()));
             auto written = without_interpreter_lock([&]() -> Result<void> {
                 const write::DetachedTree detached = std::move(tree->tree);

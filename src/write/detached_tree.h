@@ -110,6 +110,9 @@ private:
 class DetachedTree {
 public:
     DetachedTree() = default;
+    // A tree for a str watches whether its strings are ASCII; one for a
+    // file has no use for knowing and looks at no copy.
+    explicit DetachedTree(bool watch_ascii) : known_ascii_(watch_ascii) {}
     DetachedTree(DetachedTree&&) = default;
     DetachedTree& operator=(DetachedTree&&) = delete;
 
@@ -147,8 +150,8 @@ public:
     // The first broken span met, if any.
     const std::optional<InternalFailure>& broken() const { return broken_; }
 
-    // Whether every string is known to be ASCII: each span's buffer is
-    // known to be, and each copy was looked at.
+    // Whether every string is known to be ASCII: the tree watches, each
+    // span's buffer is known to be, and each copy was looked at.
     bool known_ascii() const { return known_ascii_; }
 
 private:
@@ -173,7 +176,7 @@ private:
     SourceBuffer* last_source_ = nullptr;
     std::string_view last_source_text_;
     std::optional<InternalFailure> broken_;
-    bool known_ascii_ = true;
+    bool known_ascii_ = false;
 };
 
 }  // namespace quorvane::write
