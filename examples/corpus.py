@@ -8,6 +8,9 @@ Two ways, with the same result:
   workers need quorvane installed and the files at the same paths;
 - concurrent.futures.ProcessPoolExecutor on this machine.
 
+Without Dask (`pip install quorvane[dask]` brings it), only the process pool
+runs.
+
     python3 examples/corpus.py FOLDER ROOT_TAG NAME [--workers N] [--scheduler ADDRESS]
     python3 examples/corpus.py --generate FOLDER   # a sample corpus to try it on
 """
@@ -15,6 +18,7 @@ Two ways, with the same result:
 import argparse
 import pathlib
 import random
+import sys
 from concurrent.futures import ProcessPoolExecutor
 from itertools import repeat
 
@@ -25,6 +29,14 @@ def search_file(path, root_tag, name):
     """Runs on a worker: the file's matches, which pickle back whole."""
     tree = quorvane.read_file(str(path), root_tag)
     return str(path), tree.search_by_name(name)
+
+
+def dask_installed():
+    try:
+        import dask.distributed  # noqa: F401
+    except ImportError:
+        return False
+    return True
 
 
 def with_dask(paths, root_tag, name, workers=2, scheduler=None):
@@ -83,15 +95,21 @@ def main():
         print(f"wrote a sample corpus to {args.folder}")
         return
     paths = sorted(str(path) for path in pathlib.Path(args.folder).glob("*.xml"))
-    dask_found = with_dask(paths, args.root_tag, args.name, args.workers, args.scheduler)
+    if dask_installed():
+        dask_found = with_dask(paths, args.root_tag, args.name, args.workers, args.scheduler)
+    else:
+        print("dask is not installed (pip install quorvane[dask]); using a process pool",
+              file=sys.stderr)
+        dask_found = None
     pool_found = with_processes(paths, args.root_tag, args.name, args.workers)
-    total = sum(len(found) for found in dask_found.values())
+    total = sum(len(found) for found in pool_found.values())
     print(f"{len(paths)} files, {total} <{args.name}> elements found")
-    for path, found in list(dask_found.items())[:5]:
+    for path, found in list(pool_found.items())[:5]:
         print(f"  {pathlib.Path(path).name}: {[node.text for node in found]}")
-    same = {p: [n.to_dict() for n in f] for p, f in dask_found.items()} == {
-        p: [n.to_dict() for n in f] for p, f in pool_found.items()}
-    print("Dask and the process pool agree:", same)
+    if dask_found is not None:
+        same = {p: [n.to_dict() for n in f] for p, f in dask_found.items()} == {
+            p: [n.to_dict() for n in f] for p, f in pool_found.items()}
+        print("Dask and the process pool agree:", same)
 
 
 if __name__ == "__main__":

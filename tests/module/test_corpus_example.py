@@ -4,6 +4,8 @@ read on worker processes come back through pickle intact."""
 import pathlib
 import sys
 
+import pytest
+
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[2] / "examples"))
 import corpus  # noqa: E402
 
@@ -13,10 +15,36 @@ def found_shapes(results):
             for path, found in results.items()}
 
 
-def test_dask_and_a_process_pool_find_what_one_process_finds(tmp_path):
+@pytest.fixture
+def sample(tmp_path):
+    """A generated corpus: its paths and what one process finds in it."""
     corpus.generate(tmp_path, files=8)
     paths = sorted(str(path) for path in tmp_path.glob("*.xml"))
     expected = found_shapes(corpus.in_this_process(paths, "catalog", "note"))
     assert len(expected) == 8 and sum(map(len, expected.values())) > 5
-    assert found_shapes(corpus.with_dask(paths, "catalog", "note", workers=2)) == expected
+    return paths, expected
+
+
+def test_a_process_pool_finds_what_one_process_finds(sample):
+    paths, expected = sample
     assert found_shapes(corpus.with_processes(paths, "catalog", "note", workers=2)) == expected
+
+
+def test_dask_finds_what_one_process_finds(sample):
+    pytest.importorskip("distributed")  # the package behind dask.distributed
+    paths, expected = sample
+    assert found_shapes(corpus.with_dask(paths, "catalog", "note", workers=2)) == expected
+
+
+def test_without_dask_the_example_says_so_once_and_uses_the_process_pool(
+        sample, monkeypatch, capsys):
+    paths, expected = sample
+    monkeypatch.setitem(sys.modules, "dask", None)
+    monkeypatch.setitem(sys.modules, "dask.distributed", None)
+    monkeypatch.setattr(sys, "argv", ["corpus.py", str(pathlib.Path(paths[0]).parent)])
+    corpus.main()
+    out, err = capsys.readouterr()
+    assert err.splitlines() == [
+        "dask is not installed (pip install quorvane[dask]); using a process pool"]
+    total = sum(map(len, expected.values()))
+    assert out.splitlines()[0] == f"8 files, {total} <note> elements found"
