@@ -23,6 +23,12 @@ ARM64_BUILD ?= build-aarch64
 # The arm64 root tools/toolchain provisions, seen at the same path inside
 # the x86 root.
 ARM64_ROOT ?= $(or $(QUORVANE_ARM64_ROOT),/var/cache/quorvane/arm64-root)
+DIST ?= dist
+# The oldest glibc the wheels are built for; auditwheel refuses a wheel that
+# needs a newer one.
+MANYLINUX ?= manylinux_2_28
+WHEEL_ARCHS = x86_64 aarch64
+VERSION := $(shell sed -n 's/^version = "\(.*\)"/\1/p' pyproject.toml)
 
 HAVE_PY := $(shell $(PYTHON) -c "import sysconfig, os, pytest; assert os.path.exists(sysconfig.get_path('include') + '/Python.h')" 2>/dev/null && echo yes)
 ifeq ($(HAVE_PY)$(QUORVANE_IN_TOOLCHAIN),)
@@ -35,8 +41,9 @@ CXX_SOURCES = $$(find platform structural src tests fuzz bench -name '*.h' -o -n
 
 .PHONY: demo test build build-asan build-dbg test-format test-native test-python test-python-scalar \
         test-stubs test-sanitized test-refleaks test-valgrind test-valgrind-all test-huge test-fuzz \
-        test-free-threaded test-docs docs test-aarch64 test-aarch64-first test-aarch64-second \
-        bench bench-report clean
+        test-free-threaded test-docs docs test-aarch64 test-toolchain wheels sdist test-wheels \
+        test-wheels-x86_64 test-wheels-aarch64 test-wheels-aarch64-first test-wheels-aarch64-second \
+        test-source bench bench-report clean
 
 demo:
 ifdef IN_TOOLCHAIN
@@ -49,11 +56,13 @@ endif
 test:
 ifdef IN_TOOLCHAIN
 	tools/toolchain setup-arm64 >/dev/null
+	tools/toolchain setup-wheels >/dev/null
+	$(MAKE) test-toolchain
 	$(IN_TOOLCHAIN) $(MAKE) test
 else
 	$(MAKE) test-format test-native test-python test-python-scalar test-stubs test-docs \
 	    test-sanitized test-refleaks test-valgrind test-huge test-fuzz test-free-threaded \
-	    test-aarch64
+	    test-aarch64 test-wheels test-source
 endif
 
 build:
@@ -164,19 +173,9 @@ test-fuzz:
 	cmake --build $(FUZZ_BUILD) --target fuzz_structural fuzz_read_text fuzz_read_file fuzz_write
 	ctest --test-dir $(FUZZ_BUILD) -L fuzz --output-on-failure
 
-# aarch64 Linux: cross-built by clang against the arm64 root (tools/aarch64.cmake),
-# then run under qemu's user-mode emulation, about ten times slower than
-# native: the native unit tests through ctest, and the Python suite inside the
-# arm64 root, in two halves side by side (about 14 and 16 minutes, 30 in a
-# row). Left out there: the corpus example, whose Dask cluster the arm64 root
-# does not install (test_pickle and test_fork carry trees between processes),
-# and, skipped by QUORVANE_EMULATED, the address-space caps, which the
-# emulator keeps from the system.
-ARM64_FIRST_HALF = test_write_differential.py test_read_scale.py test_pickle.py \
-    test_interrupts.py test_fork.py
-ARM64_PYTEST = tools/toolchain run-arm64 env PYTHONPATH=$(ARM64_BUILD) QUORVANE_EMULATED=1 \
-    python3.14 -m pytest -q -p no:cacheprovider
-
+# aarch64 Linux: the native tests cross-built by clang against the arm64 root
+# (tools/aarch64.cmake), then run under qemu's user-mode emulation; the
+# module is tested there as users get it, from its wheel (test-wheels).
 test-aarch64:
 ifdef IN_TOOLCHAIN
 	tools/toolchain setup-arm64 >/dev/null
@@ -186,15 +185,76 @@ else
 	    -DCMAKE_TOOLCHAIN_FILE=tools/aarch64.cmake -DQUORVANE_SYSROOT=$(ARM64_ROOT) >/dev/null
 	cmake --build $(ARM64_BUILD)
 	ctest --test-dir $(ARM64_BUILD) --output-on-failure
-	$(MAKE) -j2 --output-sync=target test-aarch64-first test-aarch64-second
 endif
 
-test-aarch64-first:
-	$(ARM64_PYTEST) $(addprefix tests/module/,$(ARM64_FIRST_HALF))
+# The toolchain from a clone in a folder of its own under /tmp, which its
+# roots hide unless it binds the checkout on top of their own /tmp. Run on
+# the host, as it tests the toolchain itself.
+test-toolchain:
+	tools/test-toolchain
 
-test-aarch64-second:
-	$(ARM64_PYTEST) tests/module \
-	    $(addprefix --ignore=tests/module/,$(ARM64_FIRST_HALF) test_corpus_example.py)
+# Wheels for CPython 3.14 on x86-64 and aarch64 Linux: clang against a
+# sysroot of an old glibc (tools/manylinux.cmake, tools/sysroot), each
+# checked and tagged by auditwheel.
+wheels:
+ifdef IN_TOOLCHAIN
+	tools/toolchain setup-arm64 >/dev/null
+	tools/toolchain setup-wheels >/dev/null
+	$(IN_TOOLCHAIN) $(MAKE) wheels
+else
+	mkdir -p $(DIST)
+	rm -rf $(DIST)/quorvane-*.whl $(BUILD)/wheels
+	for arch in $(WHEEL_ARCHS); do \
+	    _PYTHON_HOST_PLATFORM=linux-$$arch $(PYTHON) -m pip wheel -q --no-build-isolation --no-deps \
+	        -w $(BUILD)/wheels/$$arch -C build-dir=$(BUILD)/wheel-$$arch \
+	        -C cmake.define.CMAKE_TOOLCHAIN_FILE=tools/manylinux.cmake \
+	        -C cmake.define.QUORVANE_WHEEL_ARCH=$$arch -C cmake.define.QUORVANE_ARM64_ROOT=$(ARM64_ROOT) . && \
+	    auditwheel repair --plat $(MANYLINUX)_$$arch -w $(DIST) $(BUILD)/wheels/$$arch/quorvane-*.whl \
+	        || exit 1; \
+	done
+	ls -l $(DIST)/quorvane-*.whl
+endif
+
+sdist:
+ifdef IN_TOOLCHAIN
+	$(IN_TOOLCHAIN) $(MAKE) sdist
+else
+	rm -f $(DIST)/quorvane-*.tar.gz
+	$(PYTHON) -m build -q --sdist --no-isolation --outdir $(DIST) .
+endif
+
+# What users install, tested where they would install it: each wheel in a
+# root with the interpreter and the test tools but no compiler or CMake,
+# the whole suite run against the installed package (tools/test-installed),
+# and mypy finding its types there. The aarch64 wheel runs under emulation,
+# in two halves side by side. Left out there, skipped by QUORVANE_EMULATED:
+# the address-space caps, which the emulator keeps from the system.
+ARM64_FIRST_HALF = test_write_differential.py test_read_scale.py test_pickle.py \
+    test_interrupts.py test_fork.py
+WHEEL_X86_64 = $(DIST)/quorvane-$(VERSION)-cp314-cp314-*_x86_64.whl
+WHEEL_AARCH64 = $(DIST)/quorvane-$(VERSION)-cp314-cp314-*_aarch64.whl
+INSTALLED_ARM64 = tools/toolchain run-arm64 env QUORVANE_EMULATED=1 tools/test-installed $(WHEEL_AARCH64)
+
+test-wheels: wheels
+	$(MAKE) -j2 --output-sync=target test-wheels-x86_64 test-wheels-aarch64
+
+test-wheels-x86_64:
+	tools/toolchain run-clean tools/test-installed $(WHEEL_X86_64) --typed tests/installed/typed_use.py
+
+test-wheels-aarch64:
+	$(MAKE) -j2 --output-sync=target test-wheels-aarch64-first test-wheels-aarch64-second
+
+test-wheels-aarch64-first:
+	$(INSTALLED_ARM64) $(addprefix tests/module/,$(ARM64_FIRST_HALF))
+
+test-wheels-aarch64-second:
+	$(INSTALLED_ARM64) tests/module $(addprefix --ignore=tests/module/,$(ARM64_FIRST_HALF))
+
+# The sdist built and installed by pip with the oldest GCC that builds the
+# code, in a root that has only what the README asks for building from
+# source; then the whole suite against what it installed.
+test-source: sdist
+	tools/toolchain run-source env CXX=g++-12 tools/test-installed $(DIST)/quorvane-$(VERSION).tar.gz
 
 bench:
 ifdef IN_TOOLCHAIN
@@ -220,4 +280,4 @@ else
 endif
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(DEBUG_BUILD) $(FUZZ_BUILD) $(BENCH_BUILD) $(ARM64_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(DEBUG_BUILD) $(FUZZ_BUILD) $(BENCH_BUILD) $(ARM64_BUILD) $(DIST)

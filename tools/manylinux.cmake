@@ -1,0 +1,49 @@
+# Builds for the wheels: clang and lld from the x86 root, against a sysroot
+# of an old glibc (tools/toolchain setup-wheels), so that the module runs
+# on any Linux with that glibc or newer. The C++ runtime is linked in and
+# hidden, since the systems the wheel is for may have an older one or none.
+#
+#   QUORVANE_WHEEL_ARCH   x86_64 (the default) or aarch64
+#   QUORVANE_SYSROOT      the sysroot, by default /opt/manylinux/<arch>
+#
+# An aarch64 build asks the arm64 root's interpreter, through the emulator,
+# for its extension suffix, as tools/aarch64.cmake does.
+if(NOT QUORVANE_WHEEL_ARCH)
+  set(QUORVANE_WHEEL_ARCH x86_64)
+endif()
+if(NOT QUORVANE_SYSROOT)
+  set(QUORVANE_SYSROOT /opt/manylinux/${QUORVANE_WHEEL_ARCH})
+endif()
+list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES QUORVANE_WHEEL_ARCH QUORVANE_SYSROOT)
+
+set(QUORVANE_OLD_GLIBC ON)
+
+set(CMAKE_SYSTEM_NAME Linux)
+set(CMAKE_SYSTEM_PROCESSOR ${QUORVANE_WHEEL_ARCH})
+set(CMAKE_SYSROOT ${QUORVANE_SYSROOT})
+
+set(CMAKE_C_COMPILER clang)
+set(CMAKE_CXX_COMPILER clang++)
+set(CMAKE_C_COMPILER_TARGET ${QUORVANE_WHEEL_ARCH}-linux-gnu)
+set(CMAKE_CXX_COMPILER_TARGET ${QUORVANE_WHEEL_ARCH}-linux-gnu)
+set(CMAKE_C_COMPILER_EXTERNAL_TOOLCHAIN ${QUORVANE_SYSROOT}/usr)
+set(CMAKE_CXX_COMPILER_EXTERNAL_TOOLCHAIN ${QUORVANE_SYSROOT}/usr)
+set(CMAKE_LINKER_TYPE LLD)
+set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static-libstdc++ -Wl,--exclude-libs,ALL")
+set(CMAKE_MODULE_LINKER_FLAGS_INIT "-static-libstdc++ -Wl,--exclude-libs,ALL")
+
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+if(QUORVANE_WHEEL_ARCH STREQUAL "aarch64")
+  if(NOT QUORVANE_ARM64_ROOT)
+    set(QUORVANE_ARM64_ROOT /var/cache/quorvane/arm64-root)
+  endif()
+  set(CMAKE_CROSSCOMPILING_EMULATOR env QEMU_LD_PREFIX=${QUORVANE_ARM64_ROOT})
+  set(Python_EXECUTABLE ${QUORVANE_ARM64_ROOT}/usr/bin/python3.14)
+else()
+  set(CMAKE_CROSSCOMPILING_EMULATOR env)
+  set(Python_EXECUTABLE /usr/bin/python3.14)
+endif()
