@@ -3,8 +3,12 @@
 #             portable kernel forced), the typed stub against the module, the
 #             documentation's examples, pytest under the sanitizers and under the debug
 #             interpreter (reference leaks), a short fuzz run, a compile against the
-#             free-threaded object layout, and an aarch64 build tested under emulation;
-#             warnings are errors
+#             free-threaded object layout, the native tests built for aarch64 and run
+#             under emulation, the wheels installed and tested where there is no
+#             compiler (the aarch64 one under emulation), and the sdist built with
+#             the oldest GCC; warnings are errors
+# make wheels        the manylinux wheels for x86-64 and aarch64, into $(DIST)
+# make sdist         the source distribution, into $(DIST)
 # make docs          the documentation as HTML in $(BUILD)/docs
 # make bench-report  every benchmark next to its peers, as tables and charts in docs/benchmarks
 # Both run inside the project's CPython 3.14 toolchain (tools/toolchain) unless
@@ -24,9 +28,9 @@ ARM64_BUILD ?= build-aarch64
 # the x86 root.
 ARM64_ROOT ?= $(or $(QUORVANE_ARM64_ROOT),/var/cache/quorvane/arm64-root)
 DIST ?= dist
-# The oldest glibc the wheels are built for; auditwheel refuses a wheel that
-# needs a newer one.
-MANYLINUX ?= manylinux_2_28
+# The newest glibc (2.N) the wheels may need: auditwheel tags each with the
+# oldest glibc it loads on, and a wheel that needs a newer one than this fails.
+WHEEL_GLIBC_FLOOR = 28
 WHEEL_ARCHS = x86_64 aarch64
 VERSION := $(shell sed -n 's/^version = "\(.*\)"/\1/p' pyproject.toml)
 
@@ -209,8 +213,10 @@ else
 	        -w $(BUILD)/wheels/$$arch -C build-dir=$(BUILD)/wheel-$$arch \
 	        -C cmake.define.CMAKE_TOOLCHAIN_FILE=tools/manylinux.cmake \
 	        -C cmake.define.QUORVANE_WHEEL_ARCH=$$arch -C cmake.define.QUORVANE_ARM64_ROOT=$(ARM64_ROOT) . && \
-	    auditwheel repair --plat $(MANYLINUX)_$$arch -w $(DIST) $(BUILD)/wheels/$$arch/quorvane-*.whl \
-	        || exit 1; \
+	    auditwheel repair --plat auto -w $(DIST) $(BUILD)/wheels/$$arch/quorvane-*.whl || exit 1; \
+	    glibc=$$(ls $(DIST)/quorvane-*_$$arch.whl | sed -n 's/.*manylinux_2_\([0-9]*\)_.*/\1/p'); \
+	    [ "$$glibc" -le $(WHEEL_GLIBC_FLOOR) ] || \
+	        { echo "the $$arch wheel needs glibc 2.$$glibc, newer than 2.$(WHEEL_GLIBC_FLOOR)" >&2; exit 1; }; \
 	done
 	ls -l $(DIST)/quorvane-*.whl
 endif

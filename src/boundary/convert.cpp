@@ -11,7 +11,9 @@ Result<std::string_view> text_view(PyObject* value) {
 }
 
 Result<std::string> text(PyObject* value) {
-    return text_view(value).transform([](std::string_view view) { return std::string(view); });
+    auto view = text_view(value);
+    if (!view) return std::unexpected(std::move(view).error());
+    return std::string(*view);
 }
 
 Result<std::uint8_t> count8(PyObject* value) {

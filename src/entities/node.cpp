@@ -152,8 +152,9 @@ Result<std::vector<PyRef>> children_argument(PyObject* value) {
 
 Result<std::optional<NodeString>> optional_text_argument(PyObject* value) {
     if (absent(value)) return std::nullopt;
-    return text_view(value).transform(
-        [](std::string_view view) { return std::optional(NodeString::owned(view)); });
+    auto view = text_view(value);
+    if (!view) return std::unexpected(std::move(view).error());
+    return std::optional(NodeString::owned(*view));
 }
 
 Result<PyRef> construct(PyObject* const* slots) {

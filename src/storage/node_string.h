@@ -307,7 +307,9 @@ public:
         // Lengths first: most names differ in length, and that needs no
         // look at their bytes.
         if (stored.size() != value_.size()) return false;
-        return stored.resolve().transform([&](std::string_view text) { return text == value_; });
+        const auto text = stored.resolve();
+        if (!text) return std::unexpected(text.error());
+        return *text == value_;
     }
 
 private:
