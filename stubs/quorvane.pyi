@@ -1,7 +1,7 @@
 """Fast XML reading into immutable nodes, with search, dict conversion and writing."""
 
 from collections.abc import Sequence
-from typing import Any, ClassVar, TypedDict, final
+from typing import Any, ClassVar, TypedDict, final, type_check_only
 
 __all__ = ["SearchType", "Node", "read_file", "read_string", "write_file", "write_string"]
 
@@ -23,12 +23,16 @@ class SearchType:
     def __eq__(self, value: object, /) -> bool: ...
     def __ne__(self, value: object, /) -> bool: ...
 
-class _NodeDict(TypedDict):
-    """The dictionary form of a node, as to_dict makes it and from_dict takes it."""
+@type_check_only
+class NodeDict(TypedDict):
+    """The dict form of a node, as to_dict makes it and from_dict takes it.
+
+    It exists for type checkers only: import it under typing.TYPE_CHECKING.
+    """
 
     name: str
     attrs: dict[str, str]
-    children: list[_NodeDict]
+    children: list[NodeDict]
     text: str | None
 
 @final
@@ -52,7 +56,7 @@ class Node:
         """The element name, as written (any prefix included)."""
     @property
     def attrs(self) -> dict[str, str]:
-        """A new dict of the attributes, in no fixed order."""
+        """A new dict of the attributes, in document order (for a built node, the order given)."""
     @property
     def children(self) -> list[Node]:
         """Children are shared references to the same nodes, not copies."""
@@ -85,14 +89,16 @@ class Node:
         Raises TypeError when by is not a SearchType member.
         """
     @classmethod
-    def from_dict(cls, dict_: dict[str, Any]) -> Node:
+    def from_dict(cls, dict_: NodeDict | dict[str, Any]) -> Node:
         """A new tree from a dict of the shape to_dict returns ("text" optional).
+
+        The nodes keep the order of each "attrs" dict.
 
         Raises ValueError "Invalid name", "Invalid attrs" or "Invalid children" for
         a missing or wrong key, TypeError for values of the wrong type.
         """
-    def to_dict(self) -> _NodeDict:
-        """The subtree as new dicts with keys name, attrs, children and text."""
+    def to_dict(self) -> NodeDict:
+        """The subtree as new dicts with keys name, attrs, children and text, attributes in order."""
     def __reduce__(self) -> tuple[Any, ...]:
         """The whole tree as one bytes object; shared nodes load as one object."""
     def __copy__(self) -> Node:
