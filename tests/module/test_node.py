@@ -1,9 +1,10 @@
+import pickle
 import subprocess
 import sys
 
 import pytest
 
-from quorvane import Node
+from quorvane import Node, read_string, write_string
 
 
 def notes(info):
@@ -180,9 +181,28 @@ def test_identity_equality_and_hash():
     assert hash(a) == object.__hash__(a)
 
 
-def test_attrs_list_in_the_order_given():
-    keys = [f"k{i}" for i in range(50)][::-1]
-    assert list(Node("a", attrs={k: k for k in keys}).attrs) == keys
+ORDERED_KEYS = [f"k{i:02d}" for i in range(40)][::-1]
+
+
+@pytest.mark.parametrize(
+    "make",
+    [lambda: Node("a", attrs={k: f"v{k}" for k in ORDERED_KEYS}),
+     lambda: read_string("<a " + " ".join(f'{k}="v{k}"' for k in ORDERED_KEYS) + "/>", "a")],
+    ids=["built", "read"],
+)
+def test_attributes_keep_their_order_on_every_path(make):
+    # The order given, or the document's: through attrs, writing and reading
+    # back, to_dict and from_dict, every pickle protocol, a node shared by
+    # several parents, and the outline.
+    node = make()
+    shared = Node("r", children=[node, Node("m", children=[node])])
+    trees = [shared, read_string(write_string(shared), "r"), Node.from_dict(shared.to_dict())]
+    trees += [pickle.loads(pickle.dumps(shared, p)) for p in range(pickle.HIGHEST_PROTOCOL + 1)]
+    for tree in trees:
+        assert [list(found.attrs) for found in tree.search_by_name("a")] == [ORDERED_KEYS] * 2
+    as_dict = shared.to_dict()
+    assert list(as_dict["children"][1]["children"][0]["attrs"]) == ORDERED_KEYS
+    assert [line.split(":")[0] for line in str(node).splitlines()[2:]] == ORDERED_KEYS
 
 
 def test_releasing_a_million_nested_nodes_does_not_overflow_the_stack():
