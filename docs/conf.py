@@ -1,5 +1,6 @@
 """Sphinx settings for the quorvane documentation (make docs, make test-docs)."""
 
+import doctest
 import pathlib
 import tomllib
 
@@ -30,6 +31,10 @@ default_role = "code"
 primary_domain = "py"
 # A reference to a function, class or page that does not exist fails the build.
 nitpicky = True
+
+# Examples must match the output exactly, exception messages included (Sphinx
+# would otherwise ignore exception details and allow "..." wildcards).
+doctest_default_flags = doctest.DONT_ACCEPT_TRUE_FOR_1
 
 # Every page's examples run in a scratch directory, so files they write stay
 # out of the checkout.
