@@ -109,12 +109,17 @@ else
 	@echo "documentation: $(BUILD)/docs/index.html"
 endif
 
+# The pages' examples, then README.md's, top to bottom, in a scratch folder so
+# that the files they write stay out of the checkout.
 test-docs:
 ifdef IN_TOOLCHAIN
 	$(IN_TOOLCHAIN) $(MAKE) test-docs
 else
 	$(MAKE) build
 	$(SPHINX) -b doctest docs $(BUILD)/docs-doctest
+	scratch=$$(mktemp -d) && cd $$scratch && \
+	    PYTHONPATH=$(abspath $(BUILD)) $(PYTHON) -m doctest $(CURDIR)/README.md; \
+	    status=$$?; rm -rf $$scratch; exit $$status
 endif
 
 # The interpreter is not built with the sanitizers, so their runtime is
