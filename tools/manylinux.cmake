@@ -1,4 +1,4 @@
-# Builds for the wheels: clang and lld from the x86 root, against a sysroot
+# Builds for the wheels: compilers from the x86 root, against a sysroot
 # of an old glibc (tools/toolchain setup-wheels), so that the module runs
 # on any Linux with that glibc or newer. The C++ runtime is linked in and
 # hidden, since the systems the wheel is for may have an older one or none.
@@ -22,15 +22,24 @@ set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR ${QUORVANE_WHEEL_ARCH})
 set(CMAKE_SYSROOT ${QUORVANE_SYSROOT})
 
-set(CMAKE_C_COMPILER clang)
-set(CMAKE_CXX_COMPILER clang++)
-set(CMAKE_C_COMPILER_TARGET ${QUORVANE_WHEEL_ARCH}-linux-gnu)
-set(CMAKE_CXX_COMPILER_TARGET ${QUORVANE_WHEEL_ARCH}-linux-gnu)
-set(CMAKE_C_COMPILER_EXTERNAL_TOOLCHAIN ${QUORVANE_SYSROOT}/usr)
-set(CMAKE_CXX_COMPILER_EXTERNAL_TOOLCHAIN ${QUORVANE_SYSROOT}/usr)
-set(CMAKE_LINKER_TYPE LLD)
-set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static-libstdc++ -Wl,--exclude-libs,ALL")
-set(CMAKE_MODULE_LINKER_FLAGS_INIT "-static-libstdc++ -Wl,--exclude-libs,ALL")
+set(QUORVANE_WHEEL_LINK_FLAGS
+    "-static-libstdc++ -Wl,--version-script=${CMAKE_CURRENT_LIST_DIR}/module-exports.map")
+if(QUORVANE_WHEEL_ARCH STREQUAL "aarch64")
+  # clang, with the sysroot's copy of GCC's C++ runtime: the cross GCC would
+  # read the headers of its own, newer glibc before the sysroot's.
+  set(CMAKE_CXX_COMPILER clang++)
+  set(CMAKE_CXX_COMPILER_TARGET aarch64-linux-gnu)
+  set(CMAKE_CXX_COMPILER_EXTERNAL_TOOLCHAIN ${QUORVANE_SYSROOT}/usr)
+  set(CMAKE_LINKER_TYPE LLD)
+  set(CMAKE_MODULE_LINKER_FLAGS_INIT "${QUORVANE_WHEEL_LINK_FLAGS}")
+else()
+  # GCC, which the project is tuned with: its module reads about a tenth
+  # faster than clang's. It looks in its own system's library folders before
+  # the sysroot's, so the sysroot's glibc is named first.
+  set(CMAKE_CXX_COMPILER g++)
+  set(CMAKE_MODULE_LINKER_FLAGS_INIT "-L${QUORVANE_SYSROOT}/usr/lib/x86_64-linux-gnu \
+-L${QUORVANE_SYSROOT}/lib/x86_64-linux-gnu ${QUORVANE_WHEEL_LINK_FLAGS}")
+endif()
 
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
