@@ -131,6 +131,7 @@ struct Detached {
 // standing in several places is copied the first time and named by address
 // after that; only a node with more than one reference can, so only those
 // are looked up. A copy `for_str` also learns whether its strings are ASCII.
+// A name the writer cannot write ends the walk, before anything is written.
 Result<Detached> detach_tree(const NodeObject* root, bool for_str) {
     Detached detached{write::DetachedTree(for_str), write::UnescapedSizeCount{}};
     write::DetachedTree& tree = detached.tree;
@@ -158,6 +159,8 @@ Result<Detached> detach_tree(const NodeObject* root, bool for_str) {
             if (auto checked = interrupts.step(); !checked) {
                 return std::unexpected(std::move(checked.error()));
             }
+            if (tree.refused()) [[unlikely]]
+                break;
             Frame& top = unfinished.back();
             if (top.next_child == top.copy->child_count) {
                 unfinished.pop_back();
@@ -181,6 +184,7 @@ Result<Detached> detach_tree(const NodeObject* root, bool for_str) {
         return std::unexpected(out_of_memory());
     }
     if (tree.broken()) return std::unexpected(internal_failure(*tree.broken()));
+    if (tree.refused()) return std::unexpected(value_error(*tree.refused()));
     return detached;
 }
 

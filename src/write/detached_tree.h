@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 #include <unordered_set>
 #include <vector>
@@ -20,6 +21,7 @@
 #include "storage/internal_failure.h"
 #include "storage/node_string.h"
 #include "storage/source_buffer.h"
+#include "write/names.h"
 
 namespace quorvane::write {
 
@@ -120,7 +122,8 @@ public:
     // to fill in. Strings that are spans share their buffer, of which the
     // tree holds one reference however many spans read it; other strings
     // are copied. A span that fails its check is noted in broken() and
-    // stands as an empty string. Throws std::bad_alloc when memory is short.
+    // stands as an empty string; a name the writer cannot write is noted in
+    // refused(). Throws std::bad_alloc when memory is short.
     DetachedNode* add_node(const NodeString& name, const AttributeMap& attrs,
                            const OptionalString& text, std::size_t child_count) {
         const std::size_t attribute_count = attrs.size();
@@ -128,6 +131,8 @@ public:
             blocks_.allocate(sizeof(DetachedNode) + attribute_count * sizeof(DetachedAttribute) +
                              child_count * sizeof(DetachedNode*)));
         node->name = keep(name);
+        if (auto why = unwritable_element_name(node->name.view())) [[unlikely]]
+            refuse(std::move(*why));
         node->text = text ? keep(*text) : DetachedText{};
         node->child_count = child_count;
         node->attribute_count = static_cast<std::uint32_t>(attribute_count);
@@ -136,6 +141,9 @@ public:
         std::uint64_t attribute_bytes = 0;
         for (const AttributeMap::Entry& entry : attrs) {
             *attribute = {keep(entry.key), keep(entry.value)};
+            if (auto why = unwritable_attribute_name(attribute->name.view(), node->name.view()))
+                [[unlikely]]
+                refuse(std::move(*why));
             attribute_bytes += attribute->name.size + attribute->value.size;
             ++attribute;
         }
@@ -149,6 +157,8 @@ public:
 
     // The first broken span met, if any.
     const std::optional<InternalFailure>& broken() const { return broken_; }
+    // Why the first name that cannot be written cannot be, if one was met.
+    const std::optional<std::string>& refused() const { return refused_; }
 
     // Whether every string is known to be ASCII: the tree watches, each
     // span's buffer is known to be, and each copy was looked at.
@@ -166,6 +176,9 @@ private:
     }
     // Any other string, and the failures.
     DetachedText keep_any(const NodeString& text);
+    void refuse(std::string why) {
+        if (!refused_) refused_ = std::move(why);
+    }
     const char* copy(std::string_view bytes);
     void hold(SourceBuffer* source);
 
@@ -176,6 +189,7 @@ private:
     SourceBuffer* last_source_ = nullptr;
     std::string_view last_source_text_;
     std::optional<InternalFailure> broken_;
+    std::optional<std::string> refused_;
     bool known_ascii_ = false;
 };
 

@@ -150,8 +150,8 @@ def test_the_documented_example():
          "<a>\n   <b>\n      <c>\n         <d/>\n      </c>\n   </b>\n</a>"),
         (Node("a", children=[Node("b", children=[Node("c")])]), 0, "<a>\n<b>\n<c/>\n</b>\n</a>"),
         (Node("a", children=[Node("b", children=[Node("c")], text="t")], text="u"), 1, "<a>u<b>t<c/>\n </b>\n</a>"),
-        # Names are written as they are, even where they make the text malformed.
-        (Node('<a&"', {"x<&'": "1"}), None, '<<a&" x<&\'="1"/>'),
+        # Names are written as they are, unescaped, XML names or not.
+        (Node("1é:", {"k;": "1"}), None, '<1é: k;="1"/>'),
     ],
 )
 def test_layout(node, indent, expected):
@@ -187,6 +187,83 @@ def test_attributes_are_written_in_the_order_attrs_lists_them():
     attrs = {f"k{i}": str(i) for i in range(40)}
     for node in (Node("a", attrs), read_string("<a " + " ".join(f'k{i}="{i}"' for i in range(40)) + "/>", "a")):
         assert bare(node) == "<a " + " ".join(f'{k}="{v}"' for k, v in node.attrs.items()) + "/>"
+
+
+# --- names -----------------------------------------------------------------------
+
+NAME_BREAKERS = "\t\n\f\r <>&\"'=/"
+ELEMENT_REFUSED = "a name cannot hold white space or any of < > & \" ' = /"
+
+
+@pytest.mark.parametrize(
+    "tree, message",
+    [
+        (Node("a><script", text="t"), f"cannot write element name 'a><script': {ELEMENT_REFUSED}"),
+        (Node(""), "cannot write element name '': a name cannot be empty"),
+        (Node("!--x"), "cannot write element name '!--x': an element name cannot start with ! or ?"),
+        (Node("?x"), "cannot write element name '?x': an element name cannot start with ! or ?"),
+        (Node("p", attrs={'k="x" onload': "v"}),
+         f"cannot write attribute name 'k=\"x\" onload' of element 'p': {ELEMENT_REFUSED}"),
+        (Node("p", attrs={"": "v"}), "cannot write attribute name '' of element 'p': a name cannot be empty"),
+        # Deep in a tree, and under a shared node: the first met in document order.
+        (Node("r", children=[Node("ok"), Node("m", children=[Node("b c"), Node("d e")])]),
+         f"cannot write element name 'b c': {ELEMENT_REFUSED}"),
+    ],
+)
+def test_names_that_would_change_the_markup_are_refused_before_anything_is_written(tmp_path, tree, message):
+    with pytest.raises(ValueError) as raised:
+        write_string(tree)
+    assert str(raised.value) == message
+    path = tmp_path / "out.xml"
+    with pytest.raises(ValueError, match="^cannot write"):
+        write_file(tree, str(path))
+    assert not path.exists()
+    path.write_text("kept")
+    with pytest.raises(ValueError, match="^cannot write"):
+        write_file(tree, str(path))
+    assert path.read_text() == "kept"
+
+
+@pytest.mark.parametrize("breaker", NAME_BREAKERS)
+@pytest.mark.parametrize("place", ["start", "middle", "end"])
+def test_every_breaking_character_is_refused_anywhere_in_a_name(breaker, place):
+    name = {"start": breaker + "ab", "middle": "a" + breaker + "b", "end": "ab" + breaker}[place]
+    for tree in (Node(name), Node("p", attrs={name: "v"})):
+        with pytest.raises(ValueError, match="a name cannot hold"):
+            write_string(tree)
+
+
+def test_written_names_read_back_whole_and_leave_the_markup_around_them_alone():
+    """Names of other characters, XML names or not, are written; each reads
+    back as that one name, and a strict tokenizer splits the markup around it
+    as it would around any name, rejecting at most the name's own bytes."""
+    import xml.parsers.expat
+
+    alphabet = "a1:-._!?#;%[]()*+,\x0b\x00\u00a0\u2003\u00e9\U0001F600"
+    names = [c + "n" for c in alphabet if c not in "!?"] + ["n" + c for c in alphabet]
+    names += ["1", "-", ":", "n!--", "n]]", "n?", "\u00e9"]
+    for name in names:
+        tree = Node("r", children=[Node(name, {name: "v"}, text="t"), Node("z")])
+        written = write_string(tree, 0, False)
+        again = read_string(written, "r")
+        assert again.children[0].name == name and again.children[0].attrs == {name: "v"}, repr(name)
+        assert [child.name for child in again.children] == [name, "z"]
+        events = []
+        parser = xml.parsers.expat.ParserCreate()
+        parser.StartElementHandler = lambda tag, attrs: events.append(("start", tag, attrs))
+        parser.EndElementHandler = lambda tag: events.append(("end", tag))
+        parser.CharacterDataHandler = lambda data: data.isspace() or events.append(("text", data))
+        encoded = written.encode()
+        try:
+            parser.Parse(encoded, True)
+        except xml.parsers.expat.ExpatError:
+            # Only the name's own characters may be rejected: the error lies
+            # inside the first place the name is written.
+            first = encoded.index(name.encode())
+            assert first <= parser.ErrorByteIndex < first + len(name.encode()), repr(name)
+            continue
+        assert events == [("start", "r", {}), ("start", name, {name: "v"}), ("text", "t"),
+                          ("end", name), ("start", "z", {}), ("end", "z"), ("end", "r")], repr(name)
 
 
 TEXT_ESCAPES = [
