@@ -247,16 +247,23 @@ public:
         }
         return false;
     }
-    // The next `length` bytes of the strings, valid UTF-8; their offset
-    // goes to `start`.
+    // The next `length` bytes of the strings, valid UTF-8 that starts and
+    // ends on character boundaries of the whole state, as a span must; their
+    // offset goes to `start`. (An empty string lying inside a character, or
+    // one that ends where a character of the next goes on, is valid alone.)
     bool text(std::uint64_t length, std::size_t& start) {
         if (length > bytes_.size() - strings_at_) return false;
         start = strings_at_;
         strings_at_ += static_cast<std::size_t>(length);
-        return read::is_valid_utf8(bytes_.substr(start, static_cast<std::size_t>(length)));
+        return !continues_a_character(start) && !continues_a_character(strings_at_) &&
+               read::is_valid_utf8(bytes_.substr(start, static_cast<std::size_t>(length)));
     }
 
 private:
+    bool continues_a_character(std::size_t at) const {
+        return at < bytes_.size() && (static_cast<unsigned char>(bytes_[at]) & 0xC0) == 0x80;
+    }
+
     std::string_view bytes_;
     std::size_t at_ = 0;
     std::size_t records_end_;

@@ -2,6 +2,7 @@
 (empty and absent apart), children in order, and shared nodes shared."""
 
 import copy
+import pathlib
 import pickle
 import random
 
@@ -111,6 +112,15 @@ def test_corrupt_state_is_refused(state, message):
     with pytest.raises(ValueError, match="^invalid pickled Node data at byte [0-9]+: ") as error:
         restore(state)
     assert message in str(error.value)
+
+
+@pytest.mark.parametrize("name", ["pickled-state-1.bin", "pickled-state-2.bin"])
+def test_states_that_once_broke_the_module_are_refused(name):
+    # Each is a real state with one byte inserted or deleted, which put the
+    # edge of a string, valid UTF-8 alone, inside a character.
+    state = (pathlib.Path(__file__).parent / "repro" / name).read_bytes()
+    with pytest.raises(ValueError, match="^invalid pickled Node data at byte [0-9]+: "):
+        restore(state)
 
 
 def test_state_of_the_wrong_type_is_refused():
