@@ -6,6 +6,7 @@ import signal
 import threading
 
 import pytest
+from hypothesis import given, settings, strategies as st
 
 import quorvane
 from quorvane import Node, read_string, write_file, write_string
@@ -231,6 +232,24 @@ def test_every_breaking_character_is_refused_anywhere_in_a_name(breaker, place):
     for tree in (Node(name), Node("p", attrs={name: "v"})):
         with pytest.raises(ValueError, match="a name cannot hold"):
             write_string(tree)
+
+
+@settings(max_examples=400, deadline=None)
+@given(element=st.text(max_size=6), attribute=st.text(max_size=6))
+def test_exactly_the_names_that_would_break_are_refused_and_the_rest_read_back(element, attribute):
+    def breaks(name):
+        return not name or any(c in NAME_BREAKERS for c in name)
+
+    refused = breaks(element) or element[0] in "!?" or breaks(attribute)
+    tree = Node("r", children=[Node(element, {attribute: "v"}, text="t")])
+    try:
+        written = write_string(tree)
+    except ValueError:
+        assert refused
+        return
+    assert not refused
+    again = read_string(written, "r").children[0]
+    assert (again.name, again.attrs, again.text) == (element, {attribute: "v"}, "t")
 
 
 def test_written_names_read_back_whole_and_leave_the_markup_around_them_alone():
