@@ -38,7 +38,13 @@ PROPERTY = textwrap.dedent(r'''
             assert any(form.fullmatch(message) for form in FORMS), message
             return
         assert tree.name == "r"
-        tree.to_dict(), str(tree), quorvane.write_string(tree)
+        tree.to_dict(), str(tree)
+        try:
+            quorvane.write_string(tree)
+        except ValueError as error:
+            # A name the reader takes but that written would turn into markup.
+            assert str(error).startswith(("cannot write element name ",
+                                          "cannot write attribute name ")), str(error)
 
     @st.composite
     def mutated(draw):
