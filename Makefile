@@ -202,9 +202,9 @@ endif
 test-toolchain:
 	tools/test-toolchain
 
-# Wheels for CPython 3.14 on x86-64 and aarch64 Linux: clang against a
-# sysroot of an old glibc (tools/manylinux.cmake, tools/sysroot), each
-# checked and tagged by auditwheel.
+# Wheels for CPython 3.14 on x86-64 and aarch64 Linux, built against a
+# sysroot of an old glibc (tools/manylinux.cmake, tools/sysroot: GCC for
+# x86-64, clang for aarch64), each checked and tagged by auditwheel.
 wheels:
 ifdef IN_TOOLCHAIN
 	tools/toolchain setup-arm64 >/dev/null
