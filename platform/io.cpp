@@ -7,6 +7,8 @@
 #include <cstring>
 #include <string_view>
 
+#include "platform/interrupt.h"
+
 namespace quorvane::platform {
 
 namespace {
@@ -136,6 +138,7 @@ std::expected<std::size_t, IoError> FileDescriptor::read_some(char* into,
         const ssize_t got = ::read(fd_, into, length);
         if (got >= 0) return static_cast<std::size_t>(got);
         if (errno != EINTR) return std::unexpected(IoError::from_errno(errno));
+        if (stop_requested_after_signal()) return std::unexpected(IoError::stopped());
     }
 }
 
@@ -151,10 +154,10 @@ std::expected<FileDescriptor, IoError> open_file(const std::string& path, int fl
             IoError::from_layer(IoKind::Other, "file name contained an unexpected NUL byte"));
     }
     int fd;
-    do {
-        fd = ::open(path.c_str(), flags | O_CLOEXEC, 0666);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0) return std::unexpected(IoError::from_errno(errno));
+    while ((fd = ::open(path.c_str(), flags | O_CLOEXEC, 0666)) < 0) {
+        if (errno != EINTR) return std::unexpected(IoError::from_errno(errno));
+        if (stop_requested_after_signal()) return std::unexpected(IoError::stopped());
+    }
     return FileDescriptor(fd);
 }
 

@@ -44,6 +44,9 @@ struct IoError {
     static IoError from_layer(IoKind kind, std::string message) {
         return {kind, 0, std::move(message)};
     }
+    // The work stopped because stop_requested() said so; an interrupted
+    // system call is otherwise retried, so no other error has this kind.
+    static IoError stopped() { return {IoKind::Interrupted, 0, {}}; }
     // The text the exception carries: "<description> (os error N)", the
     // layer's own message, or the kind's description.
     std::string text() const;
@@ -64,7 +67,8 @@ public:
     int get() const { return fd_; }
     // The length the system reports, 0 for what is not a regular file.
     std::expected<std::uint64_t, IoError> reported_size() const;
-    // Up to `length` bytes into `into`, retrying interrupted reads; 0 at the end.
+    // Up to `length` bytes into `into`, retrying interrupted reads unless
+    // asked to stop; 0 at the end.
     std::expected<std::size_t, IoError> read_some(char* into, std::size_t length) const;
 
 private:
@@ -76,6 +80,7 @@ private:
 ssize_t write_some(int fd, const void* data, std::size_t size) noexcept;
 
 // A path holding a NUL byte is refused: the system would see a shorter one.
+// An open that waits (for the writer of a named pipe, say) can be asked to stop.
 std::expected<FileDescriptor, IoError> open_for_reading(const std::string& path);
 // Created if missing, truncated if present.
 std::expected<FileDescriptor, IoError> open_for_writing(const std::string& path);

@@ -140,11 +140,29 @@ AttachScope::~AttachScope() { --attach_count; }
 
 namespace detail {
 
-int suspend_attachment() noexcept { return std::exchange(attach_count, 0); }
+ReleasedInterpreter::ReleasedInterpreter() noexcept
+    : saved_attachment_(std::exchange(attach_count, 0)), state_(PyEval_SaveThread()) {
+    if (platform::on_main_thread())
+        question_.emplace(platform::StopQuestion{&run_signal_handlers, this});
+}
 
-void resume_attachment(int saved) noexcept {
-    attach_count = saved;
+ReleasedInterpreter::~ReleasedInterpreter() {
+    question_.reset();
+    PyEval_RestoreThread(state_);
+    attach_count = saved_attachment_;
     drain_pending_releases();
+    if (raised_) PyErr_SetRaisedException(raised_);
+}
+
+bool ReleasedInterpreter::run_signal_handlers(void* self) noexcept {
+    auto& released = *static_cast<ReleasedInterpreter*>(self);
+    PyEval_RestoreThread(released.state_);
+    attach_count = released.saved_attachment_;
+    const bool raised = PyErr_CheckSignals() < 0;
+    if (raised) released.raised_ = PyErr_GetRaisedException();
+    released.saved_attachment_ = std::exchange(attach_count, 0);
+    released.state_ = PyEval_SaveThread();
+    return raised;
 }
 
 void set_unexpected_exception() noexcept {

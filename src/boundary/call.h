@@ -9,10 +9,12 @@
 #include <cstdint>
 #include <exception>
 #include <new>
+#include <optional>
 #include <type_traits>
 
 #include "boundary/failure.h"
 #include "boundary/py_ref.h"
+#include "platform/interrupt.h"
 
 namespace quorvane {
 
@@ -34,7 +36,9 @@ public:
 };
 
 // Runs `work` (which must not touch interpreter objects) with the
-// interpreter lock released.
+// interpreter lock released. Work that may be long asks
+// platform::stop_requested() and, told to stop, fails with
+// stopped_failure() (or an IoError of kind Interrupted).
 template <class Work>
 auto without_interpreter_lock(Work&& work) -> decltype(work());
 
@@ -133,20 +137,33 @@ int call_boundary_status(Body&& body) noexcept {
 // --- implementation of without_interpreter_lock --------------------------------
 
 namespace detail {
-int suspend_attachment() noexcept;
-void resume_attachment(int saved) noexcept;
+
+// Lets go of the interpreter while it lives. On the main thread, where
+// signal handlers run, the work it covers is asked now and then to stop: the
+// lock is taken back for a moment to run the handlers of pending signals,
+// and the work stops when one raised (KeyboardInterrupt). That exception is
+// the thread's current one once the lock is back.
+class ReleasedInterpreter {
+public:
+    ReleasedInterpreter() noexcept;
+    ~ReleasedInterpreter();
+    ReleasedInterpreter(const ReleasedInterpreter&) = delete;
+    ReleasedInterpreter& operator=(const ReleasedInterpreter&) = delete;
+
+private:
+    static bool run_signal_handlers(void* self) noexcept;
+
+    int saved_attachment_;
+    PyThreadState* state_;
+    PyObject* raised_ = nullptr;
+    std::optional<platform::StopQuestionScope> question_;
+};
+
 }  // namespace detail
 
 template <class Work>
 auto without_interpreter_lock(Work&& work) -> decltype(work()) {
-    struct Released {
-        int saved = detail::suspend_attachment();
-        PyThreadState* state = PyEval_SaveThread();
-        ~Released() {
-            PyEval_RestoreThread(state);
-            detail::resume_attachment(saved);
-        }
-    } released;
+    detail::ReleasedInterpreter released;
     return work();
 }
 

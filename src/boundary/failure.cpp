@@ -60,7 +60,12 @@ Failure value_error(std::string message) {
 Failure internal_failure(std::string message) {
     return {Failure::Kind::Internal, std::move(message), {}, {}, nullptr};
 }
-Failure io_failure(IoError error) { return {Failure::Kind::Io, {}, {}, std::move(error), nullptr}; }
+Failure io_failure(IoError error) {
+    if (error.kind == IoKind::Interrupted) return stopped_failure();
+    return {Failure::Kind::Io, {}, {}, std::move(error), nullptr};
+}
+
+Failure stopped_failure() { return {Failure::Kind::Stopped, {}, {}, {}, nullptr}; }
 
 Failure raised() {
     PyRef exception = PyRef::steal(PyErr_GetRaisedException());
@@ -115,6 +120,11 @@ PyRef exception_of(Failure failure) {
             break;
         case Failure::Kind::Raised:
             exception = std::move(failure.exception);
+            break;
+        case Failure::Kind::Stopped:
+            exception = PyRef::steal(PyErr_GetRaisedException());
+            if (!exception)
+                return exception_of(internal_failure("invariant: work stopped with no exception"));
             break;
         case Failure::Kind::Io:
             exception = new_exception(io_exception_class(failure.io.kind), failure.io.text());

@@ -21,6 +21,8 @@ struct Failure {
         Type,      // TypeError with `message`
         Value,     // ValueError with `message`
         Raised,    // an interpreter exception, captured in `exception`
+        Stopped,   // work done without the lock stopped for the exception a
+                   // signal handler raised, which is the thread's current one
         Io,        // OSError subclass chosen by `io.kind`
         Internal,  // PanicException with `message`
     };
@@ -42,7 +44,10 @@ Failure internal_failure(std::string message);
 inline Failure internal_failure(InternalFailure failure) {
     return internal_failure(std::move(failure.message));
 }
+// An IoError of kind Interrupted is a stop (see platform/interrupt.h).
 Failure io_failure(IoError error);
+// Made without the lock: the exception is set once the lock is back.
+Failure stopped_failure();
 // The type's qualified name, or a fixed text when even that fails.
 std::string type_qualname(PyTypeObject* type);
 // Captures the interpreter's current exception.

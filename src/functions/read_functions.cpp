@@ -28,6 +28,7 @@ const Signature read_file_signature{"read_file()", read_file_names, 2, 2};
 
 Failure read_failure(const read::ReadError& error) {
     if (error.kind == read::ReadError::Kind::Internal) return internal_failure(error.text);
+    if (error.kind == read::ReadError::Kind::Stopped) return stopped_failure();
     return value_error(read::format_read_error(error));
 }
 

@@ -1,12 +1,17 @@
 #include "read/file_source.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <utility>
 
+#include "platform/interrupt.h"
+
 namespace quorvane::read {
 
 namespace {
+
+constexpr std::size_t kValidationSliceBytes = std::size_t{4} << 20;
 
 // Length of the valid sequence led by s[i] (a non-ASCII byte), or 0.
 std::size_t sequence_length(const unsigned char* s, std::size_t i, std::size_t n) {
@@ -82,11 +87,27 @@ std::expected<FileContents, FileFailure> read_whole_file(const std::string& path
         if (!got) return std::unexpected(std::move(got.error()));
         if (*got == 0) break;
         length += *got;
+        // A pipe or device may never end.
+        if (platform::stop_requested(*got)) return std::unexpected(platform::IoError::stopped());
     }
     if (length > kMaxDocumentBytes) return std::unexpected(ReadError::too_large(length));
-    if (!is_valid_utf8(std::string_view(bytes.get(), length))) {
-        return std::unexpected(platform::IoError::from_layer(platform::IoKind::InvalidData,
-                                                             "stream did not contain valid UTF-8"));
+    // Checked a slice at a time, each cut before a character's first byte,
+    // so that the check of a file of many GiB can be asked to stop.
+    const std::string_view contents(bytes.get(), length);
+    for (std::size_t start = 0; start < length;) {
+        std::size_t end = std::min(length, start + kValidationSliceBytes);
+        for (int back = 0; back < 3 && end < length && end > start + 1 &&
+                           (static_cast<unsigned char>(contents[end]) & 0xC0) == 0x80;
+             ++back) {
+            --end;
+        }
+        if (!is_valid_utf8(contents.substr(start, end - start))) {
+            return std::unexpected(platform::IoError::from_layer(
+                platform::IoKind::InvalidData, "stream did not contain valid UTF-8"));
+        }
+        if (platform::stop_requested(end - start))
+            return std::unexpected(platform::IoError::stopped());
+        start = end;
     }
     return FileContents{std::move(bytes), length};
 }

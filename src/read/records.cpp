@@ -50,6 +50,7 @@ std::string format_read_error(const ReadError& error) {
                    " bytes is too large to read (the limit is " +
                    std::to_string(kMaxDocumentBytes) + " bytes)";
         case ReadError::Kind::Internal:
+        case ReadError::Kind::Stopped:
             return error.text;
     }
     return error.text;

@@ -124,6 +124,7 @@ struct ReadError {
         UnknownEntity,  // `text` is the reference name, `offset` its '&'
         TooLarge,       // `offset` is the document's length
         Internal,       // a broken invariant, raised as PanicException
+        Stopped,        // asked to stop (see platform/interrupt.h)
     };
 
     Kind kind;
@@ -146,6 +147,7 @@ struct ReadError {
         return {Kind::UnknownEntity, std::string(name), offset};
     }
     static ReadError too_large(std::uint64_t length) { return {Kind::TooLarge, {}, length}; }
+    static ReadError stopped() { return {Kind::Stopped, {}, 0}; }
     static ReadError internal(InternalFailure failure) {
         return {Kind::Internal, std::move(failure.message), 0};
     }

@@ -8,6 +8,7 @@
 #include <variant>
 #include <vector>
 
+#include "platform/interrupt.h"
 #include "platform/memory.h"
 #include "read/heap_text.h"
 #include "read/references.h"
@@ -218,9 +219,11 @@ std::expected<ParsedElement*, ReadError> Scanner::run() {
     const std::uint64_t n = text_.size();
     const auto& ranges = index_.text_ranges;
     const std::size_t entries = index_.entry_count();
+    platform::PositionPoll poll;
     for (std::size_t i = 0; i < entries; ++i) {
         const std::uint64_t start = index_.tag_starts[i];
         const std::uint64_t end = index_.tag_ends[i];
+        if (poll.stop_requested(start)) return std::unexpected(ReadError::stopped());
         if (end >= n) return std::unexpected(ReadError::malformed("unterminated markup", start));
         for (; next_text_ < ranges.size() && ranges[next_text_].start < start; ++next_text_) {
             if (stack_.empty()) continue;  // text outside the root is never decoded
@@ -279,6 +282,9 @@ std::expected<ParsedDocument, ReadError> parse_document(SourceBuffer* source,
     if (!index) {
         if (const auto* error = std::get_if<structural::IndexError>(&index.error())) {
             return std::unexpected(ReadError::index(*error));
+        }
+        if (std::holds_alternative<structural::ScanStopped>(index.error())) {
+            return std::unexpected(ReadError::stopped());
         }
         return std::unexpected(ReadError::malformed("unexpected end of document", text.size()));
     }

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <utility>
 
+#include "platform/interrupt.h"
+
 namespace quorvane::write {
 
 using platform::IoError;
@@ -40,8 +42,9 @@ bool BufferedFileWriter::write_all(const char* data, std::size_t size, std::size
     while (*written < size) {
         const ssize_t accepted = write_call_(fd_, data + *written, size - *written);
         if (accepted < 0) {
-            if (errno == EINTR) continue;
-            return fail(IoError::from_errno(errno));
+            if (errno != EINTR) return fail(IoError::from_errno(errno));
+            if (platform::stop_requested_after_signal()) return fail(IoError::stopped());
+            continue;
         }
         if (accepted == 0) return fail(IoError::from_layer(IoKind::WriteZero, zero_message));
         *written += static_cast<std::size_t>(accepted);
@@ -81,7 +84,9 @@ bool BufferedFileWriter::append_spaces(std::uint64_t count) {
 }
 
 void BufferedFileWriter::close() {
-    if (used_ == 0) return;
+    // Work asked to stop writes nothing more: the file may be a pipe that
+    // nobody reads.
+    if (used_ == 0 || (failed_ && error_.kind == IoKind::Interrupted)) return;
     const bool failed = std::exchange(failed_, false);
     IoError first = error_;
     flush();

@@ -53,8 +53,9 @@ public:
 
     // Writes out what the buffer holds.
     bool flush();
-    // Ends the writing: what is still buffered (only after a failure) gets
-    // one more flush, whose outcome is ignored; error() stays the first.
+    // Ends the writing: what is still buffered (only after a failure other
+    // than a stop) gets one more flush, whose outcome is ignored; error()
+    // stays the first.
     void close();
 
     std::size_t buffered() const { return used_; }

@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/interrupt.h"
 #include "write/copy_bytes.h"
 #include "write/detached_tree.h"
 #include "write/escape.h"
@@ -104,8 +105,9 @@ inline constexpr std::uint64_t direct_write_bytes = 4096;
 
 // Sinks offer append(std::string_view) and append_spaces(count), each false
 // on failure, reserve(size) and commit(end) for writing into their room,
-// and fail_too_large(), called when a line's indentation has more spaces
-// than 64 bits count.
+// fail_too_large(), called when a line's indentation has more spaces than
+// 64 bits count, and fail_stopped(), called when the writing was asked to
+// stop (see platform/interrupt.h).
 template <class Sink>
 class TreeWriter {
 public:
@@ -118,6 +120,7 @@ public:
     // False at the sink's first failure, which ends the writing at once.
     bool write() {
         std::vector<Frame> open_elements;
+        std::uint32_t opened_since_poll = 0;
         const DetachedNode& root = tree_.root();
         const Opened root_opened = open(root);
         if (root_opened == Opened::Failed) return false;
@@ -130,6 +133,13 @@ public:
                 if (!close(finished)) return false;
                 continue;
             }
+            // A tree sharing its nodes can stand for more text than any
+            // disk holds, so the writing stops when asked.
+            if (++opened_since_poll == kNodesBetweenPolls) {
+                opened_since_poll = 0;
+                if (platform::stop_requested(kNodesBetweenPolls * kPollBytesPerNode))
+                    return sink_.fail_stopped();
+            }
             const DetachedNode& child = **top.next_child++;
             const Opened opened = open(child);
             if (opened == Opened::Failed) return false;
@@ -139,6 +149,11 @@ public:
     }
 
 private:
+    // Counted as this many bytes each towards the clock reads of
+    // stop_requested(), which a node's few tags and text roughly take.
+    static constexpr std::uint32_t kNodesBetweenPolls = 1024;
+    static constexpr std::uint64_t kPollBytesPerNode = 64;
+
     // What open() did: failed at the sink, wrote the whole element, or left
     // its children and end tag to come.
     enum class Opened { Failed, Closed, Open };

@@ -19,6 +19,11 @@ IoError out_of_memory() { return IoError::from_layer(IoKind::OutOfMemory, {}); }
 struct MemorySink : ByteSink {
     using ByteSink::ByteSink;
     bool fail_too_large() { return false; }
+    bool fail_stopped() {
+        stopped = true;
+        return false;
+    }
+    bool stopped = false;
 };
 
 // A line of more spaces than 64 bits count would take the file past the
@@ -29,7 +34,12 @@ struct FileSink : BufferedFileWriter {
         too_large = true;
         return false;
     }
+    bool fail_stopped() {
+        stopped = true;
+        return false;
+    }
     bool too_large = false;
+    bool stopped = false;
 };
 
 }  // namespace
@@ -48,6 +58,7 @@ std::expected<ByteSink, IoError> write_into(MemorySink sink, const DetachedTree&
                                             WriteOptions options) {
     const bool written = (!options.declaration || sink.append(xml_declaration)) &&
                          TreeWriter(sink, tree, options.indent).write();
+    if (sink.stopped) return std::unexpected(IoError::stopped());
     if (!written) return std::unexpected(out_of_memory());
     return std::move(static_cast<ByteSink&>(sink));
 }
@@ -80,6 +91,7 @@ std::expected<void, IoError> write_to_file(const DetachedTree& tree, const std::
                          TreeWriter(sink, tree, options.indent).write() && sink.flush();
     sink.close();
     if (sink.too_large) return std::unexpected(IoError::from_errno(EFBIG));
+    if (sink.stopped) return std::unexpected(IoError::stopped());
     if (!written) return std::unexpected(sink.error());
     return {};
 }

@@ -81,13 +81,14 @@ inline bool has_bytes_at(const std::uint8_t* bytes, std::size_t len, std::size_t
 
 // How a builder's scan ended; on failure the partial index is dropped.
 struct ScanOutcome {
-    enum class Kind : std::uint8_t { Done, Unclosed, PastEnd };
+    enum class Kind : std::uint8_t { Done, Unclosed, PastEnd, Stopped };
     Kind kind;
     std::uint64_t offset;  // the '<' of an unclosed tag
 
     static ScanOutcome done() noexcept { return {Kind::Done, 0}; }
     static ScanOutcome unclosed(std::uint64_t at) noexcept { return {Kind::Unclosed, at}; }
     static ScanOutcome past_end() noexcept { return {Kind::PastEnd, 0}; }
+    static ScanOutcome stopped() noexcept { return {Kind::Stopped, 0}; }
 };
 
 // Appends entries and text ranges in document order, with each record's
@@ -159,6 +160,8 @@ public:
                 return std::unexpected(IndexError{outcome.offset});
             case ScanOutcome::Kind::PastEnd:
                 return std::unexpected(ScanPastEnd{});
+            case ScanOutcome::Kind::Stopped:
+                return std::unexpected(ScanStopped{});
             case ScanOutcome::Kind::Done:
                 break;
         }

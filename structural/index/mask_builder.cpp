@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/interrupt.h"
 #include "structural/index/index_writer.h"
 #include "structural/index/structural.h"
 #include "structural/simd/classify.h"
@@ -52,7 +53,9 @@ std::size_t terminated_at(const std::uint8_t* s, std::size_t n, std::size_t from
     const std::vector<std::uint64_t>& lt_bits = trace.masks.lt_bits;
     const std::vector<std::uint64_t>& gt_bits = trace.masks.gt_bits;
     std::size_t p = 0;
+    platform::PositionPoll poll;
     for (std::size_t w = next_set_bit(lt_bits, 0); w != kNoBit; w = next_set_bit(lt_bits, p)) {
+        if (poll.stop_requested(w)) return ScanOutcome::stopped();
         out.text(p, w);
         if (w + 1 == n) {
             trace.ignored_final_lt = true;

@@ -7,6 +7,7 @@
 #include <expected>
 #include <string_view>
 
+#include "platform/interrupt.h"
 #include "structural/index/index_writer.h"
 #include "structural/index/structural.h"
 #include "structural/simd/search_masks.h"
@@ -115,9 +116,11 @@ private:
 [[gnu::noinline]] ScanOutcome scan(const std::uint8_t* s, std::size_t n, IndexWriter& out) {
     Window window(s, n);
     std::size_t p = 0;
+    platform::PositionPoll poll;
     for (;;) {
         // An entry that ended at n leaves the scan position past the input.
         if (p > n) return ScanOutcome::past_end();
+        if (poll.stop_requested(p)) return ScanOutcome::stopped();
         const std::size_t w = window.find_lt(p);
         if (w == n) break;
         out.text(p, w);

@@ -94,6 +94,9 @@ ChosenIndex build_index_with_choice(std::string_view source) {
     if (by_masks.has_value() && covers_every_lt(source, *by_masks, trace)) {
         return {std::move(by_masks), IndexBuilder::Masks};
     }
+    if (!by_masks && std::holds_alternative<ScanStopped>(by_masks.error())) {
+        return {std::move(by_masks), IndexBuilder::Masks};
+    }
     return {build_index_by_search(source), IndexBuilder::SearchAfterMasks};
 }
 

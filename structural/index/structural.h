@@ -133,7 +133,10 @@ struct IndexError {
 // The search builder's scan position passed the end of the input.
 struct ScanPastEnd {};
 
-using IndexFailure = std::variant<IndexError, ScanPastEnd>;
+// The build was asked to stop (see platform/interrupt.h).
+struct ScanStopped {};
+
+using IndexFailure = std::variant<IndexError, ScanPastEnd, ScanStopped>;
 using IndexResult = std::expected<StructuralIndex, IndexFailure>;
 
 // Picks a builder from the quote density of the first 4096 bytes and

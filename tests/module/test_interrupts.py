@@ -74,3 +74,74 @@ def test_detaching_a_large_tree_for_a_write_answers_an_interrupt(tmp_path):
         signal.setitimer(signal.ITIMER_REAL, 0)
         signal.signal(signal.SIGALRM, previous)
     assert not path.exists()
+
+
+# Work done without the interpreter lock that would never end on its own:
+# each child prints "ready" just before the call, and Ctrl-C must end it
+# with KeyboardInterrupt.
+ENDLESS = {
+    "write_file of an astronomical tree": """
+tree = expanding()
+ready()
+quorvane.write_file(tree, "/dev/null")
+""",
+    "write_file into a pipe nobody reads": """
+fifo = make_fifo()
+unread = os.open(fifo, os.O_RDONLY | os.O_NONBLOCK)
+ready()
+quorvane.write_file(expanding(), fifo)
+""",
+    "read_file of a pipe nobody opens": """
+fifo = make_fifo()
+ready()
+quorvane.read_file(fifo, "r")
+""",
+    "read_file of a stream that never ends": """
+fifo = make_fifo()
+def feed():
+    with open(fifo, "w") as out:
+        out.write("<r>")
+        while True:
+            out.write("<a>t</a>" * 4096)
+            time.sleep(0.001)
+threading.Thread(target=feed, daemon=True).start()
+ready()
+quorvane.read_file(fifo, "r")
+""",
+}
+
+CHILD_PRELUDE = """
+import os, sys, tempfile, threading, time
+import quorvane
+from test_interrupts import expanding
+
+def make_fifo():
+    path = os.path.join(tempfile.mkdtemp(), "fifo")
+    os.mkfifo(path)
+    return path
+
+def ready():
+    print("ready", flush=True)
+"""
+
+
+@pytest.mark.parametrize("name", sorted(ENDLESS))
+def test_endless_work_without_the_lock_answers_ctrl_c(name):
+    import os
+    import subprocess
+    import sys
+    import time
+
+    here = os.path.dirname(__file__)
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join([here] + sys.path))
+    child = subprocess.Popen([sys.executable, "-c", CHILD_PRELUDE + ENDLESS[name]],
+                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, env=env)
+    try:
+        assert child.stdout.readline() == "ready\n"
+        time.sleep(0.3)  # well inside the call
+        child.send_signal(signal.SIGINT)
+        _, errors = child.communicate(timeout=60)
+    finally:
+        child.kill()
+        child.wait()
+    assert errors.rstrip().endswith("KeyboardInterrupt"), errors

@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/interrupt.h"
 #include "read/references.h"
 #include "read/scanner.h"
 #include "storage/source_buffer.h"
@@ -111,6 +112,22 @@ TEST(StartTags, AttributesKeepDocumentOrderAndDecodedValues) {
     });
     EXPECT_EQ(attributes, (std::vector<std::pair<std::string, std::string>>{
                               {"z", "1"}, {"a", "x & y"}, {"m", "tab here"}}));
+}
+
+bool always_stop(void*) { return true; }
+
+// Both index builders, and the scanner after them, stop when asked: a
+// document with many quoted values goes to the mask builder.
+TEST(Scanner, StopsWhenAsked) {
+    for (std::string_view element : {"<a>t</a>", "<a k=\"v\" l=\"w\"/>"}) {
+        std::string text = "<r>";
+        while (text.size() < (std::size_t{8} << 20)) text += element;
+        text += "</r>";
+        platform::StopQuestionScope scope(platform::StopQuestion{&always_stop, nullptr, 0});
+        auto parsed = parse(text, "r");
+        ASSERT_FALSE(parsed.document.has_value()) << element;
+        EXPECT_EQ(parsed.document.error().kind, ReadError::Kind::Stopped) << element;
+    }
 }
 
 }  // namespace
