@@ -1,5 +1,6 @@
 #include "platform/interrupt.h"
 
+#include <pthread.h>
 #include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
@@ -12,16 +13,7 @@ namespace {
 // hides it.
 constexpr std::uint64_t kWorkBetweenClockReads = std::uint64_t{1} << 20;
 
-struct ThreadStop {
-    StopQuestion question;
-    std::uint64_t work_until_clock = kWorkBetweenClockReads;
-    // Zero until the first clock read, which starts the interval: a call
-    // shorter than that never asks.
-    std::uint64_t next_ask_ns = 0;
-    bool stopped = false;
-};
-
-thread_local ThreadStop current;
+thread_local StopQuestionScope* innermost = nullptr;
 
 std::uint64_t monotonic_ns() noexcept {
     timespec now{};
@@ -30,49 +22,59 @@ std::uint64_t monotonic_ns() noexcept {
            static_cast<std::uint64_t>(now.tv_nsec);
 }
 
-bool ask(ThreadStop& state) noexcept {
-    state.stopped = state.question.ask(state.question.context);
-    return state.stopped;
-}
-
 }  // namespace
 
 StopQuestionScope::StopQuestionScope(StopQuestion question) noexcept
-    : saved_{current.question, current.work_until_clock, current.next_ask_ns, current.stopped} {
-    current = ThreadStop{question};
+    : question_(question), work_until_clock_(kWorkBetweenClockReads), outer_(innermost) {
+    innermost = this;
 }
 
-StopQuestionScope::~StopQuestionScope() {
-    current =
-        ThreadStop{saved_.question, saved_.work_until_clock, saved_.next_ask_ns, saved_.stopped};
+StopQuestionScope::~StopQuestionScope() { innermost = outer_; }
+
+bool StopQuestionScope::ask() noexcept {
+    stopped_ = question_.ask(question_.context);
+    return stopped_;
 }
 
 bool stop_requested(std::uint64_t work) noexcept {
-    ThreadStop& state = current;
-    if (state.stopped) return true;
-    if (!state.question.ask) return false;
-    if (work < state.work_until_clock) {
-        state.work_until_clock -= work;
+    StopQuestionScope* scope = innermost;
+    if (!scope) return false;
+    if (scope->stopped_) return true;
+    if (work < scope->work_until_clock_) {
+        scope->work_until_clock_ -= work;
         return false;
     }
-    state.work_until_clock = kWorkBetweenClockReads;
+    scope->work_until_clock_ = kWorkBetweenClockReads;
     const std::uint64_t now = monotonic_ns();
-    if (state.next_ask_ns == 0) {
-        state.next_ask_ns = now + state.question.interval_ns;
+    if (scope->next_ask_ns_ == 0) {
+        scope->next_ask_ns_ = now + scope->question_.interval_ns;
         return false;
     }
-    if (now < state.next_ask_ns) return false;
-    if (ask(state)) return true;
-    state.next_ask_ns = monotonic_ns() + state.question.interval_ns;
+    if (now < scope->next_ask_ns_) return false;
+    if (scope->ask()) return true;
+    scope->next_ask_ns_ = monotonic_ns() + scope->question_.interval_ns;
     return false;
 }
 
 bool stop_requested_after_signal() noexcept {
-    ThreadStop& state = current;
-    if (state.stopped) return true;
-    return state.question.ask && ask(state);
+    StopQuestionScope* scope = innermost;
+    if (!scope) return false;
+    return scope->stopped_ || scope->ask();
 }
 
-bool on_main_thread() noexcept { return syscall(SYS_gettid) == getpid(); }
+namespace {
+
+// Asked on every release of the interpreter, so kept per thread; a fork
+// makes the forking thread the child's first, so it asks again there.
+thread_local int main_thread_answer = -1;
+[[maybe_unused]] const int forget_after_fork =
+    pthread_atfork(nullptr, nullptr, [] { main_thread_answer = -1; });
+
+}  // namespace
+
+bool on_main_thread() noexcept {
+    if (main_thread_answer < 0) main_thread_answer = syscall(SYS_gettid) == getpid() ? 1 : 0;
+    return main_thread_answer == 1;
+}
 
 }  // namespace quorvane::platform

@@ -18,7 +18,8 @@ struct StopQuestion {
 };
 
 // Installs `question` for this thread while it lives; the one it replaces
-// comes back after.
+// comes back after. It holds the question's state itself, so installing
+// one costs a thread-local pointer's write and not a copy.
 class StopQuestionScope {
 public:
     explicit StopQuestionScope(StopQuestion question) noexcept;
@@ -27,12 +28,18 @@ public:
     StopQuestionScope& operator=(const StopQuestionScope&) = delete;
 
 private:
-    struct Saved {
-        StopQuestion question;
-        std::uint64_t work_until_clock;
-        std::uint64_t next_ask_ns;
-        bool stopped;
-    } saved_;
+    friend bool stop_requested(std::uint64_t work) noexcept;
+    friend bool stop_requested_after_signal() noexcept;
+
+    bool ask() noexcept;
+
+    StopQuestion question_;
+    std::uint64_t work_until_clock_;
+    // Zero until the first clock read, which starts the interval: a call
+    // shorter than that never asks.
+    std::uint64_t next_ask_ns_ = 0;
+    bool stopped_ = false;
+    StopQuestionScope* outer_;
 };
 
 // Counts `work` bytes done. Past every MiB it reads the clock, and once the
