@@ -114,9 +114,12 @@ quorvane.read_file(fifo, "r")
 }
 
 CHILD_PRELUDE = """
-import os, sys, tempfile, threading, time
+import os, signal, sys, tempfile, threading, time
 import quorvane
 from test_interrupts import expanding
+
+# A run started in the background inherits Ctrl-C ignored.
+signal.signal(signal.SIGINT, signal.default_int_handler)
 
 def make_fifo():
     path = os.path.join(tempfile.mkdtemp(), "fifo")
