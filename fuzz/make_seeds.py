@@ -4,6 +4,13 @@ the example documents, and small generated benchmark documents. Each seed is
 one byte choosing the root tag (see fuzz_read.cpp) and then the document.
 
     python3 fuzz/make_seeds.py OUT_DIR
+
+With --pickled, seeds for fuzz_restore instead: the pickle state of trees
+read from some of those documents and of built ones (shared nodes, empty and
+non-ASCII strings, a deep chain), dumped by the built module, which must be
+importable; and the damaged states the module's tests replay.
+
+    python3 fuzz/make_seeds.py --pickled OUT_DIR
 """
 
 import ast
@@ -35,15 +42,57 @@ def root_pick(document):
     return ROOT_TAGS.index(name) if name in ROOT_TAGS else 0
 
 
-def main():
-    out = pathlib.Path(sys.argv[1])
-    out.mkdir(parents=True, exist_ok=True)
-    count = 0
+def markup_seeds():
     for document in documents():
         try:
-            data = bytes([root_pick(document)]) + document.encode("utf-8")
+            yield bytes([root_pick(document)]) + document.encode("utf-8")
         except UnicodeEncodeError:
             continue  # lone surrogates: no str the module accepts holds them
+
+
+def built_trees(Node):
+    leaf = Node("item", {"id": "1", "é": "€"}, text="Dune")
+    yield leaf
+    yield Node("order", children=[leaf, leaf, Node("note", text="")])
+    yield Node("x:y", {"a": "", "b": "<&>\"'"}, [Node("z", text=" \U0001F600 ")], "t")
+    chain = Node("leaf")
+    for depth in range(40):
+        chain = Node("level", {"depth": str(depth)}, [chain])
+    yield chain
+
+
+def state_of(node):
+    """The bytes pickle hands to quorvane._restore_node for `node`."""
+    _, (state,) = node.__reduce__()
+    return state
+
+
+def pickled_seeds(limit=4096):
+    import quorvane
+
+    trees = list(built_trees(quorvane.Node))
+    for document in documents():
+        if len(trees) >= 40:
+            break
+        root = document.partition("<")[2].split(">")[0].split("/")[0].split(" ")[0]
+        try:
+            trees.append(quorvane.read_string(document, root))
+        except ValueError:
+            continue
+    for tree in trees:
+        state = state_of(tree)
+        if len(state) <= limit:
+            yield state
+    for path in sorted((ROOT / "tests" / "module" / "repro").glob("pickled-state-*.bin")):
+        yield path.read_bytes()
+
+
+def main():
+    pickled = sys.argv[1] == "--pickled"
+    out = pathlib.Path(sys.argv[-1])
+    out.mkdir(parents=True, exist_ok=True)
+    count = 0
+    for data in pickled_seeds() if pickled else markup_seeds():
         (out / hashlib.sha1(data).hexdigest()).write_bytes(data)
         count += 1
     print(f"{count} seeds in {out}")
