@@ -22,11 +22,20 @@ def test_names_are_stored_unchanged(name):
     assert Node(name).name == name
 
 
-def test_all_fields_by_keyword_and_position():
+# Node(...) binds a vector of arguments; Node.__new__(Node, ...) binds a
+# tuple and a dict. Both must bind alike.
+CONSTRUCTORS = pytest.mark.parametrize(
+    "construct", [Node, lambda *args, **kwargs: Node.__new__(Node, *args, **kwargs)],
+    ids=["call", "__new__"])
+
+
+@CONSTRUCTORS
+def test_all_fields_by_keyword_and_position(construct):
     child = Node("c")
-    by_position = Node("a", {"k": "v"}, [child], "t")
-    by_keyword = Node(text="t", children=[child], attrs={"k": "v"}, name="a")
-    for node in (by_position, by_keyword):
+    by_position = construct("a", {"k": "v"}, [child], "t")
+    by_keyword = construct(text="t", children=[child], attrs={"k": "v"}, name="a")
+    mixed = construct("a", {"k": "v"}, text="t", children=[child])
+    for node in (by_position, by_keyword, mixed):
         assert (node.name, node.attrs, node.text) == ("a", {"k": "v"}, "t")
         assert node.children[0] is child
 
@@ -103,21 +112,22 @@ def test_lone_surrogates_raise_the_encoding_error(argument):
     assert notes(info) == [f"while processing '{argument.split()[0]}'"]
 
 
+@CONSTRUCTORS
 @pytest.mark.parametrize(
-    "call, message",
+    "args, kwargs, message",
     [
-        (lambda: Node(), "Node.__new__() missing 1 required positional argument: 'name'"),
-        (lambda: Node(attrs={}), "Node.__new__() missing 1 required positional argument: 'name'"),
-        (lambda: Node("a", None, None, None, None),
+        ((), {}, "Node.__new__() missing 1 required positional argument: 'name'"),
+        ((), {"attrs": {}}, "Node.__new__() missing 1 required positional argument: 'name'"),
+        (("a", None, None, None, None), {},
          "Node.__new__() takes from 1 to 4 positional arguments but 5 were given"),
-        (lambda: Node("a", nam="b"), "Node.__new__() got an unexpected keyword argument 'nam'"),
-        (lambda: Node("a", name="b"), "Node.__new__() got multiple values for argument 'name'"),
-        (lambda: Node("a", {}, attrs={}), "Node.__new__() got multiple values for argument 'attrs'"),
+        (("a",), {"nam": "b"}, "Node.__new__() got an unexpected keyword argument 'nam'"),
+        (("a",), {"name": "b"}, "Node.__new__() got multiple values for argument 'name'"),
+        (("a", {}), {"attrs": {}}, "Node.__new__() got multiple values for argument 'attrs'"),
     ],
 )
-def test_binding_errors(call, message):
+def test_binding_errors(construct, args, kwargs, message):
     with pytest.raises(TypeError) as info:
-        call()
+        construct(*args, **kwargs)
     assert str(info.value) == message
     assert notes(info) is None
 

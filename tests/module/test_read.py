@@ -5,6 +5,7 @@ import gc
 import os
 import re
 import sys
+import threading
 
 import pytest
 
@@ -172,6 +173,8 @@ def test_failed_read_keeps_no_reference_to_the_string(document):
         ("<a>\u3000<b/>\u00a0</a>", None),
         ("<a>\u00e9t\u00e9</a>", "\u00e9t\u00e9"),
         ("<a>&#32;x&#32;</a>", "x"),
+        # Twice as many pieces as '<' bytes: the index's text array outgrows its first size.
+        pytest.param("<a>" + "x<![CDATA[y]]>" * 40_000 + "</a>", "xy" * 40_000, id="cdata-pieces"),
     ],
 )
 def test_text_is_the_joined_direct_pieces_trimmed(document, text):
@@ -463,6 +466,25 @@ def test_read_file_reads_like_read_string(tmp_path):
     path.write_text(SAMPLE, encoding="utf-8")
     for root_tag in ("r", "a", "b"):
         assert tree(read_file(str(path), root_tag)) == tree(read_string(SAMPLE, root_tag))
+
+
+def test_read_file_reads_a_pipe_whose_size_is_unknown(tmp_path):
+    # A pipe reports no size, so the buffer grows as the bytes come.
+    document = "<r>" + "".join(f'<e i="{i}">{i} &amp; \u00e9</e>' for i in range(20_000)) + "</r>"
+    fifo = tmp_path / "pipe"
+    os.mkfifo(fifo)
+
+    def feed():
+        with open(fifo, "w", encoding="utf-8") as pipe:
+            pipe.write(document)
+
+    feeder = threading.Thread(target=feed)
+    feeder.start()
+    try:
+        read = read_file(str(fifo), "r")
+    finally:
+        feeder.join()
+    assert tree(read) == tree(read_string(document, "r"))
 
 
 def test_read_file_with_byte_order_mark(tmp_path):

@@ -153,6 +153,10 @@ def test_the_documented_example():
         (Node("a", children=[Node("b", children=[Node("c")], text="t")], text="u"), 1, "<a>u<b>t<c/>\n </b>\n</a>"),
         # Names are written as they are, unescaped, XML names or not.
         (Node("1é:", {"k;": "1"}), None, '<1é: k;="1"/>'),
+        # Tags longer than the room the writer reserves at once are written in pieces.
+        pytest.param(Node("n" * 5000, children=[Node("b")]), 1, f"<{'n' * 5000}>\n <b/>\n</{'n' * 5000}>",
+                     id="long-name-children"),
+        pytest.param(Node("n" * 5000, text="t"), 1, f"<{'n' * 5000}>t</{'n' * 5000}>", id="long-name-text"),
     ],
 )
 def test_layout(node, indent, expected):
@@ -423,6 +427,20 @@ def test_a_failing_device_reports_the_systems_error(count):
         write_file(wide_document(count), "/dev/full")
     assert type(caught.value) is OSError
     assert str(caught.value).endswith(" (os error 28)")
+
+
+def test_a_pipe_whose_reader_has_gone_is_a_broken_pipe(tmp_path):
+    # More than the pipe holds, so some write comes after the reader closed.
+    fifo = str(tmp_path / "pipe")
+    os.mkfifo(fifo)
+    reader = threading.Thread(target=lambda: open(fifo, "rb").close())
+    reader.start()
+    try:
+        with pytest.raises(BrokenPipeError) as caught:
+            write_file(wide_document(20_000), fifo)
+    finally:
+        reader.join()
+    assert str(caught.value).endswith(" (os error 32)")
 
 
 def test_interrupted_writes_are_retried(tmp_path):
