@@ -228,7 +228,8 @@ test-huge: build
 # A short libFuzzer run over the structural index (clang only).
 test-fuzz:
 	CXX=clang++ cmake -S . -B $(FUZZ_BUILD) $(CMAKE_FLAGS) -DQUORVANE_FUZZ=ON >/dev/null
-	cmake --build $(FUZZ_BUILD) --target fuzz_structural fuzz_read_text fuzz_read_file fuzz_write
+	cmake --build $(FUZZ_BUILD) --target fuzz_structural fuzz_read_text fuzz_read_file fuzz_write \
+	    fuzz_restore
 	ctest --test-dir $(FUZZ_BUILD) -L fuzz --output-on-failure
 
 # aarch64 Linux: the native tests cross-built by clang against the arm64 root
