@@ -168,8 +168,8 @@ namespace detail {
 
 ReleasedInterpreter::ReleasedInterpreter() noexcept
     : saved_attachment_(std::exchange(attach_count, 0)),
-      saved_interpreter_(std::exchange(released_interpreter,
-                                       PyInterpreterState_GetID(PyInterpreterState_Get()))),
+      saved_interpreter_(
+          std::exchange(released_interpreter, PyInterpreterState_GetID(PyInterpreterState_Get()))),
       state_(PyEval_SaveThread()) {
     if (platform::on_main_thread())
         question_.emplace(platform::StopQuestion{&run_signal_handlers, this});

@@ -138,8 +138,8 @@ PyRef exception_of(Failure failure) {
         PyRef name = PyRef::steal(PyUnicode_FromString("add_note"));
         PyRef result;
         if (text && name)
-            result = PyRef::steal(
-                PyObject_CallMethodOneArg(exception.get(), name.get(), text.get()));
+            result =
+                PyRef::steal(PyObject_CallMethodOneArg(exception.get(), name.get(), text.get()));
         if (!result) return PyRef::steal(PyErr_GetRaisedException());
     }
     return exception;

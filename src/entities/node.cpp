@@ -187,8 +187,7 @@ PyObject* node_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     });
 }
 
-PyObject* node_vectorcall(PyObject* type, PyObject* const* args, size_t nargsf,
-                          PyObject* kwnames) {
+PyObject* node_vectorcall(PyObject* type, PyObject* const* args, size_t nargsf, PyObject* kwnames) {
     return call_with_arguments(constructor_signature, args, PyVectorcall_NARGS(nargsf), kwnames,
                                [&](PyObject* const* slots) {
                                    return construct(reinterpret_cast<PyTypeObject*>(type), slots);

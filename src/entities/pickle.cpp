@@ -360,9 +360,10 @@ Result<PyRef> restore_tree(PyObject* state) {
             }
             children.push_back(nodes[static_cast<std::size_t>(index - distance)].get());
         }
-        auto node = make_node_object(type, name, attrs, text, children.size(), [&](PyObject** slots) {
-            for (PyObject* child : children) *slots++ = Py_NewRef(child);
-        });
+        auto node =
+            make_node_object(type, name, attrs, text, children.size(), [&](PyObject** slots) {
+                for (PyObject* child : children) *slots++ = Py_NewRef(child);
+            });
         if (!node) return std::unexpected(std::move(node.error()));
         nodes.push_back(std::move(*node));
     }
