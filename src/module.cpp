@@ -1,10 +1,8 @@
 // The module definition and its execution step.
 #include <Python.h>
 
-#include <atomic>
-
 #include "boundary/call.h"
-#include "boundary/once.h"
+#include "boundary/interpreter_state.h"
 #include "entities/node.h"
 #include "entities/operations.h"
 #include "entities/search_type.h"
@@ -17,15 +15,13 @@ namespace {
 
 // Appends `name` to __all__ (creating the list on first use) and sets the attribute.
 Result<void> add_to_module(PyObject* module, const char* name, PyObject* object) {
-    static std::atomic<PyObject*> all_name{nullptr};
-    PyObject* all_key = once_object(all_name, [] { return PyUnicode_InternFromString("__all__"); });
-    if (!all_key) return std::unexpected(raised());
     PyObject* all = nullptr;
-    if (PyObject_GetOptionalAttr(module, all_key, &all) < 0) return std::unexpected(raised());
+    if (PyObject_GetOptionalAttrString(module, "__all__", &all) < 0)
+        return std::unexpected(raised());
     PyRef all_list = PyRef::steal(all);
     if (!all_list) {
         all_list = PyRef::steal(PyList_New(0));
-        if (!all_list || PyObject_SetAttr(module, all_key, all_list.get()) < 0)
+        if (!all_list || PyObject_SetAttrString(module, "__all__", all_list.get()) < 0)
             return std::unexpected(raised());
     }
     PyRef text = PyRef::steal(PyUnicode_FromString(name));
@@ -38,9 +34,26 @@ Result<void> add_to_module(PyObject* module, const char* name, PyObject* object)
     return {};
 }
 
-Result<void> add_class(PyObject* module, const char* name, PyTypeObject* type) {
-    if (!type) return std::unexpected(raised());
-    return add_to_module(module, name, reinterpret_cast<PyObject*>(type));
+// Stores a new reference, or the exception its maker raised.
+Result<void> keep(PyObject*& field, PyObject* made) {
+    if (!made) return std::unexpected(raised());
+    field = made;
+    return {};
+}
+
+Result<void> fill_state(InterpreterState& state, PyObject* module) {
+    if (auto kept = keep(state.node_type, new_node_type()); !kept) return kept;
+    if (auto kept = keep(state.search_type, new_search_type()); !kept) return kept;
+    if (auto kept = keep(state.panic_exception, new_panic_exception_type()); !kept) return kept;
+    if (auto kept = keep(state.restore_function, PyObject_GetAttrString(module, "_restore_node"));
+        !kept)
+        return kept;
+    const char* const keys[] = {"name", "attrs", "children", "text"};
+    for (int i = 0; i < 4; ++i) {
+        if (auto kept = keep(state.dict_keys[i], PyUnicode_InternFromString(keys[i])); !kept)
+            return kept;
+    }
+    return {};
 }
 
 Result<void> add_function(PyObject* module, PyMethodDef* definition) {
@@ -78,8 +91,11 @@ PyMethodDef private_functions[] = {
 int module_exec(PyObject* module) {
     return call_boundary_status([&]() -> Result<void> {
         if (!PyModule_Check(module)) return std::unexpected(cast_error(module, "module"));
-        if (auto added = add_class(module, "SearchType", search_type()); !added) return added;
-        if (auto added = add_class(module, "Node", node_type()); !added) return added;
+        auto state = execute_interpreter_state(module, fill_state);
+        if (!state) return std::unexpected(std::move(state.error()));
+        if (auto added = add_to_module(module, "SearchType", (*state)->search_type); !added)
+            return added;
+        if (auto added = add_to_module(module, "Node", (*state)->node_type); !added) return added;
         for (PyMethodDef* definition = module_functions; definition->ml_name; ++definition) {
             if (auto added = add_function(module, definition); !added) return added;
         }
@@ -89,6 +105,8 @@ int module_exec(PyObject* module) {
 
 PyModuleDef_Slot module_slots[] = {
     {Py_mod_exec, reinterpret_cast<void*>(module_exec)},
+    // Each interpreter has classes and objects of its own.
+    {Py_mod_multiple_interpreters, Py_MOD_PER_INTERPRETER_GIL_SUPPORTED},
     {Py_mod_gil, Py_MOD_GIL_NOT_USED},
     {0, nullptr},
 };
@@ -97,12 +115,12 @@ PyModuleDef module_definition = {
     .m_base = PyModuleDef_HEAD_INIT,
     .m_name = "quorvane",
     .m_doc = "",
-    .m_size = 0,
+    .m_size = kInterpreterStateSize,
     .m_methods = private_functions,
     .m_slots = module_slots,
-    .m_traverse = nullptr,
-    .m_clear = nullptr,
-    .m_free = nullptr,
+    .m_traverse = traverse_interpreter_state,
+    .m_clear = clear_interpreter_state,
+    .m_free = free_interpreter_state,
 };
 
 }  // namespace

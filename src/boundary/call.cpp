@@ -3,6 +3,7 @@
 #include <pthread.h>
 
 #include <atomic>
+#include <cstdint>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -15,9 +16,20 @@ namespace {
 
 thread_local int attach_count = 0;
 
+// The interpreter whose lock this thread let go of last: a reference
+// dropped without the lock belongs to it.
+thread_local std::int64_t released_interpreter = -1;
+
+// A reference dropped without the lock, to be released by its own
+// interpreter, the only one that may touch it.
+struct PendingRelease {
+    PyObject* object;
+    std::int64_t interpreter;
+};
+
 struct PendingReleases {
     std::mutex mutex;
-    std::vector<PyObject*> objects;
+    std::vector<PendingRelease> objects;
     std::atomic<bool> nonempty{false};
 };
 
@@ -106,7 +118,7 @@ void release_or_defer(PyObject* object) noexcept {
     PendingReleases& pool = pending();
     std::lock_guard lock(pool.mutex);
     try {
-        pool.objects.push_back(object);
+        pool.objects.push_back({object, released_interpreter});
     } catch (const std::bad_alloc&) {
         // Without room to defer it, the reference is kept for good: a leak,
         // but never a count touched without the interpreter.
@@ -119,16 +131,30 @@ void release_python_owner(void* object) noexcept {
     release_or_defer(static_cast<PyObject*>(object));
 }
 
-void drain_pending_releases() noexcept {
+void release_pending_of(std::int64_t interpreter) noexcept {
     PendingReleases& pool = pending();
     if (!pool.nonempty.load(std::memory_order_acquire)) return;
     std::vector<PyObject*> objects;
     {
         std::lock_guard lock(pool.mutex);
-        objects.swap(pool.objects);
-        pool.nonempty.store(false, std::memory_order_release);
+        try {
+            objects.reserve(pool.objects.size());
+        } catch (const std::bad_alloc&) {
+            return;  // left for a later drain
+        }
+        std::erase_if(pool.objects, [&](const PendingRelease& pending) {
+            if (pending.interpreter != interpreter) return false;
+            objects.push_back(pending.object);
+            return true;
+        });
+        pool.nonempty.store(!pool.objects.empty(), std::memory_order_release);
     }
     for (PyObject* object : objects) Py_DECREF(object);
+}
+
+void drain_pending_releases() noexcept {
+    if (!pending().nonempty.load(std::memory_order_acquire)) return;
+    release_pending_of(PyInterpreterState_GetID(PyInterpreterState_Get()));
 }
 
 AttachScope::AttachScope() {
@@ -141,7 +167,10 @@ AttachScope::~AttachScope() { --attach_count; }
 namespace detail {
 
 ReleasedInterpreter::ReleasedInterpreter() noexcept
-    : saved_attachment_(std::exchange(attach_count, 0)), state_(PyEval_SaveThread()) {
+    : saved_attachment_(std::exchange(attach_count, 0)),
+      saved_interpreter_(
+          std::exchange(released_interpreter, PyInterpreterState_GetID(PyInterpreterState_Get()))),
+      state_(PyEval_SaveThread()) {
     if (platform::on_main_thread())
         question_.emplace(platform::StopQuestion{&run_signal_handlers, this});
 }
@@ -149,6 +178,7 @@ ReleasedInterpreter::ReleasedInterpreter() noexcept
 ReleasedInterpreter::~ReleasedInterpreter() {
     question_.reset();
     PyEval_RestoreThread(state_);
+    released_interpreter = saved_interpreter_;
     attach_count = saved_attachment_;
     drain_pending_releases();
     if (raised_) PyErr_SetRaisedException(raised_);

@@ -21,9 +21,12 @@ namespace quorvane {
 // --- attachment and deferred releases --------------------------------------
 
 // Drops a reference now when attached, else hands it to the pending-release
-// pool, which the next attached entry empties.
+// pool, which the next attached entry of the same interpreter empties.
 void release_or_defer(PyObject* object) noexcept;
 void drain_pending_releases() noexcept;
+// Releases what the pool holds for `interpreter`, which must be the one
+// attached (used as an interpreter ends).
+void release_pending_of(std::int64_t interpreter) noexcept;
 // release_or_defer for an owner held as void* (a SourceBuffer's str).
 void release_python_owner(void* object) noexcept;
 
@@ -154,6 +157,7 @@ private:
     static bool run_signal_handlers(void* self) noexcept;
 
     int saved_attachment_;
+    std::int64_t saved_interpreter_;
     PyThreadState* state_;
     PyObject* raised_ = nullptr;
     std::optional<platform::StopQuestionScope> question_;

@@ -1,8 +1,6 @@
 #include "boundary/failure.h"
 
-#include <atomic>
-
-#include "boundary/once.h"
+#include "boundary/interpreter_state.h"
 
 namespace quorvane {
 
@@ -46,8 +44,6 @@ PyRef new_exception(PyObject* type, const std::string& message) {
     if (!text) return {};
     return PyRef::steal(PyObject_CallOneArg(type, text.get()));
 }
-
-[[noreturn]] void panic_while_raising() { Py_FatalError("uncaught panic at ffi boundary"); }
 
 }  // namespace
 
@@ -98,15 +94,12 @@ Failure while_processing(Failure failure, const char* argument) {
     return failure;
 }
 
-PyObject* panic_exception_type() {
-    static std::atomic<PyObject*> type{nullptr};
-    return once_object(type, [] {
-        return PyErr_NewExceptionWithDoc(
-            "quorvane.PanicException",
-            "Raised when quorvane finds one of its own invariants broken. It derives from\n"
-            "BaseException so that 'except Exception' does not swallow it.",
-            PyExc_BaseException, nullptr);
-    });
+PyObject* new_panic_exception_type() {
+    return PyErr_NewExceptionWithDoc(
+        "quorvane.PanicException",
+        "Raised when quorvane finds one of its own invariants broken. It derives from\n"
+        "BaseException so that 'except Exception' does not swallow it.",
+        PyExc_BaseException, nullptr);
 }
 
 PyRef exception_of(Failure failure) {
@@ -130,9 +123,11 @@ PyRef exception_of(Failure failure) {
             exception = new_exception(io_exception_class(failure.io.kind), failure.io.text());
             break;
         case Failure::Kind::Internal: {
-            PyObject* panic = panic_exception_type();
-            if (!panic) panic_while_raising();
-            exception = new_exception(panic, failure.message);
+            // An interpreter that is ending may have dropped its class already.
+            InterpreterState* state = interpreter_state();
+            exception = new_exception(
+                state && state->panic_exception ? state->panic_exception : PyExc_SystemError,
+                failure.message);
             break;
         }
     }
@@ -140,12 +135,11 @@ PyRef exception_of(Failure failure) {
     if (failure.argument) {
         std::string note = std::string("while processing '") + failure.argument + "'";
         PyRef text = PyRef::steal(PyUnicode_FromStringAndSize(note.data(), note.size()));
-        static std::atomic<PyObject*> add_note{nullptr};
-        PyObject* name =
-            once_object(add_note, [] { return PyUnicode_InternFromString("add_note"); });
+        PyRef name = PyRef::steal(PyUnicode_FromString("add_note"));
         PyRef result;
         if (text && name)
-            result = PyRef::steal(PyObject_CallMethodOneArg(exception.get(), name, text.get()));
+            result =
+                PyRef::steal(PyObject_CallMethodOneArg(exception.get(), name.get(), text.get()));
         if (!result) return PyRef::steal(PyErr_GetRaisedException());
     }
     return exception;

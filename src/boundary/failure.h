@@ -67,7 +67,7 @@ void raise_failure(Failure failure);
 // raising it; used where a failure becomes the cause of another.
 PyRef exception_of(Failure failure);
 
-// The PanicException class, created once per process.
-PyObject* panic_exception_type();
+// A new PanicException class, made once per interpreter.
+PyObject* new_panic_exception_type();
 
 }  // namespace quorvane

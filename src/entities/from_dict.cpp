@@ -302,6 +302,8 @@ std::optional<NodeString> text_of(Description& description) {
 // finishes a whole child subtree before the next child, so the first invalid
 // description in pre-order is the one reported.
 Result<PyRef> build_tree(std::vector<Description>& arena, std::size_t root) {
+    PyTypeObject* type = node_type();
+    if (!type) return std::unexpected(raised());
     struct Frame {
         std::size_t description;
         std::vector<PyRef> children;
@@ -331,7 +333,7 @@ Result<PyRef> build_tree(std::vector<Description>& arena, std::size_t root) {
         NodeRecord record{std::move(*kind_of<string_kind>(description.name)),
                           std::move(*kind_of<map_kind>(description.attrs)), std::move(top.children),
                           text_of(description)};
-        auto node = make_node_object(std::move(record));
+        auto node = make_node_object(type, std::move(record));
         if (!node) return node;
         stack.pop_back();
         if (stack.empty()) return node;

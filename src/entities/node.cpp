@@ -1,12 +1,11 @@
 #include "entities/node.h"
 
-#include <atomic>
 #include <new>
 #include <vector>
 
 #include "boundary/call.h"
 #include "boundary/convert.h"
-#include "boundary/once.h"
+#include "boundary/interpreter_state.h"
 #include "entities/operations.h"
 
 namespace quorvane {
@@ -59,6 +58,8 @@ void release_children(PyObject* const* children, std::size_t count, NodeObject*&
     }
 }
 
+}  // namespace
+
 void node_dealloc(PyObject* self) {
     auto* node = reinterpret_cast<NodeObject*>(self);
     if (Py_SIZE(self) != kEmptied) {
@@ -84,6 +85,8 @@ void node_dealloc(PyObject* self) {
     type->tp_free(self);
     Py_DECREF(type);
 }
+
+namespace {
 
 const char* const constructor_names[] = {"name", "attrs", "children", "text"};
 const Signature constructor_signature{"Node.__new__()", constructor_names, 4, 1};
@@ -157,7 +160,7 @@ Result<std::optional<NodeString>> optional_text_argument(PyObject* value) {
     return std::optional(NodeString::owned(*view));
 }
 
-Result<PyRef> construct(PyObject* const* slots) {
+Result<PyRef> construct(PyTypeObject* type, PyObject* const* slots) {
     auto name = text_view(slots[0]);
     if (!name) return std::unexpected(while_processing(std::move(name.error()), "name"));
     NodeRecord record{NodeString::owned(*name), {}, {}, {}};
@@ -171,22 +174,24 @@ Result<PyRef> construct(PyObject* const* slots) {
     auto text = optional_text_argument(slots[3]);
     if (!text) return std::unexpected(while_processing(std::move(text.error()), "text"));
     record.text = std::move(*text);
-    return make_node_object(std::move(record));
+    return make_node_object(type, std::move(record));
 }
 
-PyObject* node_new(PyTypeObject*, PyObject* args, PyObject* kwargs) {
+PyObject* node_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     return call_boundary([&]() -> Result<PyRef> {
         PyObject* slots[4];
         if (auto bound = bind_tuple_arguments(constructor_signature, args, kwargs, slots); !bound) {
             return std::unexpected(std::move(bound.error()));
         }
-        return construct(slots);
+        return construct(type, slots);
     });
 }
 
-PyObject* node_vectorcall(PyObject*, PyObject* const* args, size_t nargsf, PyObject* kwnames) {
+PyObject* node_vectorcall(PyObject* type, PyObject* const* args, size_t nargsf, PyObject* kwnames) {
     return call_with_arguments(constructor_signature, args, PyVectorcall_NARGS(nargsf), kwnames,
-                               [](PyObject* const* slots) { return construct(slots); });
+                               [&](PyObject* const* slots) {
+                                   return construct(reinterpret_cast<PyTypeObject*>(type), slots);
+                               });
 }
 
 PyObject* get_name(PyObject* self, void*) {
@@ -226,7 +231,9 @@ PyGetSetDef node_getset[] = {
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
-PyObject* create_node_type() {
+}  // namespace
+
+PyObject* new_node_type() {
     static PyType_Slot slots[] = {
         {Py_tp_doc, const_cast<char*>("Node(name, attrs=None, children=None, text=None)\n--\n\n")},
         {Py_tp_new, reinterpret_cast<void*>(node_new)},
@@ -248,16 +255,16 @@ PyObject* create_node_type() {
     return PyType_FromSpec(&spec);
 }
 
-}  // namespace
-
 PyTypeObject* node_type() {
-    static std::atomic<PyObject*> type{nullptr};
-    return reinterpret_cast<PyTypeObject*>(once_object(type, create_node_type));
+    InterpreterState* state = interpreter_state();
+    if (!state || !state->node_type) {
+        PyErr_SetString(PyExc_RuntimeError, "quorvane is not imported in this interpreter");
+        return nullptr;
+    }
+    return reinterpret_cast<PyTypeObject*>(state->node_type);
 }
 
-NodeObject* allocate_node(std::size_t child_count) {
-    PyTypeObject* type = node_type();
-    if (!type) return nullptr;
+NodeObject* allocate_node(PyTypeObject* type, std::size_t child_count) {
     // Every field is constructed by the caller, so the memory is not
     // zero-filled first; the generic path would also add an unused slot.
     void* memory = PyObject_Malloc(NodeObject::children_offset() + child_count * sizeof(PyObject*));
@@ -273,8 +280,8 @@ NodeObject* allocate_node(std::size_t child_count) {
     return static_cast<NodeObject*>(memory);
 }
 
-Result<PyRef> make_node_object(NodeRecord record) {
-    return make_node_object(record.name, record.attrs, record.text, record.children.size(),
+Result<PyRef> make_node_object(PyTypeObject* type, NodeRecord record) {
+    return make_node_object(type, record.name, record.attrs, record.text, record.children.size(),
                             [&](PyObject** slots) {
                                 for (PyRef& child : record.children) *slots++ = child.release();
                             });

@@ -53,29 +53,37 @@ static_assert(sizeof(void*) != 8 || NodeObject::children_offset() == 80);
 static_assert(sizeof(void*) != 8 || NodeObject::children_offset() == 64);
 #endif
 
-// The Node class object, created once per process.
+// The current interpreter's Node class, made with the module's state (see
+// boundary/interpreter_state.h); null with an exception set where the module
+// was not executed.
 PyTypeObject* node_type();
+// A new Node class, made once per interpreter.
+PyObject* new_node_type();
 
-inline bool is_node(PyObject* object) { return Py_TYPE(object) == node_type(); }
+// Every interpreter's Node class has this deallocator, and none can be
+// subclassed: the test needs no lookup of the current interpreter's class.
+void node_dealloc(PyObject* self);
+inline bool is_node(PyObject* object) { return Py_TYPE(object)->tp_dealloc == node_dealloc; }
 inline const NodeObject* as_node(PyObject* object) {
     return reinterpret_cast<const NodeObject*>(object);
 }
 
-// Wraps a finished record into a new Node; on failure the record is released.
-Result<PyRef> make_node_object(NodeRecord record);
+// Wraps a finished record into a new Node of class `type` (node_type(),
+// asked once per operation); on failure the record is released.
+Result<PyRef> make_node_object(PyTypeObject* type, NodeRecord record);
 
 // A new Node object for `child_count` children with its fields still
 // unconstructed, or null with the interpreter's error set.
-NodeObject* allocate_node(std::size_t child_count);
+NodeObject* allocate_node(PyTypeObject* type, std::size_t child_count);
 
 // Wraps the parts of a finished element into a new Node whose child slots
 // `fill` stores, each a reference the node takes over. Made in one
 // allocation without a NodeRecord in between; on failure the parts stay
 // with the caller.
 template <class Fill>
-Result<PyRef> make_node_object(NodeString& name, AttributeMap& attrs, OptionalString& text,
-                               std::size_t child_count, Fill&& fill) {
-    NodeObject* node = allocate_node(child_count);
+Result<PyRef> make_node_object(PyTypeObject* type, NodeString& name, AttributeMap& attrs,
+                               OptionalString& text, std::size_t child_count, Fill&& fill) {
+    NodeObject* node = allocate_node(type, child_count);
     if (!node) return std::unexpected(raised());
     new (&node->name) NodeString(std::move(name));
     new (&node->attrs) AttributeMap(std::move(attrs));

@@ -14,7 +14,6 @@
 //   strings := the bytes of every length above, in the same order
 // Every number is an unsigned LEB128 varint; a distance is at least 1 and
 // at most the record's own index.
-#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -25,7 +24,7 @@
 #include <vector>
 
 #include "boundary/call.h"
-#include "boundary/once.h"
+#include "boundary/interpreter_state.h"
 #include "entities/node.h"
 #include "entities/operations.h"
 #include "read/file_source.h"
@@ -206,13 +205,10 @@ Result<PyRef> tree_state(PyObject* root) {
 
 // The function pickle calls to load a tree: the module's _restore_node.
 Result<PyRef> restore_function() {
-    static std::atomic<PyObject*> slot{nullptr};
-    PyObject* function = once_object(slot, [] {
-        PyRef module = PyRef::steal(PyImport_ImportModule("quorvane"));
-        return module ? PyObject_GetAttrString(module.get(), "_restore_node") : nullptr;
-    });
-    if (!function) return std::unexpected(raised());
-    return PyRef::borrow(function);
+    InterpreterState* state = interpreter_state();
+    if (!state || !state->restore_function)
+        return std::unexpected(internal_failure("quorvane is not imported here"));
+    return PyRef::borrow(state->restore_function);
 }
 
 // --- reading -------------------------------------------------------------------
@@ -306,6 +302,8 @@ Result<PyRef> restore_tree(PyObject* state) {
         count == 0 || count > in.remaining() / 4) {  // every record takes at least four bytes
         return std::unexpected(invalid_state(in, "bad node count"));
     }
+    PyTypeObject* type = node_type();
+    if (!type) return std::unexpected(raised());
     StringMaker strings(state, bytes);
     std::vector<PyRef> nodes;
     nodes.reserve(static_cast<std::size_t>(count));
@@ -362,9 +360,10 @@ Result<PyRef> restore_tree(PyObject* state) {
             }
             children.push_back(nodes[static_cast<std::size_t>(index - distance)].get());
         }
-        auto node = make_node_object(name, attrs, text, children.size(), [&](PyObject** slots) {
-            for (PyObject* child : children) *slots++ = Py_NewRef(child);
-        });
+        auto node =
+            make_node_object(type, name, attrs, text, children.size(), [&](PyObject** slots) {
+                for (PyObject* child : children) *slots++ = Py_NewRef(child);
+            });
         if (!node) return std::unexpected(std::move(node.error()));
         nodes.push_back(std::move(*node));
     }

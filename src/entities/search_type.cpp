@@ -1,11 +1,9 @@
 #include "entities/search_type.h"
 
-#include <atomic>
 #include <string>
 
 #include "boundary/call.h"
 #include "boundary/convert.h"
-#include "boundary/once.h"
 
 namespace quorvane {
 
@@ -17,8 +15,6 @@ struct SearchTypeObject {
 };
 
 constexpr const char* member_names[] = {"Tag", "Attr", "Text"};
-
-bool is_member(PyObject* object) { return Py_TYPE(object) == search_type(); }
 
 SearchKind kind_of(PyObject* member) {
     return reinterpret_cast<const SearchTypeObject*>(member)->kind;
@@ -37,6 +33,10 @@ PyObject* member_int(PyObject* self) {
         return value;
     });
 }
+
+// Every interpreter's SearchType class has this representation, and none
+// can be subclassed: the test needs no lookup of the current interpreter's.
+bool is_member(PyObject* object) { return Py_TYPE(object)->tp_repr == member_repr; }
 
 // Equal to a member or to anything the integer protocol turns into the same
 // 64-bit value; everything else is left to Python's defaults.
@@ -58,8 +58,18 @@ PyObject* member_richcompare(PyObject* self, PyObject* other, int op) {
     });
 }
 
-PyObject* create_search_type() {
+// The members live in their class's dictionary and refer to their class:
+// the collector must see that cycle to free the class with its interpreter.
+int member_traverse(PyObject* self, visitproc visit, void* arg) {
+    Py_VISIT(Py_TYPE(self));
+    return 0;
+}
+
+}  // namespace
+
+PyObject* new_search_type() {
     static PyType_Slot slots[] = {
+        {Py_tp_traverse, reinterpret_cast<void*>(member_traverse)},
         {Py_tp_repr, reinterpret_cast<void*>(member_repr)},
         {Py_tp_str, reinterpret_cast<void*>(member_repr)},
         {Py_tp_richcompare, reinterpret_cast<void*>(member_richcompare)},
@@ -71,7 +81,8 @@ PyObject* create_search_type() {
         "builtins.SearchType",
         static_cast<int>(sizeof(SearchTypeObject)),
         0,
-        Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE | Py_TPFLAGS_DISALLOW_INSTANTIATION,
+        Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE | Py_TPFLAGS_DISALLOW_INSTANTIATION |
+            Py_TPFLAGS_HAVE_GC,
         slots,
     };
     PyRef type = PyRef::steal(PyType_FromSpec(&spec));
@@ -91,17 +102,8 @@ PyObject* create_search_type() {
     return type.release();
 }
 
-}  // namespace
-
-PyTypeObject* search_type() {
-    static std::atomic<PyObject*> type{nullptr};
-    return reinterpret_cast<PyTypeObject*>(once_object(type, create_search_type));
-}
-
 Result<SearchKind> search_kind_argument(PyObject* value) {
-    PyTypeObject* type = search_type();
-    if (!type) return std::unexpected(raised());
-    if (Py_TYPE(value) != type) return std::unexpected(cast_error(value, "SearchType"));
+    if (!is_member(value)) return std::unexpected(cast_error(value, "SearchType"));
     return kind_of(value);
 }
 

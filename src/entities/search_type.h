@@ -11,8 +11,8 @@ namespace quorvane {
 
 enum class SearchKind : std::uint8_t { Tag = 0, Attr = 1, Text = 2 };
 
-// The SearchType class object with its three members, created once per process.
-PyTypeObject* search_type();
+// A new SearchType class with its three members, made once per interpreter.
+PyObject* new_search_type();
 
 // The `by` argument converter: a SearchType member, else the cast error.
 Result<SearchKind> search_kind_argument(PyObject* value);

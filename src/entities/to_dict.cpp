@@ -1,20 +1,15 @@
 // to_dict: a node's tree as nested dicts, lists and strs, made on an
 // explicit stack so that the depth of a tree never reaches the native stack.
-#include <atomic>
 #include <vector>
 
 #include "boundary/call.h"
-#include "boundary/once.h"
+#include "boundary/interpreter_state.h"
 #include "entities/node.h"
 #include "entities/operations.h"
 
 namespace quorvane {
 
 namespace {
-
-PyObject* key_object(std::atomic<PyObject*>& slot, const char* text) {
-    return once_object(slot, [text] { return PyUnicode_InternFromString(text); });
-}
 
 struct DictKeys {
     PyObject* name;
@@ -24,12 +19,11 @@ struct DictKeys {
 };
 
 Result<DictKeys> dict_keys() {
-    static std::atomic<PyObject*> name{nullptr}, attrs{nullptr}, children{nullptr}, text{nullptr};
-    DictKeys keys{key_object(name, "name"), key_object(attrs, "attrs"),
-                  key_object(children, "children"), key_object(text, "text")};
-    if (!keys.name || !keys.attrs || !keys.children || !keys.text)
-        return std::unexpected(creation_failure());
-    return keys;
+    InterpreterState* state = interpreter_state();
+    if (!state || !state->dict_keys[3])
+        return std::unexpected(internal_failure("quorvane is not imported here"));
+    const auto& keys = state->dict_keys;
+    return DictKeys{keys[0], keys[1], keys[2], keys[3]};
 }
 
 // The conversion makes a fresh tree of dicts, lists and strs and runs no

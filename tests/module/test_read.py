@@ -332,6 +332,7 @@ def read_with_allocations_failing_from(count, document):
 
 # The nodes are made bottom-up; a failure at any of them releases those
 # made before it, whether a parent already holds them or not.
+@pytest.mark.main_interpreter
 @pytest.mark.parametrize("failing", range(7))
 def test_running_out_of_memory_while_making_the_nodes(failing):
     try:

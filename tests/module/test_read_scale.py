@@ -3,20 +3,10 @@ recursion: each is read and released in a child process, so a crash shows
 up as a failed exit instead of taking the test run down."""
 
 import os
-import subprocess
-import sys
-import textwrap
 
 import pytest
 
-
-def run_child(source):
-    completed = subprocess.run(
-        [sys.executable, "-c", textwrap.dedent(source)],
-        capture_output=True, text=True, env=os.environ.copy(), timeout=600,
-    )
-    assert completed.returncode == 0, completed.stderr[-2000:]
-    return completed.stdout.split()
+from support import run_child
 
 
 def test_a_million_nested_elements():

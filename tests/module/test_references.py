@@ -113,3 +113,23 @@ def growth(call, rounds=300, repeats=3):
 @pytest.mark.parametrize("name", sorted(SCENARIOS))
 def test_no_reference_leaks(name):
     assert growth(SCENARIOS[name]) < 30
+
+
+def run_in_new_interpreter(code):
+    from concurrent import interpreters
+
+    interpreter = interpreters.create()
+    interpreter.exec(code)
+    interpreter.close()
+
+
+def test_no_reference_leaks_across_isolated_interpreters():
+    # An interpreter that ends leaves a reference or so of its own behind;
+    # what importing and using quorvane adds to that must be nothing.
+    bare = growth(lambda: run_in_new_interpreter("import json"), rounds=20)
+    used = growth(lambda: run_in_new_interpreter(
+        "import pickle, quorvane\n"
+        "tree = quorvane.read_string('<a x=\"1\"><b>t</b></a>', 'a')\n"
+        "assert pickle.loads(pickle.dumps(tree)).to_dict() == tree.to_dict()\n"
+        "assert tree.search(quorvane.SearchType.Tag, 'b')[0].text == 't'\n"), rounds=20)
+    assert used - bare < 30

@@ -443,6 +443,7 @@ def test_a_pipe_whose_reader_has_gone_is_a_broken_pipe(tmp_path):
     assert str(caught.value).endswith(" (os error 32)")
 
 
+@pytest.mark.main_interpreter
 def test_interrupted_writes_are_retried(tmp_path):
     """A pipe whose reader is slow blocks the writer, and a timer signal
     interrupts the blocked writes; the reader still gets every byte."""
@@ -506,6 +507,7 @@ def test_the_written_tree_does_not_depend_on_nodes_dropped_after_the_call():
 # --- running out of memory -------------------------------------------------------------
 
 
+@pytest.mark.main_interpreter
 @pytest.mark.parametrize("failing", range(4))
 def test_running_out_of_memory_for_the_result_raises_memory_error(failing):
     testcapi = pytest.importorskip("_testcapi")

@@ -1,0 +1,20 @@
+"""What the module's tests share: whether they run in an isolated
+interpreter (test_interpreters.py runs much of the suite in one), and the
+mark of tests that can only run in the main one."""
+
+from concurrent import interpreters
+
+import pytest
+
+IN_SUBINTERPRETER = interpreters.get_current() != interpreters.get_main()
+
+
+def pytest_configure(config):
+    config.addinivalue_line(
+        "markers", "main_interpreter: needs signals or _testcapi, which only the main "
+        "interpreter offers")
+
+
+def pytest_runtest_setup(item):
+    if IN_SUBINTERPRETER and item.get_closest_marker("main_interpreter"):
+        pytest.skip("signals and _testcapi are the main interpreter's only")
