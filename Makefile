@@ -325,6 +325,7 @@ else
 	cmake -S . -B $(BUILD) -G Ninja -DQUORVANE_BENCH=ON -DPython_EXECUTABLE=$$(command -v $(PYTHON)) >/dev/null
 	cmake --build $(BUILD)
 	for b in $(BUILD)/bench/*/bench_*; do [ -x "$$b" ] && "$$b"; done; true
+	tools/fetch-documents
 	for b in bench/bench_*.py; do PYTHONPATH=$(BUILD) $(PYTHON) "$$b"; done
 endif
 
@@ -338,6 +339,7 @@ else
 	cmake -S . -B $(BENCH_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUORVANE_TESTS=OFF \
 	    -DPython_EXECUTABLE=$$(command -v $(PYTHON)) >/dev/null
 	cmake --build $(BENCH_BUILD) --target quorvane
+	tools/fetch-documents
 	PYTHONPATH=$(BENCH_BUILD) QUORVANE_COMMIT=$(QUORVANE_COMMIT) $(PYTHON) bench/report.py $(REPORT_ARGS)
 endif
 

@@ -37,6 +37,7 @@ import bench_many  # noqa: E402
 import bench_operations  # noqa: E402
 import bench_pickle  # noqa: E402
 import bench_read  # noqa: E402
+import bench_real  # noqa: E402
 import bench_write  # noqa: E402
 
 # Sizes of a full run (about six minutes on two busy cores) and of a quick one.
@@ -174,6 +175,8 @@ def report(sizes, out):
     runs = sizes["runs"]
     print("reading", flush=True)
     read = bench_read.measure(sizes["size"], runs)
+    print("real documents", flush=True)
+    real = bench_real.measure(runs)
     print("writing", flush=True)
     write = bench_write.measure(sizes["size"], runs)
     print("many documents", flush=True)
@@ -197,6 +200,19 @@ def report(sizes, out):
                          f" {median}.", read["read_string"], three),
         throughput_table("Reading a file", f"`read_file` next to `lxml.etree.parse`; {median}.",
                          read["read_file"], two),
+        Table("Real documents", "Files of five kinds as Debian ships them"
+              f" ({', '.join(bench_real.versions())}), each corpus read file by file: from a"
+              " fresh str (lxml from the file's bytes), from a str read before (its UTF-8 form"
+              " cached), from a fresh str with every tree held, and from the path, next to"
+              f" `lxml.etree.fromstring`/`parse` and ElementTree; MB/s, {median}.",
+              ["corpus", "files", "KB per file", "way", "quorvane MB/s", "lxml MB/s",
+               "ElementTree MB/s", "quorvane / lxml"],
+              [[r["corpus"], str(r["files"]), f"{r['mb'] * 1e3 / r['files']:.0f}", way,
+                f"{r['mb'] / r['seconds']['quorvane'][way]:.0f}",
+                f"{r['mb'] / r['seconds']['lxml'][way]:.0f}",
+                f"{r['mb'] / r['seconds']['ElementTree'][way]:.0f}",
+                ratio(r["seconds"]["lxml"][way] / r["seconds"]["quorvane"][way])]
+               for r in real for way in bench_real.MEASURES]),
         written_table(write["write_string"], median),
         throughput_table("Writing a file", "`write_file` next to lxml's `ElementTree.write(path,"
                          f" pretty_print=True)`, whose texts differ in length as above; {median}.",
@@ -296,6 +312,15 @@ def report(sizes, out):
     charts.append(("Reading and writing", save(
         fig, out, "read-write.png", "Read and write throughput relative to lxml (higher is faster)",
         stamp)))
+
+    fig, ax = plt.subplots(figsize=(11, 4.2))
+    grouped_bars(ax, [f"{r['corpus']}\n{r['mb'] * 1e3 / r['files']:.0f} KB per file" for r in real],
+                 {way: [r["seconds"]["lxml"][way] / r["seconds"]["quorvane"][way] for r in real]
+                  for way in bench_real.MEASURES}, "speed / lxml's speed", 1, "{:.1f}×")
+    ax.legend(frameon=False, fontsize=8, title="dashed: lxml = 1", title_fontsize=8)
+    charts.append(("Real documents", save(fig, out, "real-documents.png",
+                                          "Real documents relative to lxml (higher is faster)",
+                                          stamp)))
 
     fig, (left, right) = plt.subplots(1, 2, figsize=(11, 4.2), sharey=True)
     grouped_bars(left, documents, relative_to_lxml(read["read_file"]), "speed / lxml's speed", 1,

@@ -1,0 +1,173 @@
+"""Real documents, as Debian ships them, read by quorvane next to lxml and
+ElementTree in one process and one run: locale data, introspection data, OS
+descriptions, protocol descriptions and the MIME database (fetched by
+tools/fetch-documents into build/documents, never committed).
+
+Per corpus, each library reads every file:
+- from a fresh str, as a program reading files or the network gets one,
+  whose UTF-8 form is not cached yet (lxml gets the file's bytes: it refuses
+  a str that declares its encoding);
+- from a str read before, whose UTF-8 form is cached;
+- from a fresh str, with every tree held until the corpus is read;
+- from its path.
+Times are per corpus, the median of --runs runs, each started from a
+collected heap with the collector paused during the reading.
+
+    tools/toolchain run tools/fetch-documents
+    PYTHONPATH=build python3 bench/bench_real.py [--runs N] [--json]
+"""
+
+import argparse
+import gc
+import glob
+import json
+import os
+import re
+import statistics
+import time
+import xml.etree.ElementTree as ElementTree
+
+import lxml.etree
+
+import quorvane
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+DOCUMENTS = os.path.join(HERE, "..", "build", "documents")
+
+# Corpus: globs under DOCUMENTS.
+CORPORA = {
+    "locale data (CLDR)": ["unicode-cldr-core/usr/share/unicode/cldr/common/main/*.xml"],
+    "introspection data (GIR)": ["*/usr/share/gir-1.0/*.gir"],
+    "OS descriptions (osinfo)": ["osinfo-db/usr/share/osinfo/*/*/*.xml"],
+    "protocols (Wayland)": ["wayland-protocols/usr/share/wayland-protocols/*/*/*.xml"],
+    "MIME database": ["shared-mime-info/usr/share/mime/packages/*.xml"],
+}
+
+MEASURES = ["fresh str", "cached str", "fresh str, trees held", "file"]
+
+
+def versions():
+    """The fetched packages, as name_version."""
+    found = sorted(glob.glob(os.path.join(DOCUMENTS, "*", "VERSION")))
+    return [open(path).read().strip().rsplit("_", 1)[0] for path in found]
+
+
+def root_tag(text):
+    """The name of the document's first element, past its prolog."""
+    uncommented = re.sub(r"<!--.*?-->", "", text, flags=re.DOTALL)
+    return re.search(r"<([^?!/\s>][^\s/>]*)", uncommented).group(1)
+
+
+def load(patterns):
+    paths = sorted(path for pattern in patterns
+                   for path in glob.glob(os.path.join(DOCUMENTS, pattern)))
+    documents = []
+    for path in paths:
+        with open(path, "rb") as f:
+            data = f.read()
+        text = data.decode("utf-8")
+        documents.append({"path": path, "bytes": data, "text": text, "root": root_tag(text)})
+    return documents
+
+
+def fresh(text):
+    """An equal str that is a new object with no cached UTF-8 form."""
+    return (text + " ")[:-1]
+
+
+def seconds(work, prepare, runs):
+    times = []
+    for _ in range(runs):
+        inputs = prepare()
+        gc.collect()
+        gc.disable()
+        start = time.perf_counter()
+        held = work(inputs)
+        times.append(time.perf_counter() - start)
+        gc.enable()
+        del held, inputs
+    return statistics.median(times)
+
+
+def readers(documents):
+    """Per library and measure: (work on the prepared inputs, preparation)."""
+    texts = lambda: [fresh(d["text"]) for d in documents]  # noqa: E731
+    cached = [d["text"] for d in documents]
+    for d, text in zip(documents, cached):
+        quorvane.read_string(text, d["root"])  # caches its UTF-8 form
+    roots = [d["root"] for d in documents]
+    paths = [d["path"] for d in documents]
+    data = lambda: [bytes(bytearray(d["bytes"])) for d in documents]  # noqa: E731
+
+    def each(read):
+        def work(inputs):
+            for item in inputs:
+                read(item)
+        return work
+
+    def held(read):
+        return lambda inputs: [read(item) for item in inputs]
+
+    q_string = lambda pair: quorvane.read_string(*pair)  # noqa: E731
+    return {
+        "quorvane": {
+            "fresh str": (each(q_string), lambda: list(zip(texts(), roots))),
+            "cached str": (each(q_string), lambda: list(zip(cached, roots))),
+            "fresh str, trees held": (held(q_string), lambda: list(zip(texts(), roots))),
+            "file": (each(lambda pair: quorvane.read_file(*pair)), lambda: list(zip(paths, roots))),
+        },
+        "lxml": {
+            "fresh str": (each(lxml.etree.fromstring), data),
+            "cached str": (each(lxml.etree.fromstring), lambda: [d["bytes"] for d in documents]),
+            "fresh str, trees held": (held(lxml.etree.fromstring), data),
+            "file": (each(lxml.etree.parse), lambda: paths),
+        },
+        "ElementTree": {
+            "fresh str": (each(ElementTree.fromstring), texts),
+            "cached str": (each(ElementTree.fromstring), lambda: cached),
+            "fresh str, trees held": (held(ElementTree.fromstring), texts),
+            "file": (each(ElementTree.parse), lambda: paths),
+        },
+    }
+
+
+def measure(runs):
+    """Rows of plain numbers: per corpus, its size and each library's seconds
+    per measure."""
+    rows = []
+    for corpus, patterns in CORPORA.items():
+        documents = load(patterns)
+        if not documents:
+            raise SystemExit(f"no {corpus} files under {DOCUMENTS}: run tools/fetch-documents")
+        mb = sum(len(d["bytes"]) for d in documents) / 1e6
+        row = {"corpus": corpus, "files": len(documents), "mb": mb, "seconds": {}}
+        for library, measures in readers(documents).items():
+            row["seconds"][library] = {name: seconds(work, prepare, runs)
+                                       for name, (work, prepare) in measures.items()}
+        rows.append(row)
+    return rows
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--runs", type=int, default=5)
+    parser.add_argument("--json", action="store_true")
+    args = parser.parse_args()
+    rows = measure(args.runs)
+    if args.json:
+        print(json.dumps(rows))
+        return
+    for row in rows:
+        print(f"{row['corpus']}: {row['files']} files, {row['mb']:.1f} MB,"
+              f" {row['mb'] * 1e3 / row['files']:.0f} KB on average")
+        print(f"  {'':24} {'quorvane MB/s':>14} {'lxml MB/s':>10} {'ET MB/s':>8}"
+              f" {'vs lxml':>8} {'vs ET':>7}")
+        for name in MEASURES:
+            speed = {lib: row["mb"] / row["seconds"][lib][name] for lib in row["seconds"]}
+            print(f"  {name:24} {speed['quorvane']:14.0f} {speed['lxml']:10.0f}"
+                  f" {speed['ElementTree']:8.0f} {speed['quorvane'] / speed['lxml']:7.2f}x"
+                  f" {speed['quorvane'] / speed['ElementTree']:6.2f}x")
+
+
+if __name__ == "__main__":
+    main()
