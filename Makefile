@@ -157,7 +157,7 @@ test-tsan: build-tsan
 	TSAN_OPTIONS="$(TSAN_OPTIONS)" ctest --test-dir $(TSAN_BUILD) --output-on-failure
 	PYTHONPATH=$(TSAN_BUILD) PYTHONMALLOC=malloc LD_PRELOAD="$$(g++ -print-file-name=libtsan.so)" \
 	    TSAN_OPTIONS="$(TSAN_OPTIONS)" QUORVANE_SANITIZED=1 \
-	    $(PYTHON) -m pytest -q -p no:cacheprovider $(TSAN_TESTS)
+	    $(PYTHON) -m pytest -q -p no:cacheprovider --capture=sys $(TSAN_TESTS)
 
 # A report, not a test: line and branch coverage (gcov, GCC) of the native
 # tests and pytest together, per layer, and as HTML pages under
