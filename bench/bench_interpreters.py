@@ -22,13 +22,13 @@ import json
 import os
 import statistics
 import sys
-import threading
 import time
 from concurrent import interpreters
 from concurrent.futures import ProcessPoolExecutor
 
 BENCH = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, BENCH)
+from timing import seconds_on_threads  # noqa: E402
 
 # Run in each worker (interpreter, thread or process): makes the half's
 # documents outside the timing, then `work()` reads and searches them.
@@ -78,16 +78,6 @@ def in_this_interpreter(library, half, args):
     return namespace["work"]
 
 
-def timed_threads(works):
-    threads = [threading.Thread(target=work) for work in works]
-    start = time.perf_counter()
-    for thread in threads:
-        thread.start()
-    for thread in threads:
-        thread.join()
-    return time.perf_counter() - start
-
-
 def one_interpreter(args, library="quorvane"):
     works = [in_this_interpreter(library, half, args) for half in (0, 1)]
     start = time.perf_counter()
@@ -97,7 +87,7 @@ def one_interpreter(args, library="quorvane"):
 
 
 def two_threads(args):
-    return timed_threads([in_this_interpreter("quorvane", half, args) for half in (0, 1)])
+    return seconds_on_threads(*[in_this_interpreter("quorvane", half, args) for half in (0, 1)])
 
 
 def two_interpreters(args, library="quorvane"):
@@ -105,7 +95,7 @@ def two_interpreters(args, library="quorvane"):
     try:
         for half, worker in enumerate(workers):
             worker.exec(source(library, half, args))
-        return timed_threads([lambda w=worker: w.exec("work()") for worker in workers])
+        return seconds_on_threads(*[lambda w=worker: w.exec("work()") for worker in workers])
     finally:
         for worker in workers:
             worker.close()
