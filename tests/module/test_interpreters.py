@@ -32,6 +32,9 @@ assert code == 0, f"pytest exited with {code}"
 """
 
 
+@pytest.mark.skipif(bool(os.environ.get("QUORVANE_EMULATED")),
+                    reason="the emulated run has run these files already, and a second run "
+                    "would double the slowest part of make test")
 def test_the_suite_passes_inside_an_isolated_interpreter():
     interpreter = interpreters.create()
     try:
