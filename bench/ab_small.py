@@ -1,0 +1,51 @@
+"""A/B of two builds of the module on many reads of one small document, in
+one process: the cost fixed per call, which a read of 20 MB hides. Both
+shared objects are loaded side by side (as bench/ab_same.py does) and their
+timings alternate.
+
+    python3 bench/ab_small.py BUILD_A BUILD_B [--bytes N] [--reads N] [--timings N]
+"""
+
+import argparse
+import gc
+import os
+import statistics
+import sys
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from ab_same import load  # noqa: E402
+from documents import DOCUMENTS  # noqa: E402
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("build_a")
+    parser.add_argument("build_b")
+    parser.add_argument("--bytes", type=int, default=2000, help="size of the record-like document")
+    parser.add_argument("--reads", type=int, default=5000, help="reads per timing")
+    parser.add_argument("--timings", type=int, default=40)
+    args = parser.parse_args()
+    a, b = load(args.build_a), load(args.build_b)
+    make, root = DOCUMENTS["record-like"]
+    document = make(args.bytes)
+
+    def timed(module):
+        start = time.perf_counter()
+        for _ in range(args.reads):
+            module.read_string(document, root)
+        return (time.perf_counter() - start) / args.reads
+
+    times = {a: [], b: []}
+    gc.disable()
+    for i in range(args.timings):
+        for module in (a, b) if i % 2 == 0 else (b, a):
+            times[module].append(timed(module))
+    gc.enable()
+    med_a, med_b = statistics.median(times[a]), statistics.median(times[b])
+    print(f"A {med_a * 1e6:.3f} us  B {med_b * 1e6:.3f} us per read;"
+          f" B/A speed {med_a / med_b:.3f}")
+
+
+if __name__ == "__main__":
+    main()
