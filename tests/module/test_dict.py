@@ -1,17 +1,14 @@
 import gc
-import random
 import sysconfig
 import weakref
 
 import pytest
 
+import support
 from quorvane import Node, read_string
+from support import notes
 
 HEAD = "failed to extract enum HashmapTypes ('String | Vec | NullableString | Map')"
-
-
-def notes(info):
-    return getattr(info.value, "__notes__", None)
 
 
 def line(kind, cause):
@@ -58,14 +55,8 @@ def matches_dict(node, data):
         stack.extend(zip(n.children, d["children"]))
 
 
-def random_tree(seed, size=200):
-    rng = random.Random(seed)
-    pool = []
-    for i in range(size):
-        children = rng.sample(pool, k=min(len(pool), rng.randrange(4)))
-        attrs = {rng.choice(["id", "k", "", "é"]): rng.choice(["", "v", str(i)]) for _ in range(rng.randrange(3))}
-        pool.append(Node(rng.choice(["a", "b", ""]), attrs, children, rng.choice([None, "", "t"])))
-    return pool[-1]
+def random_tree(seed):
+    return support.random_tree(seed, 200, ["a", "b", ""], ["id", "k", "", "é"], ["", "v", "7"], [None, "", "t"])
 
 
 class Meddler:

@@ -3,13 +3,12 @@ keeps for the next one is bounded by QUORVANE_KEEP_MIB."""
 
 import os
 import random
-import subprocess
-import sys
 import textwrap
 
 import pytest
 
 import quorvane
+from support import run_child
 
 # The sanitizers' allocator keeps freed memory in quarantine, so resident
 # sizes say nothing there.
@@ -27,20 +26,16 @@ RESIDENT = textwrap.dedent(
 )
 
 
-def run_child(body, **environment):
-    completed = subprocess.run(
-        [sys.executable, "-c", RESIDENT + textwrap.dedent(body)], capture_output=True, text=True,
-        env={**os.environ, **environment}, timeout=600,
-    )
-    assert completed.returncode == 0, completed.stderr[-2000:]
-    return [float(word) for word in completed.stdout.split()]
+def resident_child(body, **environment):
+    """The numbers a child that knows resident_mb() printed."""
+    return [float(word) for word in run_child(RESIDENT + textwrap.dedent(body), **environment)]
 
 
 @resident_sizes
 def test_ten_thousand_held_small_trees_keep_little():
     # Growth is printed after 200 trees too, so a fixed cost per read shows
     # long before it could exhaust the machine.
-    growth = run_child("""
+    growth = resident_child("""
         document = '<cfg version="1"><item key="a">1</item><item key="b">2</item></cfg>'
         held = []
         base = resident_mb()
@@ -62,7 +57,7 @@ def test_ten_thousand_held_small_trees_keep_little():
 @pytest.mark.parametrize("keep_mib, low, high", [("0", 0, 40), ("32", 0, 48), ("256", 64, 400),
                                                    ("not a number", 64, 400)])
 def test_regions_kept_for_the_next_read_follow_the_environment(keep_mib, low, high):
-    (growth,) = run_child("""
+    (growth,) = resident_child("""
         document = "<r>" + "".join(f'<e i="{k}" v="x{k}">t{k}</e>' for k in range(400_000)) + "</r>"
         base = resident_mb()
         tree = quorvane.read_string(document, "r")

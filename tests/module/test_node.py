@@ -5,10 +5,7 @@ import sys
 import pytest
 
 from quorvane import Node, read_string, write_string
-
-
-def notes(info):
-    return getattr(info.value, "__notes__", None)
+from support import notes
 
 
 def test_defaults():

@@ -11,13 +11,11 @@ from hypothesis import given, settings, strategies as st
 
 import quorvane
 from quorvane import Node
+from support import shape
 
 PROTOCOLS = range(2, pickle.HIGHEST_PROTOCOL + 1)
 
 
-def shape(node):
-    """The whole tree as plain data, attribute order included."""
-    return (node.name, list(node.attrs.items()), node.text, [shape(c) for c in node.children])
 
 
 @pytest.mark.parametrize("protocol", PROTOCOLS)

@@ -11,6 +11,7 @@ import pytest
 
 import quorvane
 from quorvane import read_file, read_string
+from support import NESTED, read_with_allocations_failing_from
 
 
 def tree(node):
@@ -315,19 +316,6 @@ def test_many_attributes():
     attrs = {f"k{i}": f"v{i}" for i in range(300)}
     document = "<a " + " ".join(f'{k}="{v}"' for k, v in attrs.items()) + "/>"
     assert read_string(document, "a").attrs == attrs
-
-
-NESTED = '<r a="1"><x>t&amp;u</x><x b="2"/><y><z/></y></r>'
-
-
-def read_with_allocations_failing_from(count, document):
-    import _testcapi as testcapi
-
-    testcapi.set_nomemory(count, 0)
-    try:
-        return read_string(document, "r")
-    finally:
-        testcapi.remove_mem_hooks()
 
 
 # The nodes are made bottom-up; a failure at any of them releases those

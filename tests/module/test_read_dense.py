@@ -7,6 +7,7 @@ the result equals the one for the same markup with few quotes.
 import pytest
 
 from quorvane import read_string
+from support import shape
 
 # Eight quoted attributes per element: far more than five double quotes per
 # '<', so the mask-driven index is chosen.
@@ -21,8 +22,6 @@ def dense(document):
     return document
 
 
-def shape(node):
-    return (node.name, node.attrs, node.text, [shape(child) for child in node.children])
 
 
 @pytest.mark.parametrize(

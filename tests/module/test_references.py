@@ -12,7 +12,7 @@ import pytest
 
 import quorvane
 from quorvane import Node
-from test_read import NESTED, read_with_allocations_failing_from
+from support import NESTED, read_with_allocations_failing_from
 
 pytestmark = pytest.mark.skipif(not hasattr(sys, "gettotalrefcount"), reason="needs a debug interpreter")
 

@@ -1,12 +1,8 @@
-import random
-
 import pytest
 
+import support
 from quorvane import Node
-
-
-def notes(info):
-    return getattr(info.value, "__notes__", None)
+from support import notes
 
 
 def to_string(node, *args, **kwargs):
@@ -31,14 +27,9 @@ def outline(node, spacing=0):
     return text
 
 
-def random_tree(seed, size=120):
-    rng = random.Random(seed)
-    pool = []
-    for _ in range(size):
-        children = rng.sample(pool, k=min(len(pool), rng.randrange(4)))
-        attrs = {rng.choice(["id", "k", "", "a\nb"]): rng.choice(["", "v", "x y"]) for _ in range(rng.randrange(3))}
-        pool.append(Node(rng.choice(["a", "", "é"]), attrs, children, rng.choice([None, "", "t", "l1\nl2"])))
-    return pool[-1]
+def random_tree(seed):
+    return support.random_tree(seed, 120, ["a", "", "é"], ["id", "k", "", "a\nb"], ["", "v", "x y"],
+                               [None, "", "t", "l1\nl2"])
 
 
 def example_tree():

@@ -1,13 +1,9 @@
-import random
-
 import pytest
 
 import quorvane
+import support
 from quorvane import Node, SearchType
-
-
-def notes(info):
-    return getattr(info.value, "__notes__", None)
+from support import notes
 
 
 def reference_walk(node, matches, depth=None):
@@ -26,17 +22,9 @@ def reference_walk(node, matches, depth=None):
     return found
 
 
-def random_tree(seed, size=300):
-    rng = random.Random(seed)
-    names, keys, texts = ["a", "b", "A", "é"], ["id", "", "k"], [None, "", "t", " t "]
-    pool = []
-    for _ in range(size):
-        children = rng.sample(pool, k=min(len(pool), rng.randrange(4)))
-        if children and rng.random() < 0.2:
-            children.append(children[0])  # the same node twice under one parent
-        attrs = {key: rng.choice(texts[1:]) for key in keys if rng.random() < 0.3}
-        pool.append(Node(rng.choice(names), attrs, children, rng.choice(texts)))
-    return pool[-1]
+def random_tree(seed):
+    return support.random_tree(seed, 300, ["a", "b", "A", "é"], ["id", "", "k"], ["", "t", " t "],
+                               [None, "", "t", " t "], twice=0.2)
 
 
 # --- SearchType -------------------------------------------------------------------

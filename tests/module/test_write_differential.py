@@ -10,7 +10,8 @@ from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
 from quorvane import Node, read_string, write_file, write_string
-from test_read_differential import NAME, UNICODE_SPACE, XML_CHARS
+from strategies import NAME, UNICODE_SPACE, XML_CHARS
+from support import shape
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "bench"))
 from documents import DOCUMENTS, locale_like  # noqa: E402
@@ -36,9 +37,6 @@ def nodes(children):
 TREES = st.recursive(nodes(st.just([])), lambda inner: nodes(st.lists(inner, max_size=4)), max_leaves=16)
 
 
-def shape(node):
-    """(name, attribute pairs in order, text, children) of a whole subtree."""
-    return (node.name, list(node.attrs.items()), node.text, [shape(child) for child in node.children])
 
 
 @settings(max_examples=300, deadline=None, suppress_health_check=[HealthCheck.too_slow])

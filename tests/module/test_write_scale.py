@@ -2,35 +2,24 @@
 level, and indentation too wide to be written: each runs in a child process,
 so a crash shows up as a failed exit instead of taking the test run down."""
 
-import os
-import subprocess
-import sys
 import textwrap
 
 import pytest
 
 import quorvane
 from quorvane import Node, write_string
+from support import run_child
 
 
-def run_child(source, cwd):
-    # The child runs in `cwd`, so it finds the module by its absolute path.
-    env = os.environ.copy()
-    env["PYTHONPATH"] = os.pathsep.join([os.path.dirname(os.path.abspath(quorvane.__file__)),
-                                         env.get("PYTHONPATH", "")])
-    # No child may write a file larger than this, whatever goes wrong.
-    source = "import resource\nresource.setrlimit(resource.RLIMIT_FSIZE, (1 << 26, 1 << 26))\n" + \
-        textwrap.dedent(source)
-    completed = subprocess.run(
-        [sys.executable, "-c", source],
-        capture_output=True, text=True, env=env, timeout=600, cwd=cwd,
-    )
-    assert completed.returncode == 0, completed.stderr[-2000:]
-    return completed.stdout.split()
+def limited_child(source, cwd):
+    """run_child in `cwd`, where no file the child writes may grow past 64 MiB,
+    whatever goes wrong."""
+    return run_child("import resource\nresource.setrlimit(resource.RLIMIT_FSIZE, (1 << 26, 1 << 26))\n"
+                     + textwrap.dedent(source), cwd)
 
 
 def test_a_million_nested_nodes_are_written(tmp_path):
-    out = run_child("""
+    out = limited_child("""
         import quorvane
         from quorvane import Node
         n = 1_000_000
@@ -102,7 +91,7 @@ FILE_SIZE_CAP = 1 << 20
 def test_a_file_too_large_to_write_fails_at_the_systems_limit_and_keeps_what_was_written(tmp_path, tree, indent):
     """The file grows until the system refuses it: here a cap on file size,
     elsewhere a full disk."""
-    out = run_child(f"""
+    out = limited_child(f"""
         import resource
         from quorvane import Node, write_file, write_string
         def shared_at_every_level(levels):
