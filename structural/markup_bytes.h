@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <string_view>
 
 namespace quorvane::structural {
 
@@ -39,5 +40,12 @@ inline constexpr std::array<std::uint8_t, 16> kMarkupSpaceByNibble = [] {
     for (const std::uint8_t space : kMarkupSpaceBytes) table[space & 0x0F] = space;
     return table;
 }();
+
+// The delimiters of the markup an element's content may hold besides tags.
+inline constexpr std::string_view kCommentOpen = "<!--";
+inline constexpr std::string_view kCommentClose = "-->";
+inline constexpr std::string_view kCDataOpen = "<![CDATA[";
+inline constexpr std::string_view kCDataClose = "]]>";
+inline constexpr std::string_view kProcessingInstructionClose = "?>";
 
 }  // namespace quorvane::structural

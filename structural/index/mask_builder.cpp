@@ -11,6 +11,7 @@
 
 #include "platform/interrupt.h"
 #include "structural/index/index_writer.h"
+#include "structural/index/markup_scan.h"
 #include "structural/index/structural.h"
 #include "structural/simd/classify.h"
 
@@ -32,18 +33,30 @@ std::size_t next_set_bit(const std::vector<std::uint64_t>& words, std::size_t fr
     return word * 64 + std::countr_zero(bits);
 }
 
-// The '>' of the first `terminator` (three bytes ending in '>') tested from
+// The '>' of the first `terminator` (a delimiter ending in '>') tested from
 // `from`; n - 2 when there is none.
 std::size_t terminated_at(const std::uint8_t* s, std::size_t n, std::size_t from,
                           std::string_view terminator, std::size_t& terminator_start) noexcept {
-    for (std::size_t k = from; k + 3 <= n; k = find_byte(s, k + 1, n, terminator[0])) {
+    for (std::size_t k = from; k + terminator.size() <= n;
+         k = find_byte(s, k + 1, n, terminator[0])) {
         if (has_bytes_at(s, n, k, terminator)) {
             terminator_start = k;
-            return k + 2;
+            return k + terminator.size() - 1;
         }
     }
     terminator_start = std::string_view::npos;
     return n - 2;
+}
+
+// The end of the comment or CDATA section that opens at w: where its closing
+// delimiter ends, or just past the opening one when the input has no room
+// for both.
+std::size_t delimited_end(const std::uint8_t* s, std::size_t n, std::size_t w,
+                          std::string_view open, std::string_view close,
+                          std::size_t& terminator_start) noexcept {
+    const std::size_t body = w + open.size();
+    if (n - w < open.size() + close.size()) return body;
+    return terminated_at(s, n, body, close, terminator_start);
 }
 
 // Kept out of line so that the writer stays one object in memory rather
@@ -71,11 +84,13 @@ std::size_t terminated_at(const std::uint8_t* s, std::size_t n, std::size_t from
             case '!': {
                 std::size_t terminator = std::string_view::npos;
                 if (has_bytes_at(s, n, w, kCommentOpen)) {
-                    end = w + 6 >= n ? w + 4 : terminated_at(s, n, w + 4, "-->", terminator);
+                    end = delimited_end(s, n, w, kCommentOpen, kCommentClose, terminator);
                     out.entry(w, end, TagKind::Comment, {});
                 } else if (has_bytes_at(s, n, w, kCDataOpen)) {
-                    end = w + 11 >= n ? w + 9 : terminated_at(s, n, w + 9, "]]>", terminator);
-                    if (terminator != std::string_view::npos) out.text(w + 9, terminator);
+                    end = delimited_end(s, n, w, kCDataOpen, kCDataClose, terminator);
+                    if (terminator != std::string_view::npos) {
+                        out.text(w + kCDataOpen.size(), terminator);
+                    }
                     out.entry(w, end, TagKind::CData, {});
                 } else {
                     trace.passed_over_starts.push_back(w);

@@ -9,6 +9,7 @@
 
 #include "platform/interrupt.h"
 #include "structural/index/index_writer.h"
+#include "structural/index/markup_scan.h"
 #include "structural/index/structural.h"
 #include "structural/simd/search_masks.h"
 
@@ -129,13 +130,13 @@ private:
         std::size_t end = 0;
         switch (s[w + 1]) {
             case '!': {
-                if (has_bytes_at(s, n, w, detail::kCommentOpen)) {
-                    end = comment_end(s, n, w + 4);
+                if (has_bytes_at(s, n, w, kCommentOpen)) {
+                    end = comment_end(s, n, w + kCommentOpen.size());
                     out.leaf(w, end, TagKind::Comment, {});
-                } else if (has_bytes_at(s, n, w, detail::kCDataOpen)) {
-                    const CDataEnd cdata = cdata_end(s, n, w + 9);
+                } else if (has_bytes_at(s, n, w, kCDataOpen)) {
+                    const CDataEnd cdata = cdata_end(s, n, w + kCDataOpen.size());
                     if (cdata.terminator != std::string_view::npos) {
-                        out.text(w + 9, cdata.terminator);
+                        out.text(w + kCDataOpen.size(), cdata.terminator);
                     }
                     end = cdata.end;
                     out.leaf(w, end, TagKind::CData, {});
