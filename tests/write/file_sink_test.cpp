@@ -1,13 +1,13 @@
 // The buffered file writer's rules, with a write call that records what it
 // is given and fails on cue.
+#include "write/file_sink.h"
+
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <deque>
 #include <string>
 #include <vector>
-
-#include "write/file_sink.h"
 
 namespace quorvane::write {
 namespace {
