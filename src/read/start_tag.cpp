@@ -239,8 +239,8 @@ std::expected<void, ReadError> parse_attributes(const Region& region, SpanCredit
             element.attrs =
                 AttributeMap(tables.key(), region.equals_from(name_start), tables.arena());
         }
-        // The strings are made where the map keeps them: spans built on the
-        // stack and then moved were read back just after being written.
+        // The strings are made in the map's own slots, so that no span is
+        // written to the stack only to be read back at once.
         const bool added = element.attrs.emplace_new(
             name, tables.hash_of(name), [&](NodeString* key, NodeString* value) {
                 new (key) NodeString(spans.span(name_start, name_start + name.size()));

@@ -65,8 +65,8 @@ private:
 };
 
 // The name and attribute region of entry `i`, an empty name included. A
-// plain value, so that it reaches the caller in registers: an expected one
-// was read back from memory just after being stored, a stall at every tag.
+// plain value, so that it reaches the caller in registers, with no store and
+// reload through memory at every tag.
 inline TagName element_tag(const structural::StructuralIndex& index, std::size_t i) {
     const structural::NameSpan name = index.tag_names[i];
     const std::uint64_t start = index.tag_starts[i];
