@@ -30,11 +30,6 @@ def random_tree(seed):
 # --- SearchType -------------------------------------------------------------------
 
 
-def test_registered_before_node():
-    assert quorvane.__all__[:2] == ["SearchType", "Node"]
-    assert quorvane.SearchType is SearchType
-
-
 @pytest.mark.parametrize("member, value", [(SearchType.Tag, 0), (SearchType.Attr, 1), (SearchType.Text, 2)])
 def test_member_value_and_text(member, value):
     name = ["Tag", "Attr", "Text"][value]
