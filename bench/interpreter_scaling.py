@@ -2,13 +2,16 @@
 interpreters: making fresh strs alone, reading, reading and searching, and
 making a Node; each timed one interpreter after the other and then both at
 once. A part that scales worse than the rest points at what the
-interpreters share.
+interpreters share. Two parts that use nothing of quorvane, a Python loop
+and SHA-256 in native code, show what the machine itself allows; with
+--processes every part runs in two processes instead, which share nothing.
 
-    PYTHONPATH=build python3 bench/interpreter_scaling.py [--documents N]
+    PYTHONPATH=build python3 bench/interpreter_scaling.py [--documents N] [--processes]
 """
 
 import argparse
 import os
+import subprocess
 import sys
 import time
 from concurrent import interpreters
@@ -18,7 +21,7 @@ sys.path.insert(0, BENCH)
 from timing import seconds_on_threads  # noqa: E402
 
 SETUP = """
-import random, sys
+import hashlib, random, sys
 sys.path.insert(0, {bench!r})
 from documents import DOCUMENTS
 import quorvane
@@ -33,26 +36,74 @@ def read_and_search():
     for t in texts: quorvane.read_string(t[:-1] + t[-1], root).search_by_name("name")
 def node():
     for t in texts: quorvane.Node("a", {{"k": "v"}})
+def python_loop():
+    total = 0
+    for i in range(len(texts) * 100): total += i * i
+def native_hash():
+    for t in texts: hashlib.sha256(t.encode()).digest()
 """
+PARTS = ("python_loop", "native_hash", "fresh", "read", "read_and_search", "node")
+
+# A process that sets up, says it is ready, and runs the part once per line
+# it is sent, answering each with a line.
+PROCESS = SETUP + """
+print(flush=True)
+for line in sys.stdin:
+    {part}()
+    print(flush=True)
+"""
+
+
+def on_interpreters(part, documents):
+    """(seconds one after the other, seconds both at once) on two isolated
+    interpreters."""
+    workers = [interpreters.create() for _ in range(2)]
+    for worker in workers:
+        worker.exec(SETUP.format(bench=BENCH, documents=documents))
+    start = time.perf_counter()
+    for worker in workers:
+        worker.exec(f"{part}()")
+    one_after_other = time.perf_counter() - start
+    both = seconds_on_threads(*[lambda w=worker: w.exec(f"{part}()") for worker in workers])
+    for worker in workers:
+        worker.close()
+    return one_after_other, both
+
+
+def on_processes(part, documents):
+    """The same on two processes, each set up before the clock starts."""
+    source = PROCESS.format(bench=BENCH, documents=documents, part=part)
+    workers = [subprocess.Popen([sys.executable, "-c", source], stdin=subprocess.PIPE,
+                                stdout=subprocess.PIPE, text=True) for _ in range(2)]
+    for worker in workers:
+        worker.stdout.readline()
+
+    def run(worker):
+        worker.stdin.write("\n")
+        worker.stdin.flush()
+        worker.stdout.readline()
+
+    start = time.perf_counter()
+    for worker in workers:
+        run(worker)
+    one_after_other = time.perf_counter() - start
+    both = seconds_on_threads(*[lambda w=worker: run(w) for worker in workers])
+    for worker in workers:
+        worker.stdin.close()
+        worker.wait()
+    return one_after_other, both
 
 
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--documents", type=int, default=20_000)
+    parser.add_argument("--processes", action="store_true", help="two processes, not interpreters")
     args = parser.parse_args()
-    for part in ("fresh", "read", "read_and_search", "node"):
-        workers = [interpreters.create() for _ in range(2)]
-        for worker in workers:
-            worker.exec(SETUP.format(bench=BENCH, documents=args.documents))
-        start = time.perf_counter()
-        for worker in workers:
-            worker.exec(f"{part}()")
-        one_after_other = time.perf_counter() - start
-        both = seconds_on_threads(*[lambda w=worker: w.exec(f"{part}()") for worker in workers])
+    measure = on_processes if args.processes else on_interpreters
+    for part in PARTS:
+        one_after_other, both = measure(part, args.documents)
         print(f"{part:16} {one_after_other:7.3f} s one after the other, {both:7.3f} s at once:"
               f" {one_after_other / both:.2f}x")
-        for worker in workers:
-            worker.close()
 
 
 if __name__ == "__main__":
