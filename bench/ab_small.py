@@ -1,13 +1,16 @@
 """A/B of two builds of the module on many reads of one small document, in
 one process: the cost fixed per call, which a read of 20 MB hides. Both
 shared objects are loaded side by side (as bench/ab_same.py does) and their
-timings alternate.
+timings alternate. With --files, each timing reads every file a glob names
+by its path instead (read_file), as a program reading a corpus does.
 
     python3 bench/ab_small.py BUILD_A BUILD_B [--bytes N] [--reads N] [--timings N]
+        [--files GLOB --root TAG]
 """
 
 import argparse
 import gc
+import glob
 import os
 import statistics
 import sys
@@ -25,13 +28,20 @@ def main():
     parser.add_argument("--bytes", type=int, default=2000, help="size of the record-like document")
     parser.add_argument("--reads", type=int, default=5000, help="reads per timing")
     parser.add_argument("--timings", type=int, default=40)
+    parser.add_argument("--files", help="a glob of files to read by path, each timing")
+    parser.add_argument("--root", help="the root tag of those files")
     args = parser.parse_args()
     a, b = load(args.build_a), load(args.build_b)
     make, root = DOCUMENTS["record-like"]
     document = make(args.bytes)
+    paths = sorted(glob.glob(args.files)) if args.files else []
 
     def timed(module):
         start = time.perf_counter()
+        if paths:
+            for path in paths:
+                module.read_file(path, args.root)
+            return (time.perf_counter() - start) / len(paths)
         for _ in range(args.reads):
             module.read_string(document, root)
         return (time.perf_counter() - start) / args.reads

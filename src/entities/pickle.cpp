@@ -27,8 +27,8 @@
 #include "boundary/interpreter_state.h"
 #include "entities/node.h"
 #include "entities/operations.h"
-#include "read/file_source.h"
 #include "read/span_credit.h"
+#include "structural/simd/utf8.h"
 
 namespace quorvane {
 
@@ -252,7 +252,9 @@ public:
         start = strings_at_;
         strings_at_ += static_cast<std::size_t>(length);
         return !continues_a_character(start) && !continues_a_character(strings_at_) &&
-               read::is_valid_utf8(bytes_.substr(start, static_cast<std::size_t>(length)));
+               structural::is_valid_utf8(
+                   reinterpret_cast<const std::uint8_t*>(bytes_.data()) + start,
+                   static_cast<std::size_t>(length));
     }
 
 private:

@@ -6,61 +6,12 @@
 #include <utility>
 
 #include "platform/interrupt.h"
+#include "structural/simd/utf8.h"
 
 namespace quorvane::read {
 
-namespace {
-
+// The UTF-8 check's slice: a stop is asked for between slices.
 constexpr std::size_t kValidationSliceBytes = std::size_t{4} << 20;
-
-// Length of the valid sequence led by s[i] (a non-ASCII byte), or 0.
-std::size_t sequence_length(const unsigned char* s, std::size_t i, std::size_t n) {
-    const unsigned char b0 = s[i];
-    auto continuation = [&](std::size_t k) { return i + k < n && (s[i + k] & 0xC0) == 0x80; };
-    if (b0 >= 0xC2 && b0 <= 0xDF) return continuation(1) ? 2 : 0;
-    if (b0 >= 0xE0 && b0 <= 0xEF) {
-        if (!continuation(1) || !continuation(2)) return 0;
-        const unsigned char b1 = s[i + 1];
-        if (b0 == 0xE0 && b1 < 0xA0) return 0;  // overlong
-        if (b0 == 0xED && b1 > 0x9F) return 0;  // surrogate
-        return 3;
-    }
-    if (b0 >= 0xF0 && b0 <= 0xF4) {
-        if (!continuation(1) || !continuation(2) || !continuation(3)) return 0;
-        const unsigned char b1 = s[i + 1];
-        if (b0 == 0xF0 && b1 < 0x90) return 0;  // overlong
-        if (b0 == 0xF4 && b1 > 0x8F) return 0;  // above U+10FFFF
-        return 4;
-    }
-    return 0;
-}
-
-}  // namespace
-
-bool is_valid_utf8(std::string_view bytes) {
-    const auto* s = reinterpret_cast<const unsigned char*>(bytes.data());
-    const std::size_t n = bytes.size();
-    std::size_t i = 0;
-    while (i < n) {
-        // Markup is mostly ASCII: skip it eight bytes at a time.
-        if (i + 8 <= n) {
-            std::uint64_t word;
-            std::memcpy(&word, s + i, 8);
-            if ((word & 0x8080'8080'8080'8080ull) == 0) {
-                i += 8;
-                continue;
-            }
-        }
-        if (s[i] < 0x80) {
-            ++i;
-            continue;
-        }
-        const std::size_t len = sequence_length(s, i, n);
-        if (len == 0) return false;
-        i += len;
-    }
-    return true;
-}
 
 std::expected<FileContents, FileFailure> read_whole_file(const std::string& path) {
     auto file = platform::open_for_reading(path);
@@ -101,7 +52,8 @@ std::expected<FileContents, FileFailure> read_whole_file(const std::string& path
              ++back) {
             --end;
         }
-        if (!is_valid_utf8(contents.substr(start, end - start))) {
+        if (!structural::is_valid_utf8(
+                reinterpret_cast<const std::uint8_t*>(contents.data()) + start, end - start)) {
             return std::unexpected(platform::IoError::from_layer(
                 platform::IoKind::InvalidData, "stream did not contain valid UTF-8"));
         }

@@ -25,6 +25,4 @@ using FileFailure = std::variant<platform::IoError, ReadError>;
 
 std::expected<FileContents, FileFailure> read_whole_file(const std::string& path);
 
-bool is_valid_utf8(std::string_view bytes);
-
 }  // namespace quorvane::read

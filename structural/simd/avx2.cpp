@@ -4,14 +4,17 @@
 // that only this file's own code is compiled for AVX2.
 #include <immintrin.h>
 
+#include <array>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <span>
 
 #include "structural/markup_bytes.h"
 #include "structural/simd/classify.h"
 #include "structural/simd/kernel_set.h"
+#include "structural/simd/utf8.h"
 
 #if defined(__clang__)
 #pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
@@ -21,6 +24,7 @@
 #endif
 
 #include "structural/simd/block_kernel.h"
+#include "structural/simd/utf8_kernel.h"
 
 namespace quorvane::structural {
 namespace {
@@ -179,6 +183,53 @@ ClassMasks classify_avx2(const std::uint8_t* input, std::size_t len) {
     return masks;
 }
 
+namespace {
+
+// The vector operations UTF-8 validation asks for, on 32 bytes.
+struct Avx2Utf8 {
+    using Vec = __m256i;
+    static constexpr std::size_t kWidth = 32;
+
+    static Vec load(const std::uint8_t* at) noexcept {
+        return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
+    }
+    static Vec table(const std::uint8_t* entries) noexcept {
+        return _mm256_broadcastsi128_si256(
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(entries)));
+    }
+    static Vec zero() noexcept { return _mm256_setzero_si256(); }
+    static Vec splat(std::uint8_t byte) noexcept {
+        return _mm256_set1_epi8(static_cast<char>(byte));
+    }
+    static Vec bit_and(Vec a, Vec b) noexcept { return _mm256_and_si256(a, b); }
+    static Vec bit_or(Vec a, Vec b) noexcept { return _mm256_or_si256(a, b); }
+    static Vec bit_xor(Vec a, Vec b) noexcept { return _mm256_xor_si256(a, b); }
+    static Vec saturating_sub(Vec a, Vec b) noexcept { return _mm256_subs_epu8(a, b); }
+    static Vec saturating_sub(Vec a, std::uint8_t b) noexcept {
+        return _mm256_subs_epu8(a, splat(b));
+    }
+    static Vec low_nibbles(Vec v) noexcept { return _mm256_and_si256(v, splat(0x0F)); }
+    static Vec high_nibbles(Vec v) noexcept {
+        return _mm256_and_si256(_mm256_srli_epi16(v, 4), splat(0x0F));
+    }
+    static Vec lookup(Vec table, Vec nibbles) noexcept {
+        return _mm256_shuffle_epi8(table, nibbles);
+    }
+    // The bytes `N` places back, reaching into the previous vector.
+    template <int N>
+    static Vec previous(Vec input, Vec before) noexcept {
+        return _mm256_alignr_epi8(input, _mm256_permute2x128_si256(before, input, 0x21), 16 - N);
+    }
+    static bool is_ascii(Vec v) noexcept { return _mm256_movemask_epi8(v) == 0; }
+    static bool any(Vec v) noexcept { return _mm256_testz_si256(v, v) == 0; }
+};
+
+}  // namespace
+
+bool is_valid_utf8_avx2(const std::uint8_t* input, std::size_t len) noexcept {
+    return utf8::is_valid<Avx2Utf8>(input, len);
+}
+
 }  // namespace quorvane::structural
 
 #if defined(__clang__)
@@ -190,6 +241,7 @@ ClassMasks classify_avx2(const std::uint8_t* input, std::size_t len) {
 namespace quorvane::structural {
 
 const KernelSet kAvx2Kernels{Kernel::Avx2,       classify_avx2,     count_byte_avx2,
-                             find_unmarked_avx2, search_masks_avx2, attribute_masks_avx2};
+                             find_unmarked_avx2, search_masks_avx2, attribute_masks_avx2,
+                             is_valid_utf8_avx2};
 
 }  // namespace quorvane::structural

@@ -9,6 +9,7 @@
 #include "structural/simd/classify.h"
 #include "structural/simd/kernel_set.h"
 #include "structural/simd/search_masks.h"
+#include "structural/simd/utf8.h"
 
 namespace quorvane::structural {
 namespace {
@@ -90,6 +91,10 @@ ClassMasks classify_bytes(const std::uint8_t* input, std::size_t len) {
 SearchMasksKernel search_masks_kernel() noexcept { return active_set().search_masks; }
 
 AttributeMasksKernel attribute_masks_kernel() noexcept { return active_set().attribute_masks; }
+
+bool is_valid_utf8(const std::uint8_t* input, std::size_t len) noexcept {
+    return active_set().is_valid_utf8(input, len);
+}
 
 std::size_t count_byte(const std::uint8_t* input, std::size_t len, std::uint8_t byte) noexcept {
     return active_set().count_byte(input, len, byte);

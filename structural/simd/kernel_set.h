@@ -20,6 +20,7 @@ struct KernelSet {
                                  std::span<const std::uint64_t> marked, std::size_t from) noexcept;
     SearchMasksKernel search_masks;
     AttributeMasksKernel attribute_masks;
+    bool (*is_valid_utf8)(const std::uint8_t* input, std::size_t len) noexcept;
 };
 
 // Defined in the kernel's own translation unit; the vector sets are built

@@ -1,12 +1,14 @@
 // The portable kernel: the quote rule one byte at a time.
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <span>
 
 #include "structural/markup_bytes.h"
 #include "structural/simd/block_kernel.h"
 #include "structural/simd/classify.h"
 #include "structural/simd/kernel_set.h"
+#include "structural/simd/utf8.h"
 
 namespace quorvane::structural {
 namespace {
@@ -56,6 +58,55 @@ AttributeMasks attribute_masks_scalar(const std::uint8_t* window) noexcept {
 
 }  // namespace
 
+namespace {
+
+// Length of the valid sequence led by s[i] (a non-ASCII byte), or 0.
+std::size_t sequence_length(const std::uint8_t* s, std::size_t i, std::size_t n) noexcept {
+    const std::uint8_t b0 = s[i];
+    auto continuation = [&](std::size_t k) { return i + k < n && (s[i + k] & 0xC0) == 0x80; };
+    if (b0 >= 0xC2 && b0 <= 0xDF) return continuation(1) ? 2 : 0;
+    if (b0 >= 0xE0 && b0 <= 0xEF) {
+        if (!continuation(1) || !continuation(2)) return 0;
+        const std::uint8_t b1 = s[i + 1];
+        if (b0 == 0xE0 && b1 < 0xA0) return 0;  // overlong
+        if (b0 == 0xED && b1 > 0x9F) return 0;  // surrogate
+        return 3;
+    }
+    if (b0 >= 0xF0 && b0 <= 0xF4) {
+        if (!continuation(1) || !continuation(2) || !continuation(3)) return 0;
+        const std::uint8_t b1 = s[i + 1];
+        if (b0 == 0xF0 && b1 < 0x90) return 0;  // overlong
+        if (b0 == 0xF4 && b1 > 0x8F) return 0;  // above U+10FFFF
+        return 4;
+    }
+    return 0;
+}
+
+}  // namespace
+
+bool is_valid_utf8_scalar(const std::uint8_t* input, std::size_t len) noexcept {
+    std::size_t i = 0;
+    while (i < len) {
+        // Markup is mostly ASCII: skip it eight bytes at a time.
+        if (i + 8 <= len) {
+            std::uint64_t word;
+            std::memcpy(&word, input + i, 8);
+            if ((word & 0x8080'8080'8080'8080ull) == 0) {
+                i += 8;
+                continue;
+            }
+        }
+        if (input[i] < 0x80) {
+            ++i;
+            continue;
+        }
+        const std::size_t sequence = sequence_length(input, i, len);
+        if (sequence == 0) return false;
+        i += sequence;
+    }
+    return true;
+}
+
 ClassMasks classify_scalar(const std::uint8_t* input, std::size_t len) {
     ClassMasks masks = allocate_masks(len);
     QuoteCarries carries;
@@ -64,6 +115,7 @@ ClassMasks classify_scalar(const std::uint8_t* input, std::size_t len) {
 }
 
 const KernelSet kScalarKernels{Kernel::Scalar,       classify_scalar,     count_byte_scalar,
-                               find_unmarked_scalar, search_masks_scalar, attribute_masks_scalar};
+                               find_unmarked_scalar, search_masks_scalar, attribute_masks_scalar,
+                               is_valid_utf8_scalar};
 
 }  // namespace quorvane::structural

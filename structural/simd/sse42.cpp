@@ -4,14 +4,17 @@
 // that only this file's own code is compiled for SSE4.2.
 #include <immintrin.h>
 
+#include <array>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <span>
 
 #include "structural/markup_bytes.h"
 #include "structural/simd/classify.h"
 #include "structural/simd/kernel_set.h"
+#include "structural/simd/utf8.h"
 
 #if defined(__clang__)
 #pragma clang attribute push(__attribute__((target("sse4.2"))), apply_to = function)
@@ -21,6 +24,7 @@
 #endif
 
 #include "structural/simd/block_kernel.h"
+#include "structural/simd/utf8_kernel.h"
 
 namespace quorvane::structural {
 namespace {
@@ -109,6 +113,44 @@ ClassMasks classify_sse42(const std::uint8_t* input, std::size_t len) {
     return classify_blocks<Sse42Blocks>(input, len);
 }
 
+namespace {
+
+// The vector operations UTF-8 validation asks for, on 16 bytes.
+struct Sse42Utf8 {
+    using Vec = __m128i;
+    static constexpr std::size_t kWidth = 16;
+
+    static Vec load(const std::uint8_t* at) noexcept {
+        return _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+    }
+    static Vec table(const std::uint8_t* entries) noexcept { return load(entries); }
+    static Vec zero() noexcept { return _mm_setzero_si128(); }
+    static Vec splat(std::uint8_t byte) noexcept { return _mm_set1_epi8(static_cast<char>(byte)); }
+    static Vec bit_and(Vec a, Vec b) noexcept { return _mm_and_si128(a, b); }
+    static Vec bit_or(Vec a, Vec b) noexcept { return _mm_or_si128(a, b); }
+    static Vec bit_xor(Vec a, Vec b) noexcept { return _mm_xor_si128(a, b); }
+    static Vec saturating_sub(Vec a, Vec b) noexcept { return _mm_subs_epu8(a, b); }
+    static Vec saturating_sub(Vec a, std::uint8_t b) noexcept { return _mm_subs_epu8(a, splat(b)); }
+    static Vec low_nibbles(Vec v) noexcept { return _mm_and_si128(v, splat(0x0F)); }
+    static Vec high_nibbles(Vec v) noexcept {
+        return _mm_and_si128(_mm_srli_epi16(v, 4), splat(0x0F));
+    }
+    static Vec lookup(Vec table, Vec nibbles) noexcept { return _mm_shuffle_epi8(table, nibbles); }
+    // The bytes `N` places back, reaching into the previous vector.
+    template <int N>
+    static Vec previous(Vec input, Vec before) noexcept {
+        return _mm_alignr_epi8(input, before, 16 - N);
+    }
+    static bool is_ascii(Vec v) noexcept { return _mm_movemask_epi8(v) == 0; }
+    static bool any(Vec v) noexcept { return _mm_testz_si128(v, v) == 0; }
+};
+
+}  // namespace
+
+bool is_valid_utf8_sse42(const std::uint8_t* input, std::size_t len) noexcept {
+    return utf8::is_valid<Sse42Utf8>(input, len);
+}
+
 }  // namespace quorvane::structural
 
 #if defined(__clang__)
@@ -120,6 +162,7 @@ ClassMasks classify_sse42(const std::uint8_t* input, std::size_t len) {
 namespace quorvane::structural {
 
 const KernelSet kSse42Kernels{Kernel::Sse42,       classify_sse42,     count_byte_sse42,
-                              find_unmarked_sse42, search_masks_sse42, attribute_masks_sse42};
+                              find_unmarked_sse42, search_masks_sse42, attribute_masks_sse42,
+                              is_valid_utf8_sse42};
 
 }  // namespace quorvane::structural
