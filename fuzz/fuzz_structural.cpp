@@ -1,6 +1,7 @@
 // Arbitrary bytes through every kernel and every builder: the kernels must
-// agree bit for bit, and each builder must fail cleanly or return an index
-// that stays inside the input and keeps its arrays in step.
+// agree bit for bit (and on whether the bytes are UTF-8), and each builder
+// must fail cleanly or return an index that stays inside the input and
+// keeps its arrays in step.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -11,6 +12,7 @@
 #include "structural/simd/classify.h"
 #include "structural/simd/kernel_set.h"
 #include "structural/simd/search_masks.h"
+#include "structural/simd/utf8.h"
 
 namespace {
 
@@ -23,14 +25,17 @@ void require(bool holds) {
 void check_kernels(const std::uint8_t* data, std::size_t size) {
     const qs::ClassMasks scalar = qs::classify_scalar(data, size);
     require(scalar.len == size && scalar.lt_bits.size() == (size + 63) / 64);
+    [[maybe_unused]] const bool utf8 = qs::is_valid_utf8_scalar(data, size);
 #if QUORVANE_X86_64
     if (qs::cpu_has_sse42()) {
         const qs::ClassMasks sse42 = qs::classify_sse42(data, size);
         require(sse42.lt_bits == scalar.lt_bits && sse42.gt_bits == scalar.gt_bits);
+        require(qs::is_valid_utf8_sse42(data, size) == utf8);
     }
     if (qs::cpu_has_avx2()) {
         const qs::ClassMasks avx2 = qs::classify_avx2(data, size);
         require(avx2.lt_bits == scalar.lt_bits && avx2.gt_bits == scalar.gt_bits);
+        require(qs::is_valid_utf8_avx2(data, size) == utf8);
     }
 #endif
 }
