@@ -27,7 +27,7 @@
 #include "boundary/interpreter_state.h"
 #include "entities/node.h"
 #include "entities/operations.h"
-#include "read/span_credit.h"
+#include "storage/span_credit.h"
 #include "structural/simd/utf8.h"
 
 namespace quorvane {
@@ -288,7 +288,7 @@ public:
 
 private:
     SourceRef source_;
-    read::SpanCredit spans_;
+    SpanCredit spans_;
 };
 
 Result<PyRef> restore_tree(PyObject* state) {

@@ -8,8 +8,8 @@
 #include <string_view>
 
 #include "read/records.h"
-#include "read/span_credit.h"
 #include "storage/attribute_map.h"
+#include "storage/span_credit.h"
 #include "structural/index/structural.h"
 
 namespace quorvane::read {

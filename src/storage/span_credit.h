@@ -8,7 +8,7 @@
 #include "storage/node_string.h"
 #include "storage/source_buffer.h"
 
-namespace quorvane::read {
+namespace quorvane {
 
 class SpanCredit {
 public:
@@ -40,4 +40,4 @@ private:
     std::size_t left_ = 0;
 };
 
-}  // namespace quorvane::read
+}  // namespace quorvane
