@@ -45,28 +45,53 @@ PyRef new_exception(PyObject* type, const std::string& message) {
     return PyRef::steal(PyObject_CallOneArg(type, text.get()));
 }
 
+bool set_attribute(PyObject* exception, const char* name, const PyRef& value) {
+    return value && PyObject_SetAttrString(exception, name, value.get()) == 0;
+}
+
+// A reader's ValueError tells where the fault stands and which file it is in.
+bool add_source_attributes(PyObject* exception, const Failure& failure) {
+    if (failure.position) {
+        const SourcePosition& at = *failure.position;
+        PyRef line = PyRef::steal(PyLong_FromUnsignedLongLong(at.line));
+        PyRef column = PyRef::steal(PyLong_FromUnsignedLongLong(at.column));
+        if (!line || !column) return false;
+        if (!set_attribute(exception, "offset",
+                           PyRef::steal(PyLong_FromUnsignedLongLong(at.offset))) ||
+            !set_attribute(exception, "lineno", line) ||
+            !set_attribute(exception, "colno", column) ||
+            !set_attribute(exception, "position",
+                           PyRef::steal(PyTuple_Pack(2, line.get(), column.get())))) {
+            return false;
+        }
+    }
+    return !failure.filename || set_attribute(exception, "filename", failure.filename);
+}
+
 }  // namespace
 
 Failure type_error(std::string message) {
-    return {Failure::Kind::Type, std::move(message), {}, {}, nullptr};
+    return {Failure::Kind::Type, std::move(message), {}, {}, nullptr, std::nullopt, {}};
 }
 Failure value_error(std::string message) {
-    return {Failure::Kind::Value, std::move(message), {}, {}, nullptr};
+    return {Failure::Kind::Value, std::move(message), {}, {}, nullptr, std::nullopt, {}};
 }
 Failure internal_failure(std::string message) {
-    return {Failure::Kind::Internal, std::move(message), {}, {}, nullptr};
+    return {Failure::Kind::Internal, std::move(message), {}, {}, nullptr, std::nullopt, {}};
 }
 Failure io_failure(IoError error) {
     if (error.kind == IoKind::Interrupted) return stopped_failure();
-    return {Failure::Kind::Io, {}, {}, std::move(error), nullptr};
+    return {Failure::Kind::Io, {}, {}, std::move(error), nullptr, std::nullopt, {}};
 }
 
-Failure stopped_failure() { return {Failure::Kind::Stopped, {}, {}, {}, nullptr}; }
+Failure stopped_failure() {
+    return {Failure::Kind::Stopped, {}, {}, {}, nullptr, std::nullopt, {}};
+}
 
 Failure raised() {
     PyRef exception = PyRef::steal(PyErr_GetRaisedException());
     if (!exception) return internal_failure("an interpreter call failed without an exception");
-    return {Failure::Kind::Raised, {}, std::move(exception), {}, nullptr};
+    return {Failure::Kind::Raised, {}, std::move(exception), {}, nullptr, std::nullopt, {}};
 }
 
 Failure creation_failure() {
@@ -110,6 +135,7 @@ PyRef exception_of(Failure failure) {
             break;
         case Failure::Kind::Value:
             exception = new_exception(PyExc_ValueError, failure.message);
+            if (exception && !add_source_attributes(exception.get(), failure)) exception = {};
             break;
         case Failure::Kind::Raised:
             exception = std::move(failure.exception);

@@ -5,11 +5,13 @@
 #include <Python.h>
 
 #include <expected>
+#include <optional>
 #include <string>
 
 #include "boundary/py_ref.h"
 #include "platform/io.h"
 #include "storage/internal_failure.h"
+#include "storage/source_position.h"
 
 namespace quorvane {
 
@@ -33,6 +35,10 @@ struct Failure {
     IoError io;
     // Attached through add_note as "while processing '<argument>'".
     const char* argument = nullptr;
+    // A reader's ValueError: where the fault stands (attributes offset,
+    // lineno, colno and position) and the file read (filename).
+    std::optional<SourcePosition> position = std::nullopt;
+    PyRef filename = {};
 };
 
 template <class T>

@@ -26,10 +26,20 @@ const Signature read_string_signature{"read_string()", read_string_names, 2, 2};
 const char* const read_file_names[] = {"file_path", "root_tag"};
 const Signature read_file_signature{"read_file()", read_file_names, 2, 2};
 
-Failure read_failure(const read::ReadError& error) {
+// `source` is the document the error was found in, which places its offset
+// as a line and a column.
+Failure read_failure(const read::ReadError& error, std::string_view source) {
     if (error.kind == read::ReadError::Kind::Internal) return internal_failure(error.text);
     if (error.kind == read::ReadError::Kind::Stopped) return stopped_failure();
-    return value_error(read::format_read_error(error));
+    Failure failure = value_error(read::format_read_error(error));
+    if (error.at_offset()) failure.position = locate(source, error.offset);
+    return failure;
+}
+
+// A ValueError of read_file names the file, as given.
+Failure in_file(Failure failure, PyObject* path) {
+    if (failure.kind == Failure::Kind::Value) failure.filename = PyRef::borrow(path);
+    return failure;
 }
 
 // Bottom-up in one pass over the pool, last element first, which meets
@@ -80,7 +90,7 @@ PyObject* read_string(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObje
             if (PyUnicode_IS_ASCII(slots[0])) source->set_known_ascii();
             auto parsed = without_interpreter_lock(
                 [&] { return read::parse_document(source.get(), *root_tag); });
-            if (!parsed) return std::unexpected(read_failure(parsed.error()));
+            if (!parsed) return std::unexpected(read_failure(parsed.error(), source->text()));
             return make_node_tree(*parsed);
         });
 }
@@ -104,15 +114,16 @@ PyObject* read_file(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject
                         return std::unexpected(io_failure(std::move(*io)));
                     }
                     return std::unexpected(
-                        read_failure(std::get<read::ReadError>(contents.error())));
+                        read_failure(std::get<read::ReadError>(contents.error()), {}));
                 }
                 SourceRef source = SourceRef::adopt(
                     SourceBuffer::owning(std::move(contents->bytes), contents->length));
                 auto document = read::parse_document(source.get(), *root_tag);
-                if (!document) return std::unexpected(read_failure(document.error()));
+                if (!document)
+                    return std::unexpected(read_failure(document.error(), source->text()));
                 return std::move(*document);
             });
-            if (!parsed) return std::unexpected(std::move(parsed.error()));
+            if (!parsed) return std::unexpected(in_file(std::move(parsed.error()), slots[0]));
             return make_node_tree(*parsed);
         });
 }

@@ -131,6 +131,11 @@ struct ReadError {
     std::string text;
     std::uint64_t offset = 0;
 
+    // Whether the message names `offset` as the place of the fault.
+    bool at_offset() const {
+        return kind == Kind::Index || kind == Kind::Malformed || kind == Kind::UnknownEntity;
+    }
+
     static ReadError index(const structural::IndexError& error) {
         return {Kind::Index, error.message(), error.offset};
     }
