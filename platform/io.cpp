@@ -13,40 +13,6 @@ namespace quorvane::platform {
 
 namespace {
 
-IoKind kind_of_errno(int code) {
-    switch (code) {
-        case ENOENT:
-            return IoKind::NotFound;
-        case EACCES:
-        case EPERM:
-            return IoKind::PermissionDenied;
-        case ECONNREFUSED:
-            return IoKind::ConnectionRefused;
-        case ECONNRESET:
-            return IoKind::ConnectionReset;
-        case ECONNABORTED:
-            return IoKind::ConnectionAborted;
-        case EPIPE:
-            return IoKind::BrokenPipe;
-        case EEXIST:
-            return IoKind::AlreadyExists;
-        case EAGAIN:
-            return IoKind::WouldBlock;
-        case ENOTDIR:
-            return IoKind::NotADirectory;
-        case EISDIR:
-            return IoKind::IsADirectory;
-        case ETIMEDOUT:
-            return IoKind::TimedOut;
-        case EINTR:
-            return IoKind::Interrupted;
-        case ENOMEM:
-            return IoKind::OutOfMemory;
-        default:
-            return IoKind::Other;
-    }
-}
-
 // strerror_r comes in two forms: the GNU one returns the description, which
 // may not be in the buffer; the POSIX one fills the buffer and returns 0.
 [[maybe_unused]] const char* description_from(const char* returned, const char*) {
@@ -65,59 +31,25 @@ std::string_view trim_trailing_space(std::string_view text) {
 
 }  // namespace
 
-IoError IoError::from_errno(int code) { return {kind_of_errno(code), code, {}}; }
-
 std::string IoError::text() const {
-    if (os_code != 0) {
-        char buffer[256];
-        const char* description =
-            description_from(strerror_r(os_code, buffer, sizeof buffer), buffer);
-        std::string result(trim_trailing_space(description));
-        result += " (os error ";
-        result += std::to_string(os_code);
-        result += ')';
-        return result;
-    }
-    if (!message.empty()) return message;
-    return io_kind_description(kind);
-}
-
-const char* io_kind_description(IoKind kind) {
     switch (kind) {
-        case IoKind::NotFound:
-            return "entity not found";
-        case IoKind::PermissionDenied:
-            return "permission denied";
-        case IoKind::ConnectionRefused:
-            return "connection refused";
-        case IoKind::ConnectionReset:
-            return "connection reset";
-        case IoKind::ConnectionAborted:
-            return "connection aborted";
-        case IoKind::BrokenPipe:
-            return "broken pipe";
-        case IoKind::AlreadyExists:
-            return "entity already exists";
-        case IoKind::WouldBlock:
-            return "operation would block";
-        case IoKind::NotADirectory:
-            return "not a directory";
-        case IoKind::IsADirectory:
-            return "is a directory";
-        case IoKind::TimedOut:
-            return "timed out";
-        case IoKind::Interrupted:
-            return "operation interrupted";
-        case IoKind::OutOfMemory:
+        case Kind::System: {
+            char buffer[256];
+            const char* description =
+                description_from(strerror_r(os_code, buffer, sizeof buffer), buffer);
+            std::string result(trim_trailing_space(description));
+            result += " (os error ";
+            result += std::to_string(os_code);
+            result += ')';
+            return result;
+        }
+        case Kind::OutOfMemory:
             return "out of memory";
-        case IoKind::InvalidData:
-            return "invalid data";
-        case IoKind::WriteZero:
-            return "write zero";
-        case IoKind::Other:
-            return "other error";
+        case Kind::Layer:
+        case Kind::Stopped:
+            break;
     }
-    return "other error";
+    return message;
 }
 
 FileDescriptor::~FileDescriptor() {
@@ -150,8 +82,7 @@ namespace {
 
 std::expected<FileDescriptor, IoError> open_file(const std::string& path, int flags) {
     if (path.find('\0') != std::string::npos) {
-        return std::unexpected(
-            IoError::from_layer(IoKind::Other, "file name contained an unexpected NUL byte"));
+        return std::unexpected(IoError::from_layer("file name contained an unexpected NUL byte"));
     }
     int fd;
     while ((fd = ::open(path.c_str(), flags | O_CLOEXEC, 0666)) < 0) {

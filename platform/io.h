@@ -13,46 +13,31 @@
 
 namespace quorvane::platform {
 
-// Input/output error kinds; the call boundary picks the OSError subclass by kind.
-enum class IoKind : std::uint8_t {
-    NotFound,
-    PermissionDenied,
-    ConnectionRefused,
-    ConnectionReset,
-    ConnectionAborted,
-    BrokenPipe,
-    AlreadyExists,
-    WouldBlock,
-    NotADirectory,
-    IsADirectory,
-    TimedOut,
-    Interrupted,
-    OutOfMemory,
-    InvalidData,
-    WriteZero,
-    Other,
-};
-
-// An operating-system error (os_code != 0) or one made by the file layer
-// itself (fixed message, or only a kind).
+// A failure of input or output: the system's error (its code), one the file
+// layer makes itself (its fixed message), memory running out, or a stop.
+// The call boundary lets the interpreter pick the OSError subclass of a code.
 struct IoError {
-    IoKind kind = IoKind::Other;
+    enum class Kind : std::uint8_t {
+        System,       // `os_code` is the system's error number
+        Layer,        // `message` says what the file layer refused
+        OutOfMemory,  // raised as MemoryError
+        // The work stopped because stop_requested() said so; an interrupted
+        // system call is otherwise retried.
+        Stopped,
+    };
+
+    Kind kind = Kind::Layer;
     int os_code = 0;
     std::string message;
 
-    static IoError from_errno(int code);
-    static IoError from_layer(IoKind kind, std::string message) {
-        return {kind, 0, std::move(message)};
-    }
-    // The work stopped because stop_requested() said so; an interrupted
-    // system call is otherwise retried, so no other error has this kind.
-    static IoError stopped() { return {IoKind::Interrupted, 0, {}}; }
+    static IoError from_errno(int code) { return {Kind::System, code, {}}; }
+    static IoError from_layer(std::string message) { return {Kind::Layer, 0, std::move(message)}; }
+    static IoError out_of_memory() { return {Kind::OutOfMemory, 0, {}}; }
+    static IoError stopped() { return {Kind::Stopped, 0, {}}; }
     // The text the exception carries: "<description> (os error N)", the
-    // layer's own message, or the kind's description.
+    // layer's message, or "out of memory".
     std::string text() const;
 };
-
-const char* io_kind_description(IoKind kind);
 
 // Owns an open file; closes it when dropped.
 class FileDescriptor {

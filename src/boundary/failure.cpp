@@ -1,43 +1,12 @@
 #include "boundary/failure.h"
 
+#include <cerrno>
+
 #include "boundary/interpreter_state.h"
 
 namespace quorvane {
 
 namespace {
-
-PyObject* io_exception_class(IoKind kind) {
-    switch (kind) {
-        case IoKind::NotFound:
-            return PyExc_FileNotFoundError;
-        case IoKind::PermissionDenied:
-            return PyExc_PermissionError;
-        case IoKind::ConnectionRefused:
-            return PyExc_ConnectionRefusedError;
-        case IoKind::ConnectionReset:
-            return PyExc_ConnectionResetError;
-        case IoKind::ConnectionAborted:
-            return PyExc_ConnectionAbortedError;
-        case IoKind::BrokenPipe:
-            return PyExc_BrokenPipeError;
-        case IoKind::AlreadyExists:
-            return PyExc_FileExistsError;
-        case IoKind::WouldBlock:
-            return PyExc_BlockingIOError;
-        case IoKind::NotADirectory:
-            return PyExc_NotADirectoryError;
-        case IoKind::IsADirectory:
-            return PyExc_IsADirectoryError;
-        case IoKind::TimedOut:
-            return PyExc_TimeoutError;
-        case IoKind::Interrupted:
-            return PyExc_InterruptedError;
-        case IoKind::OutOfMemory:
-            return PyExc_MemoryError;
-        default:
-            return PyExc_OSError;
-    }
-}
 
 PyRef new_exception(PyObject* type, const std::string& message) {
     PyRef text = PyRef::steal(PyUnicode_FromStringAndSize(message.data(), message.size()));
@@ -68,6 +37,20 @@ bool add_source_attributes(PyObject* exception, const Failure& failure) {
     return !failure.filename || set_attribute(exception, "filename", failure.filename);
 }
 
+// The class the interpreter itself picks for a system error code, as
+// OSError(code, ...) makes it, raised with the error's one text. Memory
+// running out, a system's ENOMEM too, is MemoryError.
+PyRef io_exception(const IoError& error) {
+    if (error.kind == IoError::Kind::OutOfMemory ||
+        (error.kind == IoError::Kind::System && error.os_code == ENOMEM)) {
+        return new_exception(PyExc_MemoryError, error.text());
+    }
+    if (error.kind != IoError::Kind::System) return new_exception(PyExc_OSError, error.text());
+    PyRef chosen = PyRef::steal(PyObject_CallFunction(PyExc_OSError, "is", error.os_code, ""));
+    if (!chosen) return {};
+    return new_exception(reinterpret_cast<PyObject*>(Py_TYPE(chosen.get())), error.text());
+}
+
 }  // namespace
 
 Failure type_error(std::string message) {
@@ -80,7 +63,7 @@ Failure internal_failure(std::string message) {
     return {Failure::Kind::Internal, std::move(message), {}, {}, nullptr, std::nullopt, {}};
 }
 Failure io_failure(IoError error) {
-    if (error.kind == IoKind::Interrupted) return stopped_failure();
+    if (error.kind == IoError::Kind::Stopped) return stopped_failure();
     return {Failure::Kind::Io, {}, {}, std::move(error), nullptr, std::nullopt, {}};
 }
 
@@ -146,7 +129,7 @@ PyRef exception_of(Failure failure) {
                 return exception_of(internal_failure("invariant: work stopped with no exception"));
             break;
         case Failure::Kind::Io:
-            exception = new_exception(io_exception_class(failure.io.kind), failure.io.text());
+            exception = io_exception(failure.io);
             break;
         case Failure::Kind::Internal: {
             // An interpreter that is ending may have dropped its class already.

@@ -16,7 +16,6 @@
 namespace quorvane {
 
 using platform::IoError;
-using platform::IoKind;
 
 struct Failure {
     enum class Kind : unsigned char {
@@ -25,7 +24,7 @@ struct Failure {
         Raised,    // an interpreter exception, captured in `exception`
         Stopped,   // work done without the lock stopped for the exception a
                    // signal handler raised, which is the thread's current one
-        Io,        // OSError subclass chosen by `io.kind`
+        Io,        // OSError subclass chosen from `io` (see io_exception)
         Internal,  // PanicException with `message`
     };
 
@@ -50,7 +49,7 @@ Failure internal_failure(std::string message);
 inline Failure internal_failure(InternalFailure failure) {
     return internal_failure(std::move(failure.message));
 }
-// An IoError of kind Interrupted is a stop (see platform/interrupt.h).
+// An IoError of kind Stopped is a stop (see platform/interrupt.h).
 Failure io_failure(IoError error);
 // Made without the lock: the exception is set once the lock is back.
 Failure stopped_failure();

@@ -45,7 +45,7 @@ constexpr std::size_t copy_outside_lock_bytes = std::size_t{256} << 10;
 // larger than its text, then cut, would stop that reuse.
 constexpr std::uint64_t direct_str_bytes = std::uint64_t{32} << 20;
 
-Failure out_of_memory() { return io_failure(IoError::from_layer(IoKind::OutOfMemory, {})); }
+Failure out_of_memory() { return io_failure(IoError::out_of_memory()); }
 
 // Spaces per level: an int or any object with __index__, in 0..2**64-1.
 Result<std::uint64_t> indent_argument(PyObject* value) {

@@ -102,8 +102,8 @@ std::expected<FileContents, FileFailure> read_whole_file(const std::string& path
             --end;
         }
         if (!is_valid_utf8(contents.substr(start, end - start))) {
-            return std::unexpected(platform::IoError::from_layer(
-                platform::IoKind::InvalidData, "stream did not contain valid UTF-8"));
+            return std::unexpected(
+                platform::IoError::from_layer("stream did not contain valid UTF-8"));
         }
         if (platform::stop_requested(end - start))
             return std::unexpected(platform::IoError::stopped());

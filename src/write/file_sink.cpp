@@ -9,7 +9,6 @@
 namespace quorvane::write {
 
 using platform::IoError;
-using platform::IoKind;
 
 namespace {
 
@@ -46,7 +45,7 @@ bool BufferedFileWriter::write_all(const char* data, std::size_t size, std::size
             if (platform::stop_requested_after_signal()) return fail(IoError::stopped());
             continue;
         }
-        if (accepted == 0) return fail(IoError::from_layer(IoKind::WriteZero, zero_message));
+        if (accepted == 0) return fail(IoError::from_layer(zero_message));
         *written += static_cast<std::size_t>(accepted);
     }
     return true;
@@ -86,7 +85,7 @@ bool BufferedFileWriter::append_spaces(std::uint64_t count) {
 void BufferedFileWriter::close() {
     // Work asked to stop writes nothing more: the file may be a pipe that
     // nobody reads.
-    if (used_ == 0 || (failed_ && error_.kind == IoKind::Interrupted)) return;
+    if (used_ == 0 || (failed_ && error_.kind == IoError::Kind::Stopped)) return;
     const bool failed = std::exchange(failed_, false);
     IoError first = error_;
     flush();

@@ -8,11 +8,8 @@
 namespace quorvane::write {
 
 using platform::IoError;
-using platform::IoKind;
 
 namespace {
-
-IoError out_of_memory() { return IoError::from_layer(IoKind::OutOfMemory, {}); }
 
 // Lines whose indentation would not fit in 64 bits are refused before
 // writing, by the size counted first.
@@ -59,7 +56,7 @@ std::expected<ByteSink, IoError> write_into(MemorySink sink, const DetachedTree&
     const bool written = (!options.declaration || sink.append(xml_declaration)) &&
                          TreeWriter(sink, tree, options.indent).write();
     if (sink.stopped) return std::unexpected(IoError::stopped());
-    if (!written) return std::unexpected(out_of_memory());
+    if (!written) return std::unexpected(IoError::out_of_memory());
     return std::move(static_cast<ByteSink&>(sink));
 }
 
@@ -69,9 +66,9 @@ std::expected<ByteSink, IoError> write_to_memory(const DetachedTree& tree, Write
                                                  const UnescapedSizeCount* counted) {
     platform::release_idle_regions();
     const auto capacity = memory_capacity(tree, options, counted);
-    if (!capacity) return std::unexpected(out_of_memory());
+    if (!capacity) return std::unexpected(IoError::out_of_memory());
     MemorySink sink(*capacity);
-    if (!sink.allocated()) return std::unexpected(out_of_memory());
+    if (!sink.allocated()) return std::unexpected(IoError::out_of_memory());
     return write_into(std::move(sink), tree, options);
 }
 

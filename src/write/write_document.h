@@ -28,7 +28,7 @@ struct WriteOptions {
 std::optional<std::uint64_t> memory_capacity(const DetachedTree& tree, WriteOptions options,
                                              const UnescapedSizeCount* counted);
 
-// The whole text in one block, or an IoError of kind OutOfMemory.
+// The whole text in one block, or IoError::out_of_memory().
 std::expected<ByteSink, platform::IoError> write_to_memory(
     const DetachedTree& tree, WriteOptions options, const UnescapedSizeCount* counted = nullptr);
 

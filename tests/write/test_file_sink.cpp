@@ -12,7 +12,7 @@
 namespace quorvane::write {
 namespace {
 
-using platform::IoKind;
+using platform::IoError;
 
 // What the next write calls do: accept up to so many bytes, or fail with an errno.
 struct Step {
@@ -90,7 +90,7 @@ TEST_F(FileSinkTest, AFlushThatWritesNothingFails) {
     fake.steps = {{2}, {0}};
     writer.append("hello");
     EXPECT_FALSE(writer.flush());
-    EXPECT_EQ(writer.error().kind, IoKind::WriteZero);
+    EXPECT_EQ(writer.error().kind, IoError::Kind::Layer);
     EXPECT_EQ(writer.error().text(), "failed to write the buffered data");
     // What was written left the buffer; the rest stays.
     EXPECT_EQ(writer.buffered(), 3u);
