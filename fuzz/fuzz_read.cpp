@@ -63,8 +63,8 @@ void check_read(std::string_view document, std::string_view root_tag) {
         quorvane::SourceRef::adopt(quorvane::SourceBuffer::borrowing(document, nullptr, nullptr));
     auto parsed = qr::parse_document(source.get(), root_tag);
     if (!parsed) {
-        const qr::ReadError& error = parsed.error();
-        require(error.kind != qr::ReadError::Kind::Internal);
+        const quorvane::NativeFailure& error = parsed.error();
+        require(error.kind != quorvane::NativeFailure::Kind::Internal);
         require(error.offset <= document.size());
         require(qr::is_valid_utf8(qr::format_read_error(error)));
         return;

@@ -3,6 +3,7 @@
 #include <cerrno>
 
 #include "boundary/interpreter_state.h"
+#include "read/records.h"
 
 namespace quorvane {
 
@@ -40,15 +41,16 @@ bool add_source_attributes(PyObject* exception, const Failure& failure) {
 // The class the interpreter itself picks for a system error code, as
 // OSError(code, ...) makes it, raised with the error's one text. Memory
 // running out, a system's ENOMEM too, is MemoryError.
-PyRef io_exception(const IoError& error) {
-    if (error.kind == IoError::Kind::OutOfMemory ||
-        (error.kind == IoError::Kind::System && error.os_code == ENOMEM)) {
-        return new_exception(PyExc_MemoryError, error.text());
+PyRef io_exception(const NativeFailure& error) {
+    if (error.kind == NativeFailure::Kind::OutOfMemory ||
+        (error.kind == NativeFailure::Kind::System && error.os_code == ENOMEM)) {
+        return new_exception(PyExc_MemoryError, error.io_text());
     }
-    if (error.kind != IoError::Kind::System) return new_exception(PyExc_OSError, error.text());
+    if (error.kind != NativeFailure::Kind::System)
+        return new_exception(PyExc_OSError, error.io_text());
     PyRef chosen = PyRef::steal(PyObject_CallFunction(PyExc_OSError, "is", error.os_code, ""));
     if (!chosen) return {};
-    return new_exception(reinterpret_cast<PyObject*>(Py_TYPE(chosen.get())), error.text());
+    return new_exception(reinterpret_cast<PyObject*>(Py_TYPE(chosen.get())), error.io_text());
 }
 
 }  // namespace
@@ -62,9 +64,15 @@ Failure value_error(std::string message) {
 Failure internal_failure(std::string message) {
     return {Failure::Kind::Internal, std::move(message), {}, {}, nullptr, std::nullopt, {}};
 }
-Failure io_failure(IoError error) {
-    if (error.kind == IoError::Kind::Stopped) return stopped_failure();
-    return {Failure::Kind::Io, {}, {}, std::move(error), nullptr, std::nullopt, {}};
+Failure native_failure(NativeFailure failure, std::string_view source) {
+    if (failure.kind == NativeFailure::Kind::Stopped) return stopped_failure();
+    if (failure.kind == NativeFailure::Kind::Internal)
+        return internal_failure(std::move(failure.text));
+    if (failure.is_input_output())
+        return {Failure::Kind::Io, {}, {}, std::move(failure), nullptr, std::nullopt, {}};
+    Failure value = value_error(read::format_read_error(failure));
+    if (failure.at_offset()) value.position = locate(source, failure.offset);
+    return value;
 }
 
 Failure stopped_failure() {

@@ -62,13 +62,13 @@ bool is_valid_utf8(std::string_view bytes) {
     return true;
 }
 
-std::expected<FileContents, FileFailure> read_whole_file(const std::string& path) {
+std::expected<FileContents, NativeFailure> read_whole_file(const std::string& path) {
     auto file = platform::open_for_reading(path);
     if (!file) return std::unexpected(std::move(file.error()));
     auto expected_size = file->reported_size();
     if (!expected_size) return std::unexpected(std::move(expected_size.error()));
     if (*expected_size > kMaxDocumentBytes)
-        return std::unexpected(ReadError::too_large(*expected_size));
+        return std::unexpected(NativeFailure::too_large(*expected_size));
 
     // One byte beyond the size the system reports, so a file that has not
     // changed is read to its end without regrowing.
@@ -77,7 +77,8 @@ std::expected<FileContents, FileFailure> read_whole_file(const std::string& path
     std::size_t length = 0;
     for (;;) {
         if (length == capacity) {
-            if (length > kMaxDocumentBytes) return std::unexpected(ReadError::too_large(length));
+            if (length > kMaxDocumentBytes)
+                return std::unexpected(NativeFailure::too_large(length));
             std::unique_ptr<char[]> larger(new char[capacity * 2]);
             std::memcpy(larger.get(), bytes.get(), length);
             bytes = std::move(larger);
@@ -88,9 +89,9 @@ std::expected<FileContents, FileFailure> read_whole_file(const std::string& path
         if (*got == 0) break;
         length += *got;
         // A pipe or device may never end.
-        if (platform::stop_requested(*got)) return std::unexpected(platform::IoError::stopped());
+        if (platform::stop_requested(*got)) return std::unexpected(NativeFailure::stopped());
     }
-    if (length > kMaxDocumentBytes) return std::unexpected(ReadError::too_large(length));
+    if (length > kMaxDocumentBytes) return std::unexpected(NativeFailure::too_large(length));
     // Checked a slice at a time, each cut before a character's first byte,
     // so that the check of a file of many GiB can be asked to stop.
     const std::string_view contents(bytes.get(), length);
@@ -102,11 +103,9 @@ std::expected<FileContents, FileFailure> read_whole_file(const std::string& path
             --end;
         }
         if (!is_valid_utf8(contents.substr(start, end - start))) {
-            return std::unexpected(
-                platform::IoError::from_layer("stream did not contain valid UTF-8"));
+            return std::unexpected(NativeFailure::from_layer("stream did not contain valid UTF-8"));
         }
-        if (platform::stop_requested(end - start))
-            return std::unexpected(platform::IoError::stopped());
+        if (platform::stop_requested(end - start)) return std::unexpected(NativeFailure::stopped());
         start = end;
     }
     return FileContents{std::move(bytes), length};

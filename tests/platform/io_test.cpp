@@ -16,19 +16,19 @@ class SystemErrors : public testing::TestWithParam<int> {};
 // differently; either way the system's own description is carried, trimmed.
 TEST_P(SystemErrors, CarryTheCodeAndTheSystemsDescription) {
     const int code = GetParam();
-    IoError error = IoError::from_errno(code);
-    EXPECT_EQ(error.kind, IoError::Kind::System);
+    NativeFailure error = NativeFailure::from_errno(code);
+    EXPECT_EQ(error.kind, NativeFailure::Kind::System);
     EXPECT_EQ(error.os_code, code);
-    EXPECT_EQ(error.text(),
+    EXPECT_EQ(error.io_text(),
               std::string(std::strerror(code)) + " (os error " + std::to_string(code) + ")");
 }
 
 INSTANTIATE_TEST_SUITE_P(Platform, SystemErrors, testing::Values(ENOENT, EISDIR, ENOMEM, EIO));
 
-TEST(IoError, LayerErrorsCarryTheirMessage) {
-    EXPECT_EQ(IoError::from_layer("stream did not contain valid UTF-8").text(),
+TEST(NativeFailure, LayerErrorsCarryTheirMessage) {
+    EXPECT_EQ(NativeFailure::from_layer("stream did not contain valid UTF-8").io_text(),
               "stream did not contain valid UTF-8");
-    EXPECT_EQ(IoError::out_of_memory().text(), "out of memory");
+    EXPECT_EQ(NativeFailure::out_of_memory().io_text(), "out of memory");
 }
 
 }  // namespace
