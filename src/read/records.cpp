@@ -35,7 +35,7 @@ void ElementPool::release() noexcept {
 std::string format_read_error(const NativeFailure& error) {
     switch (error.kind) {
         case NativeFailure::Kind::UnclosedTag:
-            return "malformed XML: " + structural::IndexError{error.offset}.message();
+            return "malformed XML: Unclosed tag at byte " + std::to_string(error.offset);
         case NativeFailure::Kind::Malformed:
             return "malformed XML at byte " + std::to_string(error.offset) + ": " + error.text;
         case NativeFailure::Kind::RootNotFound:

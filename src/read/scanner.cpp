@@ -5,7 +5,6 @@
 #include <optional>
 #include <string>
 #include <utility>
-#include <variant>
 #include <vector>
 
 #include "platform/interrupt.h"
@@ -277,19 +276,10 @@ std::expected<ParsedDocument, NativeFailure> parse_document(SourceBuffer* source
     if (text.size() > kMaxDocumentBytes)
         return std::unexpected(NativeFailure::too_large(text.size()));
     platform::release_idle_regions();
-    // A build whose scan ran past the end ends the read as a document that
-    // ended early. Running out of memory is no fault of the document: it
-    // goes up as std::bad_alloc, which the call boundary raises as MemoryError.
+    // Running out of memory is no fault of the document: it goes up as
+    // std::bad_alloc, which the call boundary raises as MemoryError.
     structural::IndexResult index = structural::build_index(text);
-    if (!index) {
-        if (const auto* error = std::get_if<structural::IndexError>(&index.error())) {
-            return std::unexpected(NativeFailure::unclosed_tag(error->offset));
-        }
-        if (std::holds_alternative<structural::ScanStopped>(index.error())) {
-            return std::unexpected(NativeFailure::stopped());
-        }
-        return std::unexpected(NativeFailure::malformed("unexpected end of document", text.size()));
-    }
+    if (!index) return std::unexpected(std::move(index.error()));
     Scanner scanner(source, *index, root_tag);
     auto root = scanner.run();
     if (!root) return std::unexpected(std::move(root.error()));
