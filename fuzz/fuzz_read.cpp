@@ -12,10 +12,10 @@
 #include <string>
 #include <string_view>
 
-#include "read/file_source.h"
 #include "read/records.h"
 #include "read/scanner.h"
 #include "storage/source_buffer.h"
+#include "structural/simd/utf8.h"
 
 namespace {
 
@@ -35,8 +35,8 @@ std::string as_utf8(std::string_view bytes) {
         std::size_t length = 1;
         const auto lead = static_cast<unsigned char>(bytes[i]);
         if (lead >= 0x80) length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
-        if (lead < 0x80 ||
-            (i + length <= bytes.size() && qr::is_valid_utf8(bytes.substr(i, length)))) {
+        if (lead < 0x80 || (i + length <= bytes.size() &&
+                            quorvane::structural::is_valid_utf8(bytes.substr(i, length)))) {
             text.append(bytes.substr(i, length));
             i += length;
         } else {
@@ -51,7 +51,7 @@ std::string as_utf8(std::string_view bytes) {
 void check_string(const quorvane::NodeString& stored, std::string_view document) {
     const auto text = stored.resolve();
     require(text.has_value());
-    require(qr::is_valid_utf8(*text));
+    require(quorvane::structural::is_valid_utf8(*text));
     if (stored.is_span()) {
         require(text->data() >= document.data() &&
                 text->data() + text->size() <= document.data() + document.size());
@@ -63,10 +63,10 @@ void check_read(std::string_view document, std::string_view root_tag) {
         quorvane::SourceRef::adopt(quorvane::SourceBuffer::borrowing(document, nullptr, nullptr));
     auto parsed = qr::parse_document(source.get(), root_tag);
     if (!parsed) {
-        const qr::ReadError& error = parsed.error();
-        require(error.kind != qr::ReadError::Kind::Internal);
+        const quorvane::NativeFailure& error = parsed.error();
+        require(error.kind != quorvane::NativeFailure::Kind::Internal);
         require(error.offset <= document.size());
-        require(qr::is_valid_utf8(qr::format_read_error(error)));
+        require(quorvane::structural::is_valid_utf8(qr::format_read_error(error)));
         return;
     }
     std::size_t elements = 0;
@@ -99,7 +99,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size == 0) return 0;
     const std::string_view bytes(reinterpret_cast<const char*>(data) + 1, size - 1);
 #ifdef QUORVANE_FUZZ_FILE_BYTES
-    if (!qr::is_valid_utf8(bytes)) return 0;
+    if (!quorvane::structural::is_valid_utf8(bytes)) return 0;
     check_read(bytes, root_tag_of(data[0]));
 #else
     const std::string text = as_utf8(bytes);

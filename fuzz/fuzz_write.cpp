@@ -15,9 +15,9 @@
 #include <utility>
 #include <vector>
 
-#include "read/file_source.h"
 #include "read/scanner.h"
 #include "storage/attribute_map.h"
+#include "structural/simd/utf8.h"
 #include "write/write_document.h"
 
 namespace {
@@ -190,7 +190,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     auto in_memory = qw::write_to_memory(tree, options);
     require(in_memory.has_value());
     const std::string_view text = in_memory->text();
-    require(qr::is_valid_utf8(text));
+    require(quorvane::structural::is_valid_utf8(text));
     require(qw::write_to_file(tree, path, options).has_value());
     std::FILE* file = std::fopen(path.c_str(), "rb");
     require(file != nullptr);

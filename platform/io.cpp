@@ -4,121 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstring>
-#include <string_view>
-
 #include "platform/interrupt.h"
 
 namespace quorvane::platform {
-
-namespace {
-
-IoKind kind_of_errno(int code) {
-    switch (code) {
-        case ENOENT:
-            return IoKind::NotFound;
-        case EACCES:
-        case EPERM:
-            return IoKind::PermissionDenied;
-        case ECONNREFUSED:
-            return IoKind::ConnectionRefused;
-        case ECONNRESET:
-            return IoKind::ConnectionReset;
-        case ECONNABORTED:
-            return IoKind::ConnectionAborted;
-        case EPIPE:
-            return IoKind::BrokenPipe;
-        case EEXIST:
-            return IoKind::AlreadyExists;
-        case EAGAIN:
-            return IoKind::WouldBlock;
-        case ENOTDIR:
-            return IoKind::NotADirectory;
-        case EISDIR:
-            return IoKind::IsADirectory;
-        case ETIMEDOUT:
-            return IoKind::TimedOut;
-        case EINTR:
-            return IoKind::Interrupted;
-        case ENOMEM:
-            return IoKind::OutOfMemory;
-        default:
-            return IoKind::Other;
-    }
-}
-
-// strerror_r comes in two forms: the GNU one returns the description, which
-// may not be in the buffer; the POSIX one fills the buffer and returns 0.
-[[maybe_unused]] const char* description_from(const char* returned, const char*) {
-    return returned;
-}
-[[maybe_unused]] const char* description_from(int returned, const char* buffer) {
-    return returned == 0 ? buffer : "Unknown error";
-}
-
-std::string_view trim_trailing_space(std::string_view text) {
-    while (!text.empty() && (text.back() == ' ' || (text.back() >= '\t' && text.back() <= '\r'))) {
-        text.remove_suffix(1);
-    }
-    return text;
-}
-
-}  // namespace
-
-IoError IoError::from_errno(int code) { return {kind_of_errno(code), code, {}}; }
-
-std::string IoError::text() const {
-    if (os_code != 0) {
-        char buffer[256];
-        const char* description =
-            description_from(strerror_r(os_code, buffer, sizeof buffer), buffer);
-        std::string result(trim_trailing_space(description));
-        result += " (os error ";
-        result += std::to_string(os_code);
-        result += ')';
-        return result;
-    }
-    if (!message.empty()) return message;
-    return io_kind_description(kind);
-}
-
-const char* io_kind_description(IoKind kind) {
-    switch (kind) {
-        case IoKind::NotFound:
-            return "entity not found";
-        case IoKind::PermissionDenied:
-            return "permission denied";
-        case IoKind::ConnectionRefused:
-            return "connection refused";
-        case IoKind::ConnectionReset:
-            return "connection reset";
-        case IoKind::ConnectionAborted:
-            return "connection aborted";
-        case IoKind::BrokenPipe:
-            return "broken pipe";
-        case IoKind::AlreadyExists:
-            return "entity already exists";
-        case IoKind::WouldBlock:
-            return "operation would block";
-        case IoKind::NotADirectory:
-            return "not a directory";
-        case IoKind::IsADirectory:
-            return "is a directory";
-        case IoKind::TimedOut:
-            return "timed out";
-        case IoKind::Interrupted:
-            return "operation interrupted";
-        case IoKind::OutOfMemory:
-            return "out of memory";
-        case IoKind::InvalidData:
-            return "invalid data";
-        case IoKind::WriteZero:
-            return "write zero";
-        case IoKind::Other:
-            return "other error";
-    }
-    return "other error";
-}
 
 FileDescriptor::~FileDescriptor() {
     // An interrupted close has still closed the descriptor on Linux, so it
@@ -126,19 +14,19 @@ FileDescriptor::~FileDescriptor() {
     if (fd_ >= 0) ::close(fd_);
 }
 
-std::expected<std::uint64_t, IoError> FileDescriptor::reported_size() const {
+std::expected<std::uint64_t, NativeFailure> FileDescriptor::reported_size() const {
     struct stat info{};
-    if (::fstat(fd_, &info) < 0) return std::unexpected(IoError::from_errno(errno));
+    if (::fstat(fd_, &info) < 0) return std::unexpected(NativeFailure::from_errno(errno));
     return static_cast<std::uint64_t>(info.st_size > 0 ? info.st_size : 0);
 }
 
-std::expected<std::size_t, IoError> FileDescriptor::read_some(char* into,
-                                                              std::size_t length) const {
+std::expected<std::size_t, NativeFailure> FileDescriptor::read_some(char* into,
+                                                                    std::size_t length) const {
     for (;;) {
         const ssize_t got = ::read(fd_, into, length);
         if (got >= 0) return static_cast<std::size_t>(got);
-        if (errno != EINTR) return std::unexpected(IoError::from_errno(errno));
-        if (stop_requested_after_signal()) return std::unexpected(IoError::stopped());
+        if (errno != EINTR) return std::unexpected(NativeFailure::from_errno(errno));
+        if (stop_requested_after_signal()) return std::unexpected(NativeFailure::stopped());
     }
 }
 
@@ -148,26 +36,26 @@ ssize_t write_some(int fd, const void* data, std::size_t size) noexcept {
 
 namespace {
 
-std::expected<FileDescriptor, IoError> open_file(const std::string& path, int flags) {
+std::expected<FileDescriptor, NativeFailure> open_file(const std::string& path, int flags) {
     if (path.find('\0') != std::string::npos) {
         return std::unexpected(
-            IoError::from_layer(IoKind::Other, "file name contained an unexpected NUL byte"));
+            NativeFailure::from_layer("file name contained an unexpected NUL byte"));
     }
     int fd;
     while ((fd = ::open(path.c_str(), flags | O_CLOEXEC, 0666)) < 0) {
-        if (errno != EINTR) return std::unexpected(IoError::from_errno(errno));
-        if (stop_requested_after_signal()) return std::unexpected(IoError::stopped());
+        if (errno != EINTR) return std::unexpected(NativeFailure::from_errno(errno));
+        if (stop_requested_after_signal()) return std::unexpected(NativeFailure::stopped());
     }
     return FileDescriptor(fd);
 }
 
 }  // namespace
 
-std::expected<FileDescriptor, IoError> open_for_reading(const std::string& path) {
+std::expected<FileDescriptor, NativeFailure> open_for_reading(const std::string& path) {
     return open_file(path, O_RDONLY);
 }
 
-std::expected<FileDescriptor, IoError> open_for_writing(const std::string& path) {
+std::expected<FileDescriptor, NativeFailure> open_for_writing(const std::string& path) {
     return open_file(path, O_WRONLY | O_CREAT | O_TRUNC);
 }
 

@@ -1,5 +1,5 @@
-// Files, and the operating system's errors as values by kind: the reader's
-// whole-file read and the writer's file sink go through here.
+// Files, their errors as failure values: the reader's whole-file read and
+// the writer's file sink go through here.
 #pragma once
 
 #include <sys/types.h>
@@ -11,48 +11,9 @@
 #include <string>
 #include <utility>
 
+#include "platform/native_failure.h"
+
 namespace quorvane::platform {
-
-// Input/output error kinds; the call boundary picks the OSError subclass by kind.
-enum class IoKind : std::uint8_t {
-    NotFound,
-    PermissionDenied,
-    ConnectionRefused,
-    ConnectionReset,
-    ConnectionAborted,
-    BrokenPipe,
-    AlreadyExists,
-    WouldBlock,
-    NotADirectory,
-    IsADirectory,
-    TimedOut,
-    Interrupted,
-    OutOfMemory,
-    InvalidData,
-    WriteZero,
-    Other,
-};
-
-// An operating-system error (os_code != 0) or one made by the file layer
-// itself (fixed message, or only a kind).
-struct IoError {
-    IoKind kind = IoKind::Other;
-    int os_code = 0;
-    std::string message;
-
-    static IoError from_errno(int code);
-    static IoError from_layer(IoKind kind, std::string message) {
-        return {kind, 0, std::move(message)};
-    }
-    // The work stopped because stop_requested() said so; an interrupted
-    // system call is otherwise retried, so no other error has this kind.
-    static IoError stopped() { return {IoKind::Interrupted, 0, {}}; }
-    // The text the exception carries: "<description> (os error N)", the
-    // layer's own message, or the kind's description.
-    std::string text() const;
-};
-
-const char* io_kind_description(IoKind kind);
 
 // Owns an open file; closes it when dropped.
 class FileDescriptor {
@@ -66,10 +27,10 @@ public:
 
     int get() const { return fd_; }
     // The length the system reports, 0 for what is not a regular file.
-    std::expected<std::uint64_t, IoError> reported_size() const;
+    std::expected<std::uint64_t, NativeFailure> reported_size() const;
     // Up to `length` bytes into `into`, retrying interrupted reads unless
     // asked to stop; 0 at the end.
-    std::expected<std::size_t, IoError> read_some(char* into, std::size_t length) const;
+    std::expected<std::size_t, NativeFailure> read_some(char* into, std::size_t length) const;
 
 private:
     int fd_;
@@ -81,8 +42,8 @@ ssize_t write_some(int fd, const void* data, std::size_t size) noexcept;
 
 // A path holding a NUL byte is refused: the system would see a shorter one.
 // An open that waits (for the writer of a named pipe, say) can be asked to stop.
-std::expected<FileDescriptor, IoError> open_for_reading(const std::string& path);
+std::expected<FileDescriptor, NativeFailure> open_for_reading(const std::string& path);
 // Created if missing, truncated if present.
-std::expected<FileDescriptor, IoError> open_for_writing(const std::string& path);
+std::expected<FileDescriptor, NativeFailure> open_for_writing(const std::string& path);
 
 }  // namespace quorvane::platform

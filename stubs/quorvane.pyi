@@ -109,7 +109,8 @@ class Node:
 def read_file(file_path: str, root_tag: str) -> Node:
     """Reads the UTF-8 file at file_path and returns the first element named root_tag.
 
-    Raises ValueError for malformed XML or a missing root tag, OSError (by the
+    Raises ValueError for malformed XML or a missing root tag, with filename set
+    (and offset, lineno, colno and position as for read_string), OSError (by the
     system's error) when the file cannot be read or is not UTF-8.
     """
 
@@ -117,7 +118,8 @@ def read_string(xml_string: str, root_tag: str) -> Node:
     """Reads xml_string in place and returns the first element named root_tag.
 
     The tree keeps xml_string alive. Raises ValueError for malformed XML (with the
-    byte offset) or a missing root tag.
+    byte offset in the message and as offset; lineno and colno, 1-based, columns
+    in characters, and position = (lineno, colno)) or a missing root tag.
     """
 
 def write_file(node: Node, file_path: str, indent: int | None = None, default_xml_def: bool | None = None) -> None:

@@ -41,7 +41,7 @@ public:
 // Runs `work` (which must not touch interpreter objects) with the
 // interpreter lock released. Work that may be long asks
 // platform::stop_requested() and, told to stop, fails with
-// stopped_failure() (or an IoError of kind Interrupted).
+// stopped_failure() (or NativeFailure::stopped()).
 template <class Work>
 auto without_interpreter_lock(Work&& work) -> decltype(work());
 

@@ -1,43 +1,13 @@
 #include "boundary/failure.h"
 
+#include <cerrno>
+
 #include "boundary/interpreter_state.h"
+#include "read/records.h"
 
 namespace quorvane {
 
 namespace {
-
-PyObject* io_exception_class(IoKind kind) {
-    switch (kind) {
-        case IoKind::NotFound:
-            return PyExc_FileNotFoundError;
-        case IoKind::PermissionDenied:
-            return PyExc_PermissionError;
-        case IoKind::ConnectionRefused:
-            return PyExc_ConnectionRefusedError;
-        case IoKind::ConnectionReset:
-            return PyExc_ConnectionResetError;
-        case IoKind::ConnectionAborted:
-            return PyExc_ConnectionAbortedError;
-        case IoKind::BrokenPipe:
-            return PyExc_BrokenPipeError;
-        case IoKind::AlreadyExists:
-            return PyExc_FileExistsError;
-        case IoKind::WouldBlock:
-            return PyExc_BlockingIOError;
-        case IoKind::NotADirectory:
-            return PyExc_NotADirectoryError;
-        case IoKind::IsADirectory:
-            return PyExc_IsADirectoryError;
-        case IoKind::TimedOut:
-            return PyExc_TimeoutError;
-        case IoKind::Interrupted:
-            return PyExc_InterruptedError;
-        case IoKind::OutOfMemory:
-            return PyExc_MemoryError;
-        default:
-            return PyExc_OSError;
-    }
-}
 
 PyRef new_exception(PyObject* type, const std::string& message) {
     PyRef text = PyRef::steal(PyUnicode_FromStringAndSize(message.data(), message.size()));
@@ -45,28 +15,74 @@ PyRef new_exception(PyObject* type, const std::string& message) {
     return PyRef::steal(PyObject_CallOneArg(type, text.get()));
 }
 
+bool set_attribute(PyObject* exception, const char* name, const PyRef& value) {
+    return value && PyObject_SetAttrString(exception, name, value.get()) == 0;
+}
+
+// A reader's ValueError tells where the fault stands and which file it is in.
+bool add_source_attributes(PyObject* exception, const Failure& failure) {
+    if (failure.position) {
+        const SourcePosition& at = *failure.position;
+        PyRef line = PyRef::steal(PyLong_FromUnsignedLongLong(at.line));
+        PyRef column = PyRef::steal(PyLong_FromUnsignedLongLong(at.column));
+        if (!line || !column) return false;
+        if (!set_attribute(exception, "offset",
+                           PyRef::steal(PyLong_FromUnsignedLongLong(at.offset))) ||
+            !set_attribute(exception, "lineno", line) ||
+            !set_attribute(exception, "colno", column) ||
+            !set_attribute(exception, "position",
+                           PyRef::steal(PyTuple_Pack(2, line.get(), column.get())))) {
+            return false;
+        }
+    }
+    return !failure.filename || set_attribute(exception, "filename", failure.filename);
+}
+
+// The class the interpreter itself picks for a system error code, as
+// OSError(code, ...) makes it, raised with the error's one text. Memory
+// running out, a system's ENOMEM too, is MemoryError.
+PyRef io_exception(const NativeFailure& error) {
+    if (error.kind == NativeFailure::Kind::OutOfMemory ||
+        (error.kind == NativeFailure::Kind::System && error.os_code == ENOMEM)) {
+        return new_exception(PyExc_MemoryError, error.io_text());
+    }
+    if (error.kind != NativeFailure::Kind::System)
+        return new_exception(PyExc_OSError, error.io_text());
+    PyRef chosen = PyRef::steal(PyObject_CallFunction(PyExc_OSError, "is", error.os_code, ""));
+    if (!chosen) return {};
+    return new_exception(reinterpret_cast<PyObject*>(Py_TYPE(chosen.get())), error.io_text());
+}
+
 }  // namespace
 
 Failure type_error(std::string message) {
-    return {Failure::Kind::Type, std::move(message), {}, {}, nullptr};
+    return {Failure::Kind::Type, std::move(message), {}, {}, nullptr, std::nullopt, {}};
 }
 Failure value_error(std::string message) {
-    return {Failure::Kind::Value, std::move(message), {}, {}, nullptr};
+    return {Failure::Kind::Value, std::move(message), {}, {}, nullptr, std::nullopt, {}};
 }
 Failure internal_failure(std::string message) {
-    return {Failure::Kind::Internal, std::move(message), {}, {}, nullptr};
+    return {Failure::Kind::Internal, std::move(message), {}, {}, nullptr, std::nullopt, {}};
 }
-Failure io_failure(IoError error) {
-    if (error.kind == IoKind::Interrupted) return stopped_failure();
-    return {Failure::Kind::Io, {}, {}, std::move(error), nullptr};
+Failure native_failure(NativeFailure failure, std::string_view source) {
+    if (failure.kind == NativeFailure::Kind::Stopped) return stopped_failure();
+    if (failure.kind == NativeFailure::Kind::Internal)
+        return internal_failure(std::move(failure.text));
+    if (failure.is_input_output())
+        return {Failure::Kind::Io, {}, {}, std::move(failure), nullptr, std::nullopt, {}};
+    Failure value = value_error(read::format_read_error(failure));
+    if (failure.at_offset()) value.position = locate(source, failure.offset);
+    return value;
 }
 
-Failure stopped_failure() { return {Failure::Kind::Stopped, {}, {}, {}, nullptr}; }
+Failure stopped_failure() {
+    return {Failure::Kind::Stopped, {}, {}, {}, nullptr, std::nullopt, {}};
+}
 
 Failure raised() {
     PyRef exception = PyRef::steal(PyErr_GetRaisedException());
     if (!exception) return internal_failure("an interpreter call failed without an exception");
-    return {Failure::Kind::Raised, {}, std::move(exception), {}, nullptr};
+    return {Failure::Kind::Raised, {}, std::move(exception), {}, nullptr, std::nullopt, {}};
 }
 
 Failure creation_failure() {
@@ -110,6 +126,7 @@ PyRef exception_of(Failure failure) {
             break;
         case Failure::Kind::Value:
             exception = new_exception(PyExc_ValueError, failure.message);
+            if (exception && !add_source_attributes(exception.get(), failure)) exception = {};
             break;
         case Failure::Kind::Raised:
             exception = std::move(failure.exception);
@@ -120,7 +137,7 @@ PyRef exception_of(Failure failure) {
                 return exception_of(internal_failure("invariant: work stopped with no exception"));
             break;
         case Failure::Kind::Io:
-            exception = new_exception(io_exception_class(failure.io.kind), failure.io.text());
+            exception = io_exception(failure.io);
             break;
         case Failure::Kind::Internal: {
             // An interpreter that is ending may have dropped its class already.

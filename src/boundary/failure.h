@@ -5,16 +5,15 @@
 #include <Python.h>
 
 #include <expected>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "boundary/py_ref.h"
-#include "platform/io.h"
-#include "storage/internal_failure.h"
+#include "platform/native_failure.h"
+#include "storage/source_position.h"
 
 namespace quorvane {
-
-using platform::IoError;
-using platform::IoKind;
 
 struct Failure {
     enum class Kind : unsigned char {
@@ -23,16 +22,20 @@ struct Failure {
         Raised,    // an interpreter exception, captured in `exception`
         Stopped,   // work done without the lock stopped for the exception a
                    // signal handler raised, which is the thread's current one
-        Io,        // OSError subclass chosen by `io.kind`
+        Io,        // OSError subclass or MemoryError, from `io`
         Internal,  // PanicException with `message`
     };
 
     Kind kind;
     std::string message;
     PyRef exception;
-    IoError io;
+    NativeFailure io = {};
     // Attached through add_note as "while processing '<argument>'".
     const char* argument = nullptr;
+    // A reader's ValueError: where the fault stands (attributes offset,
+    // lineno, colno and position) and the file read (filename).
+    std::optional<SourcePosition> position = std::nullopt;
+    PyRef filename = {};
 };
 
 template <class T>
@@ -41,11 +44,14 @@ using Result = std::expected<T, Failure>;
 Failure type_error(std::string message);
 Failure value_error(std::string message);
 Failure internal_failure(std::string message);
-inline Failure internal_failure(InternalFailure failure) {
-    return internal_failure(std::move(failure.message));
+// The failure of the native layers as the Python-facing one: a stop (see
+// platform/interrupt.h), an internal failure, an input/output error, or the
+// reader's ValueError, placed in `source`, the document it was found in.
+Failure native_failure(NativeFailure failure, std::string_view source = {});
+// An invariant check's failure.
+inline Failure internal_failure(NativeFailure failure) {
+    return native_failure(std::move(failure));
 }
-// An IoError of kind Interrupted is a stop (see platform/interrupt.h).
-Failure io_failure(IoError error);
 // Made without the lock: the exception is set once the lock is back.
 Failure stopped_failure();
 // The type's qualified name, or a fixed text when even that fails.

@@ -252,9 +252,7 @@ public:
         start = strings_at_;
         strings_at_ += static_cast<std::size_t>(length);
         return !continues_a_character(start) && !continues_a_character(strings_at_) &&
-               structural::is_valid_utf8(
-                   reinterpret_cast<const std::uint8_t*>(bytes_.data()) + start,
-                   static_cast<std::size_t>(length));
+               structural::is_valid_utf8(bytes_.substr(start, static_cast<std::size_t>(length)));
     }
 
 private:

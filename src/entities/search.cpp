@@ -18,7 +18,7 @@ namespace quorvane {
 
 namespace {
 
-using Hit = std::expected<bool, InternalFailure>;
+using Hit = std::expected<bool, NativeFailure>;
 
 Hit name_matches(const NodeObject& node, const TextMatcher& value) {
     return value.matches(node.name);

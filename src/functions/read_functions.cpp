@@ -6,7 +6,6 @@
 #include <string>
 #include <string_view>
 #include <utility>
-#include <variant>
 #include <vector>
 
 #include "boundary/call.h"
@@ -26,10 +25,10 @@ const Signature read_string_signature{"read_string()", read_string_names, 2, 2};
 const char* const read_file_names[] = {"file_path", "root_tag"};
 const Signature read_file_signature{"read_file()", read_file_names, 2, 2};
 
-Failure read_failure(const read::ReadError& error) {
-    if (error.kind == read::ReadError::Kind::Internal) return internal_failure(error.text);
-    if (error.kind == read::ReadError::Kind::Stopped) return stopped_failure();
-    return value_error(read::format_read_error(error));
+// A ValueError of read_file names the file, as given.
+Failure in_file(Failure failure, PyObject* path) {
+    if (failure.kind == Failure::Kind::Value) failure.filename = PyRef::borrow(path);
+    return failure;
 }
 
 // Bottom-up in one pass over the pool, last element first, which meets
@@ -80,7 +79,8 @@ PyObject* read_string(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObje
             if (PyUnicode_IS_ASCII(slots[0])) source->set_known_ascii();
             auto parsed = without_interpreter_lock(
                 [&] { return read::parse_document(source.get(), *root_tag); });
-            if (!parsed) return std::unexpected(read_failure(parsed.error()));
+            if (!parsed)
+                return std::unexpected(native_failure(std::move(parsed.error()), source->text()));
             return make_node_tree(*parsed);
         });
 }
@@ -99,20 +99,16 @@ PyObject* read_file(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject
             auto parsed = without_interpreter_lock([&]() -> Result<read::ParsedDocument> {
                 auto contents = read::read_whole_file(*path);
                 std::string().swap(*path);
-                if (!contents) {
-                    if (auto* io = std::get_if<platform::IoError>(&contents.error())) {
-                        return std::unexpected(io_failure(std::move(*io)));
-                    }
-                    return std::unexpected(
-                        read_failure(std::get<read::ReadError>(contents.error())));
-                }
+                if (!contents) return std::unexpected(native_failure(std::move(contents.error())));
                 SourceRef source = SourceRef::adopt(
                     SourceBuffer::owning(std::move(contents->bytes), contents->length));
                 auto document = read::parse_document(source.get(), *root_tag);
-                if (!document) return std::unexpected(read_failure(document.error()));
+                if (!document)
+                    return std::unexpected(
+                        native_failure(std::move(document.error()), source->text()));
                 return std::move(*document);
             });
-            if (!parsed) return std::unexpected(std::move(parsed.error()));
+            if (!parsed) return std::unexpected(in_file(std::move(parsed.error()), slots[0]));
             return make_node_tree(*parsed);
         });
 }

@@ -45,7 +45,7 @@ constexpr std::size_t copy_outside_lock_bytes = std::size_t{256} << 10;
 // larger than its text, then cut, would stop that reuse.
 constexpr std::uint64_t direct_str_bytes = std::uint64_t{32} << 20;
 
-Failure out_of_memory() { return io_failure(IoError::from_layer(IoKind::OutOfMemory, {})); }
+Failure out_of_memory() { return native_failure(NativeFailure::out_of_memory()); }
 
 // Spaces per level: an int or any object with __index__, in 0..2**64-1.
 Result<std::uint64_t> indent_argument(PyObject* value) {
@@ -230,7 +230,7 @@ PyObject* write_string(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObj
                             ? write::write_to_memory_at(detached.tree, arguments->options,
                                                         direct_data, direct_capacity)
                             : write::write_to_memory(detached.tree, arguments->options, counted);
-                    if (!text) return std::unexpected(io_failure(std::move(text.error())));
+                    if (!text) return std::unexpected(native_failure(std::move(text.error())));
                     // Markup and indentation are ASCII, so a tree of ASCII
                     // strings needs no look at the text.
                     const bool ascii = detached.tree.known_ascii() || write::is_ascii(text->text());
@@ -290,7 +290,8 @@ PyObject* write_file(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObjec
                 try {
                     auto outcome =
                         write::write_to_file(detached, arguments->file_path, arguments->options);
-                    if (!outcome) return std::unexpected(io_failure(std::move(outcome.error())));
+                    if (!outcome)
+                        return std::unexpected(native_failure(std::move(outcome.error())));
                     return {};
                 } catch (const std::bad_alloc&) {
                     return std::unexpected(out_of_memory());

@@ -13,13 +13,13 @@ namespace quorvane::read {
 // The UTF-8 check's slice: a stop is asked for between slices.
 constexpr std::size_t kValidationSliceBytes = std::size_t{4} << 20;
 
-std::expected<FileContents, FileFailure> read_whole_file(const std::string& path) {
+std::expected<FileContents, NativeFailure> read_whole_file(const std::string& path) {
     auto file = platform::open_for_reading(path);
     if (!file) return std::unexpected(std::move(file.error()));
     auto expected_size = file->reported_size();
     if (!expected_size) return std::unexpected(std::move(expected_size.error()));
     if (*expected_size > kMaxDocumentBytes)
-        return std::unexpected(ReadError::too_large(*expected_size));
+        return std::unexpected(NativeFailure::too_large(*expected_size));
 
     // One byte beyond the size the system reports, so a file that has not
     // changed is read to its end without regrowing.
@@ -28,7 +28,8 @@ std::expected<FileContents, FileFailure> read_whole_file(const std::string& path
     std::size_t length = 0;
     for (;;) {
         if (length == capacity) {
-            if (length > kMaxDocumentBytes) return std::unexpected(ReadError::too_large(length));
+            if (length > kMaxDocumentBytes)
+                return std::unexpected(NativeFailure::too_large(length));
             std::unique_ptr<char[]> larger(new char[capacity * 2]);
             std::memcpy(larger.get(), bytes.get(), length);
             bytes = std::move(larger);
@@ -39,9 +40,9 @@ std::expected<FileContents, FileFailure> read_whole_file(const std::string& path
         if (*got == 0) break;
         length += *got;
         // A pipe or device may never end.
-        if (platform::stop_requested(*got)) return std::unexpected(platform::IoError::stopped());
+        if (platform::stop_requested(*got)) return std::unexpected(NativeFailure::stopped());
     }
-    if (length > kMaxDocumentBytes) return std::unexpected(ReadError::too_large(length));
+    if (length > kMaxDocumentBytes) return std::unexpected(NativeFailure::too_large(length));
     // Checked a slice at a time, each cut before a character's first byte,
     // so that the check of a file of many GiB can be asked to stop.
     const std::string_view contents(bytes.get(), length);
@@ -52,13 +53,10 @@ std::expected<FileContents, FileFailure> read_whole_file(const std::string& path
              ++back) {
             --end;
         }
-        if (!structural::is_valid_utf8(
-                reinterpret_cast<const std::uint8_t*>(contents.data()) + start, end - start)) {
-            return std::unexpected(platform::IoError::from_layer(
-                platform::IoKind::InvalidData, "stream did not contain valid UTF-8"));
+        if (!structural::is_valid_utf8(contents.substr(start, end - start))) {
+            return std::unexpected(NativeFailure::from_layer("stream did not contain valid UTF-8"));
         }
-        if (platform::stop_requested(end - start))
-            return std::unexpected(platform::IoError::stopped());
+        if (platform::stop_requested(end - start)) return std::unexpected(NativeFailure::stopped());
         start = end;
     }
     return FileContents{std::move(bytes), length};

@@ -7,7 +7,6 @@
 #include <memory>
 #include <string>
 #include <string_view>
-#include <variant>
 
 #include "platform/io.h"
 #include "read/records.h"
@@ -19,10 +18,8 @@ struct FileContents {
     std::size_t length = 0;
 };
 
-// IoError for what the system or the UTF-8 check refuses; ReadError when the
-// file is larger than the reader accepts (checked before reading it).
-using FileFailure = std::variant<platform::IoError, ReadError>;
-
-std::expected<FileContents, FileFailure> read_whole_file(const std::string& path);
+// Fails with what the system or the UTF-8 check refuses, or as too large when
+// the file is larger than the reader accepts (checked before reading it).
+std::expected<FileContents, NativeFailure> read_whole_file(const std::string& path);
 
 }  // namespace quorvane::read

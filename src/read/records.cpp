@@ -32,28 +32,26 @@ void ElementPool::release() noexcept {
     moved_out_ = false;
 }
 
-std::string format_read_error(const ReadError& error) {
+std::string format_read_error(const NativeFailure& error) {
     switch (error.kind) {
-        case ReadError::Kind::Index:
-            return "malformed XML: " + error.text;
-        case ReadError::Kind::Malformed:
+        case NativeFailure::Kind::UnclosedTag:
+            return "malformed XML: Unclosed tag at byte " + std::to_string(error.offset);
+        case NativeFailure::Kind::Malformed:
             return "malformed XML at byte " + std::to_string(error.offset) + ": " + error.text;
-        case ReadError::Kind::RootNotFound:
+        case NativeFailure::Kind::RootNotFound:
             return "root tag <" + error.text + "> not found in document";
-        case ReadError::Kind::NeverClosed:
+        case NativeFailure::Kind::NeverClosed:
             return "unexpected end of document: <" + error.text + "> is never closed";
-        case ReadError::Kind::UnknownEntity:
+        case NativeFailure::Kind::UnknownEntity:
             return "unknown entity reference '&" + error.text + ";' at byte " +
                    std::to_string(error.offset);
-        case ReadError::Kind::TooLarge:
+        case NativeFailure::Kind::TooLarge:
             return "document of " + std::to_string(error.offset) +
                    " bytes is too large to read (the limit is " +
                    std::to_string(kMaxDocumentBytes) + " bytes)";
-        case ReadError::Kind::Internal:
-        case ReadError::Kind::Stopped:
+        default:
             return error.text;
     }
-    return error.text;
 }
 
 }  // namespace quorvane::read

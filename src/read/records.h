@@ -1,5 +1,5 @@
 // The records the reader shares: the element it builds without the
-// interpreter, and the one error value of the read path.
+// interpreter, and the message of its failures.
 #pragma once
 
 #include <cstddef>
@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "platform/memory.h"
+#include "platform/native_failure.h"
 #include "storage/attribute_map.h"
-#include "storage/internal_failure.h"
 #include "storage/node_string.h"
 #include "structural/index/structural.h"
 
@@ -115,45 +115,7 @@ struct ParsedDocument {
 // they count.
 inline constexpr std::uint64_t kMaxDocumentBytes = std::uint64_t{6} << 30;
 
-struct ReadError {
-    enum class Kind : std::uint8_t {
-        Index,          // the structural index refused the document
-        Malformed,      // `text` is the message, `offset` where it applies
-        RootNotFound,   // `text` is root_tag
-        NeverClosed,    // `text` is the innermost open element's name
-        UnknownEntity,  // `text` is the reference name, `offset` its '&'
-        TooLarge,       // `offset` is the document's length
-        Internal,       // a broken invariant, raised as PanicException
-        Stopped,        // asked to stop (see platform/interrupt.h)
-    };
-
-    Kind kind;
-    std::string text;
-    std::uint64_t offset = 0;
-
-    static ReadError index(const structural::IndexError& error) {
-        return {Kind::Index, error.message(), error.offset};
-    }
-    static ReadError malformed(std::string message, std::uint64_t offset) {
-        return {Kind::Malformed, std::move(message), offset};
-    }
-    static ReadError root_not_found(std::string_view root_tag) {
-        return {Kind::RootNotFound, std::string(root_tag), 0};
-    }
-    static ReadError never_closed(std::string_view name) {
-        return {Kind::NeverClosed, std::string(name), 0};
-    }
-    static ReadError unknown_entity(std::string_view name, std::uint64_t offset) {
-        return {Kind::UnknownEntity, std::string(name), offset};
-    }
-    static ReadError too_large(std::uint64_t length) { return {Kind::TooLarge, {}, length}; }
-    static ReadError stopped() { return {Kind::Stopped, {}, 0}; }
-    static ReadError internal(InternalFailure failure) {
-        return {Kind::Internal, std::move(failure.message), 0};
-    }
-};
-
-// The message the ValueError carries.
-std::string format_read_error(const ReadError& error);
+// The message of the ValueError a reader failure is raised as.
+std::string format_read_error(const NativeFailure& error);
 
 }  // namespace quorvane::read

@@ -93,8 +93,8 @@ bool needs_rewrite(std::string_view bytes, bool normalise) {
 
 }  // namespace
 
-std::expected<DecodedText, ReadError> decode_text(std::string_view bytes, std::uint64_t offset,
-                                                  bool normalise) {
+std::expected<DecodedText, NativeFailure> decode_text(std::string_view bytes, std::uint64_t offset,
+                                                      bool normalise) {
     if (!needs_rewrite(bytes, normalise)) return DecodedText{};
     // Every reference is at least as long as its UTF-8 result and a CR LF
     // pair shrinks to one space, so the output never outgrows the input.
@@ -115,7 +115,7 @@ std::expected<DecodedText, ReadError> decode_text(std::string_view bytes, std::u
         const std::size_t semicolon = bytes.find(';', i + 1);
         if (semicolon == std::string_view::npos) {
             return std::unexpected(
-                ReadError::malformed("unterminated entity reference", offset + i));
+                NativeFailure::malformed("unterminated entity reference", offset + i));
         }
         const std::string_view name = bytes.substr(i + 1, semicolon - i - 1);
         if (auto character = predefined_entity(name)) {
@@ -123,12 +123,12 @@ std::expected<DecodedText, ReadError> decode_text(std::string_view bytes, std::u
         } else if (!name.empty() && name.front() == '#') {
             auto value = character_value(name.substr(1));
             if (!value) {
-                return std::unexpected(ReadError::malformed(
+                return std::unexpected(NativeFailure::malformed(
                     "invalid character reference '&" + std::string(name) + ";'", offset + i));
             }
             append_utf8(out, *value);
         } else {
-            return std::unexpected(ReadError::unknown_entity(name, offset + i));
+            return std::unexpected(NativeFailure::unknown_entity(name, offset + i));
         }
         i = semicolon + 1;
     }

@@ -21,7 +21,7 @@ struct DecodedText {
 // only for error offsets). `normalise` turns literal tab, line feed and
 // carriage return (a CR LF pair counting once) into spaces, as attribute
 // values need.
-std::expected<DecodedText, ReadError> decode_text(std::string_view bytes, std::uint64_t offset,
-                                                  bool normalise);
+std::expected<DecodedText, NativeFailure> decode_text(std::string_view bytes, std::uint64_t offset,
+                                                      bool normalise);
 
 }  // namespace quorvane::read

@@ -5,7 +5,6 @@
 #include <optional>
 #include <string>
 #include <utility>
-#include <variant>
 #include <vector>
 
 #include "platform/interrupt.h"
@@ -114,13 +113,13 @@ public:
           tables_(take_hash_key()) {}
 
     // The root element, which lives in pool().
-    std::expected<ParsedElement*, ReadError> run();
+    std::expected<ParsedElement*, NativeFailure> run();
     ElementPool& pool() { return pool_; }
 
 private:
-    using Step = std::expected<void, ReadError>;
+    using Step = std::expected<void, NativeFailure>;
     // Set once the walk is over: the root, or the failure.
-    using Outcome = std::optional<std::expected<ParsedElement*, ReadError>>;
+    using Outcome = std::optional<std::expected<ParsedElement*, NativeFailure>>;
 
     Step route_text(const structural::TextRange& range);
     Step on_open(std::size_t i);
@@ -190,16 +189,16 @@ Scanner::Outcome Scanner::on_close(std::size_t i) {
     if (after_name < index_.tag_ends[i] &&
         !all_space(text_.substr(after_name, index_.tag_ends[i] - after_name))) {
         return std::unexpected(
-            ReadError::malformed("malformed end tag </" + std::string(name) + ">", start));
+            NativeFailure::malformed("malformed end tag </" + std::string(name) + ">", start));
     }
     auto mismatch = [&](std::string_view open) {
-        return std::unexpected(ReadError::malformed(
+        return std::unexpected(NativeFailure::malformed(
             "expected </" + std::string(open) + ">, found </" + std::string(name) + ">", start));
     };
     if (stack_.empty()) {
         if (outer_names_.empty()) {
             return std::unexpected(
-                ReadError::malformed("unexpected end tag </" + std::string(name) + ">", start));
+                NativeFailure::malformed("unexpected end tag </" + std::string(name) + ">", start));
         }
         if (!same_name(outer_names_.back(), name)) return mismatch(outer_names_.back());
         outer_names_.pop_back();
@@ -215,7 +214,7 @@ Scanner::Outcome Scanner::on_close(std::size_t i) {
     return std::nullopt;
 }
 
-std::expected<ParsedElement*, ReadError> Scanner::run() {
+std::expected<ParsedElement*, NativeFailure> Scanner::run() {
     const std::uint64_t n = text_.size();
     const auto& ranges = index_.text_ranges;
     const std::size_t entries = index_.entry_count();
@@ -223,8 +222,9 @@ std::expected<ParsedElement*, ReadError> Scanner::run() {
     for (std::size_t i = 0; i < entries; ++i) {
         const std::uint64_t start = index_.tag_starts[i];
         const std::uint64_t end = index_.tag_ends[i];
-        if (poll.stop_requested(start)) return std::unexpected(ReadError::stopped());
-        if (end >= n) return std::unexpected(ReadError::malformed("unterminated markup", start));
+        if (poll.stop_requested(start)) return std::unexpected(NativeFailure::stopped());
+        if (end >= n)
+            return std::unexpected(NativeFailure::malformed("unterminated markup", start));
         for (; next_text_ < ranges.size() && ranges[next_text_].start < start; ++next_text_) {
             if (stack_.empty()) continue;  // text outside the root is never decoded
             if (auto routed = route_text(ranges[next_text_]); !routed) {
@@ -244,13 +244,13 @@ std::expected<ParsedElement*, ReadError> Scanner::run() {
                 break;
             case TagKind::Comment:
                 if (end < start + 6 || !ends_with_at(text_, end, "-->")) {
-                    return std::unexpected(ReadError::malformed("unterminated comment", start));
+                    return std::unexpected(NativeFailure::malformed("unterminated comment", start));
                 }
                 break;
             case TagKind::CData:
                 if (!ends_with_at(text_, end, "]]>")) {
                     return std::unexpected(
-                        ReadError::malformed("unterminated CDATA section", start));
+                        NativeFailure::malformed("unterminated CDATA section", start));
                 }
                 if (!stack_.empty()) stack_.back().text.add_slice(text_, start + 9, end - 2);
                 // The section's content is not character data to route.
@@ -259,35 +259,27 @@ std::expected<ParsedElement*, ReadError> Scanner::run() {
             case TagKind::ProcessingInstruction:
                 if (!ends_with_at(text_, end, "?>")) {
                     return std::unexpected(
-                        ReadError::malformed("unterminated processing instruction", start));
+                        NativeFailure::malformed("unterminated processing instruction", start));
                 }
                 break;
         }
     }
-    if (!stack_.empty()) return std::unexpected(ReadError::never_closed(stack_.back().name));
-    return std::unexpected(ReadError::root_not_found(root_tag_));
+    if (!stack_.empty()) return std::unexpected(NativeFailure::never_closed(stack_.back().name));
+    return std::unexpected(NativeFailure::root_not_found(root_tag_));
 }
 
 }  // namespace
 
-std::expected<ParsedDocument, ReadError> parse_document(SourceBuffer* source,
-                                                        std::string_view root_tag) {
+std::expected<ParsedDocument, NativeFailure> parse_document(SourceBuffer* source,
+                                                            std::string_view root_tag) {
     const std::string_view text = source->text();
-    if (text.size() > kMaxDocumentBytes) return std::unexpected(ReadError::too_large(text.size()));
+    if (text.size() > kMaxDocumentBytes)
+        return std::unexpected(NativeFailure::too_large(text.size()));
     platform::release_idle_regions();
-    // A build whose scan ran past the end ends the read as a document that
-    // ended early. Running out of memory is no fault of the document: it
-    // goes up as std::bad_alloc, which the call boundary raises as MemoryError.
+    // Running out of memory is no fault of the document: it goes up as
+    // std::bad_alloc, which the call boundary raises as MemoryError.
     structural::IndexResult index = structural::build_index(text);
-    if (!index) {
-        if (const auto* error = std::get_if<structural::IndexError>(&index.error())) {
-            return std::unexpected(ReadError::index(*error));
-        }
-        if (std::holds_alternative<structural::ScanStopped>(index.error())) {
-            return std::unexpected(ReadError::stopped());
-        }
-        return std::unexpected(ReadError::malformed("unexpected end of document", text.size()));
-    }
+    if (!index) return std::unexpected(std::move(index.error()));
     Scanner scanner(source, *index, root_tag);
     auto root = scanner.run();
     if (!root) return std::unexpected(std::move(root.error()));

@@ -174,33 +174,34 @@ constexpr std::uint64_t kMaskedRegionBytes = 64;
 // The attributes of the region [p, end), which starts just after the
 // element name; each must follow white space.
 template <class Region>
-std::expected<void, ReadError> parse_attributes(const Region& region, SpanCredit& spans,
-                                                std::string_view text, std::uint64_t p,
-                                                std::uint64_t end, AttributeTables& tables,
-                                                ParsedElement& element) {
+std::expected<void, NativeFailure> parse_attributes(const Region& region, SpanCredit& spans,
+                                                    std::string_view text, std::uint64_t p,
+                                                    std::uint64_t end, AttributeTables& tables,
+                                                    ParsedElement& element) {
     for (;;) {
         const std::uint64_t before_space = p;
         if (p < end && is_space(text[p])) p = region.skip_space(p);
         if (p >= end) return {};
         if (p == before_space) {
-            return std::unexpected(ReadError::malformed("expected whitespace before attribute", p));
+            return std::unexpected(
+                NativeFailure::malformed("expected whitespace before attribute", p));
         }
         const std::uint64_t name_start = p;
         p = region.name_end(p);
         if (p == name_start) {
-            return std::unexpected(ReadError::malformed("expected attribute name", p));
+            return std::unexpected(NativeFailure::malformed("expected attribute name", p));
         }
         const std::string_view name = text.substr(name_start, p - name_start);
         if (p < end && is_space(text[p])) p = region.skip_space(p);
         if (p == end || text[p] != '=') {
-            return std::unexpected(
-                ReadError::malformed("attribute " + quoted(name) + " has no value", name_start));
+            return std::unexpected(NativeFailure::malformed(
+                "attribute " + quoted(name) + " has no value", name_start));
         }
         ++p;
         if (p < end && is_space(text[p])) p = region.skip_space(p);
         if (p == end || (text[p] != '"' && text[p] != '\'')) {
-            return std::unexpected(
-                ReadError::malformed("value of attribute " + quoted(name) + " is not quoted", p));
+            return std::unexpected(NativeFailure::malformed(
+                "value of attribute " + quoted(name) + " is not quoted", p));
         }
         const char quote = text[p];
         const std::uint64_t value_start = p + 1;
@@ -217,13 +218,13 @@ std::expected<void, ReadError> parse_attributes(const Region& region, SpanCredit
                     break;
                 }
                 return std::unexpected(
-                    ReadError::malformed("'<' is not allowed in attribute values", q));
+                    NativeFailure::malformed("'<' is not allowed in attribute values", q));
             }
             rewrite = true;
         }
         if (q >= end) {
             return std::unexpected(
-                ReadError::malformed("unterminated attribute value", value_start));
+                NativeFailure::malformed("unterminated attribute value", value_start));
         }
         const std::uint64_t value_end = q;
         // A rewritten value is decoded before the name is checked for a
@@ -252,7 +253,7 @@ std::expected<void, ReadError> parse_attributes(const Region& region, SpanCredit
             });
         if (!added) {
             return std::unexpected(
-                ReadError::malformed("duplicate attribute " + quoted(name), name_start));
+                NativeFailure::malformed("duplicate attribute " + quoted(name), name_start));
         }
         p = value_end + 1;
     }
@@ -260,10 +261,10 @@ std::expected<void, ReadError> parse_attributes(const Region& region, SpanCredit
 
 }  // namespace
 
-std::expected<void, ReadError> parse_start_tag(SpanCredit& spans,
-                                               const structural::StructuralIndex& index,
-                                               std::size_t i, AttributeTables& tables,
-                                               ParsedElement& element) {
+std::expected<void, NativeFailure> parse_start_tag(SpanCredit& spans,
+                                                   const structural::StructuralIndex& index,
+                                                   std::size_t i, AttributeTables& tables,
+                                                   ParsedElement& element) {
     const TagName tag = element_tag(index, i);
     if (tag.length == 0) return std::unexpected(missing_element_name(index, i));
     element.name = spans.span(tag.start, tag.start + tag.length);

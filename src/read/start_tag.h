@@ -76,17 +76,17 @@ inline TagName element_tag(const structural::StructuralIndex& index, std::size_t
 }
 
 // The error for entry `i` when its name is empty.
-inline ReadError missing_element_name(const structural::StructuralIndex& index, std::size_t i) {
-    return ReadError::malformed("expected element name after '<'", index.tag_starts[i]);
+inline NativeFailure missing_element_name(const structural::StructuralIndex& index, std::size_t i) {
+    return NativeFailure::malformed("expected element name after '<'", index.tag_starts[i]);
 }
 
 // Fills the empty `element` with the name and attributes of entry `i`; its
 // spans take their references from `spans`, whose buffer is the one the
 // index was built over. The element is filled in place because it already
 // stands where it belongs, in the pool.
-std::expected<void, ReadError> parse_start_tag(SpanCredit& spans,
-                                               const structural::StructuralIndex& index,
-                                               std::size_t i, AttributeTables& tables,
-                                               ParsedElement& element);
+std::expected<void, NativeFailure> parse_start_tag(SpanCredit& spans,
+                                                   const structural::StructuralIndex& index,
+                                                   std::size_t i, AttributeTables& tables,
+                                                   ParsedElement& element);
 
 }  // namespace quorvane::read

@@ -180,7 +180,7 @@ void AttributeMap::append(NodeString&& key, NodeString&& value, std::uint64_t ha
     place(slots(), slot_mask(), hash, ++size);
 }
 
-std::expected<void, InternalFailure> AttributeMap::insert(NodeString key, NodeString value) {
+std::expected<void, NativeFailure> AttributeMap::insert(NodeString key, NodeString value) {
     auto bytes = key.resolve();
     if (!bytes) return std::unexpected(std::move(bytes.error()));
     make_room();

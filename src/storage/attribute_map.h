@@ -62,7 +62,7 @@ public:
 
     // Inserts, or replaces the value of a present key (keeping the stored
     // key); the key's bytes must already be resolvable.
-    std::expected<void, InternalFailure> insert(NodeString key, NodeString value);
+    std::expected<void, NativeFailure> insert(NodeString key, NodeString value);
     // Inserts a key whose resolved text and hash under this map's key the
     // caller already has (a map made with a key keeps it as it grows), unless
     // it is present. Once the key is known to be absent, `make(key, value)`

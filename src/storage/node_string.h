@@ -15,7 +15,7 @@
 #include <type_traits>
 #include <utility>
 
-#include "storage/internal_failure.h"
+#include "platform/native_failure.h"
 #include "storage/source_buffer.h"
 
 namespace quorvane {
@@ -172,11 +172,11 @@ public:
 
     // The text, after checking that a span lies inside its buffer on
     // character boundaries. An inline text is a view into this object.
-    std::expected<std::string_view, InternalFailure> resolve() const {
+    std::expected<std::string_view, NativeFailure> resolve() const {
         std::string_view view;
         if (!checked_view(view)) [[unlikely]]
             return std::unexpected(
-                InternalFailure{"invariant: a string span lies outside its source"});
+                NativeFailure::internal("invariant: a string span lies outside its source"));
         return view;
     }
 
@@ -300,7 +300,7 @@ public:
 
     std::string_view value() const { return value_; }
 
-    std::expected<bool, InternalFailure> matches(const NodeString& stored) const {
+    std::expected<bool, NativeFailure> matches(const NodeString& stored) const {
         if (stored.tag_ & NodeString::inline_flag) {
             return stored.tag_ == inline_words_[0] && stored.payload_ == inline_words_[1];
         }

@@ -17,8 +17,8 @@
 #include <unordered_set>
 #include <vector>
 
+#include "platform/native_failure.h"
 #include "storage/attribute_map.h"
-#include "storage/internal_failure.h"
 #include "storage/node_string.h"
 #include "storage/source_buffer.h"
 #include "write/names.h"
@@ -156,7 +156,7 @@ public:
     const DetachedNode& root() const { return *root_; }
 
     // The first broken span met, if any.
-    const std::optional<InternalFailure>& broken() const { return broken_; }
+    const std::optional<NativeFailure>& broken() const { return broken_; }
     // Why the first name that cannot be written cannot be, if one was met.
     const std::optional<std::string>& refused() const { return refused_; }
 
@@ -188,7 +188,7 @@ private:
     std::unordered_set<SourceBuffer*> held_;
     SourceBuffer* last_source_ = nullptr;
     std::string_view last_source_text_;
-    std::optional<InternalFailure> broken_;
+    std::optional<NativeFailure> broken_;
     std::optional<std::string> refused_;
     bool known_ascii_ = false;
 };

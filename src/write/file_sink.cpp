@@ -8,9 +8,6 @@
 
 namespace quorvane::write {
 
-using platform::IoError;
-using platform::IoKind;
-
 namespace {
 
 // Spaces for indentation are copied from here, a buffer's worth at most.
@@ -31,7 +28,7 @@ BufferedFileWriter::BufferedFileWriter(int fd, WriteCall write_call)
       write_call_(write_call ? write_call : platform::write_some),
       buffer_(new char[capacity]) {}
 
-bool BufferedFileWriter::fail(IoError error) {
+bool BufferedFileWriter::fail(NativeFailure error) {
     error_ = std::move(error);
     failed_ = true;
     return false;
@@ -42,11 +39,11 @@ bool BufferedFileWriter::write_all(const char* data, std::size_t size, std::size
     while (*written < size) {
         const ssize_t accepted = write_call_(fd_, data + *written, size - *written);
         if (accepted < 0) {
-            if (errno != EINTR) return fail(IoError::from_errno(errno));
-            if (platform::stop_requested_after_signal()) return fail(IoError::stopped());
+            if (errno != EINTR) return fail(NativeFailure::from_errno(errno));
+            if (platform::stop_requested_after_signal()) return fail(NativeFailure::stopped());
             continue;
         }
-        if (accepted == 0) return fail(IoError::from_layer(IoKind::WriteZero, zero_message));
+        if (accepted == 0) return fail(NativeFailure::from_layer(zero_message));
         *written += static_cast<std::size_t>(accepted);
     }
     return true;
@@ -86,9 +83,9 @@ bool BufferedFileWriter::append_spaces(std::uint64_t count) {
 void BufferedFileWriter::close() {
     // Work asked to stop writes nothing more: the file may be a pipe that
     // nobody reads.
-    if (used_ == 0 || (failed_ && error_.kind == IoKind::Interrupted)) return;
+    if (used_ == 0 || (failed_ && error_.kind == NativeFailure::Kind::Stopped)) return;
     const bool failed = std::exchange(failed_, false);
-    IoError first = error_;
+    NativeFailure first = error_;
     flush();
     error_ = std::move(first);
     failed_ = failed;

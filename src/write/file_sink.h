@@ -59,7 +59,7 @@ public:
     void close();
 
     std::size_t buffered() const { return used_; }
-    const platform::IoError& error() const { return error_; }
+    const NativeFailure& error() const { return error_; }
 
 private:
     bool append_past_buffer(std::string_view bytes);
@@ -67,13 +67,13 @@ private:
     // call that accepts no byte.
     bool write_all(const char* data, std::size_t size, std::size_t* written,
                    const char* zero_message);
-    bool fail(platform::IoError error);
+    bool fail(NativeFailure error);
 
     int fd_;
     WriteCall write_call_;
     std::unique_ptr<char[]> buffer_;
     std::size_t used_ = 0;
-    platform::IoError error_;
+    NativeFailure error_;
     bool failed_ = false;
 };
 

@@ -7,12 +7,7 @@
 
 namespace quorvane::write {
 
-using platform::IoError;
-using platform::IoKind;
-
 namespace {
-
-IoError out_of_memory() { return IoError::from_layer(IoKind::OutOfMemory, {}); }
 
 // Lines whose indentation would not fit in 64 bits are refused before
 // writing, by the size counted first.
@@ -54,35 +49,37 @@ std::optional<std::uint64_t> memory_capacity(const DetachedTree& tree, WriteOpti
 
 namespace {
 
-std::expected<ByteSink, IoError> write_into(MemorySink sink, const DetachedTree& tree,
-                                            WriteOptions options) {
+std::expected<ByteSink, NativeFailure> write_into(MemorySink sink, const DetachedTree& tree,
+                                                  WriteOptions options) {
     const bool written = (!options.declaration || sink.append(xml_declaration)) &&
                          TreeWriter(sink, tree, options.indent).write();
-    if (sink.stopped) return std::unexpected(IoError::stopped());
-    if (!written) return std::unexpected(out_of_memory());
+    if (sink.stopped) return std::unexpected(NativeFailure::stopped());
+    if (!written) return std::unexpected(NativeFailure::out_of_memory());
     return std::move(static_cast<ByteSink&>(sink));
 }
 
 }  // namespace
 
-std::expected<ByteSink, IoError> write_to_memory(const DetachedTree& tree, WriteOptions options,
-                                                 const UnescapedSizeCount* counted) {
+std::expected<ByteSink, NativeFailure> write_to_memory(const DetachedTree& tree,
+                                                       WriteOptions options,
+                                                       const UnescapedSizeCount* counted) {
     platform::release_idle_regions();
     const auto capacity = memory_capacity(tree, options, counted);
-    if (!capacity) return std::unexpected(out_of_memory());
+    if (!capacity) return std::unexpected(NativeFailure::out_of_memory());
     MemorySink sink(*capacity);
-    if (!sink.allocated()) return std::unexpected(out_of_memory());
+    if (!sink.allocated()) return std::unexpected(NativeFailure::out_of_memory());
     return write_into(std::move(sink), tree, options);
 }
 
-std::expected<ByteSink, IoError> write_to_memory_at(const DetachedTree& tree, WriteOptions options,
-                                                    char* borrowed, std::uint64_t capacity) {
+std::expected<ByteSink, NativeFailure> write_to_memory_at(const DetachedTree& tree,
+                                                          WriteOptions options, char* borrowed,
+                                                          std::uint64_t capacity) {
     platform::release_idle_regions();
     return write_into(MemorySink(borrowed, capacity), tree, options);
 }
 
-std::expected<void, IoError> write_to_file(const DetachedTree& tree, const std::string& path,
-                                           WriteOptions options) {
+std::expected<void, NativeFailure> write_to_file(const DetachedTree& tree, const std::string& path,
+                                                 WriteOptions options) {
     platform::release_idle_regions();
     auto file = platform::open_for_writing(path);
     if (!file) return std::unexpected(std::move(file.error()));
@@ -90,8 +87,8 @@ std::expected<void, IoError> write_to_file(const DetachedTree& tree, const std::
     const bool written = (!options.declaration || sink.append(xml_declaration)) &&
                          TreeWriter(sink, tree, options.indent).write() && sink.flush();
     sink.close();
-    if (sink.too_large) return std::unexpected(IoError::from_errno(EFBIG));
-    if (sink.stopped) return std::unexpected(IoError::stopped());
+    if (sink.too_large) return std::unexpected(NativeFailure::from_errno(EFBIG));
+    if (sink.stopped) return std::unexpected(NativeFailure::stopped());
     if (!written) return std::unexpected(sink.error());
     return {};
 }

@@ -28,19 +28,20 @@ struct WriteOptions {
 std::optional<std::uint64_t> memory_capacity(const DetachedTree& tree, WriteOptions options,
                                              const UnescapedSizeCount* counted);
 
-// The whole text in one block, or an IoError of kind OutOfMemory.
-std::expected<ByteSink, platform::IoError> write_to_memory(
-    const DetachedTree& tree, WriteOptions options, const UnescapedSizeCount* counted = nullptr);
+// The whole text in one block, or NativeFailure::out_of_memory().
+std::expected<ByteSink, NativeFailure> write_to_memory(const DetachedTree& tree,
+                                                       WriteOptions options,
+                                                       const UnescapedSizeCount* counted = nullptr);
 
 // The same written into `capacity` bytes at `borrowed`, which the caller
 // owns and memory_capacity() sized, until they run short.
-std::expected<ByteSink, platform::IoError> write_to_memory_at(const DetachedTree& tree,
-                                                              WriteOptions options, char* borrowed,
-                                                              std::uint64_t capacity);
+std::expected<ByteSink, NativeFailure> write_to_memory_at(const DetachedTree& tree,
+                                                          WriteOptions options, char* borrowed,
+                                                          std::uint64_t capacity);
 
 // Creates or truncates the file at `path` and writes the text into it. After
 // a failed write the file keeps what was written before the failure.
-std::expected<void, platform::IoError> write_to_file(const DetachedTree& tree,
-                                                     const std::string& path, WriteOptions options);
+std::expected<void, NativeFailure> write_to_file(const DetachedTree& tree, const std::string& path,
+                                                 WriteOptions options);
 
 }  // namespace quorvane::write

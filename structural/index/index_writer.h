@@ -93,11 +93,12 @@ public:
     IndexResult finish(ScanOutcome outcome) && {
         switch (outcome.kind) {
             case ScanOutcome::Kind::Unclosed:
-                return std::unexpected(IndexError{outcome.offset});
+                return std::unexpected(NativeFailure::unclosed_tag(outcome.offset));
             case ScanOutcome::Kind::PastEnd:
-                return std::unexpected(ScanPastEnd{});
+                return std::unexpected(
+                    NativeFailure::malformed("unexpected end of document", len_));
             case ScanOutcome::Kind::Stopped:
-                return std::unexpected(ScanStopped{});
+                return std::unexpected(NativeFailure::stopped());
             case ScanOutcome::Kind::Done:
                 break;
         }

@@ -76,8 +76,6 @@ bool covers_every_lt(std::string_view source, const StructuralIndex& index,
 
 }  // namespace
 
-std::string IndexError::message() const { return "Unclosed tag at byte " + std::to_string(offset); }
-
 bool prefers_mask_builder(std::string_view source) noexcept {
     const auto* s = reinterpret_cast<const std::uint8_t*>(source.data());
     const std::size_t sample = std::min(source.size(), kSampleBytes);
@@ -94,7 +92,7 @@ ChosenIndex build_index_with_choice(std::string_view source) {
     if (by_masks.has_value() && covers_every_lt(source, *by_masks, trace)) {
         return {std::move(by_masks), IndexBuilder::Masks};
     }
-    if (!by_masks && std::holds_alternative<ScanStopped>(by_masks.error())) {
+    if (!by_masks && by_masks.error().kind == NativeFailure::Kind::Stopped) {
         return {std::move(by_masks), IndexBuilder::Masks};
     }
     return {build_index_by_search(source), IndexBuilder::SearchAfterMasks};

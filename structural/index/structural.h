@@ -9,12 +9,12 @@
 #include <expected>
 #include <memory>
 #include <new>
-#include <string>
 #include <string_view>
 #include <type_traits>
 #include <utility>
-#include <variant>
 #include <vector>
+
+#include "platform/native_failure.h"
 
 namespace quorvane::structural {
 
@@ -124,20 +124,11 @@ struct StructuralIndex {
     }
 };
 
-// A '<' with no usable '>' after it (the only kind of index error).
-struct IndexError {
-    std::uint64_t offset;
-    std::string message() const;  // "Unclosed tag at byte N"
-};
-
-// The search builder's scan position passed the end of the input.
-struct ScanPastEnd {};
-
-// The build was asked to stop (see platform/interrupt.h).
-struct ScanStopped {};
-
-using IndexFailure = std::variant<IndexError, ScanPastEnd, ScanStopped>;
-using IndexResult = std::expected<StructuralIndex, IndexFailure>;
+// A build fails with a '<' that has no usable '>' after it (an unclosed
+// tag), with a document that ended early when the search builder's scan
+// passed the end of the input, or stopped when asked to (see
+// platform/interrupt.h).
+using IndexResult = std::expected<StructuralIndex, NativeFailure>;
 
 // Picks a builder from the quote density of the first 4096 bytes and
 // checks that the mask builder's view of the markup can be trusted.

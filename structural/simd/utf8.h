@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 namespace quorvane::structural {
 
@@ -16,5 +17,8 @@ bool is_valid_utf8_sse42(const std::uint8_t* input, std::size_t len) noexcept;
 bool is_valid_utf8_avx2(const std::uint8_t* input, std::size_t len) noexcept;
 
 bool is_valid_utf8(const std::uint8_t* input, std::size_t len) noexcept;
+inline bool is_valid_utf8(std::string_view text) noexcept {
+    return is_valid_utf8(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+}
 
 }  // namespace quorvane::structural

@@ -488,6 +488,35 @@ def test_read_file_reports_read_errors_as_value_errors(tmp_path):
     assert read_error(read_file, str(path), "r") == "malformed XML at byte 6: expected </a>, found </r>"
 
 
+@pytest.mark.parametrize(
+    "document, root_tag, offset, position",
+    [
+        ("<a></b>", "a", 3, (1, 4)),
+        ("<r>\n  <a>\n</r>", "r", 10, (3, 1)),
+        # Columns count characters: these three take 9 bytes.
+        ("<r>\u00e9\u20ac\U0001f600</b>", "r", 12, (1, 7)),
+        ("<r>\n\u00e9&bogus;</r>", "r", 6, (2, 2)),
+        ("<r/>\n<a", "r", 5, (2, 1)),
+        ("<a>\n<!-- x", "a", 10, (2, 7)),
+        ("<a/>", "x", None, None),
+    ],
+)
+@pytest.mark.parametrize("from_file", [False, True], ids=["string", "file"])
+def test_read_errors_carry_their_position(tmp_path, document, root_tag, offset, position, from_file):
+    path = tmp_path / "doc.xml"
+    path.write_text(document, encoding="utf-8")
+    with pytest.raises(ValueError) as caught:
+        read_file(str(path), root_tag) if from_file else read_string(document, root_tag)
+    error = caught.value
+    assert error.args == (read_error(read_string, document, root_tag),)
+    if offset is None:
+        assert not hasattr(error, "offset") and not hasattr(error, "position")
+    else:
+        assert f"byte {offset}" in str(error)
+        assert (error.offset, (error.lineno, error.colno), error.position) == (offset, position, position)
+    assert getattr(error, "filename", None) == (str(path) if from_file else None)
+
+
 def test_read_file_of_an_empty_file(tmp_path):
     path = tmp_path / "empty.xml"
     path.write_bytes(b"")

@@ -34,7 +34,7 @@ TEST(References, RewriteOnlyWhatNeedsIt) {
 TEST(References, ErrorsCarryTheOffsetOfTheirAmpersand) {
     auto unknown = decode_text("xx &nbsp; yy", 100, false);
     ASSERT_FALSE(unknown.has_value());
-    EXPECT_EQ(unknown.error().kind, ReadError::Kind::UnknownEntity);
+    EXPECT_EQ(unknown.error().kind, NativeFailure::Kind::UnknownEntity);
     EXPECT_EQ(unknown.error().text, "nbsp");
     EXPECT_EQ(unknown.error().offset, 103u);
     for (std::string_view bad : {"&#0;", "&#xD800;", "&#x110000;", "&#;", "&#x;", "&amp", "&"}) {
@@ -45,7 +45,7 @@ TEST(References, ErrorsCarryTheOffsetOfTheirAmpersand) {
 }
 
 struct Parsed {
-    std::expected<ParsedDocument, ReadError> document;
+    std::expected<ParsedDocument, NativeFailure> document;
     SourceRef source;
 };
 
@@ -77,21 +77,21 @@ TEST(Scanner, KeepsOnlyTheRootsSubtreeInStartTagOrder) {
 TEST(Scanner, ReportsEachKindOfFailure) {
     struct Case {
         std::string_view text;
-        ReadError::Kind kind;
+        NativeFailure::Kind kind;
         std::string detail;
         std::uint64_t offset;
     };
     const Case cases[] = {
-        {"<r><a></b></r>", ReadError::Kind::Malformed, "expected </a>, found </b>", 6},
-        {"<q/>", ReadError::Kind::RootNotFound, "r", 0},
-        {"<r><a>", ReadError::Kind::NeverClosed, "a", 0},
-        {"<r a='1' a='2'/>", ReadError::Kind::Malformed, "", 9},
-        {"<r>&bogus;</r>", ReadError::Kind::UnknownEntity, "bogus", 3},
+        {"<r><a></b></r>", NativeFailure::Kind::Malformed, "expected </a>, found </b>", 6},
+        {"<q/>", NativeFailure::Kind::RootNotFound, "r", 0},
+        {"<r><a>", NativeFailure::Kind::NeverClosed, "a", 0},
+        {"<r a='1' a='2'/>", NativeFailure::Kind::Malformed, "", 9},
+        {"<r>&bogus;</r>", NativeFailure::Kind::UnknownEntity, "bogus", 3},
     };
     for (const Case& c : cases) {
         auto parsed = parse(c.text, "r");
         ASSERT_FALSE(parsed.document.has_value()) << c.text;
-        const ReadError& error = parsed.document.error();
+        const NativeFailure& error = parsed.document.error();
         EXPECT_EQ(error.kind, c.kind) << c.text;
         if (!c.detail.empty()) {
             EXPECT_EQ(error.text, c.detail) << c.text;
@@ -126,7 +126,7 @@ TEST(Scanner, StopsWhenAsked) {
         platform::StopQuestionScope scope(platform::StopQuestion{&always_stop, nullptr, 0});
         auto parsed = parse(text, "r");
         ASSERT_FALSE(parsed.document.has_value()) << element;
-        EXPECT_EQ(parsed.document.error().kind, ReadError::Kind::Stopped) << element;
+        EXPECT_EQ(parsed.document.error().kind, NativeFailure::Kind::Stopped) << element;
     }
 }
 

@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "platform/memory.h"
+#include "platform/native_failure.h"
 #include "storage/attribute_map.h"
 #include "storage/block_arena.h"
-#include "storage/internal_failure.h"
 #include "storage/node_string.h"
 #include "storage/source_buffer.h"
 

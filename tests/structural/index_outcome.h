@@ -5,7 +5,6 @@
 #include <ostream>
 #include <string>
 #include <string_view>
-#include <variant>
 #include <vector>
 
 #include "structural/index/structural.h"
@@ -44,13 +43,15 @@ inline std::ostream& operator<<(std::ostream& out, const Outcome& o) {
 inline Outcome ok(std::vector<Entry> entries, std::vector<std::string> texts = {}) {
     return {"", std::move(entries), std::move(texts)};
 }
-inline Outcome unclosed(std::uint64_t offset) { return {IndexError{offset}.message(), {}, {}}; }
+inline Outcome unclosed(std::uint64_t offset) {
+    return {"Unclosed tag at byte " + std::to_string(offset), {}, {}};
+}
 inline Outcome past_end() { return {"scan past end", {}, {}}; }
 
 inline Outcome outcome_of(const IndexResult& result) {
     if (!result) {
-        if (const auto* error = std::get_if<IndexError>(&result.error()))
-            return unclosed(error->offset);
+        if (result.error().kind == NativeFailure::Kind::UnclosedTag)
+            return unclosed(result.error().offset);
         return past_end();
     }
     Outcome outcome;

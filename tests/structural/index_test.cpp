@@ -181,12 +181,6 @@ TEST(SearchBuilder, IndexesTheSameAtEveryWindowOffset) {
     }
 }
 
-TEST(IndexError, DisplaysTheOffset) {
-    EXPECT_EQ(IndexError{7}.message(), "Unclosed tag at byte 7");
-    EXPECT_EQ(IndexError{18446744073709551615ull}.message(),
-              "Unclosed tag at byte 18446744073709551615");
-}
-
 // Large enough that every column lives in mapped storage: the records must
 // land where the small-document path puts them, up to the last one.
 TEST_P(BothBuilders, IndexDocumentsWhoseColumnsAreMapped) {

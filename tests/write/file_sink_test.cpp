@@ -12,8 +12,6 @@
 namespace quorvane::write {
 namespace {
 
-using platform::IoKind;
-
 // What the next write calls do: accept up to so many bytes, or fail with an errno.
 struct Step {
     ssize_t result;  // bytes accepted at most, or -1
@@ -90,8 +88,8 @@ TEST_F(FileSinkTest, AFlushThatWritesNothingFails) {
     fake.steps = {{2}, {0}};
     writer.append("hello");
     EXPECT_FALSE(writer.flush());
-    EXPECT_EQ(writer.error().kind, IoKind::WriteZero);
-    EXPECT_EQ(writer.error().text(), "failed to write the buffered data");
+    EXPECT_EQ(writer.error().kind, NativeFailure::Kind::FileLayer);
+    EXPECT_EQ(writer.error().io_text(), "failed to write the buffered data");
     // What was written left the buffer; the rest stays.
     EXPECT_EQ(writer.buffered(), 3u);
     EXPECT_FALSE(writer.append("more"));
@@ -100,7 +98,7 @@ TEST_F(FileSinkTest, AFlushThatWritesNothingFails) {
 TEST_F(FileSinkTest, ADirectWriteThatWritesNothingFails) {
     fake.steps = {{100}, {0}};
     EXPECT_FALSE(writer.append(std::string(capacity + 1, 'q')));
-    EXPECT_EQ(writer.error().text(), "failed to write whole buffer");
+    EXPECT_EQ(writer.error().io_text(), "failed to write whole buffer");
     EXPECT_EQ(fake.contents.size(), 100u);
 }
 
