@@ -42,6 +42,7 @@ inline constexpr std::array<std::uint8_t, 16> kMarkupSpaceByNibble = [] {
 }();
 
 // The delimiters of the markup an element's content may hold besides tags.
+inline constexpr std::string_view kEndTagOpen = "</";
 inline constexpr std::string_view kCommentOpen = "<!--";
 inline constexpr std::string_view kCommentClose = "-->";
 inline constexpr std::string_view kCDataOpen = "<![CDATA[";

@@ -1,5 +1,6 @@
 #include "entities/search_type.h"
 
+#include <iterator>
 #include <string>
 
 #include "boundary/call.h"
@@ -14,7 +15,7 @@ struct SearchTypeObject {
     SearchKind kind;
 };
 
-constexpr const char* member_names[] = {"Tag", "Attr", "Text"};
+constexpr const char* kMemberNames[] = {"Tag", "Attr", "Text"};
 
 SearchKind kind_of(PyObject* member) {
     return reinterpret_cast<const SearchTypeObject*>(member)->kind;
@@ -22,7 +23,7 @@ SearchKind kind_of(PyObject* member) {
 
 PyObject* member_repr(PyObject* self) {
     return call_boundary([&] {
-        return make_str(std::string("SearchType.") + member_names[static_cast<int>(kind_of(self))]);
+        return make_str(std::string("SearchType.") + kMemberNames[static_cast<int>(kind_of(self))]);
     });
 }
 
@@ -92,11 +93,11 @@ PyObject* new_search_type() {
     // Python code, so they are put there directly before anyone sees it.
     PyRef dict = PyRef::steal(PyType_GetDict(type_object));
     if (!dict) return nullptr;
-    for (int value = 0; value < 3; ++value) {
+    for (std::size_t value = 0; value < std::size(kMemberNames); ++value) {
         PyRef member = PyRef::steal(type_object->tp_alloc(type_object, 0));
         if (!member) return nullptr;
         reinterpret_cast<SearchTypeObject*>(member.get())->kind = static_cast<SearchKind>(value);
-        if (PyDict_SetItemString(dict.get(), member_names[value], member.get()) < 0) return nullptr;
+        if (PyDict_SetItemString(dict.get(), kMemberNames[value], member.get()) < 0) return nullptr;
     }
     PyType_Modified(type_object);
     return type.release();

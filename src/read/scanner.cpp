@@ -14,11 +14,17 @@
 #include "read/start_tag.h"
 #include "read/unicode_space.h"
 #include "structural/index/structural.h"
+#include "structural/markup_bytes.h"
 
 namespace quorvane::read {
 
 namespace {
 
+using structural::kCDataClose;
+using structural::kCDataOpen;
+using structural::kCommentClose;
+using structural::kCommentOpen;
+using structural::kProcessingInstructionClose;
 using structural::StructuralIndex;
 using structural::TagKind;
 
@@ -185,7 +191,7 @@ Scanner::Outcome Scanner::on_self_closing(std::size_t i) {
 Scanner::Outcome Scanner::on_close(std::size_t i) {
     const std::uint64_t start = index_.tag_starts[i];
     const std::string_view name = index_.tag_name(i);
-    const std::uint64_t after_name = start + 2 + name.size();
+    const std::uint64_t after_name = start + structural::kEndTagOpen.size() + name.size();
     if (after_name < index_.tag_ends[i] &&
         !all_space(text_.substr(after_name, index_.tag_ends[i] - after_name))) {
         return std::unexpected(
@@ -243,21 +249,27 @@ std::expected<ParsedElement*, NativeFailure> Scanner::run() {
                 if (auto done = on_close(i)) return std::move(*done);
                 break;
             case TagKind::Comment:
-                if (end < start + 6 || !ends_with_at(text_, end, "-->")) {
+                // `end` is the '>' of the closing delimiter, which may not
+                // share a dash with the opening one.
+                if (end + 1 - start < kCommentOpen.size() + kCommentClose.size() ||
+                    !ends_with_at(text_, end, kCommentClose)) {
                     return std::unexpected(NativeFailure::malformed("unterminated comment", start));
                 }
                 break;
             case TagKind::CData:
-                if (!ends_with_at(text_, end, "]]>")) {
+                if (!ends_with_at(text_, end, kCDataClose)) {
                     return std::unexpected(
                         NativeFailure::malformed("unterminated CDATA section", start));
                 }
-                if (!stack_.empty()) stack_.back().text.add_slice(text_, start + 9, end - 2);
+                if (!stack_.empty()) {
+                    stack_.back().text.add_slice(text_, start + kCDataOpen.size(),
+                                                 end + 1 - kCDataClose.size());
+                }
                 // The section's content is not character data to route.
                 while (next_text_ < ranges.size() && ranges[next_text_].start < end) ++next_text_;
                 break;
             case TagKind::ProcessingInstruction:
-                if (!ends_with_at(text_, end, "?>")) {
+                if (!ends_with_at(text_, end, kProcessingInstructionClose)) {
                     return std::unexpected(
                         NativeFailure::malformed("unterminated processing instruction", start));
                 }
