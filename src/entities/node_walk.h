@@ -12,16 +12,9 @@
 
 namespace quorvane {
 
-// The base of a visitor of platform::walk() over nodes, which keeps the
-// failure that ended the walk.
-struct NodeWalk {
-    using Child = PyObject*;
-
-    static std::span<PyObject* const> children(PyObject* node) { return as_node(node)->children(); }
-    static PyObject* object(const NodeObject* node) {
-        return reinterpret_cast<PyObject*>(const_cast<NodeObject*>(node));
-    }
-
+// The base of a visitor of platform::walk() with the interpreter lock held:
+// it keeps the failure that ended the walk.
+struct LockedWalk {
     bool fail(Failure why) {
         failure = std::move(why);
         return false;
@@ -36,9 +29,19 @@ struct NodeWalk {
     std::optional<Failure> failure;
 };
 
-// Walks the tree under `root` with `visitor`, a NodeWalk.
+// The base of a visitor of a Node tree.
+struct NodeWalk : LockedWalk {
+    using Child = PyObject*;
+
+    static std::span<PyObject* const> children(PyObject* node) { return as_node(node)->children(); }
+    static PyObject* object(const NodeObject* node) {
+        return reinterpret_cast<PyObject*>(const_cast<NodeObject*>(node));
+    }
+};
+
+// Walks the tree under `root` with `visitor`, a LockedWalk.
 template <class Visitor>
-Result<void> walk_nodes(Visitor& visitor, PyObject* root) {
+Result<void> walk_locked(Visitor& visitor, typename Visitor::Child root) {
     if (platform::walk(visitor, root)) return {};
     return std::unexpected(std::move(*visitor.failure));
 }

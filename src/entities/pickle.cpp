@@ -168,7 +168,7 @@ private:
 
 Result<PyRef> tree_state(PyObject* root) {
     TreeState state;
-    if (auto walked = walk_nodes(state, root); !walked)
+    if (auto walked = walk_locked(state, root); !walked)
         return std::unexpected(std::move(walked.error()));
     return state.body.finish(state.written);
 }

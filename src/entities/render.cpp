@@ -103,7 +103,7 @@ private:
 
 Result<PyRef> render_node(const NodeObject* root, std::uint8_t spacing) {
     Outline outline(spacing);
-    if (auto walked = walk_nodes(outline, NodeWalk::object(root)); !walked)
+    if (auto walked = walk_locked(outline, NodeWalk::object(root)); !walked)
         return std::unexpected(std::move(walked.error()));
     return make_str(outline.out);
 }

@@ -97,7 +97,7 @@ template <Hit (*matches)(const NodeObject&, const TextMatcher&)>
 Result<std::vector<PyRef>> walk(const NodeObject* start, std::string_view text,
                                 std::optional<std::int32_t> depth) {
     Search<matches> search(text, depth);
-    if (auto walked = walk_nodes(search, NodeWalk::object(start)); !walked)
+    if (auto walked = walk_locked(search, NodeWalk::object(start)); !walked)
         return std::unexpected(std::move(walked.error()));
     return std::move(search.found);
 }

@@ -124,7 +124,7 @@ Result<PyRef> tree_dict(const NodeObject* root) {
     auto keys = dict_keys();
     if (!keys) return std::unexpected(std::move(keys.error()));
     TreeDict dicts(*keys);
-    if (auto walked = walk_nodes(dicts, NodeWalk::object(root)); !walked)
+    if (auto walked = walk_locked(dicts, NodeWalk::object(root)); !walked)
         return std::unexpected(std::move(walked.error()));
     return std::move(dicts.root);
 }
