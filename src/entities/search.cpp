@@ -65,9 +65,9 @@ public:
 
     bool enter(PyObject* object, std::span<PyObject* const> following,
                platform::WalkStack<PyObject*, State>& stack) {
-        // The sibling asked for earlier has arrived by now: its children
-        // are where the walk descends next.
         if (following.size() >= kLookahead) prefetch_node(following[kLookahead - 1]);
+        // A sibling asked for earlier has arrived by now: its children are
+        // where the walk descends next.
         if (following.size() >= kLookahead / 2)
             prefetch_first(children(following[kLookahead / 2 - 1]));
         const NodeObject* node = as_node(object);
