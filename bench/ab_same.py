@@ -4,13 +4,14 @@ between sittings falls on both alike (a build against itself gives ratios
 within about 1% of 1.0).
 
     python3 bench/ab_same.py BUILD_A BUILD_B [document ...] [--size MB] [--rounds N]
-        [--write [--trees N]]
+        [--write [--trees N]] [--op OPERATION]
 
 BUILD_A and BUILD_B are build folders holding the module; documents are
 names from documents.py (all of them by default), or locale-like. Prints, per document, the
 best and median milliseconds per read (with --write: per write_string of
 the tree each build read; with --trees N, per write of N trees each build
-holds, one after another, as a program holding many small documents does)
+holds, one after another, as a program holding many small documents does;
+with --op, per search, to_dict or pickling of the tree each build read)
 of each build, B's speed over A's,
 and the median page faults per read of each (fresh pages a read faults in
 often cost more than its parsing).
@@ -33,6 +34,15 @@ from documents import DOCUMENTS, locale_like  # noqa: E402
 
 # Mostly non-ASCII text, for what a str of such text costs; not a default.
 EXTRA = {"locale-like": (lambda size: locale_like(random.Random(1), size), "ldml")}
+
+# Walks over a read tree; a search by a name no node has visits every node.
+OPERATIONS = {
+    "search": lambda tree: tree.search_by_name("absent"),
+    "to_dict": lambda tree: tree.to_dict(),
+    # The state pickle stores; pickle.dumps would look the module up by name.
+    "pickle": lambda tree: tree.__reduce__(),
+    "str": str,
+}
 
 
 def load(folder):
@@ -67,6 +77,7 @@ def main():
     parser.add_argument("--rounds", type=int, default=9)
     parser.add_argument("--write", action="store_true", help="time write_string instead of reads")
     parser.add_argument("--trees", type=int, default=1, help="with --write, trees written per call")
+    parser.add_argument("--op", choices=sorted(OPERATIONS), help="time this operation on the tree")
     args = parser.parse_args()
     a, b = load(args.build_a), load(args.build_b)
     print(f"{'document':14} {'A best':>8} {'B best':>8} {'A med':>8} {'B med':>8} {'B/A speed':>10}"
@@ -79,6 +90,9 @@ def main():
                      for module in (a, b)}
             calls = {module: (lambda m=module: [m.write_string(tree) for tree in trees[m]])
                      for module in (a, b)}
+        elif args.op:
+            trees = {module: module.read_string(document, root) for module in (a, b)}
+            calls = {module: (lambda t=trees[module]: OPERATIONS[args.op](t)) for module in (a, b)}
         else:
             calls = {module: (lambda m=module: m.read_string(document, root)) for module in (a, b)}
         times = {a: [], b: []}

@@ -2,6 +2,7 @@
 // walks keep explicit stacks so that the depth of the data never reaches
 // the native stack.
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_set>
@@ -12,6 +13,7 @@
 #include "boundary/convert.h"
 #include "entities/dict_failure.h"
 #include "entities/node.h"
+#include "entities/node_walk.h"
 #include "entities/operations.h"
 
 namespace quorvane {
@@ -300,45 +302,56 @@ std::optional<NodeString> text_of(Description& description) {
 
 // Checks a node's description before any of its children is looked at and
 // finishes a whole child subtree before the next child, so the first invalid
-// description in pre-order is the one reported.
+// description in pre-order is the one reported. A node of this walk is a
+// description, by index; an open one keeps the nodes made of its children.
+class BuildTree : public LockedWalk {
+public:
+    using Child = std::size_t;
+    struct State {
+        std::size_t description = 0;
+        std::vector<PyRef> children;
+    };
+
+    BuildTree(std::vector<Description>& arena, PyTypeObject* type) : arena_(arena), type_(type) {}
+
+    bool enter(std::size_t index, std::span<const std::size_t>,
+               platform::WalkStack<std::size_t, State>& stack) {
+        if (auto checked = check(arena_[index]); !checked) return fail(std::move(checked.error()));
+        const Items& items = *kind_of<vec_kind>(arena_[index].children);
+        std::vector<PyRef> children;
+        children.reserve(items.size());
+        stack.descend(items, {index, std::move(children)});
+        return true;
+    }
+    bool leave(State& state, State* parent) {
+        Description& description = arena_[state.description];
+        NodeRecord record{std::move(*kind_of<string_kind>(description.name)),
+                          std::move(*kind_of<map_kind>(description.attrs)),
+                          std::move(state.children), text_of(description)};
+        auto node = make_node_object(type_, std::move(record));
+        if (!node) return fail(std::move(node.error()));
+        if (parent) {
+            parent->children.push_back(std::move(*node));
+        } else {
+            root = std::move(*node);
+        }
+        return true;
+    }
+
+    PyRef root;
+
+private:
+    std::vector<Description>& arena_;
+    PyTypeObject* type_;
+};
+
 Result<PyRef> build_tree(std::vector<Description>& arena, std::size_t root) {
     PyTypeObject* type = node_type();
     if (!type) return std::unexpected(raised());
-    struct Frame {
-        std::size_t description;
-        std::vector<PyRef> children;
-        std::size_t next;
-    };
-    std::vector<Frame> stack;
-    auto open = [&](std::size_t index) -> Result<void> {
-        if (auto checked = check(arena[index]); !checked) return checked;
-        std::vector<PyRef> children;
-        children.reserve(kind_of<vec_kind>(arena[index].children)->size());
-        stack.push_back({index, std::move(children), 0});
-        return {};
-    };
-    if (auto opened = open(root); !opened) return std::unexpected(std::move(opened.error()));
-    InterruptCheck interrupts;
-    while (true) {
-        if (auto checked = interrupts.step(); !checked)
-            return std::unexpected(std::move(checked.error()));
-        Frame& top = stack.back();
-        const Items& items = *kind_of<vec_kind>(arena[top.description].children);
-        if (top.next < items.size()) {
-            if (auto opened = open(items[top.next++]); !opened)
-                return std::unexpected(std::move(opened.error()));
-            continue;
-        }
-        Description& description = arena[top.description];
-        NodeRecord record{std::move(*kind_of<string_kind>(description.name)),
-                          std::move(*kind_of<map_kind>(description.attrs)), std::move(top.children),
-                          text_of(description)};
-        auto node = make_node_object(type, std::move(record));
-        if (!node) return node;
-        stack.pop_back();
-        if (stack.empty()) return node;
-        stack.back().children.push_back(std::move(*node));
-    }
+    BuildTree build(arena, type);
+    if (auto walked = walk_locked(build, root); !walked)
+        return std::unexpected(std::move(walked.error()));
+    return std::move(build.root);
 }
 
 const char* const from_dict_names[] = {"dict_"};

@@ -26,6 +26,7 @@
 #include "boundary/call.h"
 #include "boundary/interpreter_state.h"
 #include "entities/node.h"
+#include "entities/node_walk.h"
 #include "entities/operations.h"
 #include "storage/span_credit.h"
 #include "structural/simd/utf8.h"
@@ -78,51 +79,6 @@ private:
     std::string strings_;
 };
 
-// The record index of each node written so far that may stand in more than
-// one place. Open addressing on the object's address.
-class SharedIndex {
-public:
-    static constexpr std::uint32_t kAbsent = std::numeric_limits<std::uint32_t>::max();
-
-    std::uint32_t find(const PyObject* node) const {
-        if (slots_.empty()) return kAbsent;
-        for (std::size_t s = slot_of(node);; s = (s + 1) & (slots_.size() - 1)) {
-            if (slots_[s].node == node) return slots_[s].index;
-            if (!slots_[s].node) return kAbsent;
-        }
-    }
-    void add(const PyObject* node, std::uint32_t index) {
-        if (2 * (count_ + 1) > slots_.size()) grow();
-        std::size_t s = slot_of(node);
-        while (slots_[s].node) s = (s + 1) & (slots_.size() - 1);
-        slots_[s] = {node, index};
-        ++count_;
-    }
-
-private:
-    struct Slot {
-        const PyObject* node = nullptr;
-        std::uint32_t index = 0;
-    };
-
-    std::size_t slot_of(const PyObject* node) const {
-        const auto address = reinterpret_cast<std::uintptr_t>(node);
-        return static_cast<std::size_t>((address >> 4) * 0x9E3779B97F4A7C15ull >> 20) &
-               (slots_.size() - 1);
-    }
-    void grow() {
-        std::vector<Slot> old(slots_.empty() ? 64 : 2 * slots_.size());
-        old.swap(slots_);
-        count_ = 0;
-        for (const Slot& slot : old) {
-            if (slot.node) add(slot.node, slot.index);
-        }
-    }
-
-    std::vector<Slot> slots_;
-    std::size_t count_ = 0;
-};
-
 Result<std::string_view> bytes_of(const NodeString& text) {
     auto resolved = text.resolve();
     if (!resolved) return std::unexpected(internal_failure(std::move(resolved.error())));
@@ -160,47 +116,61 @@ Result<void> write_record(StateWriter& out, const NodeObject& node, std::uint32_
 // before it; their record indices wait on a stack until their parent's
 // record is written. A node only its parent holds stands in one place, so
 // only nodes with other holders are looked up and remembered.
-Result<PyRef> tree_state(PyObject* root) {
-    struct Frame {
-        const NodeObject* node;
-        std::size_t next_child;
+class TreeState : public NodeWalk {
+public:
+    struct State {
+        const NodeObject* node = nullptr;
     };
-    StateWriter body;
-    SharedIndex shared;
-    std::vector<Frame> stack{{as_node(root), 0}};
-    std::vector<std::uint32_t> indices;
-    std::uint32_t written = 0;
-    while (!stack.empty()) {
-        Frame& top = stack.back();
-        const auto children = top.node->children();
-        if (top.next_child < children.size()) {
-            PyObject* child = children[top.next_child++];
-            if (Py_REFCNT(child) > 1) {
-                if (const std::uint32_t index = shared.find(child); index != SharedIndex::kAbsent) {
-                    indices.push_back(index);
-                    continue;
-                }
-            }
-            stack.push_back({as_node(child), 0});
-            continue;
+
+    bool enter(PyObject* object, std::span<PyObject* const>,
+               platform::WalkStack<PyObject*, State>& stack) {
+        const NodeObject* node = as_node(object);
+        if (Py_SIZE(node) > 0) {
+            stack.descend(node->children(), {node});
+            return true;
         }
-        if (written == std::numeric_limits<std::uint32_t>::max()) {
-            return std::unexpected(value_error("tree has too many nodes to pickle"));
-        }
-        const std::size_t first_child = indices.size() - children.size();
-        if (auto record =
-                write_record(body, *top.node, written, std::span(indices).subspan(first_child));
-            !record) {
-            return std::unexpected(std::move(record.error()));
-        }
-        indices.resize(first_child);
-        indices.push_back(written);
-        const auto* node = reinterpret_cast<const PyObject*>(top.node);
-        if (Py_REFCNT(node) > 1) shared.add(node, written);
-        ++written;
-        stack.pop_back();
+        return record(*node);
     }
-    return body.finish(written);
+    bool leave(State& state, State*) { return record(*state.node); }
+    static bool may_share(PyObject* node) { return Py_REFCNT(node) > 1; }
+    bool again(std::uint32_t index, State&) {
+        indices_.push_back(index);
+        return true;
+    }
+
+    // The record index of each node written so far that may stand in more
+    // than one place.
+    platform::SeenNodes<std::uint32_t> seen;
+    StateWriter body;
+    std::uint32_t written = 0;
+
+private:
+    bool record(const NodeObject& node) {
+        if (written == std::numeric_limits<std::uint32_t>::max()) {
+            return fail(value_error("tree has too many nodes to pickle"));
+        }
+        const std::size_t first_child = indices_.size() - node.children().size();
+        if (auto wrote =
+                write_record(body, node, written, std::span(indices_).subspan(first_child));
+            !wrote) {
+            return fail(std::move(wrote.error()));
+        }
+        indices_.resize(first_child);
+        indices_.push_back(written);
+        const PyObject* object = reinterpret_cast<const PyObject*>(&node);
+        if (Py_REFCNT(object) > 1) seen.add(object, written);
+        ++written;
+        return true;
+    }
+
+    std::vector<std::uint32_t> indices_;
+};
+
+Result<PyRef> tree_state(PyObject* root) {
+    TreeState state;
+    if (auto walked = walk_locked(state, root); !walked)
+        return std::unexpected(std::move(walked.error()));
+    return state.body.finish(state.written);
 }
 
 // The function pickle calls to load a tree: the module's _restore_node.

@@ -1,12 +1,14 @@
 // repr() and the text outline of str() and __to_string.
 #include <algorithm>
 #include <cstdint>
+#include <span>
 #include <string>
-#include <vector>
+#include <utility>
 
 #include "boundary/call.h"
 #include "boundary/convert.h"
 #include "entities/node.h"
+#include "entities/node_walk.h"
 #include "entities/operations.h"
 
 namespace quorvane {
@@ -61,38 +63,49 @@ Result<void> open_node(std::string& out, const NodeObject& node, std::uint8_t sp
 }
 
 // The outline is written in one pass into one string: a child's outline
-// appears verbatim inside its parent's, so nothing is built twice, and the
-// walk keeps its place on an explicit stack instead of the native one.
-Result<PyRef> render_node(const NodeObject* root, std::uint8_t spacing) {
-    struct Frame {
-        const NodeObject* node;
-        std::uint8_t spacing;
-        std::size_t next;
-    };
-    std::string out;
-    if (auto opened = open_node(out, *root, spacing); !opened)
-        return std::unexpected(std::move(opened.error()));
-    std::vector<Frame> stack{{root, spacing, 0}};
-    InterruptCheck interrupts;
-    while (!stack.empty()) {
-        if (auto checked = interrupts.step(); !checked)
-            return std::unexpected(std::move(checked.error()));
-        Frame& top = stack.back();
-        auto children = top.node->children();
-        if (top.next == children.size()) {
-            stack.pop_back();
-            if (!stack.empty()) out += '\n';
-            continue;
+// appears verbatim inside its parent's, so nothing is built twice. An open
+// node keeps the indentation of its own lines.
+class Outline : public NodeWalk {
+public:
+    using State = std::uint8_t;
+
+    explicit Outline(std::uint8_t spacing) : spacing_(spacing) {}
+
+    bool enter(PyObject* object, std::span<PyObject* const>,
+               platform::WalkStack<PyObject*, State>& stack) {
+        const NodeObject* node = as_node(object);
+        const State* parent = stack.parent();
+        std::uint8_t spacing = spacing_;
+        if (parent) {
+            spacing = child_spacing(*parent);
+            out += '\n';
+            out.append(*parent, ' ');
         }
-        const NodeObject* child = as_node(children[top.next++]);
-        const std::uint8_t inner = child_spacing(top.spacing);
-        out += '\n';
-        out.append(top.spacing, ' ');
-        if (auto opened = open_node(out, *child, inner); !opened)
-            return std::unexpected(std::move(opened.error()));
-        stack.push_back({child, inner, 0});
+        if (auto opened = open_node(out, *node, spacing); !opened)
+            return fail(std::move(opened.error()));
+        if (auto children = node->children(); !children.empty()) {
+            stack.descend(children, spacing);
+        } else if (parent) {
+            out += '\n';
+        }
+        return true;
     }
-    return make_str(out);
+    bool leave(State&, State* parent) {
+        if (parent) out += '\n';
+        return true;
+    }
+
+    std::string out;
+
+private:
+    const std::uint8_t spacing_;
+};
+
+Result<PyRef> render_node(const NodeObject* root, std::uint8_t spacing) {
+    Outline outline(spacing);
+    if (auto walked = walk_locked(outline, NodeWalk::object(root)); !walked)
+        return std::unexpected(std::move(walked.error()));
+    return make_str(outline.out);
 }
 
 const char* const to_string_names[] = {"spacing"};

@@ -1,5 +1,5 @@
-// Subtree search: a pre-order walk on an explicit stack, so the depth of a
-// tree never reaches the native stack.
+// Subtree search: a pre-order walk, which keeps its place on an explicit
+// stack, so the depth of a tree never reaches the native stack.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -11,6 +11,7 @@
 #include "boundary/call.h"
 #include "boundary/convert.h"
 #include "entities/node.h"
+#include "entities/node_walk.h"
 #include "entities/operations.h"
 #include "entities/search_type.h"
 
@@ -52,52 +53,53 @@ void prefetch_first(std::span<PyObject* const> children) {
 // Nodes are immutable and the start node is held by the caller, so the walk
 // borrows every node it meets; no Python code runs until the list is built.
 // A match takes its reference at once, while the node is still in a cache.
+// An open node keeps the depth left below its children.
+template <Hit (*matches)(const NodeObject&, const TextMatcher&)>
+class Search : public NodeWalk {
+public:
+    using State = std::int32_t;
+
+    Search(std::string_view text, std::optional<std::int32_t> depth)
+        // A negative depth never counts down to zero, so it limits nothing.
+        : value_(text), limited_(depth && *depth >= 0), root_remaining_(limited_ ? *depth : 0) {}
+
+    bool enter(PyObject* object, std::span<PyObject* const> following,
+               platform::WalkStack<PyObject*, State>& stack) {
+        if (following.size() >= kLookahead) prefetch_node(following[kLookahead - 1]);
+        // A sibling asked for earlier has arrived by now: its children are
+        // where the walk descends next.
+        if (following.size() >= kLookahead / 2)
+            prefetch_first(children(following[kLookahead / 2 - 1]));
+        const NodeObject* node = as_node(object);
+        const State* parent = stack.parent();
+        const State remaining = parent ? *parent : root_remaining_;
+        Hit hit = matches(*node, value_);
+        if (!hit) return fail(internal_failure(std::move(hit.error())));
+        if (*hit) found.push_back(PyRef::borrow(object));
+        auto below = node->children();
+        if (!below.empty() && !(limited_ && remaining == 0)) {
+            prefetch_first(below);
+            stack.descend(below, limited_ ? remaining - 1 : 0);
+        }
+        return true;
+    }
+    bool leave(State&, State*) { return true; }
+
+    std::vector<PyRef> found;
+
+private:
+    const TextMatcher value_;
+    const bool limited_;
+    const State root_remaining_;
+};
+
 template <Hit (*matches)(const NodeObject&, const TextMatcher&)>
 Result<std::vector<PyRef>> walk(const NodeObject* start, std::string_view text,
                                 std::optional<std::int32_t> depth) {
-    // A negative depth never counts down to zero, so it limits nothing.
-    const bool limited = depth && *depth >= 0;
-    // One frame per open level: the children still to visit, and the depth
-    // left below them. Pre-order falls out of taking them front to back.
-    struct Level {
-        PyObject* const* next;
-        PyObject* const* end;
-        std::int32_t remaining;
-    };
-    const TextMatcher value(text);
-    std::vector<PyRef> found;
-    std::vector<Level> levels;
-    const NodeObject* node = start;
-    std::int32_t remaining = limited ? *depth : 0;
-    InterruptCheck interrupts;
-    while (true) {
-        if (auto checked = interrupts.step(); !checked)
-            return std::unexpected(std::move(checked.error()));
-        Hit hit = matches(*node, value);
-        if (!hit) return std::unexpected(internal_failure(std::move(hit.error())));
-        if (*hit) {
-            found.push_back(
-                PyRef::borrow(reinterpret_cast<PyObject*>(const_cast<NodeObject*>(node))));
-        }
-        auto children = node->children();
-        if (!children.empty() && !(limited && remaining == 0)) {
-            prefetch_first(children);
-            levels.push_back(
-                {children.data(), children.data() + children.size(), limited ? remaining - 1 : 0});
-        }
-        while (!levels.empty() && levels.back().next == levels.back().end) levels.pop_back();
-        if (levels.empty()) return found;
-        Level& level = levels.back();
-        const std::ptrdiff_t left = level.end - level.next;
-        if (left > static_cast<std::ptrdiff_t>(kLookahead)) prefetch_node(level.next[kLookahead]);
-        // A sibling asked for earlier has arrived by now: its children are
-        // where the walk descends next.
-        if (left > static_cast<std::ptrdiff_t>(kLookahead / 2)) {
-            prefetch_first(as_node(level.next[kLookahead / 2])->children());
-        }
-        node = as_node(*level.next++);
-        remaining = level.remaining;
-    }
+    Search<matches> search(text, depth);
+    if (auto walked = walk_locked(search, NodeWalk::object(start)); !walked)
+        return std::unexpected(std::move(walked.error()));
+    return std::move(search.found);
 }
 
 Result<PyRef> search(PyObject* self, SearchKind kind, PyObject* value, const char* value_name,

@@ -1,10 +1,12 @@
-// to_dict: a node's tree as nested dicts, lists and strs, made on an
-// explicit stack so that the depth of a tree never reaches the native stack.
-#include <vector>
+// to_dict: a node's tree as nested dicts, lists and strs, made by the tree
+// walk, so that the depth of a tree never reaches the native stack.
+#include <span>
+#include <utility>
 
 #include "boundary/call.h"
 #include "boundary/interpreter_state.h"
 #include "entities/node.h"
+#include "entities/node_walk.h"
 #include "entities/operations.h"
 
 namespace quorvane {
@@ -74,45 +76,57 @@ Result<PyRef> new_list(const NodeObject& node) {
     return list;
 }
 
-// Post-order: a node's dictionary is made once all its children's are in its list.
+// Post-order: a node's dictionary is made once all its children's are in
+// its list, which an open node keeps with the next slot to fill.
+class TreeDict : public NodeWalk {
+public:
+    struct State {
+        const NodeObject* node = nullptr;
+        PyRef children;
+        Py_ssize_t next = 0;
+    };
+
+    explicit TreeDict(const DictKeys& keys) : keys_(keys) {}
+
+    bool enter(PyObject* object, std::span<PyObject* const>,
+               platform::WalkStack<PyObject*, State>& stack) {
+        const NodeObject* node = as_node(object);
+        auto list = new_list(*node);
+        if (!list) return fail(std::move(list.error()));
+        if (Py_SIZE(node) > 0) {
+            stack.descend(node->children(), {node, std::move(*list), 0});
+            return true;
+        }
+        return finish(node_dict(keys_, *node, std::move(*list)), stack.parent());
+    }
+    bool leave(State& state, State* parent) {
+        return finish(node_dict(keys_, *state.node, std::move(state.children)), parent);
+    }
+
+    PyRef root;
+
+private:
+    // Puts a node's dictionary in its parent's list, or keeps the root's.
+    bool finish(Result<PyRef> dict, State* parent) {
+        if (!dict) return fail(std::move(dict.error()));
+        if (!parent) {
+            root = std::move(*dict);
+        } else {
+            PyList_SET_ITEM(parent->children.get(), parent->next++, dict->release());
+        }
+        return true;
+    }
+
+    const DictKeys& keys_;
+};
+
 Result<PyRef> tree_dict(const NodeObject* root) {
     auto keys = dict_keys();
     if (!keys) return std::unexpected(std::move(keys.error()));
-    struct Frame {
-        const NodeObject* node;
-        PyRef children;
-        Py_ssize_t next;
-    };
-    auto root_list = new_list(*root);
-    if (!root_list) return root_list;
-    std::vector<Frame> stack;
-    stack.push_back({root, std::move(*root_list), 0});
-    InterruptCheck interrupts;
-    while (true) {
-        if (auto checked = interrupts.step(); !checked)
-            return std::unexpected(std::move(checked.error()));
-        Frame& top = stack.back();
-        if (top.next < Py_SIZE(top.node)) {
-            const NodeObject* child =
-                as_node(top.node->children()[static_cast<std::size_t>(top.next)]);
-            auto list = new_list(*child);
-            if (!list) return list;
-            if (Py_SIZE(child) > 0) {
-                stack.push_back({child, std::move(*list), 0});
-                continue;
-            }
-            auto leaf = node_dict(*keys, *child, std::move(*list));
-            if (!leaf) return leaf;
-            PyList_SET_ITEM(top.children.get(), top.next++, leaf->release());
-            continue;
-        }
-        auto done = node_dict(*keys, *top.node, std::move(top.children));
-        if (!done) return done;
-        stack.pop_back();
-        if (stack.empty()) return done;
-        Frame& parent = stack.back();
-        PyList_SET_ITEM(parent.children.get(), parent.next++, done->release());
-    }
+    TreeDict dicts(*keys);
+    if (auto walked = walk_locked(dicts, NodeWalk::object(root)); !walked)
+        return std::unexpected(std::move(walked.error()));
+    return std::move(dicts.root);
 }
 
 }  // namespace

@@ -9,14 +9,14 @@
 #include <cstring>
 #include <new>
 #include <optional>
+#include <span>
 #include <string>
-#include <unordered_map>
 #include <utility>
-#include <vector>
 
 #include "boundary/call.h"
 #include "boundary/convert.h"
 #include "entities/node.h"
+#include "entities/node_walk.h"
 #include "platform/memory.h"
 #include "write/ascii.h"
 #include "write/detached_tree.h"
@@ -126,65 +126,66 @@ struct Detached {
 };
 
 // Copies the tree under `root` into a tree that refers to no interpreter
-// object. The walk keeps its place on an explicit stack and copies each node
-// before its children, into the slot its parent keeps for it. A node
-// standing in several places is copied the first time and named by address
-// after that; only a node with more than one reference can, so only those
-// are looked up. A copy `for_str` also learns whether its strings are ASCII.
-// A name the writer cannot write ends the walk, before anything is written.
-Result<Detached> detach_tree(const NodeObject* root, bool for_str) {
-    Detached detached{write::DetachedTree(for_str), write::UnescapedSizeCount{}};
-    write::DetachedTree& tree = detached.tree;
-    struct Frame {
-        const NodeObject* node;
-        write::DetachedNode* copy;
-        std::size_t next_child;
+// object. The walk copies each node before its children, into the slot its
+// parent keeps for it. A node standing in several places is copied the
+// first time and named by address after that; only a node with more than
+// one reference can, so only those are looked up. A name the writer cannot
+// write ends the walk, before anything is written.
+class Detacher : public NodeWalk {
+public:
+    struct State {
+        write::DetachedNode* copy = nullptr;
+        std::size_t next_slot = 0;
     };
-    std::vector<Frame> unfinished;
-    std::unordered_map<const NodeObject*, write::DetachedNode*> copied_shared;
 
-    auto copy = [&](const NodeObject* node, std::size_t depth) {
+    explicit Detacher(Detached& detached) : detached_(detached) {}
+
+    bool enter(PyObject* object, std::span<PyObject* const>,
+               platform::WalkStack<PyObject*, State>& stack) {
+        const NodeObject* node = as_node(object);
+        write::DetachedTree& tree = detached_.tree;
         write::DetachedNode* copy = tree.add_node(node->name, node->attrs, node->text,
                                                   static_cast<std::size_t>(Py_SIZE(node)));
-        if (detached.size) detached.size->add(*copy, depth);
-        if (Py_REFCNT(node) > 1) copied_shared.emplace(node, copy);
-        if (copy->child_count != 0) unfinished.push_back({node, copy, 0});
-        return copy;
-    };
-
-    InterruptCheck interrupts;
-    try {
-        tree.set_root(copy(root, 0));
-        while (!unfinished.empty()) {
-            if (auto checked = interrupts.step(); !checked) {
-                return std::unexpected(std::move(checked.error()));
-            }
-            if (tree.refused()) [[unlikely]]
-                break;
-            Frame& top = unfinished.back();
-            if (top.next_child == top.copy->child_count) {
-                unfinished.pop_back();
-                continue;
-            }
-            const std::size_t slot = top.next_child++;
-            const NodeObject* child = as_node(top.node->children()[slot]);
-            if (Py_REFCNT(child) > 1) {
-                if (auto found = copied_shared.find(child); found != copied_shared.end()) {
-                    found->second->shared = true;
-                    detached.size.reset();
-                    top.copy->child_slots()[slot] = found->second;
-                    continue;
-                }
-            }
-            // copy() may push onto the stack and so move `top`.
-            write::DetachedNode* parent = top.copy;
-            parent->child_slots()[slot] = copy(child, unfinished.size());
+        if (detached_.size) detached_.size->add(*copy, stack.depth());
+        if (Py_REFCNT(node) > 1) seen.add(node, copy);
+        if (State* parent = stack.parent()) {
+            parent->copy->child_slots()[parent->next_slot++] = copy;
+        } else {
+            tree.set_root(copy);
         }
+        if (tree.refused()) [[unlikely]]
+            return false;
+        if (copy->child_count != 0) stack.descend(node->children(), {copy, 0});
+        return true;
+    }
+    bool leave(State&, State*) { return true; }
+    static bool may_share(PyObject* node) { return Py_REFCNT(node) > 1; }
+    bool again(write::DetachedNode* copy, State& parent) {
+        copy->shared = true;
+        detached_.size.reset();
+        parent.copy->child_slots()[parent.next_slot++] = copy;
+        return true;
+    }
+
+    platform::SeenNodes<write::DetachedNode*> seen;
+
+private:
+    Detached& detached_;
+};
+
+// A copy `for_str` also learns whether its strings are ASCII.
+Result<Detached> detach_tree(const NodeObject* root, bool for_str) {
+    Detached detached{write::DetachedTree(for_str), write::UnescapedSizeCount{}};
+    Detacher detacher(detached);
+    try {
+        // A refusal ends the walk without a failure of its own.
+        if (!platform::walk(detacher, NodeWalk::object(root)) && detacher.failure)
+            return std::unexpected(std::move(*detacher.failure));
     } catch (const std::bad_alloc&) {
         return std::unexpected(out_of_memory());
     }
-    if (tree.broken()) return std::unexpected(internal_failure(*tree.broken()));
-    if (tree.refused()) return std::unexpected(value_error(*tree.refused()));
+    if (detached.tree.broken()) return std::unexpected(internal_failure(*detached.tree.broken()));
+    if (detached.tree.refused()) return std::unexpected(value_error(*detached.tree.refused()));
     return detached;
 }
 

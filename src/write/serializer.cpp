@@ -1,7 +1,8 @@
 #include "write/serializer.h"
 
-#include <unordered_map>
-#include <vector>
+#include <span>
+
+#include "platform/tree_walk.h"
 
 namespace quorvane::write {
 
@@ -14,70 +15,81 @@ std::optional<std::uint64_t> UnescapedSizeCount::total(std::uint64_t indent,
     return total.value();
 }
 
+namespace {
+
+// The length and line breaks of a subtree written at depth 0.
+struct Measure {
+    CheckedCount length;
+    CheckedCount breaks;
+};
+
 // A subtree written at depth d takes length + breaks × indent × d bytes:
 // `length` is its size at depth 0, and each of its `breaks` line breaks is
-// indented by `indent` more spaces per level it lies deeper. The walk keeps
-// its place on an explicit stack and measures a node once its children are.
-std::optional<std::uint64_t> unescaped_output_size(const DetachedTree& tree, std::uint64_t indent,
-                                                   bool declaration) {
-    struct Measure {
-        CheckedCount length;
-        CheckedCount breaks;
-    };
-    struct Frame {
-        const DetachedNode* node;
-        std::size_t next_child;
+// indented by `indent` more spaces per level it lies deeper. A node is
+// measured once its children are; an open one keeps its measure so far.
+class Measurer {
+public:
+    using Child = const DetachedNode*;
+    struct State {
+        const DetachedNode* node = nullptr;
         Measure measure;
-    };
-    auto start = [indent](const DetachedNode& node) {
-        Measure measure;
-        measure.length.add(own_bytes(node));
-        if (node.child_count != 0) {
-            // A line feed and one level of indentation before each child's
-            // line, and a line at the element's own depth for its end tag.
-            const std::uint64_t breaks = child_breaks(node);
-            measure.length.add_product(breaks, indent);
-            measure.length.add(breaks + 1);
-            measure.breaks.add(breaks + 1);
-        }
-        return measure;
-    };
-    auto add_child = [indent](Frame& parent, const Measure& child) {
-        parent.measure.length.add(child.length);
-        parent.measure.length.add_product(child.breaks.value(), indent);
-        parent.measure.breaks.add(child.breaks);
     };
 
-    std::unordered_map<const DetachedNode*, Measure> measured_shared;
-    std::vector<Frame> unfinished;
-    unfinished.push_back({&tree.root(), 0, start(tree.root())});
-    Measure root;
-    while (!unfinished.empty()) {
-        Frame& top = unfinished.back();
-        if (top.next_child < top.node->child_count) {
-            const DetachedNode* child = top.node->child_list()[top.next_child++];
-            if (child->shared) {
-                if (auto found = measured_shared.find(child); found != measured_shared.end()) {
-                    add_child(top, found->second);
-                    continue;
-                }
-            }
-            unfinished.push_back({child, 0, start(*child)});
-            continue;
-        }
-        const Measure finished = top.measure;
-        const DetachedNode& node = *top.node;
-        unfinished.pop_back();
-        if (node.shared) measured_shared.emplace(&node, finished);
-        if (unfinished.empty()) {
-            root = finished;
-        } else {
-            add_child(unfinished.back(), finished);
-        }
+    explicit Measurer(std::uint64_t indent) : indent_(indent) {}
+
+    bool enter(const DetachedNode* node, std::span<const DetachedNode* const>,
+               platform::WalkStack<Child, State>& stack) {
+        Measure measure;
+        measure.length.add(own_bytes(*node));
+        if (node->child_count == 0) return finish(*node, measure, stack.parent());
+        // A line feed and one level of indentation before each child's
+        // line, and a line at the element's own depth for its end tag.
+        const std::uint64_t breaks = child_breaks(*node);
+        measure.length.add_product(breaks, indent_);
+        measure.length.add(breaks + 1);
+        measure.breaks.add(breaks + 1);
+        stack.descend(node->child_list(), {node, measure});
+        return true;
     }
+    bool leave(State& state, State* parent) { return finish(*state.node, state.measure, parent); }
+    bool poll() { return true; }
+    static bool may_share(const DetachedNode* node) { return node->shared; }
+    bool again(const Measure& measure, State& parent) {
+        add_child(parent.measure, measure);
+        return true;
+    }
+
+    platform::SeenNodes<Measure> seen;
+    Measure root;
+
+private:
+    bool finish(const DetachedNode& node, const Measure& measure, State* parent) {
+        if (node.shared) seen.add(&node, measure);
+        if (parent) {
+            add_child(parent->measure, measure);
+        } else {
+            root = measure;
+        }
+        return true;
+    }
+    void add_child(Measure& parent, const Measure& child) const {
+        parent.length.add(child.length);
+        parent.length.add_product(child.breaks.value(), indent_);
+        parent.breaks.add(child.breaks);
+    }
+
+    std::uint64_t indent_;
+};
+
+}  // namespace
+
+std::optional<std::uint64_t> unescaped_output_size(const DetachedTree& tree, std::uint64_t indent,
+                                                   bool declaration) {
+    Measurer measurer(indent);
+    platform::walk(measurer, &tree.root());
     // Each line break adds a byte to the length, so counting them cannot
     // overflow unless the length does.
-    CheckedCount total = root.length;
+    CheckedCount total = measurer.root.length;
     if (declaration) total.add(xml_declaration.size());
     if (total.overflowed()) return std::nullopt;
     return total.value();

@@ -29,18 +29,30 @@
 namespace quorvane::structural {
 namespace {
 
-struct Avx2Blocks {
-    struct Lanes {
+// A small set of control and space bytes in one shuffle: each 128-bit half
+// of the table holds, at each low nibble, the one byte of the set with that
+// nibble (0xFF where there is none); a byte with the high bit set shuffles
+// to 0 and never matches.
+std::uint64_t in_nibble_set(__m256i low, __m256i high, __m256i table) noexcept {
+    const auto low_bits = static_cast<std::uint32_t>(
+        _mm256_movemask_epi8(_mm256_cmpeq_epi8(_mm256_shuffle_epi8(table, low), low)));
+    const auto high_bits = static_cast<std::uint32_t>(
+        _mm256_movemask_epi8(_mm256_cmpeq_epi8(_mm256_shuffle_epi8(table, high), high)));
+    return (std::uint64_t{high_bits} << 32) | low_bits;
+}
+
+struct Avx2Lanes {
+    struct Vectors {
         __m256i low;
         __m256i high;
     };
 
-    static Lanes load(const std::uint8_t* block) noexcept {
+    static Vectors load(const std::uint8_t* block) noexcept {
         const auto* p = reinterpret_cast<const __m256i*>(block);
         return {_mm256_loadu_si256(p), _mm256_loadu_si256(p + 1)};
     }
 
-    static std::uint64_t equal(const Lanes& lanes, std::uint8_t byte) noexcept {
+    static std::uint64_t equal(const Vectors& lanes, std::uint8_t byte) noexcept {
         const __m256i needle = _mm256_set1_epi8(static_cast<char>(byte));
         const auto low =
             static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(lanes.low, needle)));
@@ -49,62 +61,21 @@ struct Avx2Blocks {
         return (std::uint64_t{high} << 32) | low;
     }
 
-    static std::uint64_t equal(const std::uint8_t* block, std::uint8_t byte) noexcept {
-        return equal(load(block), byte);
+    static std::uint64_t whitespace(const Vectors& lanes) noexcept {
+        const __m256i table = _mm256_broadcastsi128_si256(
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(kMarkupSpaceByNibble.data())));
+        return in_nibble_set(lanes.low, lanes.high, table);
     }
 
-    static BlockClasses classes(const std::uint8_t* block) noexcept {
-        const Lanes lanes = load(block);
-        return {equal(lanes, kLessThan), equal(lanes, kGreaterThan), equal(lanes, kDoubleQuote),
-                equal(lanes, kApostrophe)};
+    static std::uint64_t line_breaks_and_tab(const Vectors& lanes) noexcept {
+        const __m256i table = _mm256_setr_epi8(
+            -1, -1, -1, -1, -1, -1, -1, -1, -1, 0x09, 0x0A, -1, -1, 0x0D, -1, -1,  //
+            -1, -1, -1, -1, -1, -1, -1, -1, -1, 0x09, 0x0A, -1, -1, 0x0D, -1, -1);
+        return in_nibble_set(lanes.low, lanes.high, table);
     }
 };
 
-std::size_t count_byte_avx2(const std::uint8_t* input, std::size_t len,
-                            std::uint8_t byte) noexcept {
-    return count_byte_blocks<Avx2Blocks>(input, len, byte);
-}
-
-std::size_t find_unmarked_avx2(const std::uint8_t* input, std::size_t len, std::uint8_t byte,
-                               std::span<const std::uint64_t> marked, std::size_t from) noexcept {
-    return find_unmarked_blocks<Avx2Blocks>(input, len, byte, marked, from);
-}
-
-// A small set of control and space bytes in one shuffle: each 128-bit half
-// of the table holds, at each low nibble, the one byte of the set with that
-// nibble (0xFF where there is none); a byte with the high bit set shuffles
-// to 0 and never matches.
-std::uint64_t in_nibble_set(const Avx2Blocks::Lanes& lanes, __m256i table) noexcept {
-    const auto low = static_cast<std::uint32_t>(
-        _mm256_movemask_epi8(_mm256_cmpeq_epi8(_mm256_shuffle_epi8(table, lanes.low), lanes.low)));
-    const auto high = static_cast<std::uint32_t>(_mm256_movemask_epi8(
-        _mm256_cmpeq_epi8(_mm256_shuffle_epi8(table, lanes.high), lanes.high)));
-    return (std::uint64_t{high} << 32) | low;
-}
-
-__m256i whitespace_table() noexcept {
-    return _mm256_broadcastsi128_si256(
-        _mm_loadu_si128(reinterpret_cast<const __m128i*>(kMarkupSpaceByNibble.data())));
-}
-
-SearchMasks search_masks_avx2(const std::uint8_t* window) noexcept {
-    const Avx2Blocks::Lanes lanes = Avx2Blocks::load(window);
-    return search_masks_of(
-        Avx2Blocks::equal(lanes, kLessThan), Avx2Blocks::equal(lanes, kGreaterThan),
-        Avx2Blocks::equal(lanes, kDoubleQuote), Avx2Blocks::equal(lanes, kApostrophe),
-        in_nibble_set(lanes, whitespace_table()), Avx2Blocks::equal(lanes, '/'));
-}
-
-AttributeMasks attribute_masks_avx2(const std::uint8_t* window) noexcept {
-    const Avx2Blocks::Lanes lanes = Avx2Blocks::load(window);
-    const __m256i line_breaks_and_tab =
-        _mm256_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, 0x09, 0x0A, -1, -1, 0x0D, -1, -1,  //
-                         -1, -1, -1, -1, -1, -1, -1, -1, -1, 0x09, 0x0A, -1, -1, 0x0D, -1, -1);
-    return {in_nibble_set(lanes, whitespace_table()), Avx2Blocks::equal(lanes, '='),
-            Avx2Blocks::equal(lanes, kDoubleQuote), Avx2Blocks::equal(lanes, kApostrophe),
-            Avx2Blocks::equal(lanes, kLessThan) | Avx2Blocks::equal(lanes, '&') |
-                in_nibble_set(lanes, line_breaks_and_tab)};
-}
+using Avx2Blocks = KernelBlocks<Avx2Lanes>;
 
 // Four blocks as one 256-bit vector of 64-bit masks, lane j for block j.
 __m256i lanes_of(const std::uint64_t (&masks)[4]) noexcept {
@@ -133,7 +104,7 @@ ClassMasks classify_avx2(const std::uint8_t* input, std::size_t len) {
         std::uint64_t doubles[4];
         __m256i apostrophes = _mm256_setzero_si256();
         for (int j = 0; j < 4; ++j) {
-            const Avx2Blocks::Lanes block = Avx2Blocks::load(group + 64 * j);
+            const Avx2Blocks::Vectors block = Avx2Blocks::load(group + 64 * j);
             lt[j] = Avx2Blocks::equal(block, kLessThan);
             gt[j] = Avx2Blocks::equal(block, kGreaterThan);
             doubles[j] = Avx2Blocks::equal(block, kDoubleQuote);
@@ -240,8 +211,12 @@ bool is_valid_utf8_avx2(const std::uint8_t* input, std::size_t len) noexcept {
 
 namespace quorvane::structural {
 
-const KernelSet kAvx2Kernels{Kernel::Avx2,       classify_avx2,     count_byte_avx2,
-                             find_unmarked_avx2, search_masks_avx2, attribute_masks_avx2,
+const KernelSet kAvx2Kernels{Kernel::Avx2,
+                             classify_avx2,
+                             Avx2Blocks::count_byte,
+                             Avx2Blocks::find_unmarked,
+                             Avx2Blocks::search_masks,
+                             Avx2Blocks::attribute_masks,
                              is_valid_utf8_avx2};
 
 }  // namespace quorvane::structural

@@ -12,6 +12,7 @@
 // A kernel supplies a type `Isa` with two static members:
 //   BlockClasses Isa::classes(const std::uint8_t* block)  // 64 readable bytes
 //   std::uint64_t Isa::equal(const std::uint8_t* block, std::uint8_t byte)
+// which KernelBlocks derives from the kernel's view of a block.
 #pragma once
 
 #include <bit>
@@ -239,6 +240,52 @@ std::size_t find_unmarked_blocks(const std::uint8_t* input, std::size_t len, std
     }
     return len;
 }
+
+// The block operations of a kernel, from its view of a block (vector
+// registers, or the bytes themselves). `Lanes` supplies:
+//   Vectors load(const std::uint8_t* block)         // 64 readable bytes
+//   std::uint64_t equal(const Vectors&, std::uint8_t byte)
+//   std::uint64_t whitespace(const Vectors&)        // markup spaces
+//   std::uint64_t line_breaks_and_tab(const Vectors&)
+template <class Lanes>
+struct KernelBlocks : Lanes {
+    using Lanes::equal;
+
+    static std::uint64_t equal(const std::uint8_t* block, std::uint8_t byte) noexcept {
+        return Lanes::equal(Lanes::load(block), byte);
+    }
+
+    static BlockClasses classes(const std::uint8_t* block) noexcept {
+        const auto lanes = Lanes::load(block);
+        return {equal(lanes, kLessThan), equal(lanes, kGreaterThan), equal(lanes, kDoubleQuote),
+                equal(lanes, kApostrophe)};
+    }
+
+    static std::size_t count_byte(const std::uint8_t* input, std::size_t len,
+                                  std::uint8_t byte) noexcept {
+        return count_byte_blocks<KernelBlocks>(input, len, byte);
+    }
+
+    static std::size_t find_unmarked(const std::uint8_t* input, std::size_t len, std::uint8_t byte,
+                                     std::span<const std::uint64_t> marked,
+                                     std::size_t from) noexcept {
+        return find_unmarked_blocks<KernelBlocks>(input, len, byte, marked, from);
+    }
+
+    static SearchMasks search_masks(const std::uint8_t* window) noexcept {
+        const auto lanes = Lanes::load(window);
+        return search_masks_of(equal(lanes, kLessThan), equal(lanes, kGreaterThan),
+                               equal(lanes, kDoubleQuote), equal(lanes, kApostrophe),
+                               Lanes::whitespace(lanes), equal(lanes, '/'));
+    }
+
+    static AttributeMasks attribute_masks(const std::uint8_t* window) noexcept {
+        const auto lanes = Lanes::load(window);
+        return {Lanes::whitespace(lanes), equal(lanes, '='), equal(lanes, kDoubleQuote),
+                equal(lanes, kApostrophe),
+                equal(lanes, kLessThan) | equal(lanes, '&') | Lanes::line_breaks_and_tab(lanes)};
+    }
+};
 
 }  // namespace
 }  // namespace quorvane::structural

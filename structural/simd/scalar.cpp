@@ -13,33 +13,27 @@
 namespace quorvane::structural {
 namespace {
 
-struct PortableBlocks {
-    static std::uint64_t equal(const std::uint8_t* block, std::uint8_t byte) noexcept {
+struct PortableLanes {
+    using Vectors = const std::uint8_t*;
+
+    static Vectors load(const std::uint8_t* block) noexcept { return block; }
+
+    static std::uint64_t equal(Vectors block, std::uint8_t byte) noexcept {
         std::uint64_t mask = 0;
         for (unsigned j = 0; j < 64; ++j) mask |= std::uint64_t{block[j] == byte} << j;
         return mask;
     }
+
+    static std::uint64_t whitespace(Vectors block) noexcept {
+        std::uint64_t mask = 0;
+        for (unsigned j = 0; j < 64; ++j) mask |= std::uint64_t{is_markup_space(block[j])} << j;
+        return mask;
+    }
 };
 
-std::size_t count_byte_scalar(const std::uint8_t* input, std::size_t len,
-                              std::uint8_t byte) noexcept {
-    return count_byte_blocks<PortableBlocks>(input, len, byte);
-}
+using PortableBlocks = KernelBlocks<PortableLanes>;
 
-std::size_t find_unmarked_scalar(const std::uint8_t* input, std::size_t len, std::uint8_t byte,
-                                 std::span<const std::uint64_t> marked, std::size_t from) noexcept {
-    return find_unmarked_blocks<PortableBlocks>(input, len, byte, marked, from);
-}
-
-SearchMasks search_masks_scalar(const std::uint8_t* window) noexcept {
-    std::uint64_t whitespace = 0;
-    for (unsigned j = 0; j < 64; ++j) whitespace |= std::uint64_t{is_markup_space(window[j])} << j;
-    return search_masks_of(
-        PortableBlocks::equal(window, kLessThan), PortableBlocks::equal(window, kGreaterThan),
-        PortableBlocks::equal(window, kDoubleQuote), PortableBlocks::equal(window, kApostrophe),
-        whitespace, PortableBlocks::equal(window, '/'));
-}
-
+// One pass over the window for all five masks.
 AttributeMasks attribute_masks_scalar(const std::uint8_t* window) noexcept {
     AttributeMasks masks{};
     for (unsigned j = 0; j < 64; ++j) {
@@ -114,8 +108,12 @@ ClassMasks classify_scalar(const std::uint8_t* input, std::size_t len) {
     return masks;
 }
 
-const KernelSet kScalarKernels{Kernel::Scalar,       classify_scalar,     count_byte_scalar,
-                               find_unmarked_scalar, search_masks_scalar, attribute_masks_scalar,
+const KernelSet kScalarKernels{Kernel::Scalar,
+                               classify_scalar,
+                               PortableBlocks::count_byte,
+                               PortableBlocks::find_unmarked,
+                               PortableBlocks::search_masks,
+                               attribute_masks_scalar,
                                is_valid_utf8_scalar};
 
 }  // namespace quorvane::structural

@@ -29,18 +29,18 @@
 namespace quorvane::structural {
 namespace {
 
-struct Sse42Blocks {
-    struct Lanes {
+struct Sse42Lanes {
+    struct Vectors {
         __m128i v[4];
     };
 
-    static Lanes load(const std::uint8_t* block) noexcept {
+    static Vectors load(const std::uint8_t* block) noexcept {
         const auto* p = reinterpret_cast<const __m128i*>(block);
         return {{_mm_loadu_si128(p), _mm_loadu_si128(p + 1), _mm_loadu_si128(p + 2),
                  _mm_loadu_si128(p + 3)}};
     }
 
-    static std::uint64_t equal(const Lanes& lanes, std::uint8_t byte) noexcept {
+    static std::uint64_t equal(const Vectors& lanes, std::uint8_t byte) noexcept {
         const __m128i needle = _mm_set1_epi8(static_cast<char>(byte));
         std::uint64_t mask = 0;
         for (int i = 0; i < 4; ++i) {
@@ -51,61 +51,31 @@ struct Sse42Blocks {
         return mask;
     }
 
-    static std::uint64_t equal(const std::uint8_t* block, std::uint8_t byte) noexcept {
-        return equal(load(block), byte);
+    static std::uint64_t whitespace(const Vectors& lanes) noexcept {
+        return in_nibble_set(
+            lanes, _mm_loadu_si128(reinterpret_cast<const __m128i*>(kMarkupSpaceByNibble.data())));
     }
 
-    static BlockClasses classes(const std::uint8_t* block) noexcept {
-        const Lanes lanes = load(block);
-        return {equal(lanes, kLessThan), equal(lanes, kGreaterThan), equal(lanes, kDoubleQuote),
-                equal(lanes, kApostrophe)};
+    static std::uint64_t line_breaks_and_tab(const Vectors& lanes) noexcept {
+        return in_nibble_set(lanes, _mm_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, 0x09, 0x0A,
+                                                  -1, -1, 0x0D, -1, -1));
+    }
+
+    // A small set of control and space bytes in one shuffle: the table
+    // holds, at each low nibble, the one byte of the set with that nibble
+    // (0xFF where there is none); a byte with the high bit set shuffles to 0
+    // and never matches.
+    static std::uint64_t in_nibble_set(const Vectors& lanes, __m128i table) noexcept {
+        std::uint64_t mask = 0;
+        for (int i = 0; i < 4; ++i) {
+            const __m128i hits = _mm_cmpeq_epi8(_mm_shuffle_epi8(table, lanes.v[i]), lanes.v[i]);
+            mask |= std::uint64_t{static_cast<std::uint32_t>(_mm_movemask_epi8(hits))} << (16 * i);
+        }
+        return mask;
     }
 };
 
-std::size_t count_byte_sse42(const std::uint8_t* input, std::size_t len,
-                             std::uint8_t byte) noexcept {
-    return count_byte_blocks<Sse42Blocks>(input, len, byte);
-}
-
-std::size_t find_unmarked_sse42(const std::uint8_t* input, std::size_t len, std::uint8_t byte,
-                                std::span<const std::uint64_t> marked, std::size_t from) noexcept {
-    return find_unmarked_blocks<Sse42Blocks>(input, len, byte, marked, from);
-}
-
-// A small set of control and space bytes in one shuffle: the table holds,
-// at each low nibble, the one byte of the set with that nibble (0xFF where
-// there is none); a byte with the high bit set shuffles to 0 and never
-// matches.
-std::uint64_t in_nibble_set(const Sse42Blocks::Lanes& lanes, __m128i table) noexcept {
-    std::uint64_t mask = 0;
-    for (int i = 0; i < 4; ++i) {
-        const __m128i hits = _mm_cmpeq_epi8(_mm_shuffle_epi8(table, lanes.v[i]), lanes.v[i]);
-        mask |= std::uint64_t{static_cast<std::uint32_t>(_mm_movemask_epi8(hits))} << (16 * i);
-    }
-    return mask;
-}
-
-__m128i whitespace_table() noexcept {
-    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(kMarkupSpaceByNibble.data()));
-}
-
-SearchMasks search_masks_sse42(const std::uint8_t* window) noexcept {
-    const Sse42Blocks::Lanes lanes = Sse42Blocks::load(window);
-    const std::uint64_t whitespace = in_nibble_set(lanes, whitespace_table());
-    return search_masks_of(
-        Sse42Blocks::equal(lanes, kLessThan), Sse42Blocks::equal(lanes, kGreaterThan),
-        Sse42Blocks::equal(lanes, kDoubleQuote), Sse42Blocks::equal(lanes, kApostrophe), whitespace,
-        Sse42Blocks::equal(lanes, '/'));
-}
-
-AttributeMasks attribute_masks_sse42(const std::uint8_t* window) noexcept {
-    const Sse42Blocks::Lanes lanes = Sse42Blocks::load(window);
-    return {in_nibble_set(lanes, whitespace_table()), Sse42Blocks::equal(lanes, '='),
-            Sse42Blocks::equal(lanes, kDoubleQuote), Sse42Blocks::equal(lanes, kApostrophe),
-            Sse42Blocks::equal(lanes, kLessThan) | Sse42Blocks::equal(lanes, '&') |
-                in_nibble_set(lanes, _mm_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, 0x09, 0x0A,
-                                                   -1, -1, 0x0D, -1, -1))};
-}
+using Sse42Blocks = KernelBlocks<Sse42Lanes>;
 
 }  // namespace
 
@@ -161,8 +131,12 @@ bool is_valid_utf8_sse42(const std::uint8_t* input, std::size_t len) noexcept {
 
 namespace quorvane::structural {
 
-const KernelSet kSse42Kernels{Kernel::Sse42,       classify_sse42,     count_byte_sse42,
-                              find_unmarked_sse42, search_masks_sse42, attribute_masks_sse42,
+const KernelSet kSse42Kernels{Kernel::Sse42,
+                              classify_sse42,
+                              Sse42Blocks::count_byte,
+                              Sse42Blocks::find_unmarked,
+                              Sse42Blocks::search_masks,
+                              Sse42Blocks::attribute_masks,
                               is_valid_utf8_sse42};
 
 }  // namespace quorvane::structural
