@@ -42,9 +42,9 @@ import bench_write  # noqa: E402
 
 # Sizes of a full run (about six minutes on two busy cores) and of a quick one.
 FULL = {"size": 20_000_000, "runs": 5, "small": 30_000, "held": 1_000, "nodes": 600_000,
-        "dict_size": 5_000_000, "pickle_size": 10_000_000}
+        "dict_size": 5_000_000, "pickle_size": 10_000_000, "interpreter_small": 20_000}
 QUICK = {"size": 1_000_000, "runs": 1, "small": 1_000, "held": 30, "nodes": 20_000,
-         "dict_size": 500_000, "pickle_size": 500_000}
+         "dict_size": 500_000, "pickle_size": 500_000, "interpreter_small": 1_000}
 
 COLOURS = {"quorvane": "#2a6f97", "lxml": "#e09f3e", "ElementTree": "#9e2a2b",
            "xmltodict": "#540b0e", "plain Python": "#7a7a7a"}
@@ -189,7 +189,7 @@ def report(sizes, out):
     pickled = bench_pickle.measure(sizes["pickle_size"], runs)
     print("isolated interpreters", flush=True)
     cores = bench_interpreters.measure(argparse.Namespace(
-        size=sizes["size"] / 1e6, rounds=3, small=sizes["small"] // 10, runs=runs))
+        size=sizes["size"] / 1e6, rounds=3, small=sizes["interpreter_small"], runs=runs))
 
     three = {"quorvane": "quorvane", "lxml": "lxml", "ET": "ElementTree"}
     two = {"quorvane": "quorvane", "lxml": "lxml"}
