@@ -315,7 +315,7 @@ public:
     BuildTree(std::vector<Description>& arena, PyTypeObject* type) : arena_(arena), type_(type) {}
 
     bool enter(std::size_t index, std::span<const std::size_t>,
-               platform::WalkStack<std::size_t, State>& stack) {
+               WalkStack<std::size_t, State>& stack) {
         if (auto checked = check(arena_[index]); !checked) return fail(std::move(checked.error()));
         const Items& items = *kind_of<vec_kind>(arena_[index].children);
         std::vector<PyRef> children;

@@ -8,11 +8,11 @@
 
 #include "boundary/call.h"
 #include "entities/node.h"
-#include "platform/tree_walk.h"
+#include "storage/tree_walk.h"
 
 namespace quorvane {
 
-// The base of a visitor of platform::walk() with the interpreter lock held:
+// The base of a visitor of walk() with the interpreter lock held:
 // it keeps the failure that ended the walk.
 struct LockedWalk {
     bool fail(Failure why) {
@@ -42,7 +42,7 @@ struct NodeWalk : LockedWalk {
 // Walks the tree under `root` with `visitor`, a LockedWalk.
 template <class Visitor>
 Result<void> walk_locked(Visitor& visitor, typename Visitor::Child root) {
-    if (platform::walk(visitor, root)) return {};
+    if (walk(visitor, root)) return {};
     return std::unexpected(std::move(*visitor.failure));
 }
 

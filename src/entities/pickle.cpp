@@ -122,8 +122,7 @@ public:
         const NodeObject* node = nullptr;
     };
 
-    bool enter(PyObject* object, std::span<PyObject* const>,
-               platform::WalkStack<PyObject*, State>& stack) {
+    bool enter(PyObject* object, std::span<PyObject* const>, WalkStack<PyObject*, State>& stack) {
         const NodeObject* node = as_node(object);
         if (Py_SIZE(node) > 0) {
             stack.descend(node->children(), {node});
@@ -140,7 +139,7 @@ public:
 
     // The record index of each node written so far that may stand in more
     // than one place.
-    platform::SeenNodes<std::uint32_t> seen;
+    SeenNodes<std::uint32_t> seen;
     StateWriter body;
     std::uint32_t written = 0;
 

@@ -71,8 +71,7 @@ public:
 
     explicit Outline(std::uint8_t spacing) : spacing_(spacing) {}
 
-    bool enter(PyObject* object, std::span<PyObject* const>,
-               platform::WalkStack<PyObject*, State>& stack) {
+    bool enter(PyObject* object, std::span<PyObject* const>, WalkStack<PyObject*, State>& stack) {
         const NodeObject* node = as_node(object);
         const State* parent = stack.parent();
         std::uint8_t spacing = spacing_;

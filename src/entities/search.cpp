@@ -64,7 +64,7 @@ public:
         : value_(text), limited_(depth && *depth >= 0), root_remaining_(limited_ ? *depth : 0) {}
 
     bool enter(PyObject* object, std::span<PyObject* const> following,
-               platform::WalkStack<PyObject*, State>& stack) {
+               WalkStack<PyObject*, State>& stack) {
         if (following.size() >= kLookahead) prefetch_node(following[kLookahead - 1]);
         // A sibling asked for earlier has arrived by now: its children are
         // where the walk descends next.

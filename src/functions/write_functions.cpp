@@ -140,8 +140,7 @@ public:
 
     explicit Detacher(Detached& detached) : detached_(detached) {}
 
-    bool enter(PyObject* object, std::span<PyObject* const>,
-               platform::WalkStack<PyObject*, State>& stack) {
+    bool enter(PyObject* object, std::span<PyObject* const>, WalkStack<PyObject*, State>& stack) {
         const NodeObject* node = as_node(object);
         write::DetachedTree& tree = detached_.tree;
         write::DetachedNode* copy = tree.add_node(node->name, node->attrs, node->text,
@@ -167,7 +166,7 @@ public:
         return true;
     }
 
-    platform::SeenNodes<write::DetachedNode*> seen;
+    SeenNodes<write::DetachedNode*> seen;
 
 private:
     Detached& detached_;
@@ -179,7 +178,7 @@ Result<Detached> detach_tree(const NodeObject* root, bool for_str) {
     Detacher detacher(detached);
     try {
         // A refusal ends the walk without a failure of its own.
-        if (!platform::walk(detacher, NodeWalk::object(root)) && detacher.failure)
+        if (!walk(detacher, NodeWalk::object(root)) && detacher.failure)
             return std::unexpected(std::move(*detacher.failure));
     } catch (const std::bad_alloc&) {
         return std::unexpected(out_of_memory());

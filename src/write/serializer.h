@@ -14,7 +14,7 @@
 #include <string_view>
 
 #include "platform/interrupt.h"
-#include "platform/tree_walk.h"
+#include "storage/tree_walk.h"
 #include "write/copy_bytes.h"
 #include "write/detached_tree.h"
 #include "write/escape.h"
@@ -119,7 +119,7 @@ public:
           direct_depth_limit_(indent == 0 ? UINT64_MAX : (direct_write_bytes - 1) / indent) {}
 
     // False at the sink's first failure, which ends the writing at once.
-    bool write() { return platform::walk(*this, &tree_.root()); }
+    bool write() { return walk(*this, &tree_.root()); }
 
     // The tree walk's callbacks: an open element keeps the node whose end
     // tag is still to come.
@@ -127,7 +127,7 @@ public:
     using State = const DetachedNode*;
 
     bool enter(const DetachedNode* node, std::span<const DetachedNode* const>,
-               platform::WalkStack<Child, State>& stack) {
+               WalkStack<Child, State>& stack) {
         const Opened opened = open(*node);
         if (opened == Opened::Failed) return false;
         if (opened == Opened::Open) stack.descend(node->child_list(), node);

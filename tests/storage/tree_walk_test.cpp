@@ -1,6 +1,6 @@
 // The one tree walk: the order of its callbacks, a shared node met once, and
 // the remembered nodes past many collisions.
-#include "platform/tree_walk.h"
+#include "storage/tree_walk.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace quorvane::platform {
+namespace quorvane {
 namespace {
 
 struct TestNode {
@@ -78,4 +78,4 @@ TEST(SeenNodes, FindsEveryNodeAddedAndNoOther) {
 }
 
 }  // namespace
-}  // namespace quorvane::platform
+}  // namespace quorvane
