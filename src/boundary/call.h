@@ -107,7 +107,7 @@ PyObject* call_boundary(Body&& body) noexcept {
 }
 
 // No callable of the module takes more parameters than this.
-inline constexpr int max_parameters = 4;
+inline constexpr int kMaxParameters = 4;
 
 // A vector-call entry point: binds the arguments, then runs `body(slots)`
 // (returning Result<PyRef>) inside the boundary.
@@ -115,7 +115,7 @@ template <class Body>
 PyObject* call_with_arguments(const Signature& signature, PyObject* const* args, Py_ssize_t nargs,
                               PyObject* kwnames, Body&& body) noexcept {
     return call_boundary([&]() -> Result<PyRef> {
-        PyObject* slots[max_parameters];
+        PyObject* slots[kMaxParameters];
         if (auto bound = bind_arguments(signature, args, nargs, kwnames, slots); !bound) {
             return std::unexpected(std::move(bound.error()));
         }

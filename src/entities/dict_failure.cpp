@@ -42,7 +42,7 @@ std::string render_failure(const Failure& failure) {
     }
 }
 
-constexpr std::string_view enum_head =
+constexpr std::string_view kEnumHead =
     "failed to extract enum HashmapTypes ('String | Vec | NullableString | Map')";
 
 void variant_line(std::string& out, const char* kind) {
@@ -59,7 +59,7 @@ void variant_line(std::string& out, const char* kind) {
 
 DescriptionFailure enum_failure(const Failure& string_failure, DescriptionFailure vec_failure,
                                 const Failure& nullable_failure, const Failure& map_failure) {
-    std::string prefix(enum_head);
+    std::string prefix(kEnumHead);
     variant_line(prefix, "String");
     prefix += render_failure(string_failure);
     variant_line(prefix, "Vec");

@@ -25,7 +25,7 @@ using Items = std::vector<std::size_t>;  // descriptions, by index into the read
 // One value of a description; the alternatives are the kinds in the order
 // they are tried: String, Vec, NullableString, Map.
 using Value = std::variant<NodeString, Items, std::optional<NodeString>, AttributeMap>;
-constexpr std::size_t string_kind = 0, vec_kind = 1, nullable_kind = 2, map_kind = 3;
+constexpr std::size_t kStringKind = 0, kVecKind = 1, kNullableKind = 2, kMapKind = 3;
 
 // Only the four keys a node is built from are kept; the values of other keys
 // are read (their faults count) and dropped.
@@ -181,7 +181,7 @@ private:
         if (PyErr_Occurred()) return vec_failed(level, DescriptionFailure(raised()));
         level.iterator = {};
         level.sequence = {};
-        store(level, Value(std::in_place_index<vec_kind>, std::move(level.items)));
+        store(level, Value(std::in_place_index<kVecKind>, std::move(level.items)));
         level.items = {};
         return std::nullopt;
     }
@@ -192,7 +192,7 @@ private:
         level.slot = slot_of(*key_text);
         auto as_string = text_view(value);
         if (as_string) {
-            store(level, Value(std::in_place_index<string_kind>, NodeString::owned(*as_string)));
+            store(level, Value(std::in_place_index<kStringKind>, NodeString::owned(*as_string)));
             return std::nullopt;
         }
         Failure string_failure = std::move(as_string.error());
@@ -234,17 +234,17 @@ private:
                                                   DescriptionFailure vec_failure) {
         if (vec_failure.fatal()) return vec_failure;
         if (value == Py_None) {
-            store(level, Value(std::in_place_index<nullable_kind>, std::nullopt));
+            store(level, Value(std::in_place_index<kNullableKind>, std::nullopt));
             return std::nullopt;
         }
         auto nullable = text_view(value);
         if (nullable) {
-            store(level, Value(std::in_place_index<nullable_kind>, NodeString::owned(*nullable)));
+            store(level, Value(std::in_place_index<kNullableKind>, NodeString::owned(*nullable)));
             return std::nullopt;
         }
         auto map = read_map(value);
         if (map) {
-            store(level, Value(std::in_place_index<map_kind>, std::move(*map)));
+            store(level, Value(std::in_place_index<kMapKind>, std::move(*map)));
             return std::nullopt;
         }
         if (map.error().kind == Failure::Kind::Internal)
@@ -286,17 +286,17 @@ auto* kind_of(std::optional<Value>& value) {
 }
 
 Result<void> check(Description& description) {
-    if (!kind_of<string_kind>(description.name))
+    if (!kind_of<kStringKind>(description.name))
         return std::unexpected(value_error("Invalid name"));
-    if (!kind_of<map_kind>(description.attrs)) return std::unexpected(value_error("Invalid attrs"));
-    if (!kind_of<vec_kind>(description.children))
+    if (!kind_of<kMapKind>(description.attrs)) return std::unexpected(value_error("Invalid attrs"));
+    if (!kind_of<kVecKind>(description.children))
         return std::unexpected(value_error("Invalid children"));
     return {};
 }
 
 std::optional<NodeString> text_of(Description& description) {
-    if (auto* text = kind_of<string_kind>(description.text)) return std::move(*text);
-    if (auto* text = kind_of<nullable_kind>(description.text)) return std::move(*text);
+    if (auto* text = kind_of<kStringKind>(description.text)) return std::move(*text);
+    if (auto* text = kind_of<kNullableKind>(description.text)) return std::move(*text);
     return std::nullopt;
 }
 
@@ -317,7 +317,7 @@ public:
     bool enter(std::size_t index, std::span<const std::size_t>,
                WalkStack<std::size_t, State>& stack) {
         if (auto checked = check(arena_[index]); !checked) return fail(std::move(checked.error()));
-        const Items& items = *kind_of<vec_kind>(arena_[index].children);
+        const Items& items = *kind_of<kVecKind>(arena_[index].children);
         std::vector<PyRef> children;
         children.reserve(items.size());
         stack.descend(items, {index, std::move(children)});
@@ -325,8 +325,8 @@ public:
     }
     bool leave(State& state, State* parent) {
         Description& description = arena_[state.description];
-        NodeRecord record{std::move(*kind_of<string_kind>(description.name)),
-                          std::move(*kind_of<map_kind>(description.attrs)),
+        NodeRecord record{std::move(*kind_of<kStringKind>(description.name)),
+                          std::move(*kind_of<kMapKind>(description.attrs)),
                           std::move(state.children), text_of(description)};
         auto node = make_node_object(type_, std::move(record));
         if (!node) return fail(std::move(node.error()));

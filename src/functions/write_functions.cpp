@@ -35,7 +35,7 @@ const Signature write_file_signature{"write_file()", write_file_names, 4, 2};
 // An ASCII text at least this long is copied into its str with the lock
 // released: the str is made first, then filled, so two threads writing
 // large texts share less of their time under the lock.
-constexpr std::size_t copy_outside_lock_bytes = std::size_t{256} << 10;
+constexpr std::size_t kCopyOutsideLockBytes = std::size_t{256} << 10;
 
 // A text that may take at least this many bytes is written straight into
 // its str, faulted in by huge pages. A str this large is fresh memory from
@@ -43,7 +43,7 @@ constexpr std::size_t copy_outside_lock_bytes = std::size_t{256} << 10;
 // its own), which the writer may as well fill instead of copying into it.
 // A smaller str often reuses memory a freed one left warm, and one made
 // larger than its text, then cut, would stop that reuse.
-constexpr std::uint64_t direct_str_bytes = std::uint64_t{32} << 20;
+constexpr std::uint64_t kDirectStrBytes = std::uint64_t{32} << 20;
 
 Failure out_of_memory() { return native_failure(NativeFailure::out_of_memory()); }
 
@@ -208,7 +208,7 @@ PyObject* write_string(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObj
             if (counted) {
                 const auto capacity =
                     write::memory_capacity(tree->tree, arguments->options, counted);
-                if (capacity && *capacity >= direct_str_bytes) {
+                if (capacity && *capacity >= kDirectStrBytes) {
                     direct = PyRef::steal(PyUnicode_New(static_cast<Py_ssize_t>(*capacity), 127));
                     if (!direct) return std::unexpected(raised());
                     direct_capacity = *capacity;
@@ -269,7 +269,7 @@ PyObject* write_string(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObj
             // No other thread can see the new str until it is returned.
             char* data = static_cast<char*>(PyUnicode_DATA(result.get()));
             auto copy = [&] { std::memcpy(data, text.data(), text.size()); };
-            if (text.size() >= copy_outside_lock_bytes) {
+            if (text.size() >= kCopyOutsideLockBytes) {
                 without_interpreter_lock(copy);
             } else {
                 copy();

@@ -55,14 +55,14 @@ public:
     // a short one is stored inside the string.
     NodeString into_string() && {
         const std::size_t size = std::exchange(size_, 0);
-        if (size <= NodeString::inline_capacity) return NodeString::owned({data(), size});
+        if (size <= NodeString::kInlineCapacity) return NodeString::owned({data(), size});
         char* block = std::exchange(heap_, nullptr);
         if (std::exchange(capacity_, kInline) != size) block = shrink(block, size);
         return NodeString::adopt(block, size);
     }
 
 private:
-    static constexpr std::size_t kInline = NodeString::inline_capacity;
+    static constexpr std::size_t kInline = NodeString::kInlineCapacity;
 
     char* data() { return heap_ ? heap_ : inline_; }
     const char* data() const { return heap_ ? heap_ : inline_; }

@@ -67,20 +67,20 @@ class NodeString {
 public:
     // Owned strings up to this length live inside the object itself, so a
     // node's short name or value costs no heap block and no extra cache miss.
-    static constexpr std::size_t inline_capacity = 15;
+    static constexpr std::size_t kInlineCapacity = 15;
 
     NodeString() = default;  // an empty owned string
 
     static NodeString owned(std::string_view text) {
         NodeString s;
-        if (text.size() <= inline_capacity) {
+        if (text.size() <= kInlineCapacity) {
             std::uint64_t words[2] = {};
             std::copy(text.begin(), text.end(), reinterpret_cast<char*>(words) + 1);
-            s.tag_ = words[0] | (text.size() << 1) | inline_flag;
+            s.tag_ = words[0] | (text.size() << 1) | kInlineFlag;
             s.payload_ = words[1];
         } else {
             s.tag_ = reinterpret_cast<std::uintptr_t>(resize_text_block(nullptr, text.size())) |
-                     heap_flag;
+                     kHeapFlag;
             s.payload_ = text.size();
             std::memcpy(s.heap_data(), text.data(), text.size());
         }
@@ -89,7 +89,7 @@ public:
     // Takes over a block of `len` bytes from resize_text_block.
     static NodeString adopt(char* data, std::uint64_t len) {
         NodeString s;
-        s.tag_ = reinterpret_cast<std::uintptr_t>(data) | heap_flag;
+        s.tag_ = reinterpret_cast<std::uintptr_t>(data) | kHeapFlag;
         s.payload_ = len;
         return s;
     }
@@ -102,14 +102,14 @@ public:
     // Throws std::bad_alloc when a wide span finds no room for its record.
     static NodeString adopt_span(SourceBuffer* buffer, std::uint64_t start, std::uint64_t end) {
         NodeString s;
-        if ((start | end) > max_offset) [[unlikely]] {
+        if ((start | end) > kMaxOffset) [[unlikely]] {
             auto* wide = static_cast<WideSpan*>(std::malloc(sizeof(WideSpan)));
             if (!wide) {
                 buffer->release();
                 throw std::bad_alloc();
             }
             *wide = WideSpan{buffer, start, end};
-            s.tag_ = reinterpret_cast<std::uintptr_t>(wide) | wide_flag;
+            s.tag_ = reinterpret_cast<std::uintptr_t>(wide) | kWideFlag;
             return s;
         }
         s.tag_ = reinterpret_cast<std::uintptr_t>(buffer);
@@ -118,7 +118,7 @@ public:
     }
 
     NodeString(NodeString&& other) noexcept
-        : tag_(std::exchange(other.tag_, inline_flag)),
+        : tag_(std::exchange(other.tag_, kInlineFlag)),
           payload_(std::exchange(other.payload_, 0)) {}
     NodeString& operator=(NodeString&& other) noexcept {
         NodeString moved(std::move(other));
@@ -144,12 +144,12 @@ public:
         } else if (is_heap()) {
             std::free(heap_data());
         }
-        tag_ = inline_flag;
+        tag_ = kInlineFlag;
         payload_ = 0;
     }
 
     // Either span form.
-    bool is_span() const { return (tag_ & form_bits) == 0; }
+    bool is_span() const { return (tag_ & kFormBits) == 0; }
     // Whether this is a span of `source` whose offsets 32 bits place, the
     // most common form by far; never for a null `source`.
     bool is_narrow_span_of(const SourceBuffer* source) const {
@@ -157,7 +157,7 @@ public:
     }
     // checked_view() of such a span, given its buffer's text.
     bool checked_narrow_view(std::string_view source_text, std::string_view& view) const {
-        return checked_span(source_text, payload_ & max_offset, payload_ >> 32, view);
+        return checked_span(source_text, payload_ & kMaxOffset, payload_ >> 32, view);
     }
     // The buffer a span reads from; null for the other forms.
     SourceBuffer* span_source() const { return is_span() ? buffer() : nullptr; }
@@ -165,7 +165,7 @@ public:
     // The length in bytes, without touching the text; a span that fails its
     // check still fails in resolve().
     std::uint64_t size() const {
-        if (tag_ & inline_flag) return inline_size();
+        if (tag_ & kInlineFlag) return inline_size();
         if (is_heap()) return payload_;
         return span_end() - span_start();
     }
@@ -184,11 +184,11 @@ public:
     // that want the view in registers: false for a span that fails.
     bool checked_view(std::string_view& view) const {
         // Most strings of a read tree are spans that 32 bits place: tested first.
-        if ((tag_ & (form_bits | wide_flag)) == 0) [[likely]] {
+        if ((tag_ & (kFormBits | kWideFlag)) == 0) [[likely]] {
             return checked_span(reinterpret_cast<SourceBuffer*>(tag_)->text(),
-                                payload_ & max_offset, payload_ >> 32, view);
+                                payload_ & kMaxOffset, payload_ >> 32, view);
         }
-        if (tag_ & inline_flag) {
+        if (tag_ & kInlineFlag) {
             view = std::string_view(reinterpret_cast<const char*>(this) + 1, inline_size());
             return true;
         }
@@ -207,10 +207,10 @@ public:
 private:
     friend class TextMatcher;
     friend class OptionalString;
-    static constexpr std::uintptr_t inline_flag = 1;
-    static constexpr std::uintptr_t heap_flag = 2;
-    static constexpr std::uintptr_t wide_flag = 4;
-    static constexpr std::uintptr_t form_bits = inline_flag | heap_flag;
+    static constexpr std::uintptr_t kInlineFlag = 1;
+    static constexpr std::uintptr_t kHeapFlag = 2;
+    static constexpr std::uintptr_t kWideFlag = 4;
+    static constexpr std::uintptr_t kFormBits = kInlineFlag | kHeapFlag;
 
     struct WideSpan {
         SourceBuffer* buffer;
@@ -220,9 +220,9 @@ private:
     // Source buffers and wide records are at least 8-byte aligned, so the
     // third bit is free to tell them apart.
     static_assert(alignof(SourceBuffer) >= 8 && alignof(std::max_align_t) >= 8);
-    static constexpr std::uint64_t max_offset = 0xFFFF'FFFFu;
+    static constexpr std::uint64_t kMaxOffset = 0xFFFF'FFFFu;
     // A tag no string has: odd like an inline one, but longer than fits.
-    static constexpr std::uintptr_t absent_tag = ((inline_capacity + 1) << 1) | inline_flag;
+    static constexpr std::uintptr_t kAbsentTag = ((kInlineCapacity + 1) << 1) | kInlineFlag;
 
     static bool checked_span(std::string_view text, std::uint64_t start, std::uint64_t end,
                              std::string_view& view) {
@@ -240,18 +240,18 @@ private:
         return true;
     }
 
-    bool is_heap() const { return (tag_ & form_bits) == heap_flag; }
+    bool is_heap() const { return (tag_ & kFormBits) == kHeapFlag; }
     std::uint64_t inline_size() const { return (tag_ & 0xFF) >> 1; }
-    char* heap_data() const { return reinterpret_cast<char*>(tag_ & ~heap_flag); }
-    bool is_wide() const { return (tag_ & wide_flag) != 0; }
-    WideSpan* wide() const { return reinterpret_cast<WideSpan*>(tag_ & ~wide_flag); }
+    char* heap_data() const { return reinterpret_cast<char*>(tag_ & ~kHeapFlag); }
+    bool is_wide() const { return (tag_ & kWideFlag) != 0; }
+    WideSpan* wide() const { return reinterpret_cast<WideSpan*>(tag_ & ~kWideFlag); }
     SourceBuffer* buffer() const {
         return is_wide() ? wide()->buffer : reinterpret_cast<SourceBuffer*>(tag_);
     }
-    std::uint64_t span_start() const { return is_wide() ? wide()->start : payload_ & max_offset; }
+    std::uint64_t span_start() const { return is_wide() ? wide()->start : payload_ & kMaxOffset; }
     std::uint64_t span_end() const { return is_wide() ? wide()->end : payload_ >> 32; }
 
-    std::uintptr_t tag_ = inline_flag;
+    std::uintptr_t tag_ = kInlineFlag;
     // Zero past an inline text's end, so that equal inline strings are
     // equal words.
     std::uint64_t payload_ = 0;
@@ -265,7 +265,7 @@ static_assert(std::endian::native == std::endian::little);
 // tag no string has, so a node's optional text costs no flag word.
 class OptionalString {
 public:
-    OptionalString() { value_.tag_ = NodeString::absent_tag; }
+    OptionalString() { value_.tag_ = NodeString::kAbsentTag; }
     OptionalString(std::nullopt_t) : OptionalString() {}
     OptionalString(NodeString&& value) : value_(std::move(value)) {}
     OptionalString(std::optional<NodeString>&& value) : OptionalString() {
@@ -275,7 +275,7 @@ public:
     OptionalString(OptionalString&& other) noexcept = default;
     OptionalString& operator=(OptionalString&& other) noexcept = default;
 
-    bool has_value() const { return value_.tag_ != NodeString::absent_tag; }
+    bool has_value() const { return value_.tag_ != NodeString::kAbsentTag; }
     explicit operator bool() const { return has_value(); }
     NodeString& operator*() { return value_; }
     const NodeString& operator*() const { return value_; }
@@ -292,7 +292,7 @@ private:
 class TextMatcher {
 public:
     explicit TextMatcher(std::string_view value) : value_(value) {
-        if (value.size() > NodeString::inline_capacity) return;
+        if (value.size() > NodeString::kInlineCapacity) return;
         const NodeString stored = NodeString::owned(value);
         inline_words_[0] = stored.tag_;
         inline_words_[1] = stored.payload_;
@@ -301,7 +301,7 @@ public:
     std::string_view value() const { return value_; }
 
     std::expected<bool, NativeFailure> matches(const NodeString& stored) const {
-        if (stored.tag_ & NodeString::inline_flag) {
+        if (stored.tag_ & NodeString::kInlineFlag) {
             return stored.tag_ == inline_words_[0] && stored.payload_ == inline_words_[1];
         }
         // Lengths first: most names differ in length, and that needs no

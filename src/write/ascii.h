@@ -13,7 +13,7 @@ namespace quorvane::write {
 // that is not ASCII; short ones, such as most names and values, in words,
 // the last of which may overlap the one before.
 inline bool is_ascii(std::string_view text) {
-    constexpr std::uint64_t high_bits = 0x8080'8080'8080'8080ull;
+    constexpr std::uint64_t kHighBits = 0x8080'8080'8080'8080ull;
     const char* bytes = text.data();
     const std::size_t size = text.size();
     auto word_at = [bytes](std::size_t at) {
@@ -25,7 +25,7 @@ inline bool is_ascii(std::string_view text) {
     for (; i + 64 <= size; i += 64) {
         std::uint64_t block = 0;
         for (std::size_t k = 0; k < 64; k += 8) block |= word_at(i + k);
-        if (block & high_bits) return false;
+        if (block & kHighBits) return false;
     }
     std::uint64_t rest = 0;
     for (; i + 8 <= size; i += 8) rest |= word_at(i);
@@ -36,7 +36,7 @@ inline bool is_ascii(std::string_view text) {
             for (; i < size; ++i) rest |= static_cast<unsigned char>(bytes[i]);
         }
     }
-    return (rest & high_bits) == 0;
+    return (rest & kHighBits) == 0;
 }
 
 }  // namespace quorvane::write

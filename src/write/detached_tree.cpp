@@ -15,12 +15,12 @@ namespace {
 
 // Blocks grow to this size and stay there; a request larger than a quarter
 // of it gets a block of its own, so little room is left unused.
-constexpr std::size_t largest_block_size = platform::kLargeAllocationBytes;
+constexpr std::size_t kLargestBlockSize = platform::kLargeAllocationBytes;
 
 // Past this, the next block is the largest, a kept region.
-constexpr std::size_t largest_heap_block_size = platform::kLargestHeapWorkingBytes;
+constexpr std::size_t kLargestHeapBlockSize = platform::kLargestHeapWorkingBytes;
 
-bool is_mapped(std::size_t size) { return size > largest_heap_block_size; }
+bool is_mapped(std::size_t size) { return size > kLargestHeapBlockSize; }
 
 }  // namespace
 
@@ -52,14 +52,14 @@ char* DetachedBlocks::new_block(std::size_t size) {
 }
 
 void* DetachedBlocks::allocate_past_block(std::size_t size) {
-    if (size > largest_block_size / 4) return new_block(size);
+    if (size > kLargestBlockSize / 4) return new_block(size);
     // A request longer than the next block's usual size gets a block of
     // its own length.
     const std::size_t block_size = std::max(next_block_size_, size);
     cursor_ = new_block(block_size);
     room_ = block_size;
     next_block_size_ =
-        next_block_size_ >= largest_heap_block_size ? largest_block_size : next_block_size_ * 2;
+        next_block_size_ >= kLargestHeapBlockSize ? kLargestBlockSize : next_block_size_ * 2;
     void* at = cursor_;
     cursor_ += size;
     room_ -= size;

@@ -55,7 +55,7 @@ struct ReplacementTable {
 };
 
 template <EscapeMode mode>
-inline constexpr ReplacementTable<mode> replacements{};
+inline constexpr ReplacementTable<mode> kReplacements{};
 
 // The same replacements as eight-byte words, for one store whatever their
 // length; a length of 0 means the byte is copied as it is.
@@ -79,12 +79,12 @@ struct PackedReplacementTable {
 };
 
 template <EscapeMode mode>
-inline constexpr PackedReplacementTable<mode> packed_replacements{};
+inline constexpr PackedReplacementTable<mode> kPackedReplacements{};
 
 template <EscapeMode mode>
 inline char* put_replacement(char* out, char byte) {
     const PackedReplacement& replaced =
-        packed_replacements<mode>.entry[static_cast<unsigned char>(byte)];
+        kPackedReplacements<mode>.entry[static_cast<unsigned char>(byte)];
     std::memcpy(out, &replaced.bytes, 8);
     return out + replaced.size;
 }
@@ -166,7 +166,8 @@ inline std::size_t find_replaced(std::string_view text, std::size_t from) {
     return bits ? i + static_cast<std::size_t>(__builtin_ctz(bits)) : size;
 #else
     for (; i < size; ++i) {
-        if (!detail::replacements<mode>.text[static_cast<unsigned char>(data[i])].empty()) return i;
+        if (!detail::kReplacements<mode>.text[static_cast<unsigned char>(data[i])].empty())
+            return i;
     }
     return size;
 #endif
@@ -205,7 +206,7 @@ inline char* escape_to(char* out, std::string_view text) {
     }
 #else
     for (; left > 0; --left, ++from) {
-        if (detail::packed_replacements<mode>.entry[static_cast<unsigned char>(*from)].size == 0) {
+        if (detail::kPackedReplacements<mode>.entry[static_cast<unsigned char>(*from)].size == 0) {
             *out++ = *from;
         } else {
             out = detail::put_replacement<mode>(out, *from);
@@ -223,7 +224,7 @@ inline bool escape_into(Sink& sink, std::string_view text) {
     for (std::size_t i = find_replaced<mode>(text, 0); i < text.size();
          i = find_replaced<mode>(text, run)) {
         const std::string_view replaced =
-            detail::replacements<mode>.text[static_cast<unsigned char>(text[i])];
+            detail::kReplacements<mode>.text[static_cast<unsigned char>(text[i])];
         if (!sink.append(text.substr(run, i - run)) || !sink.append(replaced)) return false;
         run = i + 1;
     }

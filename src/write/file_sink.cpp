@@ -11,11 +11,11 @@ namespace quorvane::write {
 namespace {
 
 // Spaces for indentation are copied from here, a buffer's worth at most.
-constexpr std::size_t space_block_size = BufferedFileWriter::capacity;
+constexpr std::size_t kSpaceBlockSize = BufferedFileWriter::kCapacity;
 const char* space_block() {
     static const auto* block = [] {
-        auto* spaces = new char[space_block_size];
-        std::memset(spaces, ' ', space_block_size);
+        auto* spaces = new char[kSpaceBlockSize];
+        std::memset(spaces, ' ', kSpaceBlockSize);
         return spaces;
     }();
     return block;
@@ -26,7 +26,7 @@ const char* space_block() {
 BufferedFileWriter::BufferedFileWriter(int fd, WriteCall write_call)
     : fd_(fd),
       write_call_(write_call ? write_call : platform::write_some),
-      buffer_(new char[capacity]) {}
+      buffer_(new char[kCapacity]) {}
 
 bool BufferedFileWriter::fail(NativeFailure error) {
     error_ = std::move(error);
@@ -62,7 +62,7 @@ bool BufferedFileWriter::flush() {
 
 bool BufferedFileWriter::append_past_buffer(std::string_view bytes) {
     if (failed_ || !flush()) return false;
-    if (bytes.size() < capacity) {
+    if (bytes.size() < kCapacity) {
         std::memcpy(buffer_.get(), bytes.data(), bytes.size());
         used_ = bytes.size();
         return true;
@@ -73,7 +73,7 @@ bool BufferedFileWriter::append_past_buffer(std::string_view bytes) {
 
 bool BufferedFileWriter::append_spaces(std::uint64_t count) {
     while (count > 0) {
-        const std::size_t piece = count < space_block_size ? count : space_block_size;
+        const std::size_t piece = count < kSpaceBlockSize ? count : kSpaceBlockSize;
         if (!append({space_block(), piece})) return false;
         count -= piece;
     }

@@ -26,14 +26,14 @@ using WriteCall = ssize_t (*)(int fd, const void* data, std::size_t size);
 // error() tells what went wrong.
 class BufferedFileWriter {
 public:
-    static constexpr std::size_t capacity = 8192;
+    static constexpr std::size_t kCapacity = 8192;
 
     explicit BufferedFileWriter(int fd, WriteCall write_call = nullptr);
     BufferedFileWriter(const BufferedFileWriter&) = delete;
     BufferedFileWriter& operator=(const BufferedFileWriter&) = delete;
 
     bool append(std::string_view bytes) {
-        if (bytes.size() <= capacity - used_ && !failed_) [[likely]] {
+        if (bytes.size() <= kCapacity - used_ && !failed_) [[likely]] {
             copy_bytes(buffer_.get() + used_, bytes.data(), bytes.size());
             used_ += bytes.size();
             return true;
@@ -46,7 +46,7 @@ public:
     // have fit, so the file sees the same writes. commit() then says where
     // the written bytes end.
     char* reserve(std::size_t size) {
-        if (size > capacity - used_ || failed_) return nullptr;
+        if (size > kCapacity - used_ || failed_) return nullptr;
         return buffer_.get() + used_;
     }
     void commit(char* end) { used_ = static_cast<std::size_t>(end - buffer_.get()); }

@@ -10,7 +10,7 @@ std::optional<std::uint64_t> UnescapedSizeCount::total(std::uint64_t indent,
                                                        bool declaration) const {
     CheckedCount total = bytes_;
     total.add_product(levels_.value(), indent);
-    if (declaration) total.add(xml_declaration.size());
+    if (declaration) total.add(kXmlDeclaration.size());
     if (total.overflowed() || (levels_.overflowed() && indent != 0)) return std::nullopt;
     return total.value();
 }
@@ -90,7 +90,7 @@ std::optional<std::uint64_t> unescaped_output_size(const DetachedTree& tree, std
     // Each line break adds a byte to the length, so counting them cannot
     // overflow unless the length does.
     CheckedCount total = measurer.root.length;
-    if (declaration) total.add(xml_declaration.size());
+    if (declaration) total.add(kXmlDeclaration.size());
     if (total.overflowed()) return std::nullopt;
     return total.value();
 }

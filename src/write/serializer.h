@@ -22,7 +22,7 @@
 namespace quorvane::write {
 
 // Written before the root element when asked for, line feed included.
-inline constexpr std::string_view xml_declaration = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n";
+inline constexpr std::string_view kXmlDeclaration = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n";
 
 // A 64-bit count that remembers having overflowed.
 class CheckedCount {
@@ -102,7 +102,7 @@ std::optional<std::uint64_t> unescaped_output_size(const DetachedTree& tree, std
 // A start tag with its text, or an end tag, that may take more than this
 // many bytes is written piece by piece; a shorter one straight into room
 // the sink gives, so a long text never asks for six times its length.
-inline constexpr std::uint64_t direct_write_bytes = 4096;
+inline constexpr std::uint64_t kDirectWriteBytes = 4096;
 
 // Sinks offer append(std::string_view) and append_spaces(count), each false
 // on failure, reserve(size) and commit(end) for writing into their room,
@@ -116,7 +116,7 @@ public:
         : sink_(sink),
           tree_(tree),
           indent_(indent),
-          direct_depth_limit_(indent == 0 ? UINT64_MAX : (direct_write_bytes - 1) / indent) {}
+          direct_depth_limit_(indent == 0 ? UINT64_MAX : (kDirectWriteBytes - 1) / indent) {}
 
     // False at the sink's first failure, which ends the writing at once.
     bool write() { return walk(*this, &tree_.root()); }
@@ -166,11 +166,11 @@ private:
     }
 
     // The bytes of the line break before the next tag: none when no break
-    // is pending, more than direct_write_bytes when its spaces are too many
+    // is pending, more than kDirectWriteBytes when its spaces are too many
     // to write directly (or to count).
     std::uint64_t direct_break_room() const {
         if (!line_break_pending_) return 0;
-        if (depth_ > direct_depth_limit_) return direct_write_bytes + 1;
+        if (depth_ > direct_depth_limit_) return kDirectWriteBytes + 1;
         return 1 + indent_ * depth_;
     }
 
@@ -241,7 +241,7 @@ private:
         const std::uint64_t room = direct_break_room() + 6 + 2 * node.name.size +
                                    escape_room(node.text.size) + 6 * node.attribute_bytes +
                                    20 * std::uint64_t{node.attribute_count};
-        return room > direct_write_bytes ? nullptr : sink_.reserve(room);
+        return room > kDirectWriteBytes ? nullptr : sink_.reserve(room);
     }
 
     bool open_piecewise(const DetachedNode& node) {
@@ -269,7 +269,7 @@ private:
     bool close(const DetachedNode& node) {
         --depth_;
         if (const std::uint64_t room = direct_break_room() + 3 + node.name.size + 16;
-            room <= direct_write_bytes) {
+            room <= kDirectWriteBytes) {
             if (char* out = sink_.reserve(room)) {
                 out = put_line_break(out);
                 line_break_pending_ = true;

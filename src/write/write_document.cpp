@@ -44,14 +44,14 @@ std::optional<std::uint64_t> memory_capacity(const DetachedTree& tree, WriteOpti
     const auto size = counted ? counted->total(options.indent, options.declaration)
                               : unescaped_output_size(tree, options.indent, options.declaration);
     if (!size || *size > platform::physical_memory_bytes() / 2) return std::nullopt;
-    return *size + *size / 32 + 2 * direct_write_bytes;
+    return *size + *size / 32 + 2 * kDirectWriteBytes;
 }
 
 namespace {
 
 std::expected<ByteSink, NativeFailure> write_into(MemorySink sink, const DetachedTree& tree,
                                                   WriteOptions options) {
-    const bool written = (!options.declaration || sink.append(xml_declaration)) &&
+    const bool written = (!options.declaration || sink.append(kXmlDeclaration)) &&
                          TreeWriter(sink, tree, options.indent).write();
     if (sink.stopped) return std::unexpected(NativeFailure::stopped());
     if (!written) return std::unexpected(NativeFailure::out_of_memory());
@@ -84,7 +84,7 @@ std::expected<void, NativeFailure> write_to_file(const DetachedTree& tree, const
     auto file = platform::open_for_writing(path);
     if (!file) return std::unexpected(std::move(file.error()));
     FileSink sink(file->get());
-    const bool written = (!options.declaration || sink.append(xml_declaration)) &&
+    const bool written = (!options.declaration || sink.append(kXmlDeclaration)) &&
                          TreeWriter(sink, tree, options.indent).write() && sink.flush();
     sink.close();
     if (sink.too_large) return std::unexpected(NativeFailure::from_errno(EFBIG));

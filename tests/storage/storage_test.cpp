@@ -123,9 +123,9 @@ TEST_P(OwnedStrings, KeepTheirBytesThroughMoves) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Storage, OwnedStrings,
-                         testing::Values(0, 1, NodeString::inline_capacity - 1,
-                                         NodeString::inline_capacity,
-                                         NodeString::inline_capacity + 1, 1000));
+                         testing::Values(0, 1, NodeString::kInlineCapacity - 1,
+                                         NodeString::kInlineCapacity,
+                                         NodeString::kInlineCapacity + 1, 1000));
 
 TEST(NodeString, SpanSizeNeedsNoResolution) {
     SourceRef buffer = SourceRef::adopt(bytes_buffer("<name>"));
@@ -292,8 +292,8 @@ TEST(OptionalString, TellsAbsenceFromEveryStoredForm) {
     EXPECT_FALSE(OptionalString(std::optional<NodeString>()).has_value());
     // Empty, the longest inline length, one past it, and a long heap text.
     for (const std::string& text :
-         {std::string(), std::string(NodeString::inline_capacity, 'x'),
-          std::string(NodeString::inline_capacity + 1, 'y'), std::string(1000, 'z')}) {
+         {std::string(), std::string(NodeString::kInlineCapacity, 'x'),
+          std::string(NodeString::kInlineCapacity + 1, 'y'), std::string(1000, 'z')}) {
         OptionalString present(NodeString::owned(text));
         ASSERT_TRUE(present.has_value()) << text.size();
         EXPECT_EQ(*present->resolve(), text);

@@ -50,30 +50,30 @@ protected:
     BufferedFileWriter writer{3, fake_write};
 };
 
-constexpr std::size_t capacity = BufferedFileWriter::capacity;
+constexpr std::size_t kCapacity = BufferedFileWriter::kCapacity;
 
 TEST_F(FileSinkTest, WritesThatFitStayInTheBufferUntilFlushed) {
     EXPECT_TRUE(writer.append("<a>"));
-    EXPECT_TRUE(writer.append(std::string(capacity - 3, 'x')));
+    EXPECT_TRUE(writer.append(std::string(kCapacity - 3, 'x')));
     EXPECT_TRUE(fake.call_sizes.empty());
     EXPECT_TRUE(writer.flush());
-    EXPECT_EQ(fake.call_sizes, std::vector<std::size_t>{capacity});
-    EXPECT_EQ(fake.contents, "<a>" + std::string(capacity - 3, 'x'));
+    EXPECT_EQ(fake.call_sizes, std::vector<std::size_t>{kCapacity});
+    EXPECT_EQ(fake.contents, "<a>" + std::string(kCapacity - 3, 'x'));
 }
 
 TEST_F(FileSinkTest, AWriteThatDoesNotFitFlushesFirstThenIsBuffered) {
     writer.append("abc");
-    writer.append(std::string(capacity - 1, 'y'));
+    writer.append(std::string(kCapacity - 1, 'y'));
     EXPECT_EQ(fake.call_sizes, std::vector<std::size_t>{3});
-    EXPECT_EQ(writer.buffered(), capacity - 1);
+    EXPECT_EQ(writer.buffered(), kCapacity - 1);
 }
 
 TEST_F(FileSinkTest, AWriteAsLargeAsTheBufferGoesStraightToTheFile) {
     writer.append("abc");
-    writer.append(std::string(capacity, 'z'));
-    EXPECT_EQ(fake.call_sizes, (std::vector<std::size_t>{3, capacity}));
+    writer.append(std::string(kCapacity, 'z'));
+    EXPECT_EQ(fake.call_sizes, (std::vector<std::size_t>{3, kCapacity}));
     EXPECT_EQ(writer.buffered(), 0u);
-    EXPECT_EQ(fake.contents, "abc" + std::string(capacity, 'z'));
+    EXPECT_EQ(fake.contents, "abc" + std::string(kCapacity, 'z'));
 }
 
 TEST_F(FileSinkTest, PartialAndInterruptedWritesAreContinued) {
@@ -97,14 +97,14 @@ TEST_F(FileSinkTest, AFlushThatWritesNothingFails) {
 
 TEST_F(FileSinkTest, ADirectWriteThatWritesNothingFails) {
     fake.steps = {{100}, {0}};
-    EXPECT_FALSE(writer.append(std::string(capacity + 1, 'q')));
+    EXPECT_FALSE(writer.append(std::string(kCapacity + 1, 'q')));
     EXPECT_EQ(writer.error().io_text(), "failed to write whole buffer");
     EXPECT_EQ(fake.contents.size(), 100u);
 }
 
 TEST_F(FileSinkTest, TheSystemsErrorIsKeptAndEndsTheWriting) {
     fake.steps = {{-1, ENOSPC}};
-    writer.append(std::string(capacity, 'a'));
+    writer.append(std::string(kCapacity, 'a'));
     EXPECT_FALSE(writer.append("b"));
     EXPECT_EQ(writer.error().os_code, ENOSPC);
     EXPECT_FALSE(writer.flush());
@@ -129,10 +129,10 @@ TEST_F(FileSinkTest, ClosingAFlushedWriterWritesNothing) {
 
 TEST_F(FileSinkTest, SpacesAreWrittenInPiecesOfAtMostABuffer) {
     writer.append("<");
-    EXPECT_TRUE(writer.append_spaces(3 * capacity + 5));
+    EXPECT_TRUE(writer.append_spaces(3 * kCapacity + 5));
     EXPECT_TRUE(writer.flush());
-    EXPECT_EQ(fake.contents, "<" + std::string(3 * capacity + 5, ' '));
-    EXPECT_EQ(fake.call_sizes, (std::vector<std::size_t>{1, capacity, capacity, capacity, 5}));
+    EXPECT_EQ(fake.contents, "<" + std::string(3 * kCapacity + 5, ' '));
+    EXPECT_EQ(fake.call_sizes, (std::vector<std::size_t>{1, kCapacity, kCapacity, kCapacity, 5}));
 }
 
 }  // namespace
