@@ -12,9 +12,9 @@
 #include <string>
 #include <string_view>
 
-#include "read/records.h"
-#include "read/scanner.h"
-#include "storage/source_buffer.h"
+#include "src/read/records.h"
+#include "src/read/scanner.h"
+#include "src/storage/source_buffer.h"
 #include "structural/simd/utf8.h"
 
 namespace {

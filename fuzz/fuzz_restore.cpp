@@ -17,7 +17,7 @@
 #include <utility>
 #include <vector>
 
-#include "boundary/py_ref.h"
+#include "src/boundary/py_ref.h"
 
 PyMODINIT_FUNC PyInit_quorvane();
 

@@ -15,10 +15,10 @@
 #include <utility>
 #include <vector>
 
-#include "read/scanner.h"
-#include "storage/attribute_map.h"
+#include "src/read/scanner.h"
+#include "src/storage/attribute_map.h"
+#include "src/write/write_document.h"
 #include "structural/simd/utf8.h"
-#include "write/write_document.h"
 
 namespace {
 

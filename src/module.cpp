@@ -1,13 +1,13 @@
 // The module definition and its execution step.
 #include <Python.h>
 
-#include "boundary/call.h"
-#include "boundary/interpreter_state.h"
-#include "entities/node.h"
-#include "entities/operations.h"
-#include "entities/search_type.h"
-#include "functions/read_functions.h"
-#include "functions/write_functions.h"
+#include "src/boundary/call.h"
+#include "src/boundary/interpreter_state.h"
+#include "src/entities/node.h"
+#include "src/entities/operations.h"
+#include "src/entities/search_type.h"
+#include "src/functions/read_functions.h"
+#include "src/functions/write_functions.h"
 
 namespace quorvane {
 

@@ -1,4 +1,4 @@
-#include "boundary/call.h"
+#include "src/boundary/call.h"
 
 #include <pthread.h>
 
@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "storage/quoted.h"
+#include "src/storage/quoted.h"
 
 namespace quorvane {
 

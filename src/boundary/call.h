@@ -12,9 +12,9 @@
 #include <optional>
 #include <type_traits>
 
-#include "boundary/failure.h"
-#include "boundary/py_ref.h"
 #include "platform/interrupt.h"
+#include "src/boundary/failure.h"
+#include "src/boundary/py_ref.h"
 
 namespace quorvane {
 

@@ -1,4 +1,4 @@
-#include "boundary/convert.h"
+#include "src/boundary/convert.h"
 
 namespace quorvane {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "boundary/failure.h"
+#include "src/boundary/failure.h"
 
 namespace quorvane {
 

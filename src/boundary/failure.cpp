@@ -1,9 +1,9 @@
-#include "boundary/failure.h"
+#include "src/boundary/failure.h"
 
 #include <cerrno>
 
-#include "boundary/interpreter_state.h"
-#include "read/records.h"
+#include "src/boundary/interpreter_state.h"
+#include "src/read/records.h"
 
 namespace quorvane {
 

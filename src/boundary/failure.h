@@ -9,9 +9,9 @@
 #include <string>
 #include <string_view>
 
-#include "boundary/py_ref.h"
 #include "platform/native_failure.h"
-#include "storage/source_position.h"
+#include "src/boundary/py_ref.h"
+#include "src/storage/source_position.h"
 
 namespace quorvane {
 

@@ -1,6 +1,6 @@
-#include "boundary/interpreter_state.h"
+#include "src/boundary/interpreter_state.h"
 
-#include "boundary/call.h"
+#include "src/boundary/call.h"
 
 namespace quorvane {
 

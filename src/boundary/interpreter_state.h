@@ -8,7 +8,7 @@
 
 #include <cstdint>
 
-#include "boundary/failure.h"
+#include "src/boundary/failure.h"
 
 namespace quorvane {
 

@@ -1,4 +1,4 @@
-#include "entities/dict_failure.h"
+#include "src/entities/dict_failure.h"
 
 #include <string_view>
 #include <unordered_set>

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "boundary/failure.h"
+#include "src/boundary/failure.h"
 
 namespace quorvane {
 

@@ -9,12 +9,12 @@
 #include <variant>
 #include <vector>
 
-#include "boundary/call.h"
-#include "boundary/convert.h"
-#include "entities/dict_failure.h"
-#include "entities/node.h"
-#include "entities/node_walk.h"
-#include "entities/operations.h"
+#include "src/boundary/call.h"
+#include "src/boundary/convert.h"
+#include "src/entities/dict_failure.h"
+#include "src/entities/node.h"
+#include "src/entities/node_walk.h"
+#include "src/entities/operations.h"
 
 namespace quorvane {
 

@@ -1,4 +1,4 @@
-#include "entities/operations.h"
+#include "src/entities/operations.h"
 
 namespace quorvane {
 

@@ -1,12 +1,12 @@
-#include "entities/node.h"
+#include "src/entities/node.h"
 
 #include <new>
 #include <vector>
 
-#include "boundary/call.h"
-#include "boundary/convert.h"
-#include "boundary/interpreter_state.h"
-#include "entities/operations.h"
+#include "src/boundary/call.h"
+#include "src/boundary/convert.h"
+#include "src/boundary/interpreter_state.h"
+#include "src/entities/operations.h"
 
 namespace quorvane {
 

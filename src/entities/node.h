@@ -9,10 +9,10 @@
 #include <span>
 #include <vector>
 
-#include "boundary/failure.h"
-#include "boundary/py_ref.h"
-#include "storage/attribute_map.h"
-#include "storage/node_string.h"
+#include "src/boundary/failure.h"
+#include "src/boundary/py_ref.h"
+#include "src/storage/attribute_map.h"
+#include "src/storage/node_string.h"
 
 namespace quorvane {
 

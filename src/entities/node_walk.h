@@ -6,9 +6,9 @@
 #include <span>
 #include <utility>
 
-#include "boundary/call.h"
-#include "entities/node.h"
-#include "storage/tree_walk.h"
+#include "src/boundary/call.h"
+#include "src/entities/node.h"
+#include "src/storage/tree_walk.h"
 
 namespace quorvane {
 

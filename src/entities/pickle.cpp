@@ -23,12 +23,12 @@
 #include <utility>
 #include <vector>
 
-#include "boundary/call.h"
-#include "boundary/interpreter_state.h"
-#include "entities/node.h"
-#include "entities/node_walk.h"
-#include "entities/operations.h"
-#include "storage/span_credit.h"
+#include "src/boundary/call.h"
+#include "src/boundary/interpreter_state.h"
+#include "src/entities/node.h"
+#include "src/entities/node_walk.h"
+#include "src/entities/operations.h"
+#include "src/storage/span_credit.h"
 #include "structural/simd/utf8.h"
 
 namespace quorvane {

@@ -5,11 +5,11 @@
 #include <string>
 #include <utility>
 
-#include "boundary/call.h"
-#include "boundary/convert.h"
-#include "entities/node.h"
-#include "entities/node_walk.h"
-#include "entities/operations.h"
+#include "src/boundary/call.h"
+#include "src/boundary/convert.h"
+#include "src/entities/node.h"
+#include "src/entities/node_walk.h"
+#include "src/entities/operations.h"
 
 namespace quorvane {
 

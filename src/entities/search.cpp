@@ -8,12 +8,12 @@
 #include <string_view>
 #include <vector>
 
-#include "boundary/call.h"
-#include "boundary/convert.h"
-#include "entities/node.h"
-#include "entities/node_walk.h"
-#include "entities/operations.h"
-#include "entities/search_type.h"
+#include "src/boundary/call.h"
+#include "src/boundary/convert.h"
+#include "src/entities/node.h"
+#include "src/entities/node_walk.h"
+#include "src/entities/operations.h"
+#include "src/entities/search_type.h"
 
 namespace quorvane {
 

@@ -1,10 +1,10 @@
-#include "entities/search_type.h"
+#include "src/entities/search_type.h"
 
 #include <iterator>
 #include <string>
 
-#include "boundary/call.h"
-#include "boundary/convert.h"
+#include "src/boundary/call.h"
+#include "src/boundary/convert.h"
 
 namespace quorvane {
 

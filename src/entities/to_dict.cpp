@@ -3,11 +3,11 @@
 #include <span>
 #include <utility>
 
-#include "boundary/call.h"
-#include "boundary/interpreter_state.h"
-#include "entities/node.h"
-#include "entities/node_walk.h"
-#include "entities/operations.h"
+#include "src/boundary/call.h"
+#include "src/boundary/interpreter_state.h"
+#include "src/entities/node.h"
+#include "src/entities/node_walk.h"
+#include "src/entities/operations.h"
 
 namespace quorvane {
 

@@ -1,20 +1,20 @@
 // read_string and read_file: the reader's only contact with the interpreter.
 // Arguments are converted with the lock held, the document is read and
 // parsed without it, and the records become Node objects once it is back.
-#include "functions/read_functions.h"
+#include "src/functions/read_functions.h"
 
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
-#include "boundary/call.h"
-#include "boundary/convert.h"
-#include "entities/node.h"
-#include "read/file_source.h"
-#include "read/records.h"
-#include "read/scanner.h"
-#include "storage/source_buffer.h"
+#include "src/boundary/call.h"
+#include "src/boundary/convert.h"
+#include "src/entities/node.h"
+#include "src/read/file_source.h"
+#include "src/read/records.h"
+#include "src/read/scanner.h"
+#include "src/storage/source_buffer.h"
 
 namespace quorvane {
 

@@ -2,7 +2,7 @@
 // released without it; the str is made once the lock is back, and a large
 // ASCII text copied into it without the lock again. A very large text is
 // written into a str made just after the copy instead.
-#include "functions/write_functions.h"
+#include "src/functions/write_functions.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -13,15 +13,15 @@
 #include <string>
 #include <utility>
 
-#include "boundary/call.h"
-#include "boundary/convert.h"
-#include "entities/node.h"
-#include "entities/node_walk.h"
 #include "platform/memory.h"
-#include "write/ascii.h"
-#include "write/detached_tree.h"
-#include "write/serializer.h"
-#include "write/write_document.h"
+#include "src/boundary/call.h"
+#include "src/boundary/convert.h"
+#include "src/entities/node.h"
+#include "src/entities/node_walk.h"
+#include "src/write/ascii.h"
+#include "src/write/detached_tree.h"
+#include "src/write/serializer.h"
+#include "src/write/write_document.h"
 
 namespace quorvane {
 

@@ -1,4 +1,4 @@
-#include "read/file_source.h"
+#include "src/read/file_source.h"
 
 #include <algorithm>
 #include <cerrno>

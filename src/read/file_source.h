@@ -9,7 +9,7 @@
 #include <string_view>
 
 #include "platform/io.h"
-#include "read/records.h"
+#include "src/read/records.h"
 
 namespace quorvane::read {
 

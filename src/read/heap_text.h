@@ -9,7 +9,7 @@
 #include <string_view>
 #include <utility>
 
-#include "storage/node_string.h"
+#include "src/storage/node_string.h"
 
 namespace quorvane::read {
 

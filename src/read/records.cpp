@@ -1,4 +1,4 @@
-#include "read/records.h"
+#include "src/read/records.h"
 
 namespace quorvane::read {
 

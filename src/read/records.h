@@ -13,8 +13,8 @@
 
 #include "platform/memory.h"
 #include "platform/native_failure.h"
-#include "storage/attribute_map.h"
-#include "storage/node_string.h"
+#include "src/storage/attribute_map.h"
+#include "src/storage/node_string.h"
 #include "structural/index/structural.h"
 
 namespace quorvane::read {

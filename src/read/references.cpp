@@ -1,4 +1,4 @@
-#include "read/references.h"
+#include "src/read/references.h"
 
 #include <array>
 #include <cstring>

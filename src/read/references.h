@@ -7,8 +7,8 @@
 #include <optional>
 #include <string_view>
 
-#include "read/heap_text.h"
-#include "read/records.h"
+#include "src/read/heap_text.h"
+#include "src/read/records.h"
 
 namespace quorvane::read {
 

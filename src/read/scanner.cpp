@@ -1,4 +1,4 @@
-#include "read/scanner.h"
+#include "src/read/scanner.h"
 
 #include <cstdint>
 #include <new>
@@ -9,10 +9,10 @@
 
 #include "platform/interrupt.h"
 #include "platform/memory.h"
-#include "read/heap_text.h"
-#include "read/references.h"
-#include "read/start_tag.h"
-#include "read/unicode_space.h"
+#include "src/read/heap_text.h"
+#include "src/read/references.h"
+#include "src/read/start_tag.h"
+#include "src/read/unicode_space.h"
 #include "structural/index/structural.h"
 #include "structural/markup_bytes.h"
 

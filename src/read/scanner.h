@@ -5,8 +5,8 @@
 #include <expected>
 #include <string_view>
 
-#include "read/records.h"
-#include "storage/source_buffer.h"
+#include "src/read/records.h"
+#include "src/storage/source_buffer.h"
 
 namespace quorvane::read {
 

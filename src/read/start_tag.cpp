@@ -1,4 +1,4 @@
-#include "read/start_tag.h"
+#include "src/read/start_tag.h"
 
 #include <algorithm>
 #include <array>
@@ -9,8 +9,8 @@
 #include <string>
 #include <string_view>
 
-#include "read/references.h"
-#include "storage/quoted.h"
+#include "src/read/references.h"
+#include "src/storage/quoted.h"
 #include "structural/markup_bytes.h"
 #include "structural/simd/search_masks.h"
 

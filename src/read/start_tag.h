@@ -7,9 +7,9 @@
 #include <expected>
 #include <string_view>
 
-#include "read/records.h"
-#include "storage/attribute_map.h"
-#include "storage/span_credit.h"
+#include "src/read/records.h"
+#include "src/storage/attribute_map.h"
+#include "src/storage/span_credit.h"
 #include "structural/index/structural.h"
 
 namespace quorvane::read {

@@ -1,4 +1,4 @@
-#include "storage/attribute_map.h"
+#include "src/storage/attribute_map.h"
 
 #include <bit>
 #include <cstdlib>

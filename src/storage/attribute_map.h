@@ -9,8 +9,8 @@
 #include <string_view>
 #include <utility>
 
-#include "storage/block_arena.h"
-#include "storage/node_string.h"
+#include "src/storage/block_arena.h"
+#include "src/storage/node_string.h"
 
 namespace quorvane {
 

@@ -1,4 +1,4 @@
-#include "storage/block_arena.h"
+#include "src/storage/block_arena.h"
 
 #include <algorithm>
 #include <atomic>

@@ -16,7 +16,7 @@
 #include <utility>
 
 #include "platform/native_failure.h"
-#include "storage/source_buffer.h"
+#include "src/storage/source_buffer.h"
 
 namespace quorvane {
 

@@ -1,4 +1,4 @@
-#include "storage/source_buffer.h"
+#include "src/storage/source_buffer.h"
 
 namespace quorvane {
 

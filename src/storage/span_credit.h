@@ -5,8 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "storage/node_string.h"
-#include "storage/source_buffer.h"
+#include "src/storage/node_string.h"
+#include "src/storage/source_buffer.h"
 
 namespace quorvane {
 

@@ -1,4 +1,4 @@
-#include "write/byte_sink.h"
+#include "src/write/byte_sink.h"
 
 #include <cstdlib>
 #include <new>

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <utility>
 
-#include "write/copy_bytes.h"
+#include "src/write/copy_bytes.h"
 
 namespace quorvane::write {
 

@@ -1,4 +1,4 @@
-#include "write/detached_tree.h"
+#include "src/write/detached_tree.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -7,7 +7,7 @@
 #include <utility>
 
 #include "platform/memory.h"
-#include "write/ascii.h"
+#include "src/write/ascii.h"
 
 namespace quorvane::write {
 

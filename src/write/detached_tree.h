@@ -18,10 +18,10 @@
 #include <vector>
 
 #include "platform/native_failure.h"
-#include "storage/attribute_map.h"
-#include "storage/node_string.h"
-#include "storage/source_buffer.h"
-#include "write/names.h"
+#include "src/storage/attribute_map.h"
+#include "src/storage/node_string.h"
+#include "src/storage/source_buffer.h"
+#include "src/write/names.h"
 
 namespace quorvane::write {
 

@@ -1,4 +1,4 @@
-#include "write/file_sink.h"
+#include "src/write/file_sink.h"
 
 #include <cerrno>
 #include <cstring>

@@ -12,7 +12,7 @@
 #include <string_view>
 
 #include "platform/io.h"
-#include "write/copy_bytes.h"
+#include "src/write/copy_bytes.h"
 
 namespace quorvane::write {
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-#include "storage/quoted.h"
+#include "src/storage/quoted.h"
 
 namespace quorvane::write {
 

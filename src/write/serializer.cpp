@@ -1,8 +1,8 @@
-#include "write/serializer.h"
+#include "src/write/serializer.h"
 
 #include <span>
 
-#include "storage/tree_walk.h"
+#include "src/storage/tree_walk.h"
 
 namespace quorvane::write {
 

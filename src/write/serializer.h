@@ -14,10 +14,10 @@
 #include <string_view>
 
 #include "platform/interrupt.h"
-#include "storage/tree_walk.h"
-#include "write/copy_bytes.h"
-#include "write/detached_tree.h"
-#include "write/escape.h"
+#include "src/storage/tree_walk.h"
+#include "src/write/copy_bytes.h"
+#include "src/write/detached_tree.h"
+#include "src/write/escape.h"
 
 namespace quorvane::write {
 

@@ -1,9 +1,9 @@
-#include "write/write_document.h"
+#include "src/write/write_document.h"
 
 #include <cerrno>
 
 #include "platform/memory.h"
-#include "write/file_sink.h"
+#include "src/write/file_sink.h"
 
 namespace quorvane::write {
 

@@ -8,9 +8,9 @@
 #include <string>
 
 #include "platform/io.h"
-#include "write/byte_sink.h"
-#include "write/detached_tree.h"
-#include "write/serializer.h"
+#include "src/write/byte_sink.h"
+#include "src/write/detached_tree.h"
+#include "src/write/serializer.h"
 
 namespace quorvane::write {
 

@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "platform/interrupt.h"
-#include "read/references.h"
-#include "read/scanner.h"
-#include "storage/source_buffer.h"
+#include "src/read/references.h"
+#include "src/read/scanner.h"
+#include "src/storage/source_buffer.h"
 
 namespace quorvane::read {
 namespace {

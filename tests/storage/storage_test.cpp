@@ -12,10 +12,10 @@
 
 #include "platform/memory.h"
 #include "platform/native_failure.h"
-#include "storage/attribute_map.h"
-#include "storage/block_arena.h"
-#include "storage/node_string.h"
-#include "storage/source_buffer.h"
+#include "src/storage/attribute_map.h"
+#include "src/storage/block_arena.h"
+#include "src/storage/node_string.h"
+#include "src/storage/source_buffer.h"
 
 namespace quorvane {
 namespace {

@@ -1,6 +1,6 @@
 // The one tree walk: the order of its callbacks, a shared node met once, and
 // the remembered nodes past many collisions.
-#include "storage/tree_walk.h"
+#include "src/storage/tree_walk.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The buffered file writer's rules, with a write call that records what it
 // is given and fails on cue.
-#include "write/file_sink.h"
+#include "src/write/file_sink.h"
 
 #include <gtest/gtest.h>
 
