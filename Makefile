@@ -194,7 +194,7 @@ test-refleaks: build-dbg
 # compiled against the free-threaded object layout, warnings as errors.
 test-free-threaded:
 	for source in $$(find src -name '*.cpp'); do \
-	    $(CXX) -std=c++23 -fsyntax-only -Wall -Wextra -Werror -DPy_GIL_DISABLED -Isrc -I. \
+	    $(CXX) -std=c++23 -fsyntax-only -Wall -Wextra -Werror -DPy_GIL_DISABLED -I. \
 	        $$($(PYTHON)-config --includes) $$source || exit 1; \
 	done
 
