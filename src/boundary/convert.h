@@ -21,6 +21,10 @@ Result<std::string> text(PyObject* value);
 Result<std::uint8_t> count8(PyObject* value);
 // int, bool or __index__ -> signed 32-bit (depth).
 Result<std::int32_t> int32(PyObject* value);
+// int or __index__ in 0..2**64-1 (indentation).
+Result<std::uint64_t> count64(PyObject* value);
+// bool, or numpy's bool through its own truth value (flags).
+Result<bool> flag(PyObject* value);
 
 // A Python str from UTF-8 bytes known to be valid.
 Result<PyRef> make_str(std::string_view utf8);
