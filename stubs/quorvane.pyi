@@ -111,7 +111,8 @@ def read_file(file_path: str, root_tag: str) -> Node:
 
     Raises ValueError for malformed XML or a missing root tag, with filename set
     (and offset, lineno, colno and position as for read_string), OSError (by the
-    system's error) when the file cannot be read or is not UTF-8.
+    system's error, with errno set when the system gave one) when the file cannot
+    be read or is not UTF-8.
     """
 
 def read_string(xml_string: str, root_tag: str) -> Node:
@@ -125,7 +126,8 @@ def read_string(xml_string: str, root_tag: str) -> Node:
 def write_file(node: Node, file_path: str, indent: int | None = None, default_xml_def: bool | None = None) -> None:
     """Writes the XML text of node to file_path as UTF-8, as write_string would make it.
 
-    Raises OSError (by the system's error) when the file cannot be written.
+    Raises OSError (by the system's error, with errno set) when the file cannot be
+    written.
     """
 
 def write_string(node: Node, indent: int | None = None, default_xml_def: bool | None = None) -> str:

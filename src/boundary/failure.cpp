@@ -39,8 +39,10 @@ bool add_source_attributes(PyObject* exception, const Failure& failure) {
 }
 
 // The class the interpreter itself picks for a system error code, as
-// OSError(code, ...) makes it, raised with the error's one text. Memory
-// running out, a system's ENOMEM too, is MemoryError.
+// OSError(code, ...) makes it, raised with the error's one text and its
+// code as errno. The code is set after construction: an OSError made with
+// it would take a second argument and print otherwise. Memory running out,
+// a system's ENOMEM too, is MemoryError.
 PyRef io_exception(const NativeFailure& error) {
     if (error.kind == NativeFailure::Kind::OutOfMemory ||
         (error.kind == NativeFailure::Kind::System && error.os_code == ENOMEM)) {
@@ -50,7 +52,12 @@ PyRef io_exception(const NativeFailure& error) {
         return new_exception(PyExc_OSError, error.io_text());
     PyRef chosen = PyRef::steal(PyObject_CallFunction(PyExc_OSError, "is", error.os_code, ""));
     if (!chosen) return {};
-    return new_exception(reinterpret_cast<PyObject*>(Py_TYPE(chosen.get())), error.io_text());
+    PyRef exception =
+        new_exception(reinterpret_cast<PyObject*>(Py_TYPE(chosen.get())), error.io_text());
+    if (exception &&
+        !set_attribute(exception.get(), "errno", PyRef::steal(PyLong_FromLong(error.os_code))))
+        return {};
+    return exception;
 }
 
 }  // namespace

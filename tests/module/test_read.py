@@ -537,7 +537,7 @@ def test_read_file_operating_system_errors(tmp_path, make, exception, code):
     with pytest.raises(OSError) as caught:
         read_file(str(path), "a")
     assert type(caught.value) is exception
-    assert caught.value.errno is None and caught.value.filename is None
+    assert caught.value.errno == code and caught.value.filename is None
     assert str(caught.value) == f"{os.strerror(code)} (os error {code})"
 
 

@@ -402,7 +402,7 @@ def test_a_missing_directory_is_not_found_and_nothing_is_created(tmp_path):
     path = tmp_path / "missing" / "out.xml"
     with pytest.raises(FileNotFoundError) as caught:
         write_file(N, str(path))
-    assert caught.value.errno is None and caught.value.filename is None
+    assert caught.value.errno == 2 and caught.value.filename is None
     assert str(caught.value).endswith(" (os error 2)")
     assert not (tmp_path / "missing").exists()
 
