@@ -22,6 +22,10 @@ namespace {
 
 using Items = std::vector<std::size_t>;  // descriptions, by index into the reader's arena
 
+// A sequence's length only sizes its list up to this many items, so that a
+// length that lies cannot reserve much.
+constexpr Py_ssize_t kMostItemsReserved = 4096;
+
 // One value of a description; the alternatives are the kinds in the order
 // they are tried: String, Vec, NullableString, Map.
 using Value = std::variant<NodeString, Items, std::optional<NodeString>, AttributeMap>;
@@ -204,7 +208,7 @@ private:
             return other_kinds(level, value, string_failure,
                                DescriptionFailure(cast_error(value, "Sequence")));
         }
-        // The length only sizes the list; a failing or absurd one is ignored.
+        // A failing length is ignored.
         Py_ssize_t length = PySequence_Size(value);
         if (length < 0) PyErr_Clear();
         PyRef iterator = PyRef::steal(PyObject_GetIter(value));
@@ -214,7 +218,8 @@ private:
         level.iterator = std::move(iterator);
         level.string_failure = std::move(string_failure);
         level.items.clear();
-        level.items.reserve(static_cast<std::size_t>(std::clamp<Py_ssize_t>(length, 0, 4096)));
+        level.items.reserve(
+            static_cast<std::size_t>(std::clamp<Py_ssize_t>(length, 0, kMostItemsReserved)));
         return std::nullopt;
     }
 

@@ -37,6 +37,11 @@ namespace {
 
 constexpr std::uint64_t kFormatVersion = 1;
 
+// A varint byte holds seven bits of the number, lowest first, and its high
+// bit says whether another byte follows.
+constexpr unsigned kNumberBits = 7;
+constexpr unsigned kNumberMore = 0x80;
+
 // --- writing -------------------------------------------------------------------
 
 class StateWriter {
@@ -68,9 +73,9 @@ public:
 
 private:
     static void append_number(std::string& out, std::uint64_t value) {
-        while (value >= 0x80) {
-            out.push_back(static_cast<char>(value | 0x80));
-            value >>= 7;
+        while (value >= kNumberMore) {
+            out.push_back(static_cast<char>(value | kNumberMore));
+            value >>= kNumberBits;
         }
         out.push_back(static_cast<char>(value));
     }
@@ -203,12 +208,13 @@ public:
 
     bool number(std::uint64_t& value) {
         value = 0;
-        for (unsigned shift = 0; shift < 64; shift += 7) {
+        for (unsigned shift = 0; shift < 64; shift += kNumberBits) {
             if (at_ == records_end_) return false;
             const auto byte = static_cast<unsigned char>(bytes_[at_++]);
+            // The tenth byte holds the 64th bit alone.
             if (shift == 63 && byte > 1) return false;
-            value |= std::uint64_t{byte & 0x7Fu} << shift;
-            if (byte < 0x80) return true;
+            value |= std::uint64_t{byte & (kNumberMore - 1)} << shift;
+            if (byte < kNumberMore) return true;
         }
         return false;
     }

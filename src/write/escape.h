@@ -173,9 +173,15 @@ inline std::size_t find_replaced(std::string_view text, std::size_t from) {
 #endif
 }
 
-// The most bytes escape_to may touch for a text of `size` bytes: each byte
-// may become six, and the last store may reach 16 bytes past the end.
-constexpr std::uint64_t escape_room(std::uint64_t size) { return 6 * size + 16; }
+// Each byte may become six ("&quot;"), and the last store of escape_to may
+// reach 16 bytes past the end of its text.
+inline constexpr std::uint64_t kEscapeGrowth = 6;
+inline constexpr std::uint64_t kEscapeOverrun = 16;
+
+// The most bytes escape_to may touch for a text of `size` bytes.
+constexpr std::uint64_t escape_room(std::uint64_t size) {
+    return kEscapeGrowth * size + kEscapeOverrun;
+}
 
 // Writes the escaped text at `out`, which has escape_room(text.size())
 // bytes of room, and returns its end; the bytes after the end may have been

@@ -48,12 +48,18 @@ private:
     bool overflowed_ = false;
 };
 
+// `<` and `>` of the start tag with `</` and `>` of the end tag.
+inline constexpr std::uint64_t kTagMarkupBytes = 5;
+// ` name="value"` besides the name and the value.
+inline constexpr std::uint64_t kAttributeMarkupBytes = 4;
+
 // The bytes a node's tags, attributes and text take before escaping, without
 // its children and the line breaks among them.
 inline std::uint64_t own_bytes(const DetachedNode& node) {
     // <name, and ' name="value"' for each attribute
-    const std::uint64_t start_tag =
-        1 + node.name.size + 4 * std::uint64_t{node.attribute_count} + node.attribute_bytes;
+    const std::uint64_t start_tag = 1 + node.name.size +
+                                    kAttributeMarkupBytes * std::uint64_t{node.attribute_count} +
+                                    node.attribute_bytes;
     if (!node.text.present() && node.child_count == 0) return start_tag + 2;  // />
     return start_tag + 1 + node.text.size + 3 + node.name.size;               // >text</name>
 }
@@ -236,11 +242,12 @@ private:
     // Room for writing the start tag and text directly, with everything
     // escaped could make of them, or null to write them piece by piece.
     char* reserve_for_start(const DetachedNode& node) {
-        // Each attribute takes four bytes besides its name and its escaped
-        // value, which escape_room() bounds; the end tag may follow the text.
-        const std::uint64_t room = direct_break_room() + 6 + 2 * node.name.size +
-                                   escape_room(node.text.size) + 6 * node.attribute_bytes +
-                                   20 * std::uint64_t{node.attribute_count};
+        // The end tag may follow the text. An attribute's name and value
+        // are bounded together as if both were escaped.
+        const std::uint64_t room =
+            direct_break_room() + kTagMarkupBytes + 2 * node.name.size +
+            escape_room(node.text.size) + kEscapeGrowth * node.attribute_bytes +
+            (kAttributeMarkupBytes + kEscapeOverrun) * std::uint64_t{node.attribute_count};
         return room > kDirectWriteBytes ? nullptr : sink_.reserve(room);
     }
 

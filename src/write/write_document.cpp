@@ -43,8 +43,12 @@ std::optional<std::uint64_t> memory_capacity(const DetachedTree& tree, WriteOpti
                                              const UnescapedSizeCount* counted) {
     const auto size = counted ? counted->total(options.indent, options.declaration)
                               : unescaped_output_size(tree, options.indent, options.declaration);
+    // The text and the str made from it must both fit.
     if (!size || *size > platform::physical_memory_bytes() / 2) return std::nullopt;
-    return *size + *size / 32 + 2 * kDirectWriteBytes;
+    // A thirty-second more holds the escapes of most texts; the last direct
+    // write may ask for up to kDirectWriteBytes past the last one.
+    constexpr std::uint64_t kEscapeAllowanceDivisor = 32;
+    return *size + *size / kEscapeAllowanceDivisor + 2 * kDirectWriteBytes;
 }
 
 namespace {
