@@ -241,14 +241,11 @@ void advise_huge_pages([[maybe_unused]] void* begin, [[maybe_unused]] void* end)
 #endif
 }
 
-void release_idle_regions() noexcept {
+void release_idle_regions(long now_seconds) noexcept {
     RegionReserve& kept = reserve();
     if (kept.bytes() == 0) return;
-    kept.release_kept_before(monotonic_seconds() - kIdleSeconds);
-}
-
-void release_regions_idle_at(long now_seconds) noexcept {
-    reserve().release_kept_before(now_seconds - kIdleSeconds);
+    if (now_seconds == kClockNow) now_seconds = monotonic_seconds();
+    kept.release_kept_before(now_seconds - kIdleSeconds);
 }
 
 std::size_t kept_bytes() noexcept { return reserve().bytes(); }

@@ -5,6 +5,7 @@
 // on them.
 #pragma once
 
+#include <climits>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -57,10 +58,10 @@ void advise_huge_pages(void* begin, void* end) noexcept;
 inline constexpr long kIdleSeconds = 10;
 
 // Called as each read or write starts; costs one atomic load when nothing
-// is kept.
-void release_idle_regions() noexcept;
-// The same as if the monotonic clock showed `now_seconds`.
-void release_regions_idle_at(long now_seconds) noexcept;
+// is kept. The time is the monotonic clock's in seconds, read only when
+// something is kept unless given.
+inline constexpr long kClockNow = LONG_MIN;
+void release_idle_regions(long now_seconds = kClockNow) noexcept;
 
 // Bytes kept for the next read. The bound is QUORVANE_KEEP_MIB mebibytes
 // (256 when unset or not a number; 0 keeps nothing), read once.

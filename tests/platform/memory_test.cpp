@@ -60,9 +60,9 @@ TEST(LargeAllocation, IdleRegionsAreGivenBack) {
     ASSERT_GE(kept_bytes(), bytes + kPageBytes);
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
-    release_regions_idle_at(now.tv_sec);
+    release_idle_regions(now.tv_sec);
     EXPECT_GE(kept_bytes(), bytes + kPageBytes);  // kept just now: not idle
-    release_regions_idle_at(now.tv_sec + kIdleSeconds + 1);
+    release_idle_regions(now.tv_sec + kIdleSeconds + 1);
     EXPECT_EQ(kept_bytes(), 0u);
 }
 
