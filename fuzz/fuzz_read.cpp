@@ -48,7 +48,7 @@ std::string as_utf8(std::string_view bytes) {
 }
 #endif
 
-void check_string(const quorvane::NodeString& stored, std::string_view document) {
+void check_string(const quorvane::storage::NodeString& stored, std::string_view document) {
     const auto text = stored.resolve();
     require(text.has_value());
     require(quorvane::structural::is_valid_utf8(*text));
@@ -59,8 +59,8 @@ void check_string(const quorvane::NodeString& stored, std::string_view document)
 }
 
 void check_read(std::string_view document, std::string_view root_tag) {
-    quorvane::SourceRef source =
-        quorvane::SourceRef::adopt(quorvane::SourceBuffer::borrowing(document, nullptr, nullptr));
+    quorvane::storage::SourceRef source =
+        quorvane::storage::SourceRef::adopt(quorvane::storage::SourceBuffer::borrowing(document, nullptr, nullptr));
     auto parsed = qr::parse_document(source.get(), root_tag);
     if (!parsed) {
         const quorvane::NativeFailure& error = parsed.error();

@@ -24,9 +24,9 @@ namespace {
 
 namespace qr = quorvane::read;
 namespace qw = quorvane::write;
-using quorvane::AttributeMap;
-using quorvane::NodeString;
-using quorvane::OptionalString;
+using quorvane::storage::AttributeMap;
+using quorvane::storage::NodeString;
+using quorvane::storage::OptionalString;
 
 void require(bool holds) {
     if (!holds) std::abort();
@@ -86,8 +86,8 @@ std::string temporary_path() {
 
 // The written document read back: each element as its expected node says.
 void check_read_back(std::string_view text, const std::vector<Expected>& nodes) {
-    quorvane::SourceRef source =
-        quorvane::SourceRef::adopt(quorvane::SourceBuffer::borrowing(text, nullptr, nullptr));
+    quorvane::storage::SourceRef source =
+        quorvane::storage::SourceRef::adopt(quorvane::storage::SourceBuffer::borrowing(text, nullptr, nullptr));
     auto parsed = qr::parse_document(source.get(), nodes.back().name);
     require(parsed.has_value());
     // The pool holds elements in document order: the root, then each
@@ -159,7 +159,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         Expected node;
         node.name = in.name();
         if (in.byte() % 2) node.text = in.text();
-        AttributeMap attrs(quorvane::take_hash_key(), 0);
+        AttributeMap attrs(quorvane::storage::take_hash_key(), 0);
         for (std::size_t n = in.byte() % 4; n > 0; --n) {
             std::string key = in.name();
             if (attrs.find(key)) continue;

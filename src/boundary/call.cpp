@@ -57,7 +57,7 @@ std::string name_list(const std::vector<const char*>& names) {
                 text += i + 1 == names.size() ? ", and " : ", ";
             }
         }
-        text += quoted(names[i]);
+        text += storage::quoted(names[i]);
     }
     return text;
 }

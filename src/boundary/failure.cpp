@@ -22,7 +22,7 @@ bool set_attribute(PyObject* exception, const char* name, const PyRef& value) {
 // A reader's ValueError tells where the fault stands and which file it is in.
 bool add_source_attributes(PyObject* exception, const Failure& failure) {
     if (failure.position) {
-        const SourcePosition& at = *failure.position;
+        const storage::SourcePosition& at = *failure.position;
         PyRef line = PyRef::steal(PyLong_FromUnsignedLongLong(at.line));
         PyRef column = PyRef::steal(PyLong_FromUnsignedLongLong(at.column));
         if (!line || !column) return false;
@@ -78,7 +78,7 @@ Failure native_failure(NativeFailure failure, std::string_view source) {
     if (failure.is_input_output())
         return {Failure::Kind::Io, {}, {}, std::move(failure), nullptr, std::nullopt, {}};
     Failure value = value_error(read::format_read_error(failure));
-    if (failure.at_offset()) value.position = locate(source, failure.offset);
+    if (failure.at_offset()) value.position = storage::locate(source, failure.offset);
     return value;
 }
 

@@ -34,7 +34,7 @@ struct Failure {
     const char* argument = nullptr;
     // A reader's ValueError: where the fault stands (attributes offset,
     // lineno, colno and position) and the file read (filename).
-    std::optional<SourcePosition> position = std::nullopt;
+    std::optional<storage::SourcePosition> position = std::nullopt;
     PyRef filename = {};
 };
 

@@ -25,7 +25,8 @@ public:
 
     explicit Detacher(Detached& detached) : detached_(detached) {}
 
-    bool enter(PyObject* object, std::span<PyObject* const>, WalkStack<PyObject*, State>& stack) {
+    bool enter(PyObject* object, std::span<PyObject* const>,
+               storage::WalkStack<PyObject*, State>& stack) {
         const NodeObject* node = as_node(object);
         write::DetachedTree& tree = detached_.tree;
         write::DetachedNode* copy = tree.add_node(node->name, node->attrs, node->text,
@@ -51,7 +52,7 @@ public:
         return true;
     }
 
-    SeenNodes<write::DetachedNode*> seen;
+    storage::SeenNodes<write::DetachedNode*> seen;
 
 private:
     Detached& detached_;
@@ -64,7 +65,7 @@ Result<Detached> detach_tree(const NodeObject* root, bool for_str) {
     Detacher detacher(detached);
     try {
         // A refusal ends the walk without a failure of its own.
-        if (!walk(detacher, NodeWalk::object(root)) && detacher.failure)
+        if (!storage::walk(detacher, NodeWalk::object(root)) && detacher.failure)
             return std::unexpected(std::move(*detacher.failure));
     } catch (const std::bad_alloc&) {
         return std::unexpected(native_failure(NativeFailure::out_of_memory()));

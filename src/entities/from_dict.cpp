@@ -28,7 +28,8 @@ constexpr Py_ssize_t kMostItemsReserved = 4096;
 
 // One value of a description; the alternatives are the kinds in the order
 // they are tried: String, Vec, NullableString, Map.
-using Value = std::variant<NodeString, Items, std::optional<NodeString>, AttributeMap>;
+using Value = std::variant<storage::NodeString, Items, std::optional<storage::NodeString>,
+                           storage::AttributeMap>;
 constexpr std::size_t kStringKind = 0, kVecKind = 1, kNullableKind = 2, kMapKind = 3;
 
 // Only the four keys a node is built from are kept; the values of other keys
@@ -84,9 +85,10 @@ private:
     Py_ssize_t remaining_;
 };
 
-Result<AttributeMap> read_map(PyObject* value) {
+Result<storage::AttributeMap> read_map(PyObject* value) {
     if (!PyDict_Check(value)) return std::unexpected(cast_error(value, "dict"));
-    AttributeMap map(take_hash_key(), static_cast<std::size_t>(PyDict_Size(value)));
+    storage::AttributeMap map(storage::take_hash_key(),
+                              static_cast<std::size_t>(PyDict_Size(value)));
     DictWalk walk(value);
     PyRef key, item;
     while (true) {
@@ -97,7 +99,8 @@ Result<AttributeMap> read_map(PyObject* value) {
         if (!key_text) return std::unexpected(std::move(key_text.error()));
         auto item_text = text_view(item.get());
         if (!item_text) return std::unexpected(std::move(item_text.error()));
-        auto inserted = map.insert(NodeString::owned(*key_text), NodeString::owned(*item_text));
+        auto inserted = map.insert(storage::NodeString::owned(*key_text),
+                                   storage::NodeString::owned(*item_text));
         if (!inserted) return std::unexpected(internal_failure(std::move(inserted.error())));
     }
 }
@@ -196,7 +199,8 @@ private:
         level.slot = slot_of(*key_text);
         auto as_string = text_view(value);
         if (as_string) {
-            store(level, Value(std::in_place_index<kStringKind>, NodeString::owned(*as_string)));
+            store(level,
+                  Value(std::in_place_index<kStringKind>, storage::NodeString::owned(*as_string)));
             return std::nullopt;
         }
         Failure string_failure = std::move(as_string.error());
@@ -244,7 +248,8 @@ private:
         }
         auto nullable = text_view(value);
         if (nullable) {
-            store(level, Value(std::in_place_index<kNullableKind>, NodeString::owned(*nullable)));
+            store(level,
+                  Value(std::in_place_index<kNullableKind>, storage::NodeString::owned(*nullable)));
             return std::nullopt;
         }
         auto map = read_map(value);
@@ -299,7 +304,7 @@ Result<void> check(Description& description) {
     return {};
 }
 
-std::optional<NodeString> text_of(Description& description) {
+std::optional<storage::NodeString> text_of(Description& description) {
     if (auto* text = kind_of<kStringKind>(description.text)) return std::move(*text);
     if (auto* text = kind_of<kNullableKind>(description.text)) return std::move(*text);
     return std::nullopt;
@@ -320,7 +325,7 @@ public:
     BuildTree(std::vector<Description>& arena, PyTypeObject* type) : arena_(arena), type_(type) {}
 
     bool enter(std::size_t index, std::span<const std::size_t>,
-               WalkStack<std::size_t, State>& stack) {
+               storage::WalkStack<std::size_t, State>& stack) {
         if (auto checked = check(arena_[index]); !checked) return fail(std::move(checked.error()));
         const Items& items = *kind_of<kVecKind>(arena_[index].children);
         std::vector<PyRef> children;

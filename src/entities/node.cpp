@@ -27,7 +27,7 @@ EmptiedLink& link_of(NodeObject* node) {
     return *std::launder(static_cast<EmptiedLink*>(static_cast<void*>(&node->name)));
 }
 
-void destroy_fields(NodeObject* node, SpanReleases& releases) noexcept {
+void destroy_fields(NodeObject* node, storage::SpanReleases& releases) noexcept {
     node->name.release_into(releases);
     node->name.~NodeString();
     node->attrs.release_into(releases);
@@ -41,7 +41,7 @@ void destroy_fields(NodeObject* node, SpanReleases& releases) noexcept {
 // release nests inside another; Nodes hold no weak or cyclic references that
 // could revive it.
 void release_children(PyObject* const* children, std::size_t count, NodeObject*& queue,
-                      SpanReleases& releases) noexcept {
+                      storage::SpanReleases& releases) noexcept {
     for (std::size_t i = 0; i < count; ++i) {
         PyObject* child = children[i];
         if (Py_REFCNT(child) != 1) {
@@ -51,7 +51,7 @@ void release_children(PyObject* const* children, std::size_t count, NodeObject*&
         auto* emptied = reinterpret_cast<NodeObject*>(child);
         const auto grandchildren = static_cast<std::size_t>(Py_SIZE(child));
         destroy_fields(emptied, releases);
-        static_assert(sizeof(EmptiedLink) <= sizeof(NodeString));
+        static_assert(sizeof(EmptiedLink) <= sizeof(storage::NodeString));
         new (&emptied->name) EmptiedLink{queue, grandchildren};
         Py_SET_SIZE(child, kEmptied);
         queue = emptied;
@@ -66,7 +66,7 @@ void node_dealloc(PyObject* self) {
         AttachScope attached;
         // Flushed while the scope lasts: the last reference to a buffer may
         // release the str it reads.
-        SpanReleases releases;
+        storage::SpanReleases releases;
         NodeObject* queue = nullptr;
         const auto children = node->children();
         destroy_fields(node, releases);
@@ -93,9 +93,10 @@ const Signature constructor_signature{"Node.__new__()", constructor_names, 4, 1}
 
 // Reads the dict's entries under its lock; nothing may unwind out of the
 // locked section, so a failed allocation becomes a MemoryError there.
-Result<void> read_attrs(PyObject* dict, AttributeMap& attrs) {
+Result<void> read_attrs(PyObject* dict, storage::AttributeMap& attrs) {
     try {
-        attrs = AttributeMap(take_hash_key(), static_cast<std::size_t>(PyDict_GET_SIZE(dict)));
+        attrs = storage::AttributeMap(storage::take_hash_key(),
+                                      static_cast<std::size_t>(PyDict_GET_SIZE(dict)));
         Py_ssize_t position = 0;
         PyObject* key;
         PyObject* item;
@@ -104,8 +105,8 @@ Result<void> read_attrs(PyObject* dict, AttributeMap& attrs) {
             if (!key_text) return std::unexpected(std::move(key_text.error()));
             auto value_text = text_view(item);
             if (!value_text) return std::unexpected(std::move(value_text.error()));
-            auto inserted =
-                attrs.insert(NodeString::owned(*key_text), NodeString::owned(*value_text));
+            auto inserted = attrs.insert(storage::NodeString::owned(*key_text),
+                                         storage::NodeString::owned(*value_text));
             if (!inserted) return std::unexpected(internal_failure(std::move(inserted.error())));
         }
     } catch (const std::bad_alloc&) {
@@ -115,8 +116,8 @@ Result<void> read_attrs(PyObject* dict, AttributeMap& attrs) {
     return {};
 }
 
-Result<AttributeMap> attrs_argument(PyObject* value) {
-    AttributeMap attrs;
+Result<storage::AttributeMap> attrs_argument(PyObject* value) {
+    storage::AttributeMap attrs;
     if (absent(value)) return attrs;
     if (!PyDict_Check(value)) return std::unexpected(cast_error(value, "dict"));
     Result<void> outcome;
@@ -153,17 +154,17 @@ Result<std::vector<PyRef>> children_argument(PyObject* value) {
     return children;
 }
 
-Result<std::optional<NodeString>> optional_text_argument(PyObject* value) {
+Result<std::optional<storage::NodeString>> optional_text_argument(PyObject* value) {
     if (absent(value)) return std::nullopt;
     auto view = text_view(value);
     if (!view) return std::unexpected(std::move(view).error());
-    return std::optional(NodeString::owned(*view));
+    return std::optional(storage::NodeString::owned(*view));
 }
 
 Result<PyRef> construct(PyTypeObject* type, PyObject* const* slots) {
     auto name = text_view(slots[0]);
     if (!name) return std::unexpected(while_processing(std::move(name.error()), "name"));
-    NodeRecord record{NodeString::owned(*name), {}, {}, {}};
+    NodeRecord record{storage::NodeString::owned(*name), {}, {}, {}};
     auto attrs = attrs_argument(slots[1]);
     if (!attrs) return std::unexpected(while_processing(std::move(attrs.error()), "attrs"));
     record.attrs = std::move(*attrs);
@@ -292,7 +293,7 @@ Result<const NodeObject*> node_argument(PyObject* value) {
     return as_node(value);
 }
 
-Result<PyRef> attrs_object(const AttributeMap& attrs) {
+Result<PyRef> attrs_object(const storage::AttributeMap& attrs) {
     PyRef dict = PyRef::steal(PyDict_New());
     if (!dict) return std::unexpected(creation_failure());
     for (const auto& entry : attrs) {
@@ -307,7 +308,7 @@ Result<PyRef> attrs_object(const AttributeMap& attrs) {
     return dict;
 }
 
-Result<PyRef> string_object(const NodeString& text) {
+Result<PyRef> string_object(const storage::NodeString& text) {
     auto bytes = text.resolve();
     if (!bytes) return std::unexpected(internal_failure(std::move(bytes.error())));
     return make_str(*bytes);

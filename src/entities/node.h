@@ -18,19 +18,19 @@ namespace quorvane {
 
 // A finished element before it becomes a Node.
 struct NodeRecord {
-    NodeString name;
-    AttributeMap attrs;
+    storage::NodeString name;
+    storage::AttributeMap attrs;
     std::vector<PyRef> children;  // each a Node
-    OptionalString text;
+    storage::OptionalString text;
 };
 
 struct NodeObject {
     PyVarObject ob_base;  // ob_size: the number of children
     // First, next to the child count: a walk that tests names finds both in
     // the node's first 40 bytes, most often one cache line.
-    NodeString name;
-    AttributeMap attrs;
-    OptionalString text;
+    storage::NodeString name;
+    storage::AttributeMap attrs;
+    storage::OptionalString text;
 
     // Borrowed references to the children, owned by this node.
     std::span<PyObject* const> children() const {
@@ -81,13 +81,14 @@ NodeObject* allocate_node(PyTypeObject* type, std::size_t child_count);
 // allocation without a NodeRecord in between; on failure the parts stay
 // with the caller.
 template <class Fill>
-Result<PyRef> make_node_object(PyTypeObject* type, NodeString& name, AttributeMap& attrs,
-                               OptionalString& text, std::size_t child_count, Fill&& fill) {
+Result<PyRef> make_node_object(PyTypeObject* type, storage::NodeString& name,
+                               storage::AttributeMap& attrs, storage::OptionalString& text,
+                               std::size_t child_count, Fill&& fill) {
     NodeObject* node = allocate_node(type, child_count);
     if (!node) return std::unexpected(raised());
-    new (&node->name) NodeString(std::move(name));
-    new (&node->attrs) AttributeMap(std::move(attrs));
-    new (&node->text) OptionalString(std::move(text));
+    new (&node->name) storage::NodeString(std::move(name));
+    new (&node->attrs) storage::AttributeMap(std::move(attrs));
+    new (&node->text) storage::OptionalString(std::move(text));
     fill(reinterpret_cast<PyObject**>(reinterpret_cast<char*>(node) +
                                       NodeObject::children_offset()));
     return PyRef::steal(reinterpret_cast<PyObject*>(node));
@@ -97,9 +98,9 @@ Result<PyRef> make_node_object(PyTypeObject* type, NodeString& name, AttributeMa
 Result<const NodeObject*> node_argument(PyObject* value);
 
 // A str of a stored string (an invariant break is an internal failure).
-Result<PyRef> string_object(const NodeString& text);
+Result<PyRef> string_object(const storage::NodeString& text);
 
 // A new dict of an attribute map's entries, in its iteration order.
-Result<PyRef> attrs_object(const AttributeMap& attrs);
+Result<PyRef> attrs_object(const storage::AttributeMap& attrs);
 
 }  // namespace quorvane

@@ -42,7 +42,7 @@ struct NodeWalk : LockedWalk {
 // Walks the tree under `root` with `visitor`, a LockedWalk.
 template <class Visitor>
 Result<void> walk_locked(Visitor& visitor, typename Visitor::Child root) {
-    if (walk(visitor, root)) return {};
+    if (storage::walk(visitor, root)) return {};
     return std::unexpected(std::move(*visitor.failure));
 }
 

@@ -84,7 +84,7 @@ private:
     std::string strings_;
 };
 
-Result<std::string_view> bytes_of(const NodeString& text) {
+Result<std::string_view> bytes_of(const storage::NodeString& text) {
     auto resolved = text.resolve();
     if (!resolved) return std::unexpected(internal_failure(std::move(resolved.error())));
     return *resolved;
@@ -104,7 +104,7 @@ Result<void> write_record(StateWriter& out, const NodeObject& node, std::uint32_
         out.number(0);
     }
     out.number(node.attrs.size());
-    for (const AttributeMap::Entry& entry : node.attrs) {
+    for (const storage::AttributeMap::Entry& entry : node.attrs) {
         auto key = bytes_of(entry.key);
         if (!key) return std::unexpected(std::move(key.error()));
         auto value = bytes_of(entry.value);
@@ -127,7 +127,8 @@ public:
         const NodeObject* node = nullptr;
     };
 
-    bool enter(PyObject* object, std::span<PyObject* const>, WalkStack<PyObject*, State>& stack) {
+    bool enter(PyObject* object, std::span<PyObject* const>,
+               storage::WalkStack<PyObject*, State>& stack) {
         const NodeObject* node = as_node(object);
         if (Py_SIZE(node) > 0) {
             stack.descend(node->children(), {node});
@@ -144,7 +145,7 @@ public:
 
     // The record index of each node written so far that may stand in more
     // than one place.
-    SeenNodes<std::uint32_t> seen;
+    storage::SeenNodes<std::uint32_t> seen;
     StateWriter body;
     std::uint32_t written = 0;
 
@@ -251,17 +252,17 @@ Failure invalid_state(const StateReader& reader, const char* what) {
 class StringMaker {
 public:
     StringMaker(PyObject* state, std::string_view bytes)
-        : source_(SourceRef::adopt(SourceBuffer::borrowing(bytes, PyRef::borrow(state).release(),
-                                                           release_python_owner))),
+        : source_(storage::SourceRef::adopt(storage::SourceBuffer::borrowing(
+              bytes, PyRef::borrow(state).release(), release_python_owner))),
           spans_(source_.get()) {}
 
-    NodeString make(std::size_t start, std::size_t length) {
+    storage::NodeString make(std::size_t start, std::size_t length) {
         return spans_.span(start, start + length);
     }
 
 private:
-    SourceRef source_;
-    SpanCredit spans_;
+    storage::SourceRef source_;
+    storage::SpanCredit spans_;
 };
 
 Result<PyRef> restore_tree(PyObject* state) {
@@ -283,7 +284,7 @@ Result<PyRef> restore_tree(PyObject* state) {
     std::vector<PyRef> nodes;
     nodes.reserve(static_cast<std::size_t>(count));
     std::vector<PyObject*> children;
-    auto string = [&](NodeString& into, std::uint64_t length) {
+    auto string = [&](storage::NodeString& into, std::uint64_t length) {
         std::size_t start = 0;
         if (!in.text(length, start)) return false;
         into = strings.make(start, static_cast<std::size_t>(length));
@@ -291,14 +292,14 @@ Result<PyRef> restore_tree(PyObject* state) {
     };
     for (std::uint64_t index = 0; index < count; ++index) {
         std::uint64_t length = 0;
-        NodeString name;
+        storage::NodeString name;
         if (!in.number(length) || !string(name, length)) {
             return std::unexpected(invalid_state(in, "bad name"));
         }
-        OptionalString text;
+        storage::OptionalString text;
         if (!in.number(length)) return std::unexpected(invalid_state(in, "bad text"));
         if (length != 0) {
-            NodeString present;
+            storage::NodeString present;
             if (!string(present, length - 1)) return std::unexpected(invalid_state(in, "bad text"));
             text = std::move(present);
         }
@@ -307,9 +308,9 @@ Result<PyRef> restore_tree(PyObject* state) {
         if (!in.number(attr_count) || attr_count > in.remaining() / 2) {
             return std::unexpected(invalid_state(in, "bad attribute count"));
         }
-        AttributeMap attrs(take_hash_key(), static_cast<std::size_t>(attr_count));
+        storage::AttributeMap attrs(storage::take_hash_key(), static_cast<std::size_t>(attr_count));
         for (std::uint64_t a = 0; a < attr_count; ++a) {
-            NodeString key, value;
+            storage::NodeString key, value;
             if (!in.number(length) || !string(key, length) || !in.number(length) ||
                 !string(value, length)) {
                 return std::unexpected(invalid_state(in, "bad attribute"));

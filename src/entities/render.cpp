@@ -22,7 +22,7 @@ std::uint8_t child_spacing(std::uint8_t spacing) {
     return static_cast<std::uint8_t>(std::min(spacing + 2, 255));
 }
 
-Result<std::string_view> resolved(const NodeString& text) {
+Result<std::string_view> resolved(const storage::NodeString& text) {
     auto bytes = text.resolve();
     if (!bytes) return std::unexpected(internal_failure(std::move(bytes.error())));
     return *bytes;
@@ -71,7 +71,8 @@ public:
 
     explicit Outline(std::uint8_t spacing) : spacing_(spacing) {}
 
-    bool enter(PyObject* object, std::span<PyObject* const>, WalkStack<PyObject*, State>& stack) {
+    bool enter(PyObject* object, std::span<PyObject* const>,
+               storage::WalkStack<PyObject*, State>& stack) {
         const NodeObject* node = as_node(object);
         const State* parent = stack.parent();
         std::uint8_t spacing = spacing_;

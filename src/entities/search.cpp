@@ -21,15 +21,15 @@ namespace {
 
 using Hit = std::expected<bool, NativeFailure>;
 
-Hit name_matches(const NodeObject& node, const TextMatcher& value) {
+Hit name_matches(const NodeObject& node, const storage::TextMatcher& value) {
     return value.matches(node.name);
 }
 
-Hit attr_matches(const NodeObject& node, const TextMatcher& value) {
+Hit attr_matches(const NodeObject& node, const storage::TextMatcher& value) {
     return node.attrs.find(value.value()) != nullptr;
 }
 
-Hit text_matches(const NodeObject& node, const TextMatcher& value) {
+Hit text_matches(const NodeObject& node, const storage::TextMatcher& value) {
     return node.text ? value.matches(*node.text) : Hit(false);
 }
 
@@ -41,7 +41,7 @@ constexpr std::size_t kLookahead = 8;
 void prefetch_node(PyObject* child) {
     const char* at = reinterpret_cast<const char*>(child);
     __builtin_prefetch(at);
-    __builtin_prefetch(at + offsetof(NodeObject, name) + sizeof(NodeString) - 1);
+    __builtin_prefetch(at + offsetof(NodeObject, name) + sizeof(storage::NodeString) - 1);
 }
 
 // Asks for the first nodes of a level the walk is about to enter.
@@ -54,7 +54,7 @@ void prefetch_first(std::span<PyObject* const> children) {
 // borrows every node it meets; no Python code runs until the list is built.
 // A match takes its reference at once, while the node is still in a cache.
 // An open node keeps the depth left below its children.
-template <Hit (*matches)(const NodeObject&, const TextMatcher&)>
+template <Hit (*matches)(const NodeObject&, const storage::TextMatcher&)>
 class Search : public NodeWalk {
 public:
     using State = std::int32_t;
@@ -64,7 +64,7 @@ public:
         : value_(text), limited_(depth && *depth >= 0), root_remaining_(limited_ ? *depth : 0) {}
 
     bool enter(PyObject* object, std::span<PyObject* const> following,
-               WalkStack<PyObject*, State>& stack) {
+               storage::WalkStack<PyObject*, State>& stack) {
         if (following.size() >= kLookahead) prefetch_node(following[kLookahead - 1]);
         // A sibling asked for earlier has arrived by now: its children are
         // where the walk descends next.
@@ -88,14 +88,14 @@ public:
     std::vector<PyRef> found;
 
 private:
-    const TextMatcher value_;
+    const storage::TextMatcher value_;
     const bool limited_;
     const State root_remaining_;
 };
 
-template <Hit (*matches)(const NodeObject&, const TextMatcher&)>
-Result<std::vector<PyRef>> walk(const NodeObject* start, std::string_view text,
-                                std::optional<std::int32_t> depth) {
+template <Hit (*matches)(const NodeObject&, const storage::TextMatcher&)>
+Result<std::vector<PyRef>> search_tree(const NodeObject* start, std::string_view text,
+                                       std::optional<std::int32_t> depth) {
     Search<matches> search(text, depth);
     if (auto walked = walk_locked(search, NodeWalk::object(start)); !walked)
         return std::unexpected(std::move(walked.error()));
@@ -117,13 +117,13 @@ Result<PyRef> search(PyObject* self, SearchKind kind, PyObject* value, const cha
     Result<std::vector<PyRef>> found;
     switch (kind) {
         case SearchKind::Tag:
-            found = walk<name_matches>(start, *text, limit);
+            found = search_tree<name_matches>(start, *text, limit);
             break;
         case SearchKind::Attr:
-            found = walk<attr_matches>(start, *text, limit);
+            found = search_tree<attr_matches>(start, *text, limit);
             break;
         case SearchKind::Text:
-            found = walk<text_matches>(start, *text, limit);
+            found = search_tree<text_matches>(start, *text, limit);
             break;
     }
     if (!found) return std::unexpected(std::move(found.error()));

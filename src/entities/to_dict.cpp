@@ -88,7 +88,8 @@ public:
 
     explicit TreeDict(const DictKeys& keys) : keys_(keys) {}
 
-    bool enter(PyObject* object, std::span<PyObject* const>, WalkStack<PyObject*, State>& stack) {
+    bool enter(PyObject* object, std::span<PyObject* const>,
+               storage::WalkStack<PyObject*, State>& stack) {
         const NodeObject* node = as_node(object);
         auto list = new_list(*node);
         if (!list) return fail(std::move(list.error()));

@@ -74,7 +74,7 @@ PyObject* read_string(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObje
             if (!root_tag)
                 return std::unexpected(while_processing(std::move(root_tag.error()), "root_tag"));
             // The buffer reads the caller's str in place and keeps it alive.
-            SourceRef source = SourceRef::adopt(SourceBuffer::borrowing(
+            storage::SourceRef source = storage::SourceRef::adopt(storage::SourceBuffer::borrowing(
                 *document, PyRef::borrow(slots[0]).release(), release_python_owner));
             if (PyUnicode_IS_ASCII(slots[0])) source->set_known_ascii();
             auto parsed = without_interpreter_lock(
@@ -100,8 +100,8 @@ PyObject* read_file(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject
                 auto contents = read::read_whole_file(*path);
                 std::string().swap(*path);
                 if (!contents) return std::unexpected(native_failure(std::move(contents.error())));
-                SourceRef source = SourceRef::adopt(
-                    SourceBuffer::owning(std::move(contents->bytes), contents->length));
+                storage::SourceRef source = storage::SourceRef::adopt(
+                    storage::SourceBuffer::owning(std::move(contents->bytes), contents->length));
                 auto document = read::parse_document(source.get(), *root_tag);
                 if (!document)
                     return std::unexpected(

@@ -18,7 +18,7 @@ public:
     HeapText() = default;
     explicit HeapText(std::size_t capacity) {
         if (capacity > kInline) {
-            heap_ = resize_text_block(nullptr, capacity);
+            heap_ = storage::resize_text_block(nullptr, capacity);
             capacity_ = capacity;
         }
     }
@@ -53,16 +53,17 @@ public:
     // A long text's block becomes the string's storage, cut to the text's
     // length so the room left by doubling is not kept for the node's life;
     // a short one is stored inside the string.
-    NodeString into_string() && {
+    storage::NodeString into_string() && {
         const std::size_t size = std::exchange(size_, 0);
-        if (size <= NodeString::kInlineCapacity) return NodeString::owned({data(), size});
+        if (size <= storage::NodeString::kInlineCapacity)
+            return storage::NodeString::owned({data(), size});
         char* block = std::exchange(heap_, nullptr);
         if (std::exchange(capacity_, kInline) != size) block = shrink(block, size);
-        return NodeString::adopt(block, size);
+        return storage::NodeString::adopt(block, size);
     }
 
 private:
-    static constexpr std::size_t kInline = NodeString::kInlineCapacity;
+    static constexpr std::size_t kInline = storage::NodeString::kInlineCapacity;
 
     char* data() { return heap_ ? heap_ : inline_; }
     const char* data() const { return heap_ ? heap_ : inline_; }
@@ -78,9 +79,9 @@ private:
         std::size_t capacity = capacity_;
         while (capacity - size_ < extra) capacity *= 2;
         if (heap_) {
-            heap_ = resize_text_block(heap_, capacity);
+            heap_ = storage::resize_text_block(heap_, capacity);
         } else {
-            heap_ = resize_text_block(nullptr, capacity);
+            heap_ = storage::resize_text_block(nullptr, capacity);
             std::memcpy(heap_, inline_, size_);
         }
         capacity_ = capacity;

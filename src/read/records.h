@@ -25,9 +25,9 @@ namespace quorvane::read {
 // the first `child_count` elements below it in that order that are not
 // descendants of an earlier child: the tree needs no links between records.
 struct ParsedElement {
-    NodeString name;
-    AttributeMap attrs;
-    OptionalString text;
+    storage::NodeString name;
+    storage::AttributeMap attrs;
+    storage::OptionalString text;
     std::size_t child_count = 0;
 };
 

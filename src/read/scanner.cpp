@@ -59,7 +59,7 @@ public:
     }
 
     // The trimmed text, absent when nothing but white space was collected.
-    OptionalString finish(SpanCredit& spans) && {
+    storage::OptionalString finish(storage::SpanCredit& spans) && {
         const std::string_view text = spans.source()->text();
         switch (state_) {
             case State::Empty:
@@ -75,7 +75,7 @@ public:
                 if (t.first == t.last) return std::nullopt;
                 if (t.first == 0 && t.last == collected.size())
                     return std::move(owned_).into_string();
-                return NodeString::owned(collected.substr(t.first, t.last - t.first));
+                return storage::NodeString::owned(collected.substr(t.first, t.last - t.first));
             }
         }
         return std::nullopt;
@@ -111,12 +111,12 @@ bool ends_with_at(std::string_view text, std::uint64_t end, std::string_view suf
 
 class Scanner {
 public:
-    Scanner(SourceBuffer* source, const StructuralIndex& index, std::string_view root_tag)
+    Scanner(storage::SourceBuffer* source, const StructuralIndex& index, std::string_view root_tag)
         : spans_(source),
           text_(source->text()),
           index_(index),
           root_tag_(root_tag),
-          tables_(take_hash_key()) {}
+          tables_(storage::take_hash_key()) {}
 
     // The root element, which lives in pool().
     std::expected<ParsedElement*, NativeFailure> run();
@@ -132,7 +132,7 @@ private:
     Outcome on_self_closing(std::size_t i);
     Outcome on_close(std::size_t i);
 
-    SpanCredit spans_;
+    storage::SpanCredit spans_;
     std::string_view text_;
     const StructuralIndex& index_;
     std::string_view root_tag_;
@@ -282,7 +282,7 @@ std::expected<ParsedElement*, NativeFailure> Scanner::run() {
 
 }  // namespace
 
-std::expected<ParsedDocument, NativeFailure> parse_document(SourceBuffer* source,
+std::expected<ParsedDocument, NativeFailure> parse_document(storage::SourceBuffer* source,
                                                             std::string_view root_tag) {
     const std::string_view text = source->text();
     if (text.size() > kMaxDocumentBytes)

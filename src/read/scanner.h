@@ -13,7 +13,7 @@ namespace quorvane::read {
 // Runs without the interpreter: `source` holds valid UTF-8, and every span in
 // the result holds a reference to it. Throws std::bad_alloc when memory runs
 // out, having released whatever it made.
-std::expected<ParsedDocument, NativeFailure> parse_document(SourceBuffer* source,
+std::expected<ParsedDocument, NativeFailure> parse_document(storage::SourceBuffer* source,
                                                             std::string_view root_tag);
 
 }  // namespace quorvane::read

@@ -174,7 +174,8 @@ constexpr std::uint64_t kMaskedRegionBytes = 64;
 // The attributes of the region [p, end), which starts just after the
 // element name; each must follow white space.
 template <class Region>
-std::expected<void, NativeFailure> parse_attributes(const Region& region, SpanCredit& spans,
+std::expected<void, NativeFailure> parse_attributes(const Region& region,
+                                                    storage::SpanCredit& spans,
                                                     std::string_view text, std::uint64_t p,
                                                     std::uint64_t end, AttributeTables& tables,
                                                     ParsedElement& element) {
@@ -195,13 +196,13 @@ std::expected<void, NativeFailure> parse_attributes(const Region& region, SpanCr
         if (p < end && is_space(text[p])) p = region.skip_space(p);
         if (p == end || text[p] != '=') {
             return std::unexpected(NativeFailure::malformed(
-                "attribute " + quoted(name) + " has no value", name_start));
+                "attribute " + storage::quoted(name) + " has no value", name_start));
         }
         ++p;
         if (p < end && is_space(text[p])) p = region.skip_space(p);
         if (p == end || (text[p] != '"' && text[p] != '\'')) {
             return std::unexpected(NativeFailure::malformed(
-                "value of attribute " + quoted(name) + " is not quoted", p));
+                "value of attribute " + storage::quoted(name) + " is not quoted", p));
         }
         const char quote = text[p];
         const std::uint64_t value_start = p + 1;
@@ -229,7 +230,7 @@ std::expected<void, NativeFailure> parse_attributes(const Region& region, SpanCr
         const std::uint64_t value_end = q;
         // A rewritten value is decoded before the name is checked for a
         // repeat, so that its errors come first.
-        OptionalString decoded_value;
+        storage::OptionalString decoded_value;
         if (rewrite) {
             auto decoded =
                 decode_text(text.substr(value_start, value_end - value_start), value_start, true);
@@ -238,22 +239,22 @@ std::expected<void, NativeFailure> parse_attributes(const Region& region, SpanCr
         }
         if (element.attrs.empty()) {
             element.attrs =
-                AttributeMap(tables.key(), region.equals_from(name_start), tables.arena());
+                storage::AttributeMap(tables.key(), region.equals_from(name_start), tables.arena());
         }
         // The strings are made in the map's own slots, so that no span is
         // written to the stack only to be read back at once.
         const bool added = element.attrs.emplace_new(
-            name, tables.hash_of(name), [&](NodeString* key, NodeString* value) {
-                new (key) NodeString(spans.span(name_start, name_start + name.size()));
+            name, tables.hash_of(name), [&](storage::NodeString* key, storage::NodeString* value) {
+                new (key) storage::NodeString(spans.span(name_start, name_start + name.size()));
                 if (decoded_value) {
-                    new (value) NodeString(std::move(*decoded_value));
+                    new (value) storage::NodeString(std::move(*decoded_value));
                 } else {
-                    new (value) NodeString(spans.span(value_start, value_end));
+                    new (value) storage::NodeString(spans.span(value_start, value_end));
                 }
             });
         if (!added) {
-            return std::unexpected(
-                NativeFailure::malformed("duplicate attribute " + quoted(name), name_start));
+            return std::unexpected(NativeFailure::malformed(
+                "duplicate attribute " + storage::quoted(name), name_start));
         }
         p = value_end + 1;
     }
@@ -261,7 +262,7 @@ std::expected<void, NativeFailure> parse_attributes(const Region& region, SpanCr
 
 }  // namespace
 
-std::expected<void, NativeFailure> parse_start_tag(SpanCredit& spans,
+std::expected<void, NativeFailure> parse_start_tag(storage::SpanCredit& spans,
                                                    const structural::StructuralIndex& index,
                                                    std::size_t i, AttributeTables& tables,
                                                    ParsedElement& element) {

@@ -39,10 +39,10 @@ inline bool same_name(std::string_view a, std::string_view b) {
 // for the whole read each of them is hashed about once.
 class AttributeTables {
 public:
-    explicit AttributeTables(HashKey key) : key_(key) {}
+    explicit AttributeTables(storage::HashKey key) : key_(key) {}
 
-    HashKey key() const { return key_; }
-    BlockArena& arena() { return arena_; }
+    storage::HashKey key() const { return key_; }
+    storage::BlockArena& arena() { return arena_; }
 
     // attribute_hash(key(), name); `name` must stay valid for the read.
     std::uint64_t hash_of(std::string_view name) {
@@ -59,8 +59,8 @@ private:
         std::uint64_t hash = 0;
     };
 
-    HashKey key_;
-    BlockArena arena_;
+    storage::HashKey key_;
+    storage::BlockArena arena_;
     std::array<Seen, 64> seen_{};
 };
 
@@ -84,7 +84,7 @@ inline NativeFailure missing_element_name(const structural::StructuralIndex& ind
 // spans take their references from `spans`, whose buffer is the one the
 // index was built over. The element is filled in place because it already
 // stands where it belongs, in the pool.
-std::expected<void, NativeFailure> parse_start_tag(SpanCredit& spans,
+std::expected<void, NativeFailure> parse_start_tag(storage::SpanCredit& spans,
                                                    const structural::StructuralIndex& index,
                                                    std::size_t i, AttributeTables& tables,
                                                    ParsedElement& element);

@@ -7,7 +7,7 @@
 
 #include "platform/random.h"
 
-namespace quorvane {
+namespace quorvane::storage {
 
 namespace {
 
@@ -202,4 +202,4 @@ const NodeString* AttributeMap::find(std::string_view key) const {
     return found >= 0 ? &entries_[found].value : nullptr;
 }
 
-}  // namespace quorvane
+}  // namespace quorvane::storage

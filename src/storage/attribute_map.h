@@ -12,7 +12,7 @@
 #include "src/storage/block_arena.h"
 #include "src/storage/node_string.h"
 
-namespace quorvane {
+namespace quorvane::storage {
 
 struct HashKey {
     std::uint64_t k0 = 0;
@@ -134,4 +134,4 @@ private:
     Entry* entries_ = nullptr;  // just past the header in the block
 };
 
-}  // namespace quorvane
+}  // namespace quorvane::storage

@@ -9,7 +9,7 @@
 
 #include "platform/memory.h"
 
-namespace quorvane {
+namespace quorvane::storage {
 
 namespace {
 
@@ -142,4 +142,4 @@ void free_block(void* block) noexcept {
     }
 }
 
-}  // namespace quorvane
+}  // namespace quorvane::storage

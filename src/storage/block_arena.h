@@ -10,7 +10,7 @@
 
 #include <cstddef>
 
-namespace quorvane {
+namespace quorvane::storage {
 
 struct ArenaChunk;
 
@@ -48,4 +48,4 @@ void* allocate_heap_block(std::size_t bytes);
 // Frees a block from allocate_heap_block or from any BlockArena.
 void free_block(void* block) noexcept;
 
-}  // namespace quorvane
+}  // namespace quorvane::storage

@@ -18,7 +18,7 @@
 #include "platform/native_failure.h"
 #include "src/storage/source_buffer.h"
 
-namespace quorvane {
+namespace quorvane::storage {
 
 // References to source buffers given up by many strings dying together,
 // such as the nodes of a freed tree: one atomic subtraction for each run of
@@ -319,4 +319,4 @@ private:
     std::uint64_t inline_words_[2] = {0, 0};
 };
 
-}  // namespace quorvane
+}  // namespace quorvane::storage

@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-namespace quorvane {
+namespace quorvane::storage {
 
 inline std::string quoted(std::string_view name) {
     std::string text;
@@ -15,4 +15,4 @@ inline std::string quoted(std::string_view name) {
     return text;
 }
 
-}  // namespace quorvane
+}  // namespace quorvane::storage

@@ -1,6 +1,6 @@
 #include "src/storage/source_buffer.h"
 
-namespace quorvane {
+namespace quorvane::storage {
 
 SourceBuffer* SourceBuffer::borrowing(std::string_view text, void* owner, ReleaseOwner release) {
     auto* buffer = new SourceBuffer();
@@ -22,4 +22,4 @@ void SourceBuffer::destroy() noexcept {
     delete this;
 }
 
-}  // namespace quorvane
+}  // namespace quorvane::storage

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <utility>
 
-namespace quorvane {
+namespace quorvane::storage {
 
 class SourceBuffer {
 public:
@@ -75,4 +75,4 @@ private:
     SourceBuffer* buffer_ = nullptr;
 };
 
-}  // namespace quorvane
+}  // namespace quorvane::storage

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string_view>
 
-namespace quorvane {
+namespace quorvane::storage {
 
 struct SourcePosition {
     std::uint64_t offset;  // bytes before it
@@ -30,4 +30,4 @@ inline SourcePosition locate(std::string_view source, std::uint64_t offset) {
     return {offset, lines + 1, characters + 1};
 }
 
-}  // namespace quorvane
+}  // namespace quorvane::storage

@@ -8,7 +8,7 @@
 #include "src/storage/node_string.h"
 #include "src/storage/source_buffer.h"
 
-namespace quorvane {
+namespace quorvane::storage {
 
 class SpanCredit {
 public:
@@ -40,4 +40,4 @@ private:
     std::size_t left_ = 0;
 };
 
-}  // namespace quorvane
+}  // namespace quorvane::storage

@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-namespace quorvane {
+namespace quorvane::storage {
 
 // Nodes met before and what was made of them, for a walk that visits a node
 // standing in several places once. Open addressing on the node's address.
@@ -132,4 +132,4 @@ bool walk(Visitor& visitor, typename Visitor::Child root) {
     }
 }
 
-}  // namespace quorvane
+}  // namespace quorvane::storage

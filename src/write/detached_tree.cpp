@@ -66,8 +66,8 @@ void* DetachedBlocks::allocate_past_block(std::size_t size) {
     return at;
 }
 
-DetachedText DetachedTree::keep_any(const NodeString& text) {
-    SourceBuffer* source = text.span_source();
+DetachedText DetachedTree::keep_any(const storage::NodeString& text) {
+    storage::SourceBuffer* source = text.span_source();
     if (source != last_source_ && source) [[unlikely]]
         hold(source);
     std::string_view bytes;
@@ -87,14 +87,14 @@ const char* DetachedTree::copy(std::string_view bytes) {
     return placed;
 }
 
-void DetachedTree::hold(SourceBuffer* source) {
+void DetachedTree::hold(storage::SourceBuffer* source) {
     known_ascii_ = known_ascii_ && source->known_ascii();
     last_source_ = source;
     last_source_text_ = source->text();
     if (!held_.insert(source).second) return;
     sources_.emplace_back();
     source->acquire();
-    sources_.back() = SourceRef::adopt(source);
+    sources_.back() = storage::SourceRef::adopt(source);
 }
 
 }  // namespace quorvane::write

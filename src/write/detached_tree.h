@@ -124,8 +124,8 @@ public:
     // are copied. A span that fails its check is noted in broken() and
     // stands as an empty string; a name the writer cannot write is noted in
     // refused(). Throws std::bad_alloc when memory is short.
-    DetachedNode* add_node(const NodeString& name, const AttributeMap& attrs,
-                           const OptionalString& text, std::size_t child_count) {
+    DetachedNode* add_node(const storage::NodeString& name, const storage::AttributeMap& attrs,
+                           const storage::OptionalString& text, std::size_t child_count) {
         const std::size_t attribute_count = attrs.size();
         auto* node = static_cast<DetachedNode*>(
             blocks_.allocate(sizeof(DetachedNode) + attribute_count * sizeof(DetachedAttribute) +
@@ -139,7 +139,7 @@ public:
         node->shared = false;
         auto* attribute = reinterpret_cast<DetachedAttribute*>(node + 1);
         std::uint64_t attribute_bytes = 0;
-        for (const AttributeMap::Entry& entry : attrs) {
+        for (const storage::AttributeMap::Entry& entry : attrs) {
             *attribute = {keep(entry.key), keep(entry.value)};
             if (auto why = unwritable_attribute_name(attribute->name.view(), node->name.view()))
                 [[unlikely]]
@@ -165,7 +165,7 @@ public:
     bool known_ascii() const { return known_ascii_; }
 
 private:
-    DetachedText keep(const NodeString& text) {
+    DetachedText keep(const storage::NodeString& text) {
         // Most strings are narrow spans of the buffer the last one read.
         if (text.is_narrow_span_of(last_source_)) [[likely]] {
             std::string_view bytes;
@@ -175,18 +175,18 @@ private:
         return keep_any(text);
     }
     // Any other string, and the failures.
-    DetachedText keep_any(const NodeString& text);
+    DetachedText keep_any(const storage::NodeString& text);
     void refuse(std::string why) {
         if (!refused_) refused_ = std::move(why);
     }
     const char* copy(std::string_view bytes);
-    void hold(SourceBuffer* source);
+    void hold(storage::SourceBuffer* source);
 
     DetachedBlocks blocks_;
     const DetachedNode* root_ = nullptr;
-    std::vector<SourceRef> sources_;
-    std::unordered_set<SourceBuffer*> held_;
-    SourceBuffer* last_source_ = nullptr;
+    std::vector<storage::SourceRef> sources_;
+    std::unordered_set<storage::SourceBuffer*> held_;
+    storage::SourceBuffer* last_source_ = nullptr;
     std::string_view last_source_text_;
     std::optional<NativeFailure> broken_;
     std::optional<std::string> refused_;

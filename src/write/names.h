@@ -47,7 +47,7 @@ inline std::optional<std::string> unwritable_element_name(std::string_view name)
         why = "an element name cannot start with ! or ?";
     }
     if (!why) return std::nullopt;
-    return "cannot write element name " + quoted(name) + ": " + why;
+    return "cannot write element name " + storage::quoted(name) + ": " + why;
 }
 
 // Why `name` cannot be written as the name of an attribute of the element
@@ -56,8 +56,8 @@ inline std::optional<std::string> unwritable_attribute_name(std::string_view nam
                                                             std::string_view element) {
     const char* why = detail::why_unwritable(name);
     if (!why) return std::nullopt;
-    return "cannot write attribute name " + quoted(name) + " of element " + quoted(element) + ": " +
-           why;
+    return "cannot write attribute name " + storage::quoted(name) + " of element " +
+           storage::quoted(element) + ": " + why;
 }
 
 }  // namespace quorvane::write

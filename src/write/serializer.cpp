@@ -38,7 +38,7 @@ public:
     explicit Measurer(std::uint64_t indent) : indent_(indent) {}
 
     bool enter(const DetachedNode* node, std::span<const DetachedNode* const>,
-               WalkStack<Child, State>& stack) {
+               storage::WalkStack<Child, State>& stack) {
         Measure measure;
         measure.length.add(own_bytes(*node));
         if (node->child_count == 0) return finish(*node, measure, stack.parent());
@@ -59,7 +59,7 @@ public:
         return true;
     }
 
-    SeenNodes<Measure> seen;
+    storage::SeenNodes<Measure> seen;
     Measure root;
 
 private:
@@ -86,7 +86,7 @@ private:
 std::optional<std::uint64_t> unescaped_output_size(const DetachedTree& tree, std::uint64_t indent,
                                                    bool declaration) {
     Measurer measurer(indent);
-    walk(measurer, &tree.root());
+    storage::walk(measurer, &tree.root());
     // Each line break adds a byte to the length, so counting them cannot
     // overflow unless the length does.
     CheckedCount total = measurer.root.length;

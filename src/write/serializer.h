@@ -125,7 +125,7 @@ public:
           direct_depth_limit_(indent == 0 ? UINT64_MAX : (kDirectWriteBytes - 1) / indent) {}
 
     // False at the sink's first failure, which ends the writing at once.
-    bool write() { return walk(*this, &tree_.root()); }
+    bool write() { return storage::walk(*this, &tree_.root()); }
 
     // The tree walk's callbacks: an open element keeps the node whose end
     // tag is still to come.
@@ -133,7 +133,7 @@ public:
     using State = const DetachedNode*;
 
     bool enter(const DetachedNode* node, std::span<const DetachedNode* const>,
-               WalkStack<Child, State>& stack) {
+               storage::WalkStack<Child, State>& stack) {
         const Opened opened = open(*node);
         if (opened == Opened::Failed) return false;
         if (opened == Opened::Open) stack.descend(node->child_list(), node);

@@ -46,12 +46,13 @@ TEST(References, ErrorsCarryTheOffsetOfTheirAmpersand) {
 
 struct Parsed {
     std::expected<ParsedDocument, NativeFailure> document;
-    SourceRef source;
+    storage::SourceRef source;
 };
 
 // `text` must outlive the result: the document is read in place.
 Parsed parse(std::string_view text, std::string_view root) {
-    SourceRef source = SourceRef::adopt(SourceBuffer::borrowing(text, nullptr, nullptr));
+    storage::SourceRef source =
+        storage::SourceRef::adopt(storage::SourceBuffer::borrowing(text, nullptr, nullptr));
     auto document = parse_document(source.get(), root);
     return {std::move(document), std::move(source)};
 }

@@ -17,7 +17,7 @@
 #include "src/storage/node_string.h"
 #include "src/storage/source_buffer.h"
 
-namespace quorvane {
+namespace quorvane::storage {
 namespace {
 
 // CPython hashes a one-byte-per-character str with SipHash-1-3; with
@@ -446,4 +446,4 @@ TEST(BlockArena, AttributeMapTablesCutFromAnArenaWorkAsHeapOnes) {
 }
 
 }  // namespace
-}  // namespace quorvane
+}  // namespace quorvane::storage

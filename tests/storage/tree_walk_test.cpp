@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace quorvane {
+namespace quorvane::storage {
 namespace {
 
 struct TestNode {
@@ -78,4 +78,4 @@ TEST(SeenNodes, FindsEveryNodeAddedAndNoOther) {
 }
 
 }  // namespace
-}  // namespace quorvane
+}  // namespace quorvane::storage
