@@ -53,15 +53,20 @@ auto without_interpreter_lock(Work&& work) -> decltype(work());
 // whose walk can be astronomically long, so every walk over nodes steps one.
 class InterruptCheck {
 public:
+    // A few milliseconds of walking at most.
+    static constexpr std::uint32_t kInterval = std::uint32_t{1} << 16;
+
+    // Runs the pending handlers every kInterval-th step.
     Result<void> step() {
         if ((++steps_ & (kInterval - 1)) != 0) return {};
+        return now();
+    }
+    static Result<void> now() {
         if (PyErr_CheckSignals() < 0) return std::unexpected(raised());
         return {};
     }
 
 private:
-    // A few milliseconds of walking at most.
-    static constexpr std::uint32_t kInterval = std::uint32_t{1} << 16;
     std::uint32_t steps_ = 0;
 };
 

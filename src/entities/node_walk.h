@@ -2,6 +2,7 @@
 // parent holds, and a walk with the interpreter lock held answers Ctrl-C.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <span>
 #include <utility>
@@ -19,13 +20,12 @@ struct LockedWalk {
         failure = std::move(why);
         return false;
     }
+    static constexpr std::uint32_t kPollInterval = InterruptCheck::kInterval;
     bool poll() {
-        if (auto checked = interrupts.step(); !checked) [[unlikely]]
-            return fail(std::move(checked.error()));
+        if (auto checked = InterruptCheck::now(); !checked) return fail(std::move(checked.error()));
         return true;
     }
 
-    InterruptCheck interrupts;
     std::optional<Failure> failure;
 };
 

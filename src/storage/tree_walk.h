@@ -3,6 +3,7 @@
 // are, and what happens on the way down and up, is the visitor's.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -93,8 +94,10 @@ private:
 //                           after it; to visit its children it calls descend()
 //   bool leave(State&, State* parent)
 //                           a node opened by descend() once its children are done
-//   bool poll()             asked before each node is entered, to stop a long walk
-// and may provide `seen`, a SeenNodes, with
+// and may provide, to stop a long walk,
+//   kPollInterval           a power of two
+//   bool poll()             asked before every kPollInterval-th node is entered
+// and `seen`, a SeenNodes, with
 //   bool may_share(Child)   whether the node may have been met before
 //   bool again(const Value&, State& parent)
 //                           a node found in `seen`, instead of entering it.
@@ -109,6 +112,8 @@ bool walk(Visitor& visitor, typename Visitor::Child root) {
     // The root is the one child of a frame below the tree's, so that each
     // callback is called from one place, where it is inlined.
     frames.push_back({&root, &root + 1, {}});
+    // Counted here rather than by the visitor, so that it stays in a register.
+    [[maybe_unused]] std::uint32_t entered = 0;
     while (true) {
         auto& top = frames.back();
         if (top.next == top.end) {
@@ -118,7 +123,11 @@ bool walk(Visitor& visitor, typename Visitor::Child root) {
             frames.pop_back();
             continue;
         }
-        if (!visitor.poll()) return false;
+        if constexpr (requires { Visitor::kPollInterval; }) {
+            static_assert(std::has_single_bit(Visitor::kPollInterval));
+            if ((++entered & (Visitor::kPollInterval - 1)) == 0 && !visitor.poll()) [[unlikely]]
+                return false;
+        }
         const Child child = *top.next++;
         if constexpr (requires { visitor.seen; }) {
             if (visitor.may_share(child)) {

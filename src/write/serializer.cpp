@@ -52,7 +52,6 @@ public:
         return true;
     }
     bool leave(State& state, State* parent) { return finish(*state.node, state.measure, parent); }
-    bool poll() { return true; }
     static bool may_share(const DetachedNode* node) { return node->shared; }
     bool again(const Measure& measure, State& parent) {
         add_child(parent.measure, measure);

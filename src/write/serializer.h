@@ -142,11 +142,9 @@ public:
     bool leave(const DetachedNode* node, const DetachedNode* const*) { return close(*node); }
     // A tree sharing its nodes can stand for more text than any disk holds,
     // so the writing stops when asked.
+    static constexpr std::uint32_t kPollInterval = 1024;
     bool poll() {
-        if (++opened_since_poll_ != kNodesBetweenPolls) [[likely]]
-            return true;
-        opened_since_poll_ = 0;
-        if (platform::stop_requested(kNodesBetweenPolls * kPollBytesPerNode))
+        if (platform::stop_requested(kPollInterval * kPollBytesPerNode))
             return sink_.fail_stopped();
         return true;
     }
@@ -154,7 +152,6 @@ public:
 private:
     // Counted as this many bytes each towards the clock reads of
     // stop_requested(), which a node's few tags and text roughly take.
-    static constexpr std::uint32_t kNodesBetweenPolls = 1024;
     static constexpr std::uint64_t kPollBytesPerNode = 64;
 
     // What open() did: failed at the sink, wrote the whole element, or left
@@ -298,7 +295,6 @@ private:
     // The deepest level whose indentation is written directly.
     std::uint64_t direct_depth_limit_;
     std::uint64_t depth_ = 0;
-    std::uint32_t opened_since_poll_ = 0;
     // Set after every element; cleared by text, which the next child then
     // follows on the same line.
     bool line_break_pending_ = false;

@@ -35,6 +35,7 @@ struct Trace {
         out += ')';
         return true;
     }
+    static constexpr std::uint32_t kPollInterval = 1;
     bool poll() { return ++entered != stop_at; }
     static bool may_share(const TestNode*) { return true; }
     bool again(char name, State&) {
