@@ -49,6 +49,16 @@ def random_tree(seed, size, names, keys, values, texts, twice=0.0):
     return pool[-1]
 
 
+class Index:
+    """An object that is an integer only through __index__."""
+
+    def __init__(self, value):
+        self.value = value
+
+    def __index__(self):
+        return self.value
+
+
 NESTED = '<r a="1"><x>t&amp;u</x><x b="2"/><y><z/></y></r>'
 
 

@@ -22,8 +22,6 @@ def dense(document):
     return document
 
 
-
-
 @pytest.mark.parametrize(
     "body",
     [

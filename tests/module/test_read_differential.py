@@ -12,7 +12,7 @@ from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
 from quorvane import read_string
-from strategies import NAME, UNICODE_SPACE, XML_CHARS
+from strategies import NAME, XML_CHARS, expected_text
 
 ENTITIES = {"<": "&lt;", ">": "&gt;", "&": "&amp;", '"': "&quot;", "'": "&apos;"}
 
@@ -82,12 +82,6 @@ def element(children):
 
 
 DOCUMENTS = st.recursive(element(st.nothing()), element, max_leaves=12)
-
-
-def expected_text(node):
-    parts = [node.text or ""] + [child.tail or "" for child in node]
-    text = "".join(parts).strip(UNICODE_SPACE)
-    return text or None
 
 
 def assert_same(ours, theirs):

@@ -69,12 +69,6 @@ def test_outline(node, expected):
     assert str(node) == expected
 
 
-def test_spacing_prefixes():
-    node = Node("p", children=[Node("c", text="t")])
-    assert to_string(node, 4) == "    Name: p\n    Children:\n" + " " * 10 + "Name: c\n" + " " * 6 + "Text: t\n"
-    assert to_string(Node("a"), 3) == "   Name: a"
-
-
 @pytest.mark.parametrize("seed", range(4))
 @pytest.mark.parametrize("spacing", [0, 1, 7, 254, 255])
 def test_matches_outline_rules(seed, spacing):
@@ -87,17 +81,6 @@ def test_equivalent_spellings():
     texts = {str(tree), to_string(tree), to_string(tree, None), to_string(tree, 0), to_string(tree, spacing=0),
              to_string(tree, spacing=None), to_string(tree, False)}
     assert len(texts) == 1
-
-
-def test_spacing_stops_growing_past_255():
-    node = Node("leaf", text="t")
-    for _ in range(200):
-        node = Node("n", children=[node])
-    text = str(node)
-    assert text == outline(node)
-    widest = max(len(line) - len(line.lstrip(" ")) for line in text.split("\n"))
-    assert widest == 255 + 255
-    assert ("\n" + " " * 255 + "Text: t\n") in text
 
 
 def test_deep_chain():

@@ -10,7 +10,7 @@ from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
 from quorvane import Node, read_string, write_file, write_string
-from strategies import NAME, UNICODE_SPACE, XML_CHARS
+from strategies import NAME, UNICODE_SPACE, XML_CHARS, expected_text
 from support import shape
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "bench"))
@@ -37,8 +37,6 @@ def nodes(children):
 TREES = st.recursive(nodes(st.just([])), lambda inner: nodes(st.lists(inner, max_size=4)), max_leaves=16)
 
 
-
-
 @settings(max_examples=300, deadline=None, suppress_health_check=[HealthCheck.too_slow])
 @given(TREES, st.sampled_from([0, 1, 4, 9]), st.booleans())
 def test_what_is_written_reads_back_the_same(tree, indent, declaration):
@@ -47,11 +45,6 @@ def test_what_is_written_reads_back_the_same(tree, indent, declaration):
     # Attribute dicts compare equal in any order; the order must hold too,
     # since the attributes read back are listed in document order.
     assert shape(back) == shape(tree)
-
-
-def expected_text(element):
-    parts = [element.text or ""] + [child.tail or "" for child in element]
-    return "".join(parts).strip(UNICODE_SPACE) or None
 
 
 def line_ends_normalised(text):

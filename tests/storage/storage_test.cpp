@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -126,14 +125,6 @@ INSTANTIATE_TEST_SUITE_P(Storage, OwnedStrings,
                          testing::Values(0, 1, NodeString::kInlineCapacity - 1,
                                          NodeString::kInlineCapacity,
                                          NodeString::kInlineCapacity + 1, 1000));
-
-TEST(NodeString, SpanSizeNeedsNoResolution) {
-    SourceRef buffer = SourceRef::adopt(bytes_buffer("<name>"));
-    NodeString span = NodeString::span(buffer.get(), 1, 5);
-    EXPECT_TRUE(span.is_span());
-    EXPECT_EQ(span.size(), 4u);
-    EXPECT_EQ(*span.resolve(), "name");
-}
 
 // Every stored form against every value: the matcher agrees with comparing
 // resolved bytes, including values that differ only in their last byte or

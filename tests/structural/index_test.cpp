@@ -1,19 +1,10 @@
 // The two index builders on the edge cases of markup, one table of inputs on
 // which they agree and one on which their fallbacks differ.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <time.h>
-#include <unistd.h>
 
-#include <atomic>
-#include <chrono>
-#include <csignal>
 #include <cstdint>
-#include <cstring>
-#include <random>
 #include <string>
 #include <string_view>
-#include <thread>
 #include <vector>
 
 #include "index_outcome.h"
