@@ -1,10 +1,10 @@
 // The str a written text becomes, made one of four ways by its size and
 // content:
-// - a text that may take at least kDirectStrBytes is written straight into
+// - a text that may take 32 MiB or more (kDirectStrBytes) is written into
 //   a str made before the write at that length, faulted in by huge pages,
 //   and cut to its length after;
 // - a text that is not ASCII is decoded, which checks that it is UTF-8;
-// - an ASCII text of at least kCopyOutsideLockBytes is copied into its str
+// - an ASCII text of 256 KiB or more (kCopyOutsideLockBytes) is copied into its str
 //   with the lock released;
 // - a shorter one with the lock held.
 #pragma once
@@ -13,7 +13,6 @@
 
 #include <cstdint>
 #include <expected>
-#include <optional>
 
 #include "platform/native_failure.h"
 #include "src/boundary/failure.h"
