@@ -1,9 +1,10 @@
-"""A driver for profiling write_string (or write_file, with --file PATH):
-reads one of the benchmark documents once, then writes its tree a few
-times, so a profiler's counts are mostly the writer's.
+"""A driver for profiling write_string (or write_file, with --file PATH, or
+a search that visits every node, with --search): reads one of the benchmark
+documents once, then writes (or searches) its tree a few times, so a
+profiler's counts are mostly the writer's (or the tree walk's).
 
     PYTHONPATH=build valgrind --tool=callgrind python3 bench/profile_write.py \
-        [--document record-like] [--size MB] [--writes N] [--file PATH]
+        [--document record-like] [--size MB] [--writes N] [--file PATH | --search]
     perf record -- python3 bench/profile_write.py --writes 100
     callgrind_annotate callgrind.out.<pid> | head -40
 """
@@ -24,11 +25,15 @@ def main():
     parser.add_argument("--size", type=float, default=5.0, help="document size in MB")
     parser.add_argument("--writes", type=int, default=3)
     parser.add_argument("--file", help="write_file to this path instead of write_string")
+    parser.add_argument("--search", action="store_true",
+                        help="search by a name no node has instead of writing")
     args = parser.parse_args()
     make, root = DOCUMENTS[args.document]
     tree = quorvane.read_string(make(int(args.size * 1_000_000)), root)
     for _ in range(args.writes):
-        if args.file:
+        if args.search:
+            tree.search_by_name("absent")
+        elif args.file:
             quorvane.write_file(tree, args.file)
         else:
             quorvane.write_string(tree)
