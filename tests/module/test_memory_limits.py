@@ -61,6 +61,27 @@ def test_reading_past_the_memory_cap_raises_memory_error(document, cap_mb):
     assert result.stdout.strip() == "MemoryError"
 
 
+def test_writing_past_the_memory_cap_raises_memory_error():
+    # Twenty shared levels are a few nodes but a str of some 250 MB.
+    result = run(
+        """
+        import quorvane
+        from quorvane import Node
+        tree = Node("n", {"k": "v"}, text="t")
+        for _ in range(20):
+            tree = Node("n", {"k": "v"}, [tree, tree])
+        cap(100)
+        for indent in (0, 2):
+            try:
+                quorvane.write_string(tree, indent)
+            except MemoryError:
+                print("MemoryError")
+        """
+    )
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.split() == ["MemoryError", "MemoryError"]
+
+
 def test_freeing_a_wide_tree_needs_no_memory():
     result = run(
         """
