@@ -62,13 +62,14 @@ def test_reading_past_the_memory_cap_raises_memory_error(document, cap_mb):
 
 
 def test_writing_past_the_memory_cap_raises_memory_error():
-    # Twenty shared levels are a few nodes but a str of some 250 MB.
+    # Twenty-three shared levels are a few nodes but a str of some 250 MB
+    # unindented, more indented.
     result = run(
         """
         import quorvane
         from quorvane import Node
         tree = Node("n", {"k": "v"}, text="t")
-        for _ in range(20):
+        for _ in range(23):
             tree = Node("n", {"k": "v"}, [tree, tree])
         cap(100)
         for indent in (0, 2):
