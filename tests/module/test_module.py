@@ -1,3 +1,5 @@
+import functools
+import pickle
 import sysconfig
 
 import pytest
@@ -56,3 +58,110 @@ def test_native_layers_stay_free_of_the_interpreter():
         if re.search(r'#\s*include\s*[<"](Python\.h|boundary/|entities/|functions/)', path.read_text())
     ]
     assert offenders == []
+
+
+
+# --- an interpreter allocation failing anywhere -----------------------------------
+
+DOCUMENT = '<r a="1"><x>t&amp;u</x><x b="2"/><y><z/></y>\u00e9</r>'
+TREE = quorvane.read_string(DOCUMENT, "r")
+PICKLED = pickle.dumps(TREE)
+
+# Each call is given a folder that holds DOCUMENT as in.xml.
+OUT_OF_MEMORY_CALLS = {
+    "read_string": lambda folder: quorvane.read_string(DOCUMENT, "r"),
+    "read_file": lambda folder: quorvane.read_file(str(folder / "in.xml"), "r"),
+    "read error": lambda folder: quorvane.read_string("<r><x></r>", "r"),
+    "read_file error": lambda folder: quorvane.read_file(str(folder / "absent.xml"), "r"),
+    "Node": lambda folder: Node("n", {"k": "v", "l": "w"}, [TREE, TREE], "t"),
+    "from_dict": lambda folder: Node.from_dict(TREE.to_dict()),
+    "to_dict": lambda folder: TREE.to_dict(),
+    "str": lambda folder: str(TREE),
+    "search": lambda folder: TREE.search(quorvane.SearchType.Tag, "x"),
+    "search_by_name": lambda folder: TREE.search_by_name("z", depth=3),
+    "write_string": lambda folder: quorvane.write_string(TREE, 2),
+    "write_file": lambda folder: quorvane.write_file(TREE, str(folder / "out.xml")),
+    "argument error": lambda folder: quorvane.write_string(TREE, indnt=2),
+    "pickle dumps": lambda folder: pickle.dumps(TREE),
+    "pickle loads": lambda folder: pickle.loads(PICKLED),
+    "restore error": lambda folder: quorvane._restore_node(PICKLED[:-3]),
+}
+
+
+def settled(result):
+    """A call's result or exception in a form compared once allocations work."""
+    if isinstance(result, BaseException):
+        return type(result), str(result)
+    if isinstance(result, Node):
+        return result.to_dict()
+    if isinstance(result, list):
+        return [node.to_dict() for node in result]
+    return result
+
+
+def call_with_allocation_failing(count, call):
+    """call() with its count-th interpreter allocation failing and the rest
+    working, so that the error path can make its exception: its result, or
+    the exception it raised."""
+    import _testcapi as testcapi
+
+    testcapi.set_nomemory(count, count + 1)
+    try:
+        return call()
+    except BaseException as error:
+        return error
+    finally:
+        testcapi.remove_mem_hooks()
+
+
+def out_of_memory(result):
+    # The result objects themselves (a str, dict or list) the interpreter
+    # could not make end the call as an internal failure, by design.
+    return isinstance(result, MemoryError) or (
+        type(result).__name__ == "PanicException"
+        and str(result) == "the interpreter could not create a result object")
+
+
+# Each call makes fewer interpreter allocations than this.
+ALLOCATIONS = 64
+
+
+# Failing each allocation of a call in turn: each time it runs out of memory
+# or gives what it gives with memory to spare. Never another exception, a
+# wrong result or a crash.
+@pytest.mark.main_interpreter
+# The interpreter's own MemoryError of such a failure goes to sys.unraisablehook.
+@pytest.mark.filterwarnings("ignore::pytest.PytestUnraisableExceptionWarning")
+@pytest.mark.parametrize("name", sorted(OUT_OF_MEMORY_CALLS))
+def test_an_allocation_failing_anywhere_runs_out_of_memory_or_gives_the_result(name, tmp_path):
+    pytest.importorskip("_testcapi")
+    (tmp_path / "in.xml").write_text(DOCUMENT, encoding="utf-8")
+    call = functools.partial(OUT_OF_MEMORY_CALLS[name], tmp_path)
+    expected = settled(call_with_allocation_failing(ALLOCATIONS, call))
+    for failing in range(ALLOCATIONS):
+        result = call_with_allocation_failing(failing, call)
+        if not out_of_memory(result):
+            assert settled(result) == expected, f"allocation {failing} failing"
+    assert not out_of_memory(result), "the call makes more allocations than the sweep"
+
+
+def test_the_import_fails_cleanly_wherever_an_allocation_fails():
+    # Each import makes the module afresh; one with an allocation failing
+    # raises MemoryError and leaves no half-made module behind.
+    pytest.importorskip("_testcapi")
+    (failed,) = run_child("""
+        import sys, _testcapi
+        for failing in range(2000):
+            _testcapi.set_nomemory(failing, 0)
+            try:
+                import quorvane
+            except MemoryError:
+                assert "quorvane" not in sys.modules
+                continue
+            finally:
+                _testcapi.remove_mem_hooks()
+            break
+        assert quorvane.read_string("<a><b/></a>", "a").children[0].name == "b"
+        print(failing)
+        """)
+    assert int(failed) > 0
