@@ -160,7 +160,8 @@ test-tsan: build-tsan
 	    $(PYTHON) -m pytest -q -p no:cacheprovider --capture=sys $(TSAN_TESTS)
 
 # A report, not a test: line and branch coverage (gcov, GCC) of the native
-# tests and pytest together, per layer, and as HTML pages under
+# tests, a replay of every fuzz target's corpus and pytest together, per
+# layer, and as HTML pages under
 # $(COV_BUILD)/coverage. Lines that throw and branches the compiler proves
 # unreachable are left out of the branch counts.
 GCOVR = gcovr -r . -j 2 --filter 'platform/' --filter 'structural/' --filter 'src/' \
