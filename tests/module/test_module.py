@@ -145,6 +145,7 @@ def test_an_allocation_failing_anywhere_runs_out_of_memory_or_gives_the_result(n
     assert not out_of_memory(result), "the call makes more allocations than the sweep"
 
 
+@pytest.mark.main_interpreter
 def test_the_import_fails_cleanly_wherever_an_allocation_fails():
     # Each import makes the module afresh; one with an allocation failing
     # raises MemoryError and leaves no half-made module behind.
