@@ -2,11 +2,12 @@
 interpreters: making fresh strs alone, reading, reading and searching, and
 making a Node; each timed one interpreter after the other and then both at
 once. A part that scales worse than the rest points at what the
-interpreters share. Two parts that use nothing of quorvane, a Python loop
+interpreters share. With --size, the documents are that many MB each
+instead of 1 to 2 KB. Two parts that use nothing of quorvane, a Python loop
 and SHA-256 in native code, show what the machine itself allows; with
 --processes every part runs in two processes instead, which share nothing.
 
-    PYTHONPATH=build python3 bench/interpreter_scaling.py [--documents N] [--processes]
+    PYTHONPATH=build python3 bench/interpreter_scaling.py [--documents N] [--size MB] [--processes]
 """
 
 import argparse
@@ -27,7 +28,7 @@ from documents import DOCUMENTS
 import quorvane
 make, root = DOCUMENTS["record-like"]
 rng = random.Random(1)
-texts = [make(rng.randrange(1000, 2000)) for _ in range({documents})]
+texts = [make({size} or rng.randrange(1000, 2000)) for _ in range({documents})]
 def fresh():
     for t in texts: t[:-1] + t[-1]
 def read():
@@ -54,12 +55,12 @@ for line in sys.stdin:
 """
 
 
-def on_interpreters(part, documents):
+def on_interpreters(part, documents, size):
     """(seconds one after the other, seconds both at once) on two isolated
     interpreters."""
     workers = [interpreters.create() for _ in range(2)]
     for worker in workers:
-        worker.exec(SETUP.format(bench=BENCH, documents=documents))
+        worker.exec(SETUP.format(bench=BENCH, documents=documents, size=size))
     start = time.perf_counter()
     for worker in workers:
         worker.exec(f"{part}()")
@@ -70,9 +71,9 @@ def on_interpreters(part, documents):
     return one_after_other, both
 
 
-def on_processes(part, documents):
+def on_processes(part, documents, size):
     """The same on two processes, each set up before the clock starts."""
-    source = PROCESS.format(bench=BENCH, documents=documents, part=part)
+    source = PROCESS.format(bench=BENCH, documents=documents, size=size, part=part)
     workers = [subprocess.Popen([sys.executable, "-c", source], stdin=subprocess.PIPE,
                                 stdout=subprocess.PIPE, text=True) for _ in range(2)]
     for worker in workers:
@@ -97,11 +98,12 @@ def on_processes(part, documents):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--documents", type=int, default=20_000)
+    parser.add_argument("--size", type=float, default=0, help="MB of each document (default 1-2 KB)")
     parser.add_argument("--processes", action="store_true", help="two processes, not interpreters")
     args = parser.parse_args()
     measure = on_processes if args.processes else on_interpreters
     for part in PARTS:
-        one_after_other, both = measure(part, args.documents)
+        one_after_other, both = measure(part, args.documents, int(args.size * 1_000_000))
         print(f"{part:16} {one_after_other:7.3f} s one after the other, {both:7.3f} s at once:"
               f" {one_after_other / both:.2f}x")
 
