@@ -60,7 +60,6 @@ def test_native_layers_stay_free_of_the_interpreter():
     assert offenders == []
 
 
-
 # --- an interpreter allocation failing anywhere -----------------------------------
 
 DOCUMENT = '<r a="1"><x>t&amp;u</x><x b="2"/><y><z/></y>\u00e9</r>'
@@ -137,6 +136,7 @@ def test_an_allocation_failing_anywhere_runs_out_of_memory_or_gives_the_result(n
     pytest.importorskip("_testcapi")
     (tmp_path / "in.xml").write_text(DOCUMENT, encoding="utf-8")
     call = functools.partial(OUT_OF_MEMORY_CALLS[name], tmp_path)
+    # Failing an allocation past the last one the call makes.
     expected = settled(call_with_allocation_failing(ALLOCATIONS, call))
     for failing in range(ALLOCATIONS):
         result = call_with_allocation_failing(failing, call)
