@@ -60,7 +60,7 @@ void check_string(const quorvane::storage::NodeString& stored, std::string_view 
 
 void check_read(std::string_view document, std::string_view root_tag) {
     quorvane::storage::SourceRef source = quorvane::storage::SourceRef::adopt(
-        quorvane::storage::SourceBuffer::borrowing(document, nullptr, nullptr));
+        quorvane::storage::SourceBuffer::borrowing(document, nullptr, 0, nullptr));
     auto parsed = qr::parse_document(source.get(), root_tag);
     if (!parsed) {
         const quorvane::NativeFailure& error = parsed.error();

@@ -87,7 +87,7 @@ std::string temporary_path() {
 // The written document read back: each element as its expected node says.
 void check_read_back(std::string_view text, const std::vector<Expected>& nodes) {
     quorvane::storage::SourceRef source = quorvane::storage::SourceRef::adopt(
-        quorvane::storage::SourceBuffer::borrowing(text, nullptr, nullptr));
+        quorvane::storage::SourceBuffer::borrowing(text, nullptr, 0, nullptr));
     auto parsed = qr::parse_document(source.get(), nodes.back().name);
     require(parsed.has_value());
     // The pool holds elements in document order: the root, then each

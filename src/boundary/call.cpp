@@ -16,9 +16,9 @@ namespace {
 
 thread_local int attach_count = 0;
 
-// The interpreter whose lock this thread let go of last: a reference
-// dropped without the lock belongs to it.
-thread_local std::int64_t released_interpreter = -1;
+std::int64_t attached_interpreter() noexcept {
+    return PyInterpreterState_GetID(PyInterpreterState_Get());
+}
 
 // A reference dropped without the lock, to be released by its own
 // interpreter, the only one that may touch it.
@@ -108,27 +108,30 @@ Result<void> check_required(const Signature& sig, Py_ssize_t nargs, PyObject** s
                                       name_list(missing)));
 }
 
-}  // namespace
-
-void release_or_defer(PyObject* object) noexcept {
-    if (attach_count > 0) {
+// A SourceBuffer's release of its owner.
+void release_or_defer(void* owner, std::int64_t interpreter) noexcept {
+    auto* object = static_cast<PyObject*>(owner);
+    if (attach_count > 0 && attached_interpreter() == interpreter) {
         Py_DECREF(object);
         return;
     }
     PendingReleases& pool = pending();
     std::lock_guard lock(pool.mutex);
     try {
-        pool.objects.push_back({object, released_interpreter});
+        pool.objects.push_back({object, interpreter});
     } catch (const std::bad_alloc&) {
         // Without room to defer it, the reference is kept for good: a leak,
-        // but never a count touched without the interpreter.
+        // but never a count touched without its interpreter.
         return;
     }
     pool.nonempty.store(true, std::memory_order_release);
 }
 
-void release_python_owner(void* object) noexcept {
-    release_or_defer(static_cast<PyObject*>(object));
+}  // namespace
+
+storage::SourceBuffer* borrowing_source(std::string_view text, PyObject* owner) {
+    return storage::SourceBuffer::borrowing(text, PyRef::borrow(owner).release(),
+                                            attached_interpreter(), release_or_defer);
 }
 
 void release_pending_of(std::int64_t interpreter) noexcept {
@@ -154,7 +157,7 @@ void release_pending_of(std::int64_t interpreter) noexcept {
 
 void drain_pending_releases() noexcept {
     if (!pending().nonempty.load(std::memory_order_acquire)) return;
-    release_pending_of(PyInterpreterState_GetID(PyInterpreterState_Get()));
+    release_pending_of(attached_interpreter());
 }
 
 AttachScope::AttachScope() {
@@ -167,10 +170,7 @@ AttachScope::~AttachScope() { --attach_count; }
 namespace detail {
 
 ReleasedInterpreter::ReleasedInterpreter() noexcept
-    : saved_attachment_(std::exchange(attach_count, 0)),
-      saved_interpreter_(
-          std::exchange(released_interpreter, PyInterpreterState_GetID(PyInterpreterState_Get()))),
-      state_(PyEval_SaveThread()) {
+    : saved_attachment_(std::exchange(attach_count, 0)), state_(PyEval_SaveThread()) {
     if (platform::on_main_thread())
         question_.emplace(platform::StopQuestion{&run_signal_handlers, this});
 }
@@ -178,7 +178,6 @@ ReleasedInterpreter::ReleasedInterpreter() noexcept
 ReleasedInterpreter::~ReleasedInterpreter() {
     question_.reset();
     PyEval_RestoreThread(state_);
-    released_interpreter = saved_interpreter_;
     attach_count = saved_attachment_;
     drain_pending_releases();
     if (raised_) PyErr_SetRaisedException(raised_);

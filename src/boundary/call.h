@@ -10,25 +10,28 @@
 #include <exception>
 #include <new>
 #include <optional>
+#include <string_view>
 #include <type_traits>
 
 #include "platform/interrupt.h"
 #include "src/boundary/failure.h"
 #include "src/boundary/py_ref.h"
+#include "src/storage/source_buffer.h"
 
 namespace quorvane {
 
 // --- attachment and deferred releases --------------------------------------
 
-// Drops a reference now when attached, else hands it to the pending-release
-// pool, which the next attached entry of the same interpreter empties.
-void release_or_defer(PyObject* object) noexcept;
+// A buffer that reads `text` in place and holds a new reference to `owner`,
+// the object of the attached interpreter that keeps the text alive. The
+// buffer's last reference may go on any thread: the owner is released at
+// once only when its own interpreter is attached there, else it waits in
+// the pending-release pool until a call of that interpreter empties it.
+storage::SourceBuffer* borrowing_source(std::string_view text, PyObject* owner);
 void drain_pending_releases() noexcept;
 // Releases what the pool holds for `interpreter`, which must be the one
 // attached (used as an interpreter ends).
 void release_pending_of(std::int64_t interpreter) noexcept;
-// release_or_defer for an owner held as void* (a SourceBuffer's str).
-void release_python_owner(void* object) noexcept;
 
 class AttachScope {
 public:
@@ -162,7 +165,6 @@ private:
     static bool run_signal_handlers(void* self) noexcept;
 
     int saved_attachment_;
-    std::int64_t saved_interpreter_;
     PyThreadState* state_;
     PyObject* raised_ = nullptr;
     std::optional<platform::StopQuestionScope> question_;

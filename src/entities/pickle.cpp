@@ -252,8 +252,7 @@ Failure invalid_state(const StateReader& reader, const char* what) {
 class StringMaker {
 public:
     StringMaker(PyObject* state, std::string_view bytes)
-        : source_(storage::SourceRef::adopt(storage::SourceBuffer::borrowing(
-              bytes, PyRef::borrow(state).release(), release_python_owner))),
+        : source_(storage::SourceRef::adopt(borrowing_source(bytes, state))),
           spans_(source_.get()) {}
 
     storage::NodeString make(std::size_t start, std::size_t length) {

@@ -74,8 +74,8 @@ PyObject* read_string(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObje
             if (!root_tag)
                 return std::unexpected(while_processing(std::move(root_tag.error()), "root_tag"));
             // The buffer reads the caller's str in place and keeps it alive.
-            storage::SourceRef source = storage::SourceRef::adopt(storage::SourceBuffer::borrowing(
-                *document, PyRef::borrow(slots[0]).release(), release_python_owner));
+            storage::SourceRef source =
+                storage::SourceRef::adopt(borrowing_source(*document, slots[0]));
             if (PyUnicode_IS_ASCII(slots[0])) source->set_known_ascii();
             auto parsed = without_interpreter_lock(
                 [&] { return read::parse_document(source.get(), *root_tag); });

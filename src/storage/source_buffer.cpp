@@ -2,10 +2,12 @@
 
 namespace quorvane::storage {
 
-SourceBuffer* SourceBuffer::borrowing(std::string_view text, void* owner, ReleaseOwner release) {
+SourceBuffer* SourceBuffer::borrowing(std::string_view text, void* owner, std::int64_t home,
+                                      ReleaseOwner release) {
     auto* buffer = new SourceBuffer();
     buffer->text_ = text;
     buffer->owner_ = owner;
+    buffer->owner_home_ = home;
     buffer->release_owner_ = release;
     return buffer;
 }
@@ -18,7 +20,7 @@ SourceBuffer* SourceBuffer::owning(std::unique_ptr<char[]> bytes, std::size_t le
 }
 
 void SourceBuffer::destroy() noexcept {
-    if (release_owner_) release_owner_(owner_);
+    if (release_owner_) release_owner_(owner_, owner_home_);
     delete this;
 }
 

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string_view>
 #include <utility>
@@ -14,11 +15,13 @@ namespace quorvane::storage {
 class SourceBuffer {
 public:
     // Releases the owner of a borrowed text; supplied by the call boundary,
-    // which knows whether the releasing thread may touch the interpreter.
-    using ReleaseOwner = void (*)(void* owner) noexcept;
+    // which knows whether the releasing thread may touch the owner. `home`
+    // names where the owner lives (its interpreter), as the boundary gave it.
+    using ReleaseOwner = void (*)(void* owner, std::int64_t home) noexcept;
 
     // Reads `text` in place; `owner` keeps it alive until the last reference goes.
-    static SourceBuffer* borrowing(std::string_view text, void* owner, ReleaseOwner release);
+    static SourceBuffer* borrowing(std::string_view text, void* owner, std::int64_t home,
+                                   ReleaseOwner release);
     // Takes over a heap buffer of `len` bytes.
     static SourceBuffer* owning(std::unique_ptr<char[]> bytes, std::size_t len);
 
@@ -44,6 +47,7 @@ private:
     std::string_view text_;
     std::unique_ptr<char[]> bytes_;
     void* owner_ = nullptr;
+    std::int64_t owner_home_ = 0;
     ReleaseOwner release_owner_ = nullptr;
     bool known_ascii_ = false;
 };

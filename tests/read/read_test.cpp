@@ -52,7 +52,7 @@ struct Parsed {
 // `text` must outlive the result: the document is read in place.
 Parsed parse(std::string_view text, std::string_view root) {
     storage::SourceRef source =
-        storage::SourceRef::adopt(storage::SourceBuffer::borrowing(text, nullptr, nullptr));
+        storage::SourceRef::adopt(storage::SourceBuffer::borrowing(text, nullptr, 0, nullptr));
     auto document = parse_document(source.get(), root);
     return {std::move(document), std::move(source)};
 }

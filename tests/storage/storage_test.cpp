@@ -185,12 +185,16 @@ TEST(TextMatcher, ReportsASpanOutsideItsSource) {
 }
 
 int released_owners = 0;
-void count_release(void*) noexcept { ++released_owners; }
+std::int64_t released_home = 0;
+void count_release(void*, std::int64_t home) noexcept {
+    ++released_owners;
+    released_home = home;
+}
 
-TEST(SourceBuffer, LivesAsLongAsItsLastSpan) {
+TEST(SourceBuffer, LivesAsLongAsItsLastSpanAndHandsItsOwnerHome) {
     released_owners = 0;
     static const char text[] = "<a>hello</a>";
-    SourceBuffer* buffer = SourceBuffer::borrowing(text, nullptr, count_release);
+    SourceBuffer* buffer = SourceBuffer::borrowing(text, nullptr, 7, count_release);
     NodeString span = NodeString::span(buffer, 3, 8);
     buffer->release();  // the making call's own reference
     EXPECT_EQ(released_owners, 0);
@@ -200,6 +204,7 @@ TEST(SourceBuffer, LivesAsLongAsItsLastSpan) {
     EXPECT_EQ(released_owners, 0);
     copy = NodeString();
     EXPECT_EQ(released_owners, 1);
+    EXPECT_EQ(released_home, 7);
 }
 
 TEST(AttributeMap, SpanAndOwnedKeysWithTheSameBytesAreEqual) {
