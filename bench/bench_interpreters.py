@@ -98,6 +98,9 @@ def in_this_interpreter(library, half, args):
 # Each way returns the seconds of its first batch and of its second, on the
 # same workers: a pool's workers do many batches, and only the first pays for
 # the memory its worker has not yet touched.
+BATCHES = 2
+
+
 def one_interpreter(args, library="quorvane"):
     works = [in_this_interpreter(library, half, args) for half in (0, 1)]
     times = []
@@ -192,8 +195,6 @@ WAYS = {
          lambda args: two_interpreters(args, "SHA-256")),
 }
 
-
-BATCHES = 2
 
 
 def measure(args):
