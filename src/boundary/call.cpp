@@ -130,8 +130,11 @@ void release_or_defer(void* owner, std::int64_t interpreter) noexcept {
 }  // namespace
 
 storage::SourceBuffer* borrowing_source(std::string_view text, PyObject* owner) {
-    return storage::SourceBuffer::borrowing(text, PyRef::borrow(owner).release(),
-                                            attached_interpreter(), release_or_defer);
+    storage::SourceBuffer* buffer =
+        storage::SourceBuffer::borrowing(text, owner, attached_interpreter(), release_or_defer);
+    // Taken once the buffer exists: a buffer that could not be made holds nothing.
+    Py_INCREF(owner);
+    return buffer;
 }
 
 void release_pending_of(std::int64_t interpreter) noexcept {
