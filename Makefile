@@ -188,8 +188,12 @@ build-dbg:
 	    -DQUORVANE_TESTS=OFF -DPython_EXECUTABLE=$$(command -v $(PYTHON)d) >/dev/null
 	cmake --build $(DEBUG_BUILD)
 
+# Twice: nodes cut from the module's own pools, and nodes from the
+# interpreter's allocator, where the injected allocation failures reach them.
 test-refleaks: build-dbg
 	PYTHONPATH=$(DEBUG_BUILD) $(PYTHON)d -m pytest -q -p no:cacheprovider tests/module/test_references.py
+	PYTHONPATH=$(DEBUG_BUILD) PYTHONMALLOC=pymalloc_debug $(PYTHON)d -m pytest -q -p no:cacheprovider \
+	    tests/module/test_references.py
 
 # No free-threaded interpreter is available here, so the module is at least
 # compiled against the free-threaded object layout, warnings as errors.

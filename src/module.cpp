@@ -42,6 +42,9 @@ Result<void> keep(PyObject*& field, PyObject* made) {
 }
 
 Result<void> fill_state(InterpreterState& state, PyObject* module) {
+    auto pools = new_node_pools();
+    if (!pools) return std::unexpected(std::move(pools.error()));
+    state.node_pools = *pools;
     if (auto kept = keep(state.node_type, new_node_type()); !kept) return kept;
     if (auto kept = keep(state.search_type, new_search_type()); !kept) return kept;
     if (auto kept = keep(state.panic_exception, new_panic_exception_type()); !kept) return kept;

@@ -91,6 +91,10 @@ void free_interpreter_state(void* module) {
     InterpreterState* state = state_of(object);
     if (!state) return;
     release_pending_of(state->interpreter);
+    if (state->node_pools) {
+        state->node_pools->abandon();
+        state->node_pools = nullptr;
+    }
     if (remembered.state == state) remembered = {};
     // Forgotten by the interpreter too, unless a later module replaced it.
     PyInterpreterState* interpreter = PyInterpreterState_Get();

@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "src/boundary/failure.h"
+#include "src/storage/pool_heap.h"
 
 namespace quorvane {
 
@@ -23,6 +24,10 @@ struct InterpreterState {
     PyObject* restore_function;
     // Interned "name", "attrs", "children" and "text": the keys of to_dict.
     PyObject* dict_keys[4];
+    // Where this interpreter's nodes are cut from, or null where they come
+    // from its object allocator; only this interpreter's lock guards it.
+    // Nodes may outlive the module, so it is abandoned, not destroyed.
+    storage::PoolHeap* node_pools;
 };
 
 // The current interpreter's state; null, with no exception set, where the

@@ -322,7 +322,8 @@ public:
         std::vector<PyRef> children;
     };
 
-    BuildTree(std::vector<Description>& arena, PyTypeObject* type) : arena_(arena), type_(type) {}
+    BuildTree(std::vector<Description>& arena, const NodeClass& node_class)
+        : arena_(arena), node_class_(node_class) {}
 
     bool enter(std::size_t index, std::span<const std::size_t>,
                storage::WalkStack<std::size_t, State>& stack) {
@@ -338,7 +339,7 @@ public:
         NodeRecord record{std::move(*kind_of<kStringKind>(description.name)),
                           std::move(*kind_of<kMapKind>(description.attrs)),
                           std::move(state.children), text_of(description)};
-        auto node = make_node_object(type_, std::move(record));
+        auto node = make_node_object(node_class_, std::move(record));
         if (!node) return fail(std::move(node.error()));
         if (parent) {
             parent->children.push_back(std::move(*node));
@@ -352,13 +353,13 @@ public:
 
 private:
     std::vector<Description>& arena_;
-    PyTypeObject* type_;
+    NodeClass node_class_;
 };
 
 Result<PyRef> build_tree(std::vector<Description>& arena, std::size_t root) {
-    PyTypeObject* type = node_type();
-    if (!type) return std::unexpected(raised());
-    BuildTree build(arena, type);
+    const NodeClass node_class = current_node_class();
+    if (!node_class.type) return std::unexpected(raised());
+    BuildTree build(arena, node_class);
     if (auto walked = walk_locked(build, root); !walked)
         return std::unexpected(std::move(walked.error()));
     return std::move(build.root);

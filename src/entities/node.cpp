@@ -1,5 +1,7 @@
 #include "src/entities/node.h"
 
+#include <cstdlib>
+#include <cstring>
 #include <new>
 #include <vector>
 
@@ -11,6 +13,35 @@
 namespace quorvane {
 
 namespace {
+
+std::size_t node_bytes(std::size_t child_count) {
+    return NodeObject::children_offset() + child_count * sizeof(PyObject*);
+}
+
+// Whether nodes are cut from their interpreter's pools (current_node_class().pools)
+// rather than taken from its object allocator, which hands a tree's nodes
+// out from fresh pages on every read once the last tree has been dropped.
+// Free threading reads list and dict items without a lock, trusting that an
+// object's memory stays the interpreter's until no reader can hold it, so
+// its nodes stay there; and where PYTHONMALLOC asks the interpreter to hand
+// every object to another allocator, mostly so that a memory checker sees
+// each one, nodes follow it. Decided once, so a node's release always finds
+// the allocator it came from.
+bool nodes_pooled() {
+#ifdef Py_GIL_DISABLED
+    return false;
+#else
+    static const bool pooled = [] {
+        const char* allocator = std::getenv("PYTHONMALLOC");
+        return !allocator || !*allocator || std::strcmp(allocator, "pymalloc") == 0;
+    }();
+    return pooled;
+#endif
+}
+
+bool pooled(std::size_t bytes) {
+    return bytes <= storage::PoolHeap::kLargestBlock && nodes_pooled();
+}
 
 // ob_size of a node whose fields an outer release already destroyed.
 constexpr Py_ssize_t kEmptied = -1;
@@ -62,7 +93,11 @@ void release_children(PyObject* const* children, std::size_t count, NodeObject*&
 
 void node_dealloc(PyObject* self) {
     auto* node = reinterpret_cast<NodeObject*>(self);
-    if (Py_SIZE(self) != kEmptied) {
+    std::size_t child_count;
+    if (Py_SIZE(self) == kEmptied) {
+        child_count = link_of(node).child_count;
+    } else {
+        child_count = static_cast<std::size_t>(Py_SIZE(self));
         AttachScope attached;
         // Flushed while the scope lasts: the last reference to a buffer may
         // release the str it reads.
@@ -82,7 +117,11 @@ void node_dealloc(PyObject* self) {
         }
     }
     PyTypeObject* type = Py_TYPE(self);
-    type->tp_free(self);
+    if (pooled(node_bytes(child_count))) {
+        storage::PoolHeap::release(self);
+    } else {
+        PyObject_Free(self);
+    }
     Py_DECREF(type);
 }
 
@@ -175,7 +214,11 @@ Result<PyRef> construct(PyTypeObject* type, PyObject* const* slots) {
     auto text = optional_text_argument(slots[3]);
     if (!text) return std::unexpected(while_processing(std::move(text.error()), "text"));
     record.text = std::move(*text);
-    return make_node_object(type, std::move(record));
+    // The class called is this interpreter's, made by this or an earlier
+    // execution of the module; the pools are the current one's.
+    const NodeClass current = current_node_class();
+    if (!current.type) return std::unexpected(raised());
+    return make_node_object(NodeClass{type, current.pools}, std::move(record));
 }
 
 PyObject* node_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
@@ -256,34 +299,46 @@ PyObject* new_node_type() {
     return PyType_FromSpec(&spec);
 }
 
-PyTypeObject* node_type() {
+NodeClass current_node_class() {
     InterpreterState* state = interpreter_state();
     if (!state || !state->node_type) {
         PyErr_SetString(PyExc_RuntimeError, "quorvane is not imported in this interpreter");
-        return nullptr;
+        return {nullptr, nullptr};
     }
-    return reinterpret_cast<PyTypeObject*>(state->node_type);
+    return {reinterpret_cast<PyTypeObject*>(state->node_type), state->node_pools};
 }
 
-NodeObject* allocate_node(PyTypeObject* type, std::size_t child_count) {
+Result<storage::PoolHeap*> new_node_pools() {
+    if (!nodes_pooled()) return nullptr;
+    storage::PoolHeap* pools = storage::PoolHeap::create();
+    if (!pools) {
+        PyErr_NoMemory();
+        return std::unexpected(raised());
+    }
+    return pools;
+}
+
+NodeObject* allocate_node(const NodeClass& node_class, std::size_t child_count) {
     // Every field is constructed by the caller, so the memory is not
     // zero-filled first; the generic path would also add an unused slot.
-    void* memory = PyObject_Malloc(NodeObject::children_offset() + child_count * sizeof(PyObject*));
+    const std::size_t bytes = node_bytes(child_count);
+    void* memory = pooled(bytes) ? node_class.pools->allocate(bytes) : PyObject_Malloc(bytes);
     if (!memory) {
         PyErr_NoMemory();
         return nullptr;
     }
-    // The allocator hands out a class's blocks in address order, so the
+    // Both allocators hand out a length's blocks in address order, so the
     // nodes made next lie just ahead: asking for them now hides the wait for
     // memory no cache holds yet.
     __builtin_prefetch(static_cast<char*>(memory) + 256, 1);
-    PyObject_InitVar(static_cast<PyVarObject*>(memory), type, static_cast<Py_ssize_t>(child_count));
+    PyObject_InitVar(static_cast<PyVarObject*>(memory), node_class.type,
+                     static_cast<Py_ssize_t>(child_count));
     return static_cast<NodeObject*>(memory);
 }
 
-Result<PyRef> make_node_object(PyTypeObject* type, NodeRecord record) {
-    return make_node_object(type, record.name, record.attrs, record.text, record.children.size(),
-                            [&](PyObject** slots) {
+Result<PyRef> make_node_object(const NodeClass& node_class, NodeRecord record) {
+    return make_node_object(node_class, record.name, record.attrs, record.text,
+                            record.children.size(), [&](PyObject** slots) {
                                 for (PyRef& child : record.children) *slots++ = child.release();
                             });
 }

@@ -13,6 +13,7 @@
 #include "src/boundary/py_ref.h"
 #include "src/storage/attribute_map.h"
 #include "src/storage/node_string.h"
+#include "src/storage/pool_heap.h"
 
 namespace quorvane {
 
@@ -53,12 +54,20 @@ static_assert(sizeof(void*) != 8 || NodeObject::children_offset() == 80);
 static_assert(sizeof(void*) != 8 || NodeObject::children_offset() == 64);
 #endif
 
-// The current interpreter's Node class, made with the module's state (see
-// boundary/interpreter_state.h); null with an exception set where the module
-// was not executed.
-PyTypeObject* node_type();
+// The current interpreter's Node class and the pools its nodes are cut
+// from, made with the module's state (see boundary/interpreter_state.h) and
+// asked for once per operation.
+struct NodeClass {
+    PyTypeObject* type;  // null with an exception set where the module was not executed
+    storage::PoolHeap* pools;
+};
+NodeClass current_node_class();
 // A new Node class, made once per interpreter.
 PyObject* new_node_type();
+
+// The pools a new interpreter's nodes are cut from, or null where they come
+// from the interpreter's own allocator instead.
+Result<storage::PoolHeap*> new_node_pools();
 
 // Every interpreter's Node class has this deallocator, and none can be
 // subclassed: the test needs no lookup of the current interpreter's class.
@@ -68,23 +77,23 @@ inline const NodeObject* as_node(PyObject* object) {
     return reinterpret_cast<const NodeObject*>(object);
 }
 
-// Wraps a finished record into a new Node of class `type` (node_type(),
-// asked once per operation); on failure the record is released.
-Result<PyRef> make_node_object(PyTypeObject* type, NodeRecord record);
+// Wraps a finished record into a new Node of `node_class`; on failure the
+// record is released.
+Result<PyRef> make_node_object(const NodeClass& node_class, NodeRecord record);
 
 // A new Node object for `child_count` children with its fields still
 // unconstructed, or null with the interpreter's error set.
-NodeObject* allocate_node(PyTypeObject* type, std::size_t child_count);
+NodeObject* allocate_node(const NodeClass& node_class, std::size_t child_count);
 
 // Wraps the parts of a finished element into a new Node whose child slots
 // `fill` stores, each a reference the node takes over. Made in one
 // allocation without a NodeRecord in between; on failure the parts stay
 // with the caller.
 template <class Fill>
-Result<PyRef> make_node_object(PyTypeObject* type, storage::NodeString& name,
+Result<PyRef> make_node_object(const NodeClass& node_class, storage::NodeString& name,
                                storage::AttributeMap& attrs, storage::OptionalString& text,
                                std::size_t child_count, Fill&& fill) {
-    NodeObject* node = allocate_node(type, child_count);
+    NodeObject* node = allocate_node(node_class, child_count);
     if (!node) return std::unexpected(raised());
     new (&node->name) storage::NodeString(std::move(name));
     new (&node->attrs) storage::AttributeMap(std::move(attrs));

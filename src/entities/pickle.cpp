@@ -277,8 +277,8 @@ Result<PyRef> restore_tree(PyObject* state) {
         count == 0 || count > in.remaining() / 4) {  // every record takes at least four bytes
         return std::unexpected(invalid_state(in, "bad node count"));
     }
-    PyTypeObject* type = node_type();
-    if (!type) return std::unexpected(raised());
+    const NodeClass node_class = current_node_class();
+    if (!node_class.type) return std::unexpected(raised());
     StringMaker strings(state, bytes);
     std::vector<PyRef> nodes;
     nodes.reserve(static_cast<std::size_t>(count));
@@ -336,7 +336,7 @@ Result<PyRef> restore_tree(PyObject* state) {
             children.push_back(nodes[static_cast<std::size_t>(index - distance)].get());
         }
         auto node =
-            make_node_object(type, name, attrs, text, children.size(), [&](PyObject** slots) {
+            make_node_object(node_class, name, attrs, text, children.size(), [&](PyObject** slots) {
                 for (PyObject* child : children) *slots++ = Py_NewRef(child);
             });
         if (!node) return std::unexpected(std::move(node.error()));

@@ -37,12 +37,12 @@ Failure in_file(Failure failure, PyObject* path) {
 // They wait on one flat stack, so the depth of a document never becomes the
 // depth of the native stack, and no record is read twice.
 Result<PyRef> make_node_tree(read::ParsedDocument& document) {
-    PyTypeObject* type = node_type();
-    if (!type) return std::unexpected(raised());
+    const NodeClass node_class = current_node_class();
+    if (!node_class.type) return std::unexpected(raised());
     std::vector<PyRef> waiting;
     Result<PyRef> failure;
     const bool made_all = document.pool.visit_backwards([&](read::ParsedElement& element) {
-        auto node = make_node_object(type, element.name, element.attrs, element.text,
+        auto node = make_node_object(node_class, element.name, element.attrs, element.text,
                                      element.child_count, [&](PyObject** slots) {
                                          for (std::size_t i = 0; i < element.child_count; ++i) {
                                              *slots++ = waiting.back().release();

@@ -14,6 +14,7 @@
 #include "src/storage/attribute_map.h"
 #include "src/storage/block_arena.h"
 #include "src/storage/node_string.h"
+#include "src/storage/pool_heap.h"
 #include "src/storage/source_buffer.h"
 
 namespace quorvane::storage {
@@ -439,6 +440,60 @@ TEST(BlockArena, AttributeMapTablesCutFromAnArenaWorkAsHeapOnes) {
     EXPECT_EQ(*moved.find("kind")->resolve(), "x");
     EXPECT_EQ(*moved.find("extra")->resolve(), "y");
     EXPECT_EQ(moved.size(), 3u);
+}
+
+// Blocks of every length, more than one chunk of them, released in an
+// order unlike the one they were made in: each is aligned, keeps what was
+// written to it, and once all are released every chunk but the one kept
+// for reuse is back in the reserve, so a second round faults nothing new.
+TEST(PoolHeap, BlocksKeepTheirBytesAndEmptiedChunksReturn) {
+    PoolHeap* heap = PoolHeap::create();
+    ASSERT_NE(heap, nullptr);
+    std::mt19937 random(7);
+    struct Block {
+        unsigned char* at;
+        std::size_t bytes;
+        unsigned char fill;
+    };
+    std::vector<Block> blocks;
+    std::size_t total = 0;
+    while (total < (std::size_t{3} << 20)) {
+        const std::size_t bytes = 1 + random() % PoolHeap::kLargestBlock;
+        auto* block = static_cast<unsigned char*>(heap->allocate(bytes));
+        ASSERT_NE(block, nullptr);
+        ASSERT_EQ(reinterpret_cast<std::uintptr_t>(block) % PoolHeap::kBlockAlignment, 0u);
+        const auto fill = static_cast<unsigned char>(blocks.size() % 251);
+        std::memset(block, fill, bytes);
+        blocks.push_back({block, bytes, fill});
+        total += bytes;
+    }
+    std::shuffle(blocks.begin(), blocks.end(), random);
+    const std::size_t kept_before = platform::kept_bytes();
+    for (const Block& block : blocks) {
+        ASSERT_TRUE(std::all_of(block.at, block.at + block.bytes,
+                                [&](unsigned char c) { return c == block.fill; }));
+        PoolHeap::release(block.at);
+    }
+    EXPECT_GE(platform::kept_bytes(), kept_before + (std::size_t{2} << 20));
+    heap->abandon();
+}
+
+// A heap abandoned while blocks are held lives on for them: the blocks
+// stay usable, and releasing the last one frees the heap (the leak checker
+// would report it otherwise) and returns its chunk.
+TEST(PoolHeap, AnAbandonedHeapLastsUntilItsLastBlock) {
+    PoolHeap* heap = PoolHeap::create();
+    ASSERT_NE(heap, nullptr);
+    void* first = heap->allocate(64);
+    void* second = heap->allocate(200);
+    ASSERT_NE(first, nullptr);
+    ASSERT_NE(second, nullptr);
+    heap->abandon();
+    PoolHeap::release(first);
+    std::memset(second, 3, 200);
+    const std::size_t kept_before = platform::kept_bytes();
+    PoolHeap::release(second);
+    EXPECT_GT(platform::kept_bytes(), kept_before);
 }
 
 }  // namespace
