@@ -2,9 +2,11 @@
 documents at once: wall, user and system seconds and page faults per
 worker, beside the same worker reading alone. Where one worker's system
 time grows when the other runs, the two meet in the process's memory map,
-which two processes do not share.
+which two processes do not share. With --same-str each read takes the
+same str instead of a fresh one, which leaves only the module's own work.
 
     PYTHONPATH=build python3 bench/interpreter_workers.py [--size MB] [--rounds N] [--batches N]
+        [--same-str]
 """
 
 import argparse
@@ -24,7 +26,7 @@ texts = [make({size})] * {rounds}
 def work():
     before, start = resource.getrusage(resource.RUSAGE_THREAD), time.perf_counter()
     for text in texts:
-        quorvane.read_string(text[:-1] + text[-1], root).search_by_name("name")
+        quorvane.read_string({fresh}, root).search_by_name("name")
     after = resource.getrusage(resource.RUSAGE_THREAD)
     return (time.perf_counter() - start, after.ru_utime - before.ru_utime,
             after.ru_stime - before.ru_stime, after.ru_minflt - before.ru_minflt)
@@ -41,6 +43,7 @@ def main():
     parser.add_argument("--size", type=float, default=20.0, help="MB of each document")
     parser.add_argument("--rounds", type=int, default=3, help="reads per worker and batch")
     parser.add_argument("--batches", type=int, default=5)
+    parser.add_argument("--same-str", action="store_true", help="no fresh str per read")
     args = parser.parse_args()
     results = interpreters.create_queue()
     workers = [interpreters.create() for _ in (0, 1)]
@@ -48,7 +51,8 @@ def main():
         for worker in workers:
             worker.prepare_main(results=results)
             worker.exec(SETUP.format(bench=BENCH, size=int(args.size * 1_000_000),
-                                     rounds=args.rounds))
+                                     rounds=args.rounds,
+                                     fresh="text" if args.same_str else "text[:-1] + text[-1]"))
             worker.exec("work()")  # warm
         for number, worker in enumerate(workers):
             worker.exec("results.put(work())")

@@ -5,6 +5,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <charconv>
@@ -101,7 +102,7 @@ public:
 
     // Keeps a region if the bound allows; false leaves it with the caller.
     bool keep(void* at, std::size_t length, bool huge) noexcept {
-        const std::size_t bound = bound_;
+        const std::size_t bound = this->bound();
         if (length > bound) return false;
         // Marked before the lock is taken, so another thread's read never
         // waits on the system call.
@@ -142,12 +143,25 @@ public:
             }
             bytes_.store(kept, std::memory_order_relaxed);
             oldest_.store(oldest, std::memory_order_relaxed);
+            // What calls that ran at once kept has idled: count them afresh.
+            if (idle_count > 0)
+                peak_calls_.store(calls_.load(std::memory_order_relaxed),
+                                  std::memory_order_relaxed);
         }
         // Unmapped outside the lock: a read on another thread need not wait.
         for (std::size_t i = 0; i < idle_count; ++i) munmap(idle[i].at, idle[i].length);
     }
 
     std::size_t bytes() const noexcept { return bytes_.load(std::memory_order_relaxed); }
+
+    void begin_call() noexcept {
+        const std::size_t running = calls_.fetch_add(1, std::memory_order_relaxed) + 1;
+        std::size_t peak = peak_calls_.load(std::memory_order_relaxed);
+        while (peak < running &&
+               !peak_calls_.compare_exchange_weak(peak, running, std::memory_order_relaxed)) {
+        }
+    }
+    void end_call() noexcept { calls_.fetch_sub(1, std::memory_order_relaxed); }
 
     // Held across a fork, as the C library holds its heap's locks: a child
     // forked while another thread held it would otherwise never get it.
@@ -164,7 +178,17 @@ private:
         bool huge;
     };
 
+    // The bound for each of the most calls that ran at once since kept
+    // regions last idled: each finds its own working memory again.
+    std::size_t bound() const noexcept {
+        const std::size_t calls =
+            std::max<std::size_t>(1, peak_calls_.load(std::memory_order_relaxed));
+        return bound_ > SIZE_MAX / calls ? SIZE_MAX : bound_ * calls;
+    }
+
     const std::size_t bound_ = bound_from_environment();
+    std::atomic<std::size_t> calls_ = 0;
+    std::atomic<std::size_t> peak_calls_ = 0;
     std::mutex lock_;
     std::array<Region, kMaxRegions> regions_{};
     std::size_t count_ = 0;
@@ -249,5 +273,12 @@ void release_idle_regions(long now_seconds) noexcept {
 }
 
 std::size_t kept_bytes() noexcept { return reserve().bytes(); }
+
+ReserveCall::ReserveCall() noexcept {
+    release_idle_regions();
+    reserve().begin_call();
+}
+
+ReserveCall::~ReserveCall() { reserve().end_call(); }
 
 }  // namespace quorvane::platform

@@ -57,15 +57,29 @@ void advise_huge_pages(void* begin, void* end) noexcept;
 // working memory for good.
 inline constexpr long kIdleSeconds = 10;
 
-// Called as each read or write starts; costs one atomic load when nothing
-// is kept. The time is the monotonic clock's in seconds, read only when
+// Called as each read or write starts (see ReserveCall); costs one atomic
+// load when nothing is kept. The time is the monotonic clock's in seconds, read only when
 // something is kept unless given.
 inline constexpr long kClockNow = LONG_MIN;
 void release_idle_regions(long now_seconds = kClockNow) noexcept;
 
 // Bytes kept for the next read. The bound is QUORVANE_KEEP_MIB mebibytes
-// (256 when unset or not a number; 0 keeps nothing), read once.
+// (256 when unset or not a number; 0 keeps nothing), read once, for each
+// of the most ReserveCalls that ran at once since kept regions last idled.
 std::size_t kept_bytes() noexcept;
+
+// Held by each read or write while it runs; it first gives back the idle
+// regions (release_idle_regions). Reads running at once on several cores
+// each release a working set of their own: counting them lets the reserve
+// keep every one for its next read, where one bound for all would unmap
+// some and the next read would fault them in afresh.
+class ReserveCall {
+public:
+    ReserveCall() noexcept;
+    ~ReserveCall();
+    ReserveCall(const ReserveCall&) = delete;
+    ReserveCall& operator=(const ReserveCall&) = delete;
+};
 
 // Allocates what a growing array asks for from the regions above once it
 // is large, and leaves the elements it grows by uninitialised instead of

@@ -287,7 +287,7 @@ std::expected<ParsedDocument, NativeFailure> parse_document(storage::SourceBuffe
     const std::string_view text = source->text();
     if (text.size() > kMaxDocumentBytes)
         return std::unexpected(NativeFailure::too_large(text.size()));
-    platform::release_idle_regions();
+    const platform::ReserveCall call;
     // Running out of memory is no fault of the document: it goes up as
     // std::bad_alloc, which the call boundary raises as MemoryError.
     structural::IndexResult index = structural::build_index(text);

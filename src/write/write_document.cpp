@@ -67,7 +67,7 @@ std::expected<ByteSink, NativeFailure> write_into(MemorySink sink, const Detache
 std::expected<ByteSink, NativeFailure> write_to_memory(const DetachedTree& tree,
                                                        WriteOptions options,
                                                        const UnescapedSizeCount* counted) {
-    platform::release_idle_regions();
+    const platform::ReserveCall call;
     const auto capacity = memory_capacity(tree, options, counted);
     if (!capacity) return std::unexpected(NativeFailure::out_of_memory());
     MemorySink sink(*capacity);
@@ -78,13 +78,13 @@ std::expected<ByteSink, NativeFailure> write_to_memory(const DetachedTree& tree,
 std::expected<ByteSink, NativeFailure> write_to_memory_at(const DetachedTree& tree,
                                                           WriteOptions options, char* borrowed,
                                                           std::uint64_t capacity) {
-    platform::release_idle_regions();
+    const platform::ReserveCall call;
     return write_into(MemorySink(borrowed, capacity), tree, options);
 }
 
 std::expected<void, NativeFailure> write_to_file(const DetachedTree& tree, const std::string& path,
                                                  WriteOptions options) {
-    platform::release_idle_regions();
+    const platform::ReserveCall call;
     auto file = platform::open_for_writing(path);
     if (!file) return std::unexpected(std::move(file.error()));
     FileSink sink(file->get());

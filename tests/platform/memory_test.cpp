@@ -10,6 +10,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdint>
+#include <cstdlib>
 #include <random>
 #include <thread>
 #include <vector>
@@ -64,6 +65,40 @@ TEST(LargeAllocation, IdleRegionsAreGivenBack) {
     EXPECT_GE(kept_bytes(), bytes + kPageBytes);  // kept just now: not idle
     release_idle_regions(now.tv_sec + kIdleSeconds + 1);
     EXPECT_EQ(kept_bytes(), 0u);
+}
+
+// Two calls running at once each keep what they release; one call alone
+// keeps no more than the bound. The regions are never touched, so this
+// costs address space only.
+TEST(LargeAllocation, TheBoundGrowsWithTheCallsRunningAtOnce) {
+    if (std::getenv("QUORVANE_KEEP_MIB")) GTEST_SKIP() << "needs the default bound of 256 MiB";
+    constexpr std::size_t kBytes = std::size_t{160} << 20;
+    auto release_two = [] {
+        void* first = allocate_large(kBytes);
+        void* second = allocate_large(kBytes);
+        release_large(first, kBytes);
+        release_large(second, kBytes);
+    };
+    auto forget_all = [] {
+        timespec now{};
+        clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
+        release_idle_regions(now.tv_sec + kIdleSeconds + 1);
+        ASSERT_EQ(kept_bytes(), 0u);
+    };
+    forget_all();
+    {
+        const ReserveCall alone;
+        release_two();
+        EXPECT_EQ(kept_bytes(), kBytes);
+    }
+    forget_all();
+    {
+        const ReserveCall one;
+        const ReserveCall other;
+        release_two();
+        EXPECT_EQ(kept_bytes(), 2 * kBytes);
+    }
+    forget_all();
 }
 
 // A child forked while another thread takes and gives back regions can
