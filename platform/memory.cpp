@@ -167,6 +167,12 @@ public:
     // forked while another thread held it would otherwise never get it.
     void lock_for_fork() noexcept { lock_.lock(); }
     void unlock_after_fork() noexcept { lock_.unlock(); }
+    // The calls other threads had running did not come into the child.
+    void start_child() noexcept {
+        calls_.store(0, std::memory_order_relaxed);
+        peak_calls_.store(0, std::memory_order_relaxed);
+        lock_.unlock();
+    }
 
 private:
     static constexpr std::size_t kMaxRegions = 256;
@@ -207,7 +213,7 @@ RegionReserve& reserve() {
 
 [[maybe_unused]] const int fork_handlers =
     pthread_atfork([] { reserve().lock_for_fork(); }, [] { reserve().unlock_after_fork(); },
-                   [] { reserve().unlock_after_fork(); });
+                   [] { reserve().start_child(); });
 
 }  // namespace
 

@@ -58,8 +58,8 @@ void advise_huge_pages(void* begin, void* end) noexcept;
 inline constexpr long kIdleSeconds = 10;
 
 // Called as each read or write starts (see ReserveCall); costs one atomic
-// load when nothing is kept. The time is the monotonic clock's in seconds, read only when
-// something is kept unless given.
+// load when nothing is kept. The time is the monotonic clock's in seconds,
+// read only when something is kept unless given.
 inline constexpr long kClockNow = LONG_MIN;
 void release_idle_regions(long now_seconds = kClockNow) noexcept;
 
