@@ -196,7 +196,6 @@ WAYS = {
 }
 
 
-
 def measure(args):
     """Per workload and way, the median over runs of the first batch's
     seconds and of the second's, and of each one's speed-up over the batch

@@ -1,5 +1,5 @@
 // Small blocks for objects made by the hundred thousand and released
-// together, such as the nodes of a tree. They are cut from 4 KiB pools, one
+// together, such as the nodes of a tree. They are cut from 16 KiB pools, one
 // block length per pool, and the pools from 1 MiB chunks taken from the
 // reserve of kept regions (platform/memory.h). An emptied chunk goes back to
 // that reserve, not to the system, so the next tree reuses pages already
