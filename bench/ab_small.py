@@ -2,10 +2,12 @@
 one process: the cost fixed per call, which a read of 20 MB hides. Both
 shared objects are loaded side by side (as bench/ab_same.py does) and their
 timings alternate. With --files, each timing reads every file a glob names
-by its path instead (read_file), as a program reading a corpus does.
+by its path instead (read_file), as a program reading a corpus does; with
+--strings as well, from each file's text read once (read_string), which
+leaves out the system's file calls.
 
     python3 bench/ab_small.py BUILD_A BUILD_B [--bytes N] [--reads N] [--timings N]
-        [--files GLOB --root TAG]
+        [--files GLOB --root TAG [--strings]]
 """
 
 import argparse
@@ -30,14 +32,20 @@ def main():
     parser.add_argument("--timings", type=int, default=40)
     parser.add_argument("--files", help="a glob of files to read by path, each timing")
     parser.add_argument("--root", help="the root tag of those files")
+    parser.add_argument("--strings", action="store_true", help="read the files' texts, not their paths")
     args = parser.parse_args()
     a, b = load(args.build_a), load(args.build_b)
     make, root = DOCUMENTS["record-like"]
     document = make(args.bytes)
     paths = sorted(glob.glob(args.files)) if args.files else []
+    texts = [open(path, encoding="utf-8").read() for path in paths] if args.strings else []
 
     def timed(module):
         start = time.perf_counter()
+        if texts:
+            for text in texts:
+                module.read_string(text, args.root)
+            return (time.perf_counter() - start) / len(texts)
         if paths:
             for path in paths:
                 module.read_file(path, args.root)

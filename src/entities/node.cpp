@@ -26,22 +26,18 @@ std::size_t node_bytes(std::size_t child_count) {
 // its nodes stay there; and where PYTHONMALLOC asks the interpreter to hand
 // every object to another allocator, mostly so that a memory checker sees
 // each one, nodes follow it. Decided once, so a node's release always finds
-// the allocator it came from.
-bool nodes_pooled() {
+// the allocator it came from, when the module is loaded, so that asking
+// costs no guard at every node.
 #ifdef Py_GIL_DISABLED
-    return false;
+constexpr bool kNodesPooled = false;
 #else
-    static const bool pooled = [] {
-        const char* allocator = std::getenv("PYTHONMALLOC");
-        return !allocator || !*allocator || std::strcmp(allocator, "pymalloc") == 0;
-    }();
-    return pooled;
+const bool kNodesPooled = [] {
+    const char* allocator = std::getenv("PYTHONMALLOC");
+    return !allocator || !*allocator || std::strcmp(allocator, "pymalloc") == 0;
+}();
 #endif
-}
 
-bool pooled(std::size_t bytes) {
-    return bytes <= storage::PoolHeap::kLargestBlock && nodes_pooled();
-}
+bool pooled(std::size_t bytes) { return kNodesPooled && bytes <= storage::PoolHeap::kLargestBlock; }
 
 // ob_size of a node whose fields an outer release already destroyed.
 constexpr Py_ssize_t kEmptied = -1;
@@ -309,7 +305,7 @@ NodeClass current_node_class() {
 }
 
 Result<storage::PoolHeap*> new_node_pools() {
-    if (!nodes_pooled()) return nullptr;
+    if (!kNodesPooled) return nullptr;
     storage::PoolHeap* pools = storage::PoolHeap::create();
     if (!pools) {
         PyErr_NoMemory();

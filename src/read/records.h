@@ -73,6 +73,17 @@ public:
         return true;
     }
 
+    // Calls `visit` on every element in the order made, until it returns false.
+    template <class Visit>
+    void visit_forwards(Visit visit) {
+        for (std::size_t b = 0; b < blocks_.size(); ++b) {
+            const std::size_t made = b + 1 == blocks_.size() ? used_ : blocks_[b].capacity;
+            for (std::size_t i = 0; i < made; ++i) {
+                if (!visit(blocks_[b].elements[i])) return;
+            }
+        }
+    }
+
     // Every element's parts were moved into a Node, which leaves them owning
     // nothing: the pool then returns its blocks without another pass over
     // tens of megabytes of records.

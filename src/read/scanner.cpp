@@ -120,6 +120,9 @@ public:
 
     // The root element, which lives in pool().
     std::expected<ParsedElement*, NativeFailure> run();
+    // Moves the attribute tables out of the thread's scratch chunk, once the
+    // walk has made them all.
+    void settle_tables();
     ElementPool& pool() { return pool_; }
 
 private:
@@ -280,6 +283,22 @@ std::expected<ParsedElement*, NativeFailure> Scanner::run() {
     return std::unexpected(NativeFailure::root_not_found(root_tag_));
 }
 
+// The tables are in document order, so both walks stop at the last one
+// still in the scratch chunk.
+void Scanner::settle_tables() {
+    storage::BlockArena::Settling settling(tables_.arena());
+    if (settling.nothing_to_move()) return;
+    pool_.visit_forwards([&](ParsedElement& element) {
+        element.attrs.measure_block(settling);
+        return !settling.found_all();
+    });
+    settling.reserve();
+    pool_.visit_forwards([&](ParsedElement& element) {
+        element.attrs.follow_block(settling);
+        return !settling.moved_all();
+    });
+}
+
 }  // namespace
 
 std::expected<ParsedDocument, NativeFailure> parse_document(storage::SourceBuffer* source,
@@ -295,6 +314,7 @@ std::expected<ParsedDocument, NativeFailure> parse_document(storage::SourceBuffe
     Scanner scanner(source, *index, root_tag);
     auto root = scanner.run();
     if (!root) return std::unexpected(std::move(root.error()));
+    scanner.settle_tables();
     return ParsedDocument{std::move(scanner.pool())};
 }
 

@@ -149,12 +149,11 @@ std::int64_t AttributeMap::find_slot(std::uint64_t hash, std::string_view key) c
 
 // A fresh block for an empty map.
 void AttributeMap::allocate(HashKey key, std::size_t capacity, BlockArena* arena) {
-    const std::size_t slot_bytes = slot_count(capacity) * sizeof(std::uint32_t);
-    const std::size_t bytes = sizeof(Header) + capacity * sizeof(Entry) + slot_bytes;
+    const std::size_t bytes = block_bytes(capacity);
     auto* block = static_cast<Header*>(arena ? arena->allocate(bytes) : allocate_heap_block(bytes));
     *block = Header{key, 0, static_cast<std::uint32_t>(capacity)};
     entries_ = reinterpret_cast<Entry*>(block + 1);
-    std::memset(slots(), 0, slot_bytes);
+    std::memset(slots(), 0, slot_count(capacity) * sizeof(std::uint32_t));
 }
 
 // The key goes with the entries into the larger block; a map without one

@@ -94,6 +94,17 @@ public:
 
     void swap(AttributeMap& other) noexcept { std::swap(entries_, other.entries_); }
 
+    // The two walks of BlockArena::Settling: shows it the map's block, then
+    // follows the block to where it moved.
+    void measure_block(BlockArena::Settling& settling) const {
+        if (entries_) settling.measure(header(), block_bytes(header()->capacity));
+    }
+    void follow_block(BlockArena::Settling& settling) {
+        if (!entries_) return;
+        void* moved = settling.move(header(), block_bytes(header()->capacity));
+        entries_ = reinterpret_cast<Entry*>(static_cast<Header*>(moved) + 1);
+    }
+
 private:
     // One heap block: this header, `capacity` entries, then index slots
     // (entry index + 1; 0 marks an empty slot), a power of two at least
@@ -110,6 +121,10 @@ private:
         return reinterpret_cast<std::uint32_t*>(entries_ + header()->capacity);
     }
     static std::size_t slot_count(std::size_t capacity) { return std::bit_ceil(2 * capacity); }
+    static std::size_t block_bytes(std::size_t capacity) {
+        return sizeof(Header) + capacity * sizeof(Entry) +
+               slot_count(capacity) * sizeof(std::uint32_t);
+    }
     std::size_t slot_mask() const { return slot_count(header()->capacity) - 1; }
     // Stores `slot_value` in the first empty slot from `hash` on.
     static void place(std::uint32_t* table, std::size_t mask, std::uint64_t hash,
