@@ -12,9 +12,14 @@ Per corpus, each library reads every file:
 - from its path.
 Beside them, the interpreter's own work in a fresh-str read: encoding each
 non-ASCII str to UTF-8 (an ASCII str is its own UTF-8 form), a floor under
-the fresh-str time, and what 3× lxml's speed would leave for the rest.
+the fresh-str time, and what 3× lxml's speed would leave for the rest; and
+the system's own work in a read by path: opening, reading and closing each
+file, which every library pays.
 Times are per corpus, the median of --runs runs, each started from a
-collected heap with the collector paused during the reading.
+collected heap with the collector paused during the reading. Within a run
+the libraries take turns measure by measure, so a slow spell of the
+machine falls on all of them; a speed-up over lxml is the median of the
+runs' own ratios.
 
     tools/toolchain run tools/fetch-documents
     PYTHONPATH=build python3 bench/bench_real.py [--runs N] [--json]
@@ -78,18 +83,28 @@ def fresh(text):
     return (text + " ")[:-1]
 
 
-def seconds(work, prepare, runs):
-    times = []
-    for _ in range(runs):
-        inputs = prepare()
-        gc.collect()
-        gc.disable()
-        start = time.perf_counter()
-        held = work(inputs)
-        times.append(time.perf_counter() - start)
-        gc.enable()
-        del held, inputs
-    return statistics.median(times)
+def seconds(work, prepare):
+    """One timing of `work` on freshly prepared inputs."""
+    inputs = prepare()
+    gc.collect()
+    gc.disable()
+    start = time.perf_counter()
+    held = work(inputs)
+    elapsed = time.perf_counter() - start
+    gc.enable()
+    del held, inputs
+    return elapsed
+
+
+def file_calls(paths):
+    """The system's work in reading each file whole, as a read by path
+    does it: open, the length, one read, close."""
+    for path in paths:
+        fd = os.open(path, os.O_RDONLY | os.O_CLOEXEC)
+        try:
+            os.read(fd, os.fstat(fd).st_size + 1)
+        finally:
+            os.close(fd)
 
 
 def readers(documents):
@@ -143,13 +158,27 @@ def measure(runs):
         if not documents:
             raise SystemExit(f"no {corpus} files under {DOCUMENTS}: run tools/fetch-documents")
         mb = sum(len(d["bytes"]) for d in documents) / 1e6
-        row = {"corpus": corpus, "files": len(documents), "mb": mb, "seconds": {}}
-        for library, measures in readers(documents).items():
-            row["seconds"][library] = {name: seconds(work, prepare, runs)
-                                       for name, (work, prepare) in measures.items()}
-        row["utf8_seconds"] = seconds(
-            lambda inputs: [text.encode() for text in inputs if not text.isascii()],
-            lambda: [fresh(d["text"]) for d in documents], runs)
+        row = {"corpus": corpus, "files": len(documents), "mb": mb}
+        measures = readers(documents)
+        libraries = list(measures)
+        times = {library: {name: [] for name in MEASURES} for library in libraries}
+        utf8, files = [], []
+        for run in range(runs):
+            for name in MEASURES:
+                # Who goes first turns with the runs.
+                for library in libraries[run % 3:] + libraries[:run % 3]:
+                    times[library][name].append(seconds(*measures[library][name]))
+            utf8.append(seconds(
+                lambda inputs: [text.encode() for text in inputs if not text.isascii()],
+                lambda: [fresh(d["text"]) for d in documents]))
+            files.append(seconds(file_calls, lambda: [d["path"] for d in documents]))
+        row["seconds"] = {library: {name: statistics.median(times[library][name])
+                                    for name in MEASURES} for library in libraries}
+        row["speedups"] = {library: {name: statistics.median(
+            other / ours for other, ours in zip(times[library][name], times["quorvane"][name]))
+            for name in MEASURES} for library in libraries if library != "quorvane"}
+        row["utf8_seconds"] = statistics.median(utf8)
+        row["file_call_seconds"] = statistics.median(files)
         rows.append(row)
     return rows
 
@@ -171,14 +200,19 @@ def main():
         for name in MEASURES:
             speed = {lib: row["mb"] / row["seconds"][lib][name] for lib in row["seconds"]}
             print(f"  {name:24} {speed['quorvane']:14.0f} {speed['lxml']:10.0f}"
-                  f" {speed['ElementTree']:8.0f} {speed['quorvane'] / speed['lxml']:7.2f}x"
-                  f" {speed['quorvane'] / speed['ElementTree']:6.2f}x")
+                  f" {speed['ElementTree']:8.0f} {row['speedups']['lxml'][name]:7.2f}x"
+                  f" {row['speedups']['ElementTree'][name]:6.2f}x")
         ms_per_mb = {name: row["seconds"]["quorvane"][name] * 1e3 / row["mb"]
-                     for name in ("fresh str", "cached str")}
+                     for name in ("fresh str", "cached str", "file")}
         utf8 = row["utf8_seconds"] * 1e3 / row["mb"]
         left = row["seconds"]["lxml"]["fresh str"] * 1e3 / row["mb"] / 3 - utf8
         print(f"  UTF-8 encoding of the fresh strs alone: {utf8:.2f} ms per MB, "
               f"{utf8 / ms_per_mb['fresh str']:.0%} of a fresh-str read; at 3x lxml the rest "
+              f"would have {left:.2f} ms per MB (a cached-str read takes {ms_per_mb['cached str']:.2f})")
+        calls = row["file_call_seconds"] * 1e3 / row["mb"]
+        left = row["seconds"]["lxml"]["file"] * 1e3 / row["mb"] / 3 - calls
+        print(f"  opening, reading and closing the files alone: {calls:.2f} ms per MB, "
+              f"{calls / ms_per_mb['file']:.0%} of a read by path; at 3x lxml the rest "
               f"would have {left:.2f} ms per MB (a cached-str read takes {ms_per_mb['cached str']:.2f})")
 
 

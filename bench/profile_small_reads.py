@@ -1,9 +1,9 @@
 """A loop of small real reads to run under a profiler: every file of a
 corpus read (from its path, or from a fresh str) and released, for a number
-of rounds.
+of rounds; with --held, a round's trees are released only when it ends.
 
     tools/toolchain run tools/fetch-documents
-    PYTHONPATH=build-prof perf record -g python3 bench/profile_small_reads.py [--str] [--rounds N]
+    PYTHONPATH=build-prof perf record -g python3 bench/profile_small_reads.py [--str] [--held] [--rounds N]
 """
 
 import argparse
@@ -21,16 +21,22 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--rounds", type=int, default=20)
     parser.add_argument("--str", action="store_true", help="read from a fresh str, not the path")
+    parser.add_argument("--held", action="store_true", help="hold a round's trees until it ends")
     args = parser.parse_args()
     paths = sorted(glob.glob(CLDR))
     texts = [open(path, encoding="utf-8").read() for path in paths] if args.str else None
+    if texts:
+        reads = [lambda text=text: quorvane.read_string(text[:-1] + text[-1], "ldml")
+                 for text in texts]
+    else:
+        reads = [lambda path=path: quorvane.read_file(path, "ldml") for path in paths]
     for _ in range(args.rounds):
-        if texts:
-            for text in texts:
-                quorvane.read_string(text[:-1] + text[-1], "ldml")
-        else:
-            for path in paths:
-                quorvane.read_file(path, "ldml")
+        held = []
+        for read in reads:
+            tree = read()
+            if args.held:
+                held.append(tree)
+        del held
 
 
 if __name__ == "__main__":

@@ -130,9 +130,12 @@ private:
     }
 
     // Faults in the whole pages holding elements [from, to) of the reserved
-    // storage.
+    // storage, when it is mapped on its own: a shorter column comes from the
+    // heap, whose pages it has mostly touched before, and asking for them
+    // would cost a system call that finds them there.
     template <class T>
     static void prefault(Column<T>& array, std::size_t from, std::size_t to) noexcept {
+        if (array.capacity() * sizeof(T) < platform::kLargeAllocationBytes) return;
         platform::prefault_for_writing(array.data() + from, array.data() + to);
     }
 
