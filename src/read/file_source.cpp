@@ -22,8 +22,10 @@ std::expected<FileContents, NativeFailure> read_whole_file(const std::string& pa
         return std::unexpected(NativeFailure::too_large(*expected_size));
 
     // One byte beyond the size the system reports, so a file that has not
-    // changed is read to its end without regrowing.
-    std::size_t capacity = static_cast<std::size_t>(*expected_size) + 1;
+    // changed is read to its end without regrowing; having exactly that size,
+    // the read ends with no further call to find the end.
+    const std::size_t reported = static_cast<std::size_t>(*expected_size);
+    std::size_t capacity = reported + 1;
     std::unique_ptr<char[]> bytes(new char[capacity]);
     std::size_t length = 0;
     for (;;) {
@@ -39,6 +41,7 @@ std::expected<FileContents, NativeFailure> read_whole_file(const std::string& pa
         if (!got) return std::unexpected(std::move(got.error()));
         if (*got == 0) break;
         length += *got;
+        if (length == reported && reported != 0) break;
         // A pipe or device may never end.
         if (platform::stop_requested(*got)) return std::unexpected(NativeFailure::stopped());
     }
