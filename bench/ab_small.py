@@ -4,10 +4,12 @@ shared objects are loaded side by side (as bench/ab_same.py does) and their
 timings alternate. With --files, each timing reads every file a glob names
 by its path instead (read_file), as a program reading a corpus does; with
 --strings as well, from each file's text read once (read_string), which
-leaves out the system's file calls.
+leaves out the system's file calls; with --held too, from a fresh copy of
+each text, every tree of a timing held until it ends, as a program that
+keeps a corpus does.
 
     python3 bench/ab_small.py BUILD_A BUILD_B [--bytes N] [--reads N] [--timings N]
-        [--files GLOB --root TAG [--strings]]
+        [--files GLOB --root TAG [--strings [--held]]]
 """
 
 import argparse
@@ -33,6 +35,7 @@ def main():
     parser.add_argument("--files", help="a glob of files to read by path, each timing")
     parser.add_argument("--root", help="the root tag of those files")
     parser.add_argument("--strings", action="store_true", help="read the files' texts, not their paths")
+    parser.add_argument("--held", action="store_true", help="hold each timing's trees, read from fresh texts")
     args = parser.parse_args()
     a, b = load(args.build_a), load(args.build_b)
     make, root = DOCUMENTS["record-like"]
@@ -41,6 +44,14 @@ def main():
     texts = [open(path, encoding="utf-8").read() for path in paths] if args.strings else []
 
     def timed(module):
+        if args.held:
+            fresh = [(text + " ")[:-1] for text in texts]
+            start = time.perf_counter()
+            held = [module.read_string(text, args.root) for text in fresh]
+            elapsed = time.perf_counter() - start
+            del held, fresh
+            gc.collect()
+            return elapsed / len(texts)
         start = time.perf_counter()
         if texts:
             for text in texts:

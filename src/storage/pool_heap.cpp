@@ -1,5 +1,6 @@
 #include "src/storage/pool_heap.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <new>
 
@@ -26,6 +27,10 @@ constexpr std::size_t kPoolBytes = std::size_t{16} << 10;
 // A multiple of the page and of kPoolBytes: emptied chunks are kept by the
 // reserve for a request of the same length.
 constexpr std::size_t kChunkBytes = std::size_t{1} << 20;
+// The pools a chunk's pages are faulted in for at a time, in one system call:
+// a trap per fresh page costs more than clearing it, and trees held by the
+// thousand fill chunk after chunk.
+constexpr std::size_t kFaultAheadBytes = 4 * kPoolBytes;
 
 // A block not handed out is poisoned under the address sanitizer, so a use
 // after release is reported as it would be with the C library's heap.
@@ -67,6 +72,7 @@ struct PoolChunk {
     PoolChunk* previous;
     Pool* free_pools;  // emptied pools, linked by `next`
     char* untouched;   // the first pool never used
+    char* faulted;     // past the pools whose pages were faulted in ahead
     char* end;         // past the last whole pool
     std::size_t pools_in_use;
 
@@ -155,6 +161,10 @@ Pool* PoolHeap::new_pool(std::size_t size_class) noexcept {
     if (pool) {
         chunk->free_pools = pool->next;
     } else {
+        if (chunk->untouched == chunk->faulted) {
+            chunk->faulted = std::min(chunk->end, chunk->faulted + kFaultAheadBytes);
+            platform::prefault_for_writing(chunk->untouched, chunk->faulted);
+        }
         pool = reinterpret_cast<Pool*>(chunk->untouched);
         chunk->untouched += kPoolBytes;
     }
@@ -186,6 +196,7 @@ PoolChunk* PoolHeap::new_chunk() noexcept {
     auto* chunk = new (at) PoolChunk{nullptr,
                                      nullptr,
                                      nullptr,
+                                     reinterpret_cast<char*>(first_pool),
                                      reinterpret_cast<char*>(first_pool),
                                      reinterpret_cast<char*>(end),
                                      0};
