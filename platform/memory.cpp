@@ -229,13 +229,20 @@ void release_large(void* at, std::size_t bytes) noexcept {
     if (!reserve().keep(at, length, true)) munmap(at, length);
 }
 
-void* allocate_pages(std::size_t bytes) {
+void* allocate_pages(std::size_t bytes, bool& freshly_mapped) {
+    freshly_mapped = false;
     if (void* kept = reserve().take(bytes, false)) return kept;
     void* at = map_plain(bytes);
 #ifdef MADV_NOHUGEPAGE
     madvise(at, bytes, MADV_NOHUGEPAGE);
 #endif
+    freshly_mapped = true;
     return at;
+}
+
+void* allocate_pages(std::size_t bytes) {
+    bool freshly_mapped;
+    return allocate_pages(bytes, freshly_mapped);
 }
 
 void release_pages(void* at, std::size_t bytes) noexcept {

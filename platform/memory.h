@@ -36,6 +36,9 @@ void release_large(void* at, std::size_t bytes) noexcept;
 // has no room.
 inline constexpr std::size_t kPageBytes = 4096;
 void* allocate_pages(std::size_t bytes);
+// The same, saying whether the pages were mapped just now (none in memory
+// yet) rather than kept from an earlier use (most still in memory).
+void* allocate_pages(std::size_t bytes, bool& freshly_mapped);
 void release_pages(void* at, std::size_t bytes) noexcept;
 
 // The machine's memory, UINT64_MAX when the system does not tell.

@@ -27,9 +27,10 @@ constexpr std::size_t kPoolBytes = std::size_t{16} << 10;
 // A multiple of the page and of kPoolBytes: emptied chunks are kept by the
 // reserve for a request of the same length.
 constexpr std::size_t kChunkBytes = std::size_t{1} << 20;
-// The pools a chunk's pages are faulted in for at a time, in one system call:
-// a trap per fresh page costs more than clearing it, and trees held by the
-// thousand fill chunk after chunk.
+// The pools a freshly mapped chunk's pages are faulted in for at a time, in
+// one system call: a trap per fresh page costs more than clearing it, and
+// trees held by the thousand fill chunk after chunk. A chunk kept from an
+// earlier use mostly has its pages, and asking would only cost the call.
 constexpr std::size_t kFaultAheadBytes = 4 * kPoolBytes;
 
 // A block not handed out is poisoned under the address sanitizer, so a use
@@ -72,7 +73,7 @@ struct PoolChunk {
     PoolChunk* previous;
     Pool* free_pools;  // emptied pools, linked by `next`
     char* untouched;   // the first pool never used
-    char* faulted;     // past the pools whose pages were faulted in ahead
+    char* faulted;     // past the pools faulted in ahead; the end for a kept chunk
     char* end;         // past the last whole pool
     std::size_t pools_in_use;
 
@@ -181,8 +182,9 @@ Pool* PoolHeap::new_pool(std::size_t size_class) noexcept {
 
 PoolChunk* PoolHeap::new_chunk() noexcept {
     void* at;
+    bool freshly_mapped;
     try {
-        at = platform::allocate_pages(kChunkBytes);
+        at = platform::allocate_pages(kChunkBytes, freshly_mapped);
     } catch (const std::bad_alloc&) {
         return nullptr;
     }
@@ -197,7 +199,7 @@ PoolChunk* PoolHeap::new_chunk() noexcept {
                                      nullptr,
                                      nullptr,
                                      reinterpret_cast<char*>(first_pool),
-                                     reinterpret_cast<char*>(first_pool),
+                                     reinterpret_cast<char*>(freshly_mapped ? first_pool : end),
                                      reinterpret_cast<char*>(end),
                                      0};
     ++chunks_;
