@@ -3,12 +3,11 @@
 // no call to the heap; no tree may keep that chunk, so before the read ends
 // the blocks still alive move into one heap chunk of exactly their length,
 // and a small tree keeps only what it uses. Past that, blocks are cut from
-// chunks that grow with
-// what the read has made so far, up to 2 MiB: the tables of a large document
-// then fault in a few pages at a time, and their chunks go back to the
-// reader's reserve of mapped regions, not to the heap, once the last block
-// in them is freed. A tree keeps at most half again its tables' size in
-// unused chunk ends.
+// chunks that grow with what the read has made so far, up to 2 MiB: the
+// tables of a large document then fault in a few pages at a time, and their
+// chunks go back to the reader's reserve of mapped regions, not to the heap,
+// once the last block in them is freed. A tree keeps at most half again its
+// tables' size in unused chunk ends.
 #pragma once
 
 #include <cstddef>
@@ -39,11 +38,10 @@ public:
     // Throws std::bad_alloc when the system has no room.
     void* allocate(std::size_t bytes);
 
-    // Moves the arena's blocks out of the thread's scratch chunk. The owner
-    // of every block the arena made and that is still alive is shown each
-    // block twice, in the order they were made: first to measure, then to
-    // move. Each walk may stop as soon as the last block in the scratch
-    // chunk has been shown (found_all / moved_all).
+    // Moves the arena's blocks out of the thread's scratch chunk. The owners
+    // show it every block still alive twice, in the order the blocks were
+    // made: first to measure, then to move. Each walk may stop once the
+    // last block in the scratch chunk has been shown (found_all, moved_all).
     class Settling {
     public:
         explicit Settling(BlockArena& arena) noexcept;
