@@ -1,14 +1,20 @@
 """A loop of small real reads to run under a profiler: every file of a
-corpus read (from its path, or from a fresh str) and released, for a number
-of rounds; with --held, a round's trees are released only when it ends.
+corpus (the CLDR locale files unless --files names others) read from its
+path, or from a fresh str, and released, for a number of rounds; with
+--held, a round's trees are released only when it ends. With --faults, each
+round prints its page faults and time per file, as the profile of a held
+corpus asks: how much of a read is fresh memory.
 
     tools/toolchain run tools/fetch-documents
-    PYTHONPATH=build-prof perf record -g python3 bench/profile_small_reads.py [--str] [--held] [--rounds N]
+    PYTHONPATH=build-prof perf record -g python3 bench/profile_small_reads.py [--str] [--held]
+        [--rounds N] [--files GLOB --root TAG] [--faults]
 """
 
 import argparse
 import glob
 import os
+import resource
+import time
 
 import quorvane
 
@@ -22,21 +28,29 @@ def main():
     parser.add_argument("--rounds", type=int, default=20)
     parser.add_argument("--str", action="store_true", help="read from a fresh str, not the path")
     parser.add_argument("--held", action="store_true", help="hold a round's trees until it ends")
+    parser.add_argument("--files", default=CLDR, help="a glob of the files to read")
+    parser.add_argument("--root", default="ldml", help="the root tag of those files")
+    parser.add_argument("--faults", action="store_true", help="print each round's faults and time")
     args = parser.parse_args()
-    paths = sorted(glob.glob(CLDR))
+    paths = sorted(glob.glob(args.files))
     texts = [open(path, encoding="utf-8").read() for path in paths] if args.str else None
-    if texts:
-        reads = [lambda text=text: quorvane.read_string(text[:-1] + text[-1], "ldml")
-                 for text in texts]
-    else:
-        reads = [lambda path=path: quorvane.read_file(path, "ldml") for path in paths]
     for _ in range(args.rounds):
+        # The fresh strs are made before the round, so that it counts only the reads.
+        inputs = [text[:-1] + text[-1] for text in texts] if texts else paths
+        read = quorvane.read_string if texts else quorvane.read_file
+        faults = resource.getrusage(resource.RUSAGE_SELF).ru_minflt
+        start = time.perf_counter()
         held = []
-        for read in reads:
-            tree = read()
+        for item in inputs:
+            tree = read(item, args.root)
             if args.held:
                 held.append(tree)
-        del held
+        elapsed = time.perf_counter() - start
+        faults = resource.getrusage(resource.RUSAGE_SELF).ru_minflt - faults
+        del held, inputs
+        if args.faults:
+            print(f"{faults / len(paths):.1f} page faults and {elapsed / len(paths) * 1e6:.0f} us"
+                  " per file")
 
 
 if __name__ == "__main__":
