@@ -2,8 +2,10 @@
 corpus (the CLDR locale files unless --files names others) read from its
 path, or from a fresh str, and released, for a number of rounds; with
 --held, a round's trees are released only when it ends. With --faults, each
-round prints its page faults and time per file, as the profile of a held
-corpus asks: how much of a read is fresh memory.
+round prints its page faults and time per file, and how much the resident
+set grew while it read (with --held: what the trees keep, with the strs'
+UTF-8 forms), as the profile of a held corpus asks: how much of a read is
+fresh memory.
 
     tools/toolchain run tools/fetch-documents
     PYTHONPATH=build-prof perf record -g python3 bench/profile_small_reads.py [--str] [--held]
@@ -23,6 +25,11 @@ CLDR = os.path.join(HERE, "..", "build", "documents", "unicode-cldr-core", "usr"
                     "cldr", "common", "main", "*.xml")
 
 
+def resident_mb():
+    with open("/proc/self/statm") as statm:
+        return int(statm.read().split()[1]) * os.sysconf("SC_PAGE_SIZE") / 1e6
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--rounds", type=int, default=20)
@@ -38,6 +45,7 @@ def main():
         # The fresh strs are made before the round, so that it counts only the reads.
         inputs = [text[:-1] + text[-1] for text in texts] if texts else paths
         read = quorvane.read_string if texts else quorvane.read_file
+        resident = resident_mb()
         faults = resource.getrusage(resource.RUSAGE_SELF).ru_minflt
         start = time.perf_counter()
         held = []
@@ -47,10 +55,11 @@ def main():
                 held.append(tree)
         elapsed = time.perf_counter() - start
         faults = resource.getrusage(resource.RUSAGE_SELF).ru_minflt - faults
+        grown = resident_mb() - resident
         del held, inputs
         if args.faults:
             print(f"{faults / len(paths):.1f} page faults and {elapsed / len(paths) * 1e6:.0f} us"
-                  " per file")
+                  f" per file; resident set +{grown:.1f} MB")
 
 
 if __name__ == "__main__":
