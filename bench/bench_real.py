@@ -166,7 +166,8 @@ def measure(runs):
         for run in range(runs):
             for name in MEASURES:
                 # Who goes first turns with the runs.
-                for library in libraries[run % 3:] + libraries[:run % 3]:
+                first = run % len(libraries)
+                for library in libraries[first:] + libraries[:first]:
                     times[library][name].append(seconds(*measures[library][name]))
             utf8.append(seconds(
                 lambda inputs: [text.encode() for text in inputs if not text.isascii()],
