@@ -38,6 +38,7 @@ import xml.etree.ElementTree as ElementTree
 import lxml.etree
 
 import quorvane
+from documents import fresh
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 DOCUMENTS = os.path.join(HERE, "..", "build", "documents")
@@ -76,11 +77,6 @@ def load(patterns):
         text = data.decode("utf-8")
         documents.append({"path": path, "bytes": data, "text": text, "root": root_tag(text)})
     return documents
-
-
-def fresh(text):
-    """An equal str that is a new object with no cached UTF-8 form."""
-    return (text + " ")[:-1]
 
 
 def seconds(work, prepare):

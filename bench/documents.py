@@ -10,6 +10,12 @@ WORDS = ("alpha", "beta", "gamma", "delta", "epsilon", "zeta", "eta", "theta",
          "iota", "kappa", "lambda", "mu", "nu", "xi", "omicron", "pi", "rho")
 
 
+def fresh(text):
+    """An equal str that is a new object with no cached UTF-8 form, as a
+    program reading files or the network gets one."""
+    return (text + " ")[:-1]
+
+
 def repeated(size, head, piece, tail):
     """`head`, then piece(0), piece(1), ... until they make `size` bytes, then `tail`."""
     parts = [head]

@@ -19,6 +19,7 @@ import resource
 import time
 
 import quorvane
+from documents import fresh
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 CLDR = os.path.join(HERE, "..", "build", "documents", "unicode-cldr-core", "usr", "share", "unicode",
@@ -43,7 +44,7 @@ def main():
     texts = [open(path, encoding="utf-8").read() for path in paths] if args.str else None
     for _ in range(args.rounds):
         # The fresh strs are made before the round, so that it counts only the reads.
-        inputs = [text[:-1] + text[-1] for text in texts] if texts else paths
+        inputs = [fresh(text) for text in texts] if texts else paths
         read = quorvane.read_string if texts else quorvane.read_file
         resident = resident_mb()
         faults = resource.getrusage(resource.RUSAGE_SELF).ru_minflt
