@@ -38,6 +38,8 @@ EXTRA = {"locale-like": (lambda size: locale_like(random.Random(1), size), "ldml
 # Walks over a read tree; a search by a name no node has visits every node.
 OPERATIONS = {
     "search": lambda tree: tree.search_by_name("absent"),
+    # Looks the key up in every node's attributes.
+    "search_by_attr": lambda tree: tree.search_by_attr("absent"),
     "to_dict": lambda tree: tree.to_dict(),
     # The state pickle stores; pickle.dumps would look the module up by name.
     "pickle": lambda tree: tree.__reduce__(),

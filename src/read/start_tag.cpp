@@ -243,8 +243,9 @@ std::expected<void, NativeFailure> parse_attributes(const Region& region,
         }
         // The strings are made in the map's own slots, so that no span is
         // written to the stack only to be read back at once.
-        const bool added = element.attrs.emplace_new(
-            name, tables.hash_of(name), [&](storage::NodeString* key, storage::NodeString* value) {
+        const auto added = element.attrs.emplace_new(
+            name, [&] { return tables.hash_of(name); },
+            [&](storage::NodeString* key, storage::NodeString* value) {
                 new (key) storage::NodeString(spans.span(name_start, name_start + name.size()));
                 if (decoded_value) {
                     new (value) storage::NodeString(std::move(*decoded_value));
@@ -252,7 +253,8 @@ std::expected<void, NativeFailure> parse_attributes(const Region& region,
                     new (value) storage::NodeString(spans.span(value_start, value_end));
                 }
             });
-        if (!added) {
+        if (!added) return std::unexpected(std::move(added.error()));
+        if (!*added) {
             return std::unexpected(NativeFailure::malformed(
                 "duplicate attribute " + storage::quoted(name), name_start));
         }

@@ -136,15 +136,27 @@ void AttributeMap::release_into(SpanReleases& releases) noexcept {
 
 std::int64_t AttributeMap::find_slot(std::uint64_t hash, std::string_view key) const {
     const std::uint32_t* table = slots();
+    const std::uint64_t* entry_hashes = hashes();
     const std::size_t mask = slot_mask();
     for (std::size_t s = hash & mask;; s = (s + 1) & mask) {
         const std::uint32_t slot = table[s];
         if (slot == 0) return -static_cast<std::int64_t>(s) - 1;
-        const Entry& entry = entries_[slot - 1];
-        if (entry.hash != hash) continue;
-        auto stored = entry.key.resolve();
+        if (entry_hashes[slot - 1] != hash) continue;
+        auto stored = entries_[slot - 1].key.resolve();
         if (stored && *stored == key) return slot - 1;
     }
+}
+
+std::int64_t AttributeMap::find_linear(std::string_view key) const {
+    const std::uint32_t size = header()->size;
+    for (std::uint32_t i = 0; i < size; ++i) {
+        // Lengths first: most keys differ in length, and that needs no look
+        // at their bytes.
+        if (entries_[i].key.size() != key.size()) continue;
+        auto stored = entries_[i].key.resolve();
+        if (stored && *stored == key) return i;
+    }
+    return -1;
 }
 
 // A fresh block for an empty map.
@@ -153,52 +165,59 @@ void AttributeMap::allocate(HashKey key, std::size_t capacity, BlockArena* arena
     auto* block = static_cast<Header*>(arena ? arena->allocate(bytes) : allocate_heap_block(bytes));
     *block = Header{key, 0, static_cast<std::uint32_t>(capacity)};
     entries_ = reinterpret_cast<Entry*>(block + 1);
-    std::memset(slots(), 0, slot_count(capacity) * sizeof(std::uint32_t));
+    if (indexed(capacity)) std::memset(slots(), 0, slot_count(capacity) * sizeof(std::uint32_t));
 }
 
 // The key goes with the entries into the larger block; a map without one
-// takes a fresh key here.
-void AttributeMap::grow_to(std::size_t capacity) {
+// takes a fresh key here. A map that gains its index hashes its keys now;
+// they are hashed before any entry moves, so a key that fails to resolve
+// leaves the map as it was.
+std::expected<void, NativeFailure> AttributeMap::grow_to(std::size_t capacity) {
     AttributeMap grown;
     grown.allocate(entries_ ? key() : take_hash_key(), capacity, nullptr);
-    std::uint32_t* table = grown.slots();
-    const std::size_t mask = grown.slot_mask();
     const std::uint32_t size = static_cast<std::uint32_t>(this->size());
-    for (std::uint32_t i = 0; i < size; ++i) {
-        new (&grown.entries_[i]) Entry(std::move(entries_[i]));
-        place(table, mask, grown.entries_[i].hash, i + 1);
+    if (indexed(capacity)) {
+        std::uint64_t* grown_hashes = grown.hashes();
+        const bool had_index = indexed(header()->capacity);
+        for (std::uint32_t i = 0; i < size; ++i) {
+            if (had_index) {
+                grown_hashes[i] = hashes()[i];
+            } else {
+                auto bytes = entries_[i].key.resolve();
+                if (!bytes) return std::unexpected(std::move(bytes.error()));
+                grown_hashes[i] = attribute_hash(grown.key(), *bytes);
+            }
+            place(grown.slots(), grown.slot_mask(), grown_hashes[i], i + 1);
+        }
     }
+    for (std::uint32_t i = 0; i < size; ++i) new (&grown.entries_[i]) Entry(std::move(entries_[i]));
     grown.header()->size = size;
     swap(grown);
-}
-
-void AttributeMap::append(NodeString&& key, NodeString&& value, std::uint64_t hash) {
-    make_room();
-    std::uint32_t& size = header()->size;
-    new (&entries_[size]) Entry{std::move(key), std::move(value), hash};
-    place(slots(), slot_mask(), hash, ++size);
+    return {};
 }
 
 std::expected<void, NativeFailure> AttributeMap::insert(NodeString key, NodeString value) {
     auto bytes = key.resolve();
     if (!bytes) return std::unexpected(std::move(bytes.error()));
-    make_room();
-    const std::uint64_t hash = attribute_hash(this->key(), *bytes);
-    if (header()->size != 0) {
-        std::int64_t found = find_slot(hash, *bytes);
-        if (found >= 0) {
-            entries_[found].value = std::move(value);
-            return {};
-        }
+    if (auto room = make_room(); !room) return room;
+    std::uint64_t key_hash = 0;
+    const std::int64_t where =
+        locate(*bytes, [&] { return attribute_hash(this->key(), *bytes); }, key_hash);
+    if (where >= 0) {
+        entries_[where].value = std::move(value);
+        return {};
     }
-    append(std::move(key), std::move(value), hash);
+    new (entries_ + header()->size) Entry{std::move(key), std::move(value)};
+    count_new(where, key_hash);
     return {};
 }
 
 const NodeString* AttributeMap::find(std::string_view key) const {
     if (empty()) return nullptr;
-    std::int64_t found = find_slot(attribute_hash(this->key(), key), key);
-    return found >= 0 ? &entries_[found].value : nullptr;
+    std::uint64_t key_hash = 0;
+    const std::int64_t where =
+        locate(key, [&] { return attribute_hash(this->key(), key); }, key_hash);
+    return where >= 0 ? &entries_[where].value : nullptr;
 }
 
 }  // namespace quorvane::storage

@@ -1,11 +1,15 @@
-// Attribute names to values. Dense entries in insertion order plus a small
-// open-addressing index, as CPython's dict does: lookups hash once with the
-// map's own random key, and attributes list in document (or caller) order.
+// Attribute names to values. Dense entries in insertion order, as CPython's
+// dict keeps them, so attributes list in document (or caller) order. A map
+// with room for more than a few entries adds an open-addressing index whose
+// lookups hash once with the map's own random key; a smaller one, nearly
+// every map a document has, compares its few keys in turn, which costs less
+// than hashing the probe and keeps no index or hashes in the tree.
 #pragma once
 
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <expected>
 #include <string_view>
 #include <utility>
 
@@ -31,7 +35,6 @@ public:
     struct Entry {
         NodeString key;
         NodeString value;
-        std::uint64_t hash;
     };
 
     // Empty, with no key yet: one is taken when the map first grows.
@@ -63,21 +66,23 @@ public:
     // Inserts, or replaces the value of a present key (keeping the stored
     // key); the key's bytes must already be resolvable.
     std::expected<void, NativeFailure> insert(NodeString key, NodeString value);
-    // Inserts a key whose resolved text and hash under this map's key the
-    // caller already has (a map made with a key keeps it as it grows), unless
-    // it is present. Once the key is known to be absent, `make(key, value)`
-    // constructs the new entry's strings in their place, so they are never
-    // moved there; on false (present) nothing was made.
-    template <class Make>
-    bool emplace_new(std::string_view key_bytes, std::uint64_t hash, Make&& make) {
-        make_room();
-        const std::int64_t found = find_slot(hash, key_bytes);
-        if (found >= 0) return false;
-        std::uint32_t& size = header()->size;
-        Entry* entry = entries_ + size;
+    // Inserts a key whose resolved text the caller already has, unless it is
+    // present. `hash()` gives the key's hash under this map's key (a map made
+    // with a key keeps it as it grows); only a map with an index asks for it.
+    // Once the key is known to be absent, `make(key, value)` constructs the
+    // new entry's strings in their place, so they are never moved there; on
+    // false (present) nothing was made. Fails only if growing finds a stored
+    // key that no longer resolves.
+    template <class Hash, class Make>
+    std::expected<bool, NativeFailure> emplace_new(std::string_view key_bytes, Hash&& hash,
+                                                   Make&& make) {
+        if (auto room = make_room(); !room) return std::unexpected(std::move(room.error()));
+        std::uint64_t key_hash = 0;
+        const std::int64_t where = locate(key_bytes, hash, key_hash);
+        if (where >= 0) return false;
+        Entry* entry = entries_ + header()->size;
         make(&entry->key, &entry->value);
-        entry->hash = hash;
-        slots()[-found - 1] = ++size;
+        count_new(where, key_hash);
         return true;
     }
 
@@ -106,24 +111,38 @@ public:
     }
 
 private:
-    // One heap block: this header, `capacity` entries, then index slots
-    // (entry index + 1; 0 marks an empty slot), a power of two at least
-    // twice the capacity. Key and counts live in the block rather than in
-    // the map, so the map inside every node and record is one word.
+    // One heap block: this header, then `capacity` entries; past
+    // kLinearCapacity, then also each entry's hash and the index slots (entry
+    // index + 1; 0 marks an empty slot), a power of two at least twice the
+    // capacity. Key and counts live in the block rather than in the map, so
+    // the map inside every node and record is one word.
     struct Header {
         HashKey key;
         std::uint32_t size;
         std::uint32_t capacity;
     };
 
+    // The largest capacity whose map keeps no index. Eight keys compare, most
+    // of them by length alone, in less time than the probe takes to hash.
+    static constexpr std::size_t kLinearCapacity = 8;
+    static bool indexed(std::size_t capacity) { return capacity > kLinearCapacity; }
+
     Header* header() const { return reinterpret_cast<Header*>(entries_) - 1; }
+    // Of an indexed map only.
+    std::uint64_t* hashes() const {
+        return reinterpret_cast<std::uint64_t*>(entries_ + header()->capacity);
+    }
     std::uint32_t* slots() const {
-        return reinterpret_cast<std::uint32_t*>(entries_ + header()->capacity);
+        return reinterpret_cast<std::uint32_t*>(hashes() + header()->capacity);
     }
     static std::size_t slot_count(std::size_t capacity) { return std::bit_ceil(2 * capacity); }
     static std::size_t block_bytes(std::size_t capacity) {
-        return sizeof(Header) + capacity * sizeof(Entry) +
-               slot_count(capacity) * sizeof(std::uint32_t);
+        std::size_t bytes = sizeof(Header) + capacity * sizeof(Entry);
+        if (indexed(capacity)) {
+            bytes +=
+                capacity * sizeof(std::uint64_t) + slot_count(capacity) * sizeof(std::uint32_t);
+        }
+        return bytes;
     }
     std::size_t slot_mask() const { return slot_count(header()->capacity) - 1; }
     // Stores `slot_value` in the first empty slot from `hash` on.
@@ -133,17 +152,40 @@ private:
         while (table[s] != 0) s = (s + 1) & mask;
         table[s] = slot_value;
     }
-    // The entry index of `key`, or -(slot + 1) of the empty slot it would take.
+    // Where `key` stands: its entry index if present; if not, -(slot + 1) of
+    // the empty slot an indexed map would give it (with `key_hash` set to the
+    // `hash()` that found the slot), or -1 in a map without an index.
+    template <class Hash>
+    std::int64_t locate(std::string_view key, Hash&& hash, std::uint64_t& key_hash) const {
+        if (!indexed(header()->capacity)) return find_linear(key);
+        key_hash = hash();
+        return find_slot(key_hash, key);
+    }
+    // Counts in the entry just made past the last one, which locate() found
+    // absent at `where` with `key_hash`.
+    void count_new(std::int64_t where, std::uint64_t key_hash) {
+        Header& header = *this->header();
+        if (indexed(header.capacity)) {
+            hashes()[header.size] = key_hash;
+            slots()[-where - 1] = header.size + 1;
+        }
+        ++header.size;
+    }
+    // The entry index of `key`, or -(slot + 1) of the empty slot it would
+    // take; of an indexed map.
     std::int64_t find_slot(std::uint64_t hash, std::string_view key) const;
+    // The entry index of `key`, or -1; of a map without an index.
+    std::int64_t find_linear(std::string_view key) const;
     // From the heap when `arena` is null.
     void allocate(HashKey key, std::size_t capacity, BlockArena* arena);
-    void grow_to(std::size_t capacity);
+    std::expected<void, NativeFailure> grow_to(std::size_t capacity);
     // Room for one more entry.
-    void make_room() {
+    std::expected<void, NativeFailure> make_room() {
         if (!entries_) return grow_to(4);
-        if (header()->size == header()->capacity) grow_to(2 * std::size_t(header()->capacity));
+        if (header()->size == header()->capacity)
+            return grow_to(2 * std::size_t(header()->capacity));
+        return {};
     }
-    void append(NodeString&& key, NodeString&& value, std::uint64_t hash);
     void clear() noexcept;
 
     Entry* entries_ = nullptr;  // just past the header in the block

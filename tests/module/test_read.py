@@ -348,11 +348,14 @@ def test_attribute_names_repeated_across_a_document_are_found_and_checked_for_re
         picked = names[row % 7 :: 7]
         assert list(node.attrs) == picked
         assert [hit.attrs[picked[-1]] for hit in node.search_by_attr(picked[-1])] == [str(row)]
-    duplicate = "<t>" + "".join(rows) + '<r n3="1" n100="2" n3="3"/></t>'
-    offset = duplicate.encode().rindex(b"n3=")
-    assert read_error(read_string, duplicate, "t") == (
-        f"malformed XML at byte {offset}: duplicate attribute 'n3'"
-    )
+    # Repeated among few attributes, and among more than a small map holds.
+    for between in (["n100"], names[100:110]):
+        others = " ".join(f'{name}="2"' for name in between)
+        duplicate = "<t>" + "".join(rows) + f'<r n3="1" {others} n3="3"/></t>'
+        offset = duplicate.encode().rindex(b"n3=")
+        assert read_error(read_string, duplicate, "t") == (
+            f"malformed XML at byte {offset}: duplicate attribute 'n3'"
+        )
 
 
 ATTRIBUTE_ERRORS = [

@@ -240,6 +240,10 @@ TEST(AttributeMap, KeepsInsertionOrderAndKeyAcrossGrowth) {
     }
     EXPECT_EQ(map.find("absent"), nullptr);
     EXPECT_EQ(map.find(""), nullptr);
+    // The first keys were stored before the map had an index.
+    ASSERT_TRUE(map.insert(NodeString::owned(keys[0]), NodeString::owned("again")));
+    EXPECT_EQ(map.size(), keys.size());
+    EXPECT_EQ(*map.find(keys[0])->resolve(), "again");
 }
 
 TEST(AttributeMap, GrowingKeepsTheKeyTheMapWasMadeWith) {
@@ -272,12 +276,15 @@ TEST(AttributeMap, EmplaceMakesTheEntryOnlyForAnAbsentKey) {
             new (value_at) NodeString(NodeString::owned(value));
         };
     };
-    EXPECT_TRUE(map.emplace_new("id", attribute_hash(key, "id"), make("id", "1")));
-    EXPECT_TRUE(map.emplace_new("kind", attribute_hash(key, "kind"), make("kind", "x")));
-    EXPECT_FALSE(map.emplace_new("id", attribute_hash(key, "id"), make("id", "2")));
+    auto hash_of = [key](std::string_view name) {
+        return [key, name] { return attribute_hash(key, name); };
+    };
+    EXPECT_TRUE(*map.emplace_new("id", hash_of("id"), make("id", "1")));
+    EXPECT_TRUE(*map.emplace_new("kind", hash_of("kind"), make("kind", "x")));
+    EXPECT_FALSE(*map.emplace_new("id", hash_of("id"), make("id", "2")));
     EXPECT_EQ(made, 2);
     // A third entry outgrows the block; the map keeps its key and entries.
-    EXPECT_TRUE(map.emplace_new("more", attribute_hash(key, "more"), make("more", "y")));
+    EXPECT_TRUE(*map.emplace_new("more", hash_of("more"), make("more", "y")));
     ASSERT_EQ(map.size(), 3u);
     EXPECT_EQ(*map.find("id")->resolve(), "1");
     EXPECT_EQ(*map.find("more")->resolve(), "y");
