@@ -163,22 +163,25 @@ std::int64_t AttributeMap::find_linear(std::string_view key) const {
 void AttributeMap::allocate(HashKey key, std::size_t capacity, BlockArena* arena) {
     const std::size_t bytes = block_bytes(capacity);
     auto* block = static_cast<Header*>(arena ? arena->allocate(bytes) : allocate_heap_block(bytes));
-    *block = Header{key, 0, static_cast<std::uint32_t>(capacity)};
+    *block = Header{0, static_cast<std::uint32_t>(capacity)};
     entries_ = reinterpret_cast<Entry*>(block + 1);
-    if (indexed(capacity)) std::memset(slots(), 0, slot_count(capacity) * sizeof(std::uint32_t));
+    if (!indexed(capacity)) return;
+    *index_key() = key;
+    std::memset(slots(), 0, slot_count(capacity) * sizeof(std::uint32_t));
 }
 
-// The key goes with the entries into the larger block; a map without one
-// takes a fresh key here. A map that gains its index hashes its keys now;
-// they are hashed before any entry moves, so a key that fails to resolve
-// leaves the map as it was.
+// An indexed map's key goes with its entries into the larger block. A map
+// that gains its index takes a fresh key and hashes its keys now, before any
+// entry moves, so a key that fails to resolve leaves the map as it was.
 std::expected<void, NativeFailure> AttributeMap::grow_to(std::size_t capacity) {
     AttributeMap grown;
-    grown.allocate(entries_ ? key() : take_hash_key(), capacity, nullptr);
+    const bool had_index = entries_ && indexed(header()->capacity);
+    HashKey grown_key{};
+    if (indexed(capacity)) grown_key = had_index ? key() : take_hash_key();
+    grown.allocate(grown_key, capacity, nullptr);
     const std::uint32_t size = static_cast<std::uint32_t>(this->size());
     if (indexed(capacity)) {
         std::uint64_t* grown_hashes = grown.hashes();
-        const bool had_index = indexed(header()->capacity);
         for (std::uint32_t i = 0; i < size; ++i) {
             if (had_index) {
                 grown_hashes[i] = hashes()[i];

@@ -32,15 +32,20 @@ std::uint64_t attribute_hash(HashKey key, std::string_view bytes);
 
 class AttributeMap {
 public:
+    // The largest capacity whose map keeps no index. Eight keys compare, most
+    // of them by length alone, in less time than the probe takes to hash.
+    static constexpr std::size_t kLinearCapacity = 8;
+
     struct Entry {
         NodeString key;
         NodeString value;
     };
 
-    // Empty, with no key yet: one is taken when the map first grows.
+    // Empty, with no key yet: one is taken when the map first needs an index.
     AttributeMap() = default;
-    // Room for exactly `capacity` entries, hashed with `key`; with no room,
-    // the same as the empty map.
+    // Room for exactly `capacity` entries, hashed with `key` if that many
+    // need an index (a smaller map takes a fresh key if it ever grows to
+    // one); with no room, the same as the empty map.
     AttributeMap(HashKey key, std::size_t capacity) {
         if (capacity != 0) allocate(key, capacity, nullptr);
     }
@@ -91,8 +96,8 @@ public:
 
     std::size_t size() const { return entries_ ? header()->size : 0; }
     bool empty() const { return size() == 0; }
-    // The key of a map that has room for entries.
-    HashKey key() const { return header()->key; }
+    // The key of a map with room for more than kLinearCapacity entries.
+    HashKey key() const { return *index_key(); }
 
     const Entry* begin() const { return entries_; }
     const Entry* end() const { return entries_ + size(); }
@@ -112,26 +117,22 @@ public:
 
 private:
     // One heap block: this header, then `capacity` entries; past
-    // kLinearCapacity, then also each entry's hash and the index slots (entry
-    // index + 1; 0 marks an empty slot), a power of two at least twice the
-    // capacity. Key and counts live in the block rather than in the map, so
-    // the map inside every node and record is one word.
+    // kLinearCapacity, then also the hash key, each entry's hash and the
+    // index slots (entry index + 1; 0 marks an empty slot), a power of two
+    // at least twice the capacity. The counts (and key) live in the block
+    // rather than in the map, so the map inside every node and record is one
+    // word.
     struct Header {
-        HashKey key;
         std::uint32_t size;
         std::uint32_t capacity;
     };
 
-    // The largest capacity whose map keeps no index. Eight keys compare, most
-    // of them by length alone, in less time than the probe takes to hash.
-    static constexpr std::size_t kLinearCapacity = 8;
     static bool indexed(std::size_t capacity) { return capacity > kLinearCapacity; }
 
     Header* header() const { return reinterpret_cast<Header*>(entries_) - 1; }
     // Of an indexed map only.
-    std::uint64_t* hashes() const {
-        return reinterpret_cast<std::uint64_t*>(entries_ + header()->capacity);
-    }
+    HashKey* index_key() const { return reinterpret_cast<HashKey*>(entries_ + header()->capacity); }
+    std::uint64_t* hashes() const { return reinterpret_cast<std::uint64_t*>(index_key() + 1); }
     std::uint32_t* slots() const {
         return reinterpret_cast<std::uint32_t*>(hashes() + header()->capacity);
     }
@@ -139,8 +140,8 @@ private:
     static std::size_t block_bytes(std::size_t capacity) {
         std::size_t bytes = sizeof(Header) + capacity * sizeof(Entry);
         if (indexed(capacity)) {
-            bytes +=
-                capacity * sizeof(std::uint64_t) + slot_count(capacity) * sizeof(std::uint32_t);
+            bytes += sizeof(HashKey) + capacity * sizeof(std::uint64_t) +
+                     slot_count(capacity) * sizeof(std::uint32_t);
         }
         return bytes;
     }

@@ -218,7 +218,8 @@ TEST(AttributeMap, SpanAndOwnedKeysWithTheSameBytesAreEqual) {
     EXPECT_TRUE(map.begin()->key.is_span()) << "replacing a value keeps the stored key";
 }
 
-// A map made empty takes its key when it first grows and keeps it after.
+// A map made empty takes its key when it first needs an index and keeps it
+// after.
 TEST(AttributeMap, KeepsInsertionOrderAndKeyAcrossGrowth) {
     AttributeMap map;
     std::vector<std::string> keys;
@@ -227,7 +228,7 @@ TEST(AttributeMap, KeepsInsertionOrderAndKeyAcrossGrowth) {
         keys.push_back("k" + std::to_string(i * 7919 % 1000));
         ASSERT_TRUE(
             map.insert(NodeString::owned(keys.back()), NodeString::owned(std::to_string(i))));
-        if (i == 0) first = map.key();
+        if (i == AttributeMap::kLinearCapacity) first = map.key();
     }
     EXPECT_EQ(map.key().k0, first.k0);
     EXPECT_EQ(map.key().k1, first.k1);
@@ -248,14 +249,17 @@ TEST(AttributeMap, KeepsInsertionOrderAndKeyAcrossGrowth) {
 
 TEST(AttributeMap, GrowingKeepsTheKeyTheMapWasMadeWith) {
     const HashKey key = take_hash_key();
-    AttributeMap map(key, 2);
-    for (const char* name : {"z", "a", "m", ""})
+    AttributeMap map(key, AttributeMap::kLinearCapacity + 1);
+    std::vector<std::string> names = {"z", "a", "m", ""};
+    for (std::size_t i = names.size(); i < 3 * AttributeMap::kLinearCapacity; ++i)
+        names.push_back("k" + std::to_string(i));
+    for (const std::string& name : names)
         ASSERT_TRUE(map.insert(NodeString::owned(name), NodeString::owned(name)));
     EXPECT_EQ(map.key().k0, key.k0);
     EXPECT_EQ(map.key().k1, key.k1);
-    std::vector<std::string> names;
-    for (const auto& entry : map) names.emplace_back(*entry.key.resolve());
-    EXPECT_EQ(names, (std::vector<std::string>{"z", "a", "m", ""}));
+    std::vector<std::string> stored;
+    for (const auto& entry : map) stored.emplace_back(*entry.key.resolve());
+    EXPECT_EQ(stored, names);
     EXPECT_NE(map.find(""), nullptr);
 }
 
