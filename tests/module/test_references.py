@@ -90,7 +90,10 @@ SCENARIOS.update({
 })
 
 
-def growth(call, rounds=300, repeats=3):
+ROUNDS = 300
+
+
+def growth(call, rounds=ROUNDS, repeats=3):
     """The least growth of the total count over `repeats` runs of `rounds` calls.
 
     The interpreter's own caches and specialisations still settle for a while
@@ -112,7 +115,9 @@ def growth(call, rounds=300, repeats=3):
 
 @pytest.mark.parametrize("name", sorted(SCENARIOS))
 def test_no_reference_leaks(name):
-    assert growth(SCENARIOS[name]) < 30
+    # A leak of one reference per call grows by ROUNDS. The interpreter's
+    # own settling has been seen to add 33 to every run of an error path.
+    assert growth(SCENARIOS[name]) < ROUNDS // 3
 
 
 def run_in_new_interpreter(code):
