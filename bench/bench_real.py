@@ -10,8 +10,9 @@ Per corpus, each library reads every file:
 - from a str read before, whose UTF-8 form is cached;
 - from a fresh str, with every tree held until the corpus is read;
 - from its path.
-Beside them, the interpreter's own work in a fresh-str read: encoding each
-non-ASCII str to UTF-8 (an ASCII str is its own UTF-8 form), a floor under
+Beside them, the interpreter's own work in a fresh-str read: the call that
+gives read_string each str's UTF-8 form, which encodes a non-ASCII str and
+caches the result in it (an ASCII str is its own UTF-8 form), a floor under
 the fresh-str time, and what 3× lxml's speed would leave for the rest; and
 the system's own work in a read by path: opening, reading and closing each
 file, which every library pays.
@@ -26,6 +27,7 @@ runs' own ratios.
 """
 
 import argparse
+import ctypes
 import gc
 import glob
 import json
@@ -42,6 +44,12 @@ from documents import fresh
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 DOCUMENTS = os.path.join(HERE, "..", "build", "documents")
+
+# What read_string asks of the interpreter for a str: its UTF-8 form, made
+# and cached on the first call.
+utf8_form = ctypes.pythonapi.PyUnicode_AsUTF8AndSize
+utf8_form.argtypes = [ctypes.py_object, ctypes.c_void_p]
+utf8_form.restype = ctypes.c_void_p
 
 # Corpus: globs under DOCUMENTS.
 CORPORA = {
@@ -165,9 +173,8 @@ def measure(runs):
                 first = run % len(libraries)
                 for library in libraries[first:] + libraries[:first]:
                     times[library][name].append(seconds(*measures[library][name]))
-            utf8.append(seconds(
-                lambda inputs: [text.encode() for text in inputs if not text.isascii()],
-                lambda: [fresh(d["text"]) for d in documents]))
+            utf8.append(seconds(lambda inputs: [utf8_form(text, None) for text in inputs],
+                                lambda: [fresh(d["text"]) for d in documents]))
             files.append(seconds(file_calls, lambda: [d["path"] for d in documents]))
         row["seconds"] = {library: {name: statistics.median(times[library][name])
                                     for name in MEASURES} for library in libraries}
@@ -203,8 +210,8 @@ def main():
                      for name in ("fresh str", "cached str", "file")}
         utf8 = row["utf8_seconds"] * 1e3 / row["mb"]
         left = row["seconds"]["lxml"]["fresh str"] * 1e3 / row["mb"] / 3 - utf8
-        print(f"  UTF-8 encoding of the fresh strs alone: {utf8:.2f} ms per MB, "
-              f"{utf8 / ms_per_mb['fresh str']:.0%} of a fresh-str read; at 3x lxml the rest "
+        print(f"  the interpreter making the fresh strs' UTF-8 forms alone: {utf8:.2f} ms per"
+              f" MB, {utf8 / ms_per_mb['fresh str']:.0%} of a fresh-str read; at 3x lxml the rest "
               f"would have {left:.2f} ms per MB (a cached-str read takes {ms_per_mb['cached str']:.2f})")
         calls = row["file_call_seconds"] * 1e3 / row["mb"]
         left = row["seconds"]["lxml"]["file"] * 1e3 / row["mb"] / 3 - calls

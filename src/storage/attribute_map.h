@@ -72,12 +72,11 @@ public:
     // key); the key's bytes must already be resolvable.
     std::expected<void, NativeFailure> insert(NodeString key, NodeString value);
     // Inserts a key whose resolved text the caller already has, unless it is
-    // present. `hash()` gives the key's hash under this map's key (a map made
-    // with a key keeps it as it grows); only a map with an index asks for it.
-    // Once the key is known to be absent, `make(key, value)` constructs the
-    // new entry's strings in their place, so they are never moved there; on
-    // false (present) nothing was made. Fails only if growing finds a stored
-    // key that no longer resolves.
+    // present. `hash()` gives the key's hash under this map's key; only a map
+    // with an index asks for it. Once the key is known to be absent,
+    // `make(key, value)` constructs the new entry's strings in their place,
+    // so they are never moved there; on false (present) nothing was made.
+    // Fails only if growing finds a stored key that no longer resolves.
     template <class Hash, class Make>
     std::expected<bool, NativeFailure> emplace_new(std::string_view key_bytes, Hash&& hash,
                                                    Make&& make) {
