@@ -287,7 +287,7 @@ TEST(AttributeMap, EmplaceMakesTheEntryOnlyForAnAbsentKey) {
     EXPECT_TRUE(*map.emplace_new("kind", hash_of("kind"), make("kind", "x")));
     EXPECT_FALSE(*map.emplace_new("id", hash_of("id"), make("id", "2")));
     EXPECT_EQ(made, 2);
-    // A third entry outgrows the block; the map keeps its key and entries.
+    // A third entry outgrows the block; the map keeps its entries.
     EXPECT_TRUE(*map.emplace_new("more", hash_of("more"), make("more", "y")));
     ASSERT_EQ(map.size(), 3u);
     EXPECT_EQ(*map.find("id")->resolve(), "1");
