@@ -4,16 +4,21 @@ doing it all:
 
 - one interpreter, the two halves one after the other;
 - two threads in one interpreter (they share its lock);
-- two isolated interpreters at once, each with a lock of its own;
+- two isolated interpreters, each with a lock of its own, one after the
+  other and then at once: batch by batch in turns, on the same interpreters
+  and the same documents, so that from the second batch on the speed-up of
+  running them at once is measured on memory both ways have touched alike;
 - two worker processes, the found nodes pickled back, and the same with only
   their count sent back: the speed-up two cores give this work when the
   workers share nothing at all;
-- ElementTree in one interpreter, and in two isolated interpreters at once
+- ElementTree in two isolated interpreters, one after the other and at once
   (lxml does not load in one), for the speed-up a peer gets from them;
-- SHA-256 of the same documents in one interpreter and in two: native work
-  that shares nothing, the most two cores of this machine give.
+- SHA-256 of the same documents in two isolated interpreters, one after the
+  other and at once: native work that shares nothing, the most two cores of
+  this machine give.
 
-Each speed-up is over the same work in one interpreter.
+Each speed-up is over the same work in one interpreter: for the isolated
+interpreters at once, over the same two one after the other.
 
 Two workloads: two 20 MB documents, each read and searched `--rounds`
 times, and two batches of small documents (`--small` each, 1 to 2 KB), each
@@ -117,13 +122,21 @@ def two_threads(args):
     return [seconds_on_threads(*works) for _ in range(BATCHES)]
 
 
-def two_interpreters(args, library="quorvane"):
+def interpreter_pair(args, library="quorvane"):
+    """The seconds of two isolated interpreters' halves one after the other
+    and at once, batch by batch in turns on the same interpreters. A batch
+    at once goes first, so the first batch at once meets the memory neither
+    has touched, as a pool's first batch does."""
     workers = [interpreters.create() for _ in (0, 1)]
     try:
         for half, worker in enumerate(workers):
             worker.exec(source(library, half, args))
         works = [lambda w=worker: w.exec("work()") for worker in workers]
-        return [seconds_on_threads(*works) for _ in range(BATCHES)]
+        at_once, one_after_the_other = [], []
+        for _ in range(BATCHES):
+            at_once.append(seconds_on_threads(*works))
+            one_after_the_other.append(sum(seconds_on_threads(work) for work in works))
+        return {"one after the other": one_after_the_other, "at once": at_once}
     finally:
         for worker in workers:
             worker.close()
@@ -175,43 +188,64 @@ def process_pools(args, send_nodes):
             pool.shutdown()
 
 
-# Each way, and the way whose time its speed-up is over: its own work in
-# one interpreter.
+# Each measurement gives one way's seconds per batch, or several ways'.
+def single(way, measure):
+    return lambda args: {way: measure(args)}
+
+
+def pair(prefix, library):
+    def measure(args):
+        times = interpreter_pair(args, library)
+        return {f"{prefix}, two isolated interpreters, {how}": seconds
+                for how, seconds in times.items()}
+    return measure
+
+
 BASE = "one interpreter, one half after the other"
-WAYS = {
-    BASE: (BASE, one_interpreter),
-    "two threads, one interpreter": (BASE, two_threads),
-    "two isolated interpreters": (BASE, two_interpreters),
-    "two processes, found nodes pickled back": (BASE, lambda args: process_pools(args, True)),
-    "two processes, counts sent back": (BASE, lambda args: process_pools(args, False)),
-    "ElementTree, one interpreter":
-        ("ElementTree, one interpreter", lambda args: one_interpreter(args, "ElementTree")),
-    "ElementTree, two isolated interpreters":
-        ("ElementTree, one interpreter", lambda args: two_interpreters(args, "ElementTree")),
-    "SHA-256 of the documents, one interpreter":
-        ("SHA-256 of the documents, one interpreter", lambda args: one_interpreter(args, "SHA-256")),
-    "SHA-256 of the documents, two isolated interpreters":
-        ("SHA-256 of the documents, one interpreter",
-         lambda args: two_interpreters(args, "SHA-256")),
-}
+MEASUREMENTS = [
+    single(BASE, one_interpreter),
+    single("two threads, one interpreter", two_threads),
+    pair("quorvane", "quorvane"),
+    single("two processes, found nodes pickled back", lambda args: process_pools(args, True)),
+    single("two processes, counts sent back", lambda args: process_pools(args, False)),
+    pair("ElementTree", "ElementTree"),
+    pair("SHA-256 of the documents", "SHA-256"),
+]
+
+
+def base_of(way):
+    """The way whose time a way's speed-up is over: two isolated interpreters
+    at once are over the same two one after the other, and a peer's two one
+    after the other over themselves; the rest over quorvane in one
+    interpreter."""
+    if way.endswith(", at once"):
+        return way.removesuffix("at once") + "one after the other"
+    if way.endswith(", one after the other") and not way.startswith("quorvane"):
+        return way
+    return BASE
 
 
 def measure(args):
     """Per workload and way, the median over runs of the first batch's
     seconds and of the second's, and of each one's speed-up over the batch
-    of the same rank of the same work in one interpreter, in the same run.
-    Every run times every way in turn, so that a machine whose speed drifts
-    during the benchmark skews no way against another."""
+    of the same rank of its base way, in the same run. Every run times every
+    way in turn, so that a machine whose speed drifts during the benchmark
+    skews no way against another."""
     rows = []
     for workload in ("large", "small"):
         args.workload = workload
-        runs = [{name: way(args) for name, (_, way) in WAYS.items()} for _ in range(args.runs)]
-        for name, (base, _) in WAYS.items():
+        runs = []
+        for _ in range(args.runs):
+            run = {}
+            for measurement in MEASUREMENTS:
+                run.update(measurement(args))
+            runs.append(run)
+        for name in runs[0]:
             row = {"workload": workload, "way": name}
             for batch, prefix in enumerate(("first_", "")):
                 row[prefix + "seconds"] = statistics.median(run[name][batch] for run in runs)
                 row[prefix + "speed_up"] = statistics.median(
-                    run[base][batch] / run[name][batch] for run in runs)
+                    run[base_of(name)][batch] / run[name][batch] for run in runs)
             rows.append(row)
     return rows
 
@@ -228,11 +262,13 @@ def main():
     if args.json:
         print(json.dumps(rows))
         return
-    print(f"{os.cpu_count()} CPUs; median of {args.runs} runs; speed-up over one interpreter,"
+    print(f"{os.cpu_count()} CPUs; median of {args.runs} runs; speed-up over one interpreter"
+          " (isolated interpreters at once: over the same two one after the other),"
           " in the workers' first batch and in their second\n")
-    print(f"{'':6} {'':52} {'first batch':>17} {'second batch':>17}")
+    width = max(len(row["way"]) for row in rows)
+    print(f"{'':6} {'':{width}} {'first batch':>17} {'second batch':>17}")
     for row in rows:
-        print(f"{row['workload']:6} {row['way']:52} {row['first_seconds']:8.3f} s"
+        print(f"{row['workload']:6} {row['way']:{width}} {row['first_seconds']:8.3f} s"
               f" {row['first_speed_up']:6.2f}x {row['seconds']:8.3f} s {row['speed_up']:6.2f}x")
 
 

@@ -287,8 +287,11 @@ def report(sizes, out):
               f" of {sizes['interpreter_small']:,} documents of 1 to 2 KB, each read from a fresh str;"
               " lxml does not load in an isolated interpreter. SHA-256 of the same documents"
               " is native work that shares nothing: the most two cores of the machine give."
-              " Speed-up over the same work in one interpreter, in the workers' first batch and in their second (a pool's"
-              " workers do many; only the first meets memory they have not touched yet);"
+              " Speed-up over the same work in one interpreter; two isolated interpreters at once"
+              " over the same two one after the other, timed in turns with them batch by batch"
+              " on the same documents. In the workers' first batch and in their second (a pool's"
+              " workers do many; only the first meets memory they have not touched yet, and at"
+              " once goes first);"
               f" {median}, each run timing every way in turn.",
               ["workload", "way", "first batch s", "speed-up", "second batch s", "speed-up"],
               [[r["workload"], r["way"], f"{r['first_seconds']:.3f}", f"{r['first_speed_up']:.2f}×",
