@@ -187,6 +187,25 @@ def measure(runs):
     return rows
 
 
+FLOORS = {"fresh str": ("utf8_seconds", "the interpreter making UTF-8 forms"),
+          "file": ("file_call_seconds", "the system opening and reading files")}
+
+
+def floors(row):
+    """Per way with a floor, in ms per MB: the work outside quorvane that a
+    read of that way includes, quorvane's and lxml's reads, and what 3x
+    lxml's speed would leave for quorvane's own part."""
+    per_mb = 1e3 / row["mb"]
+    result = []
+    for way, (key, work) in FLOORS.items():
+        floor = row[key] * per_mb
+        lxml = row["seconds"]["lxml"][way] * per_mb
+        result.append({"way": way, "work": work, "floor": floor,
+                       "quorvane": row["seconds"]["quorvane"][way] * per_mb, "lxml": lxml,
+                       "room": lxml / 3 - floor})
+    return result
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--runs", type=int, default=5)
@@ -206,19 +225,11 @@ def main():
             print(f"  {name:24} {speed['quorvane']:14.0f} {speed['lxml']:10.0f}"
                   f" {speed['ElementTree']:8.0f} {row['speedups']['lxml'][name]:7.2f}x"
                   f" {row['speedups']['ElementTree'][name]:6.2f}x")
-        ms_per_mb = {name: row["seconds"]["quorvane"][name] * 1e3 / row["mb"]
-                     for name in ("fresh str", "cached str", "file")}
-        utf8 = row["utf8_seconds"] * 1e3 / row["mb"]
-        left = row["seconds"]["lxml"]["fresh str"] * 1e3 / row["mb"] / 3 - utf8
-        print(f"  the interpreter making the fresh strs' UTF-8 forms alone: {utf8:.2f} ms per"
-              f" MB, {utf8 / ms_per_mb['fresh str']:.0%} of a fresh-str read; at 3x lxml the rest "
-              f"would have {left:.2f} ms per MB (a cached-str read takes {ms_per_mb['cached str']:.2f})")
-        calls = row["file_call_seconds"] * 1e3 / row["mb"]
-        left = row["seconds"]["lxml"]["file"] * 1e3 / row["mb"] / 3 - calls
-        print(f"  opening, reading and closing the files alone: {calls:.2f} ms per MB, "
-              f"{calls / ms_per_mb['file']:.0%} of a read by path; at 3x lxml the rest "
-              f"would have {left:.2f} ms per MB (a cached-str read takes {ms_per_mb['cached str']:.2f})")
-
+        for floor in floors(row):
+            print(f"  {floor['work']} alone: {floor['floor']:.2f} ms per MB,"
+                  f" {floor['floor'] / floor['quorvane']:.0%} of a {floor['way']} read; at 3x lxml"
+                  f" the rest would have {floor['room']:.2f} ms per MB, quorvane's own part takes"
+                  f" {floor['quorvane'] - floor['floor']:.2f}")
 
 if __name__ == "__main__":
     main()

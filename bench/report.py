@@ -215,6 +215,18 @@ def report(sizes, out):
                 f"{r['mb'] / r['seconds']['ElementTree'][way]:.0f}",
                 ratio(r["speedups"]["lxml"][way])]
                for r in real for way in bench_real.MEASURES]),
+        Table("Real documents: the work outside quorvane", "What a read of each way includes"
+              " that is not quorvane's: for a fresh str, the interpreter making its UTF-8 form"
+              " (the call read_string makes, timed alone on fresh strs of the same corpus); for"
+              " a path, the system opening, reading and closing the file (timed alone). Beside"
+              " it, in ms per MB, quorvane's and lxml's reads, and what a read 3× lxml's speed"
+              f" would leave for quorvane's own part after that work; {median}.",
+              ["corpus", "way", "work outside", "ms/MB", "share of the read", "quorvane ms/MB",
+               "lxml ms/MB", "left for quorvane at 3× lxml", "quorvane's own part"],
+              [[r["corpus"], f["way"], f["work"], f"{f['floor']:.2f}",
+                f"{f['floor'] / f['quorvane']:.0%}", f"{f['quorvane']:.2f}", f"{f['lxml']:.2f}",
+                f"{f['room']:.2f}", f"{f['quorvane'] - f['floor']:.2f}"]
+               for r in real for f in bench_real.floors(r)]),
         written_table(write["write_string"], median),
         throughput_table("Writing a file", "`write_file` next to lxml's `ElementTree.write(path,"
                          f" pretty_print=True)`, whose texts differ in length as above; {median}.",
