@@ -231,5 +231,6 @@ def main():
                   f" the rest would have {floor['room']:.2f} ms per MB, quorvane's own part takes"
                   f" {floor['quorvane'] - floor['floor']:.2f}")
 
+
 if __name__ == "__main__":
     main()
