@@ -139,8 +139,10 @@ except KeyboardInterrupt:
 """
 
 
-@pytest.mark.parametrize("name", sorted(ENDLESS))
-def test_endless_work_without_the_lock_answers_ctrl_c(name):
+def interrupted_child(code):
+    """Runs `code` after CHILD_PRELUDE in a child process, sends it Ctrl-C
+    well inside the call it makes after printing "ready", and returns what
+    it printed after that, its exit status and its error output."""
     import os
     import subprocess
     import sys
@@ -148,14 +150,50 @@ def test_endless_work_without_the_lock_answers_ctrl_c(name):
 
     here = os.path.dirname(__file__)
     env = dict(os.environ, PYTHONPATH=os.pathsep.join([here] + sys.path))
-    child = subprocess.Popen([sys.executable, "-c", CHILD_PRELUDE + ENDLESS[name] + CHILD_CALL],
+    child = subprocess.Popen([sys.executable, "-c", CHILD_PRELUDE + code],
                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, env=env)
     try:
         assert child.stdout.readline() == "ready\n"
-        time.sleep(0.3)  # well inside the call
+        time.sleep(0.3)
         child.send_signal(signal.SIGINT)
         out, errors = child.communicate(timeout=60)
     finally:
         child.kill()
         child.wait()
-    assert (out, child.returncode) == ("interrupted\n", 0), errors
+    return out, child.returncode, errors
+
+
+@pytest.mark.parametrize("name", sorted(ENDLESS))
+def test_endless_work_without_the_lock_answers_ctrl_c(name):
+    out, status, errors = interrupted_child(ENDLESS[name] + CHILD_CALL)
+    assert (out, status) == ("interrupted\n", 0), errors
+
+
+# Python runs signal handlers in the main interpreter only: reads in an
+# isolated interpreter on the main thread run to their end, and Ctrl-C is
+# raised in the main interpreter once they return.
+IN_AN_ISOLATED_INTERPRETER = '''
+from concurrent import interpreters
+worker = interpreters.create()
+try:
+    worker.exec("""
+import quorvane, time
+text = "<r>" + "<a k='v'>t</a>" * 200_000 + "</r>"
+reads = 0
+started = time.monotonic()
+print("ready", flush=True)
+while time.monotonic() - started < 1.5:
+    reads += len(quorvane.read_string(text, "r").children) == 200_000
+print("reads", reads > 0, flush=True)
+""")
+    time.sleep(0.1)  # Ctrl-C is raised here, back in the main interpreter
+except KeyboardInterrupt:
+    print("interrupted", flush=True)
+worker.close()
+'''
+
+
+@pytest.mark.main_interpreter
+def test_ctrl_c_during_reads_in_an_isolated_interpreter_reaches_the_main_one():
+    out, status, errors = interrupted_child(IN_AN_ISOLATED_INTERPRETER)
+    assert (out, status) == ("reads True\ninterrupted\n", 0), errors
