@@ -154,7 +154,7 @@ def interrupted_child(code):
                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, env=env)
     try:
         assert child.stdout.readline() == "ready\n"
-        time.sleep(0.3)
+        time.sleep(0.3)  # well inside the call
         child.send_signal(signal.SIGINT)
         out, errors = child.communicate(timeout=60)
     finally:
