@@ -339,15 +339,15 @@ else
 	for b in bench/bench_*.py; do PYTHONPATH=$(BUILD) $(PYTHON) "$$b"; done
 endif
 
-# A release build of its own, whatever configuration $(BUILD) has; the
-# report replaces every file in docs/benchmarks (REPORT_ARGS=--quick for a
-# short trial run).
+# A release build of its own, profile-guided as the packages are, whatever
+# configuration $(BUILD) has; the report replaces every file in
+# docs/benchmarks (REPORT_ARGS=--quick for a short trial run).
 bench-report:
 ifdef IN_TOOLCHAIN
 	$(IN_TOOLCHAIN) $(MAKE) bench-report QUORVANE_COMMIT=$(QUORVANE_COMMIT) REPORT_ARGS='$(REPORT_ARGS)'
 else
 	cmake -S . -B $(BENCH_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUORVANE_TESTS=OFF \
-	    -DPython_EXECUTABLE=$$(command -v $(PYTHON)) >/dev/null
+	    -DQUORVANE_PROFILE_GUIDED=ON -DPython_EXECUTABLE=$$(command -v $(PYTHON)) >/dev/null
 	cmake --build $(BENCH_BUILD) --target quorvane
 	tools/fetch-documents
 	PYTHONPATH=$(BENCH_BUILD) QUORVANE_COMMIT=$(QUORVANE_COMMIT) $(PYTHON) bench/report.py $(REPORT_ARGS)
