@@ -167,9 +167,10 @@ private:
     const Stops* windows_;
 };
 
-// Regions longer than this are searched by their masks: one window's worth
-// of bytes costs about what making its masks does.
-constexpr std::uint64_t kMaskedRegionBytes = 64;
+// Regions longer than this are searched by their masks: past about two
+// dozen bytes a region mostly holds a long value, which costs more a byte at
+// a time than making one window's masks does.
+constexpr std::uint64_t kMaskedRegionBytes = 24;
 
 // The attributes of the region [p, end), which starts just after the
 // element name; each must follow white space.
