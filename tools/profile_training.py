@@ -6,10 +6,10 @@ are inlined, how the hot loops are laid out.
 
 Reading dominates: many small documents of several shapes (records with
 attributes, messages without, locale-like text that is mostly not ASCII),
-from fresh strs and by path, some trees held, and a few large documents of
-each kind the benchmarks use. The other operations run a little, so their
-paths are laid out from use too. Nothing here is a benchmark's own
-document.
+from fresh strs and by path, some trees held; and a large document of each
+generated kind the benchmarks use, read and written. Search, dicts and the
+outline run a little, so their paths are laid out from use too. None of
+the real documents the benchmarks read is used.
 
     PYTHONPATH=<instrumented build> python3 tools/profile_training.py
 """
