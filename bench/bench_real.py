@@ -23,7 +23,10 @@ machine falls on all of them; a speed-up over lxml is the median of the
 runs' own ratios.
 
     tools/toolchain run tools/fetch-documents
-    PYTHONPATH=build python3 bench/bench_real.py [--runs N] [--json]
+    PYTHONPATH=build python3 bench/bench_real.py [--runs N] [--corpus WORD] [--json]
+
+--corpus keeps the corpora whose names hold WORD (say "osinfo"): run in a
+loop of processes, it shows how far one cell moves between runs.
 """
 
 import argparse
@@ -153,11 +156,13 @@ def readers(documents):
     }
 
 
-def measure(runs):
-    """Rows of plain numbers: per corpus, its size and each library's seconds
-    per measure."""
+def measure(runs, corpus_word=""):
+    """Rows of plain numbers: per corpus whose name holds `corpus_word`, its
+    size and each library's seconds per measure."""
     rows = []
     for corpus, patterns in CORPORA.items():
+        if corpus_word not in corpus:
+            continue
         documents = load(patterns)
         if not documents:
             raise SystemExit(f"no {corpus} files under {DOCUMENTS}: run tools/fetch-documents")
@@ -209,9 +214,10 @@ def floors(row):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--runs", type=int, default=5)
+    parser.add_argument("--corpus", default="", help="only the corpora whose names hold this")
     parser.add_argument("--json", action="store_true")
     args = parser.parse_args()
-    rows = measure(args.runs)
+    rows = measure(args.runs, args.corpus)
     if args.json:
         print(json.dumps(rows))
         return
