@@ -3,8 +3,8 @@ a search that visits every node, with --search): reads one of the benchmark
 documents once, then writes (or searches) its tree a few times, so a
 profiler's counts are mostly the writer's (or the tree walk's).
 
-With --pause S it idles S seconds before each write and prints each write's
-time: on a virtual machine that hands freed memory back to its host, a
+With --pause S it idles S seconds before each write (or search) and prints
+its time: on a virtual machine that hands freed memory back to its host, a
 write after a pause of a few seconds shows what fresh memory costs there.
 
     PYTHONPATH=build valgrind --tool=callgrind python3 bench/profile_write.py \
@@ -34,22 +34,22 @@ def main():
     parser.add_argument("--search", action="store_true",
                         help="search by a name no node has instead of writing")
     parser.add_argument("--pause", type=float,
-                        help="idle this many seconds before each write, and print its time")
+                        help="idle this many seconds before each write or search, and print its time")
     args = parser.parse_args()
     make, root = DOCUMENTS[args.document]
     tree = quorvane.read_string(make(int(args.size * 1_000_000)), root)
     for _ in range(args.writes):
         if args.pause is not None:
             time.sleep(args.pause)
-            start = time.perf_counter()
-            quorvane.write_string(tree)
-            print(f"{(time.perf_counter() - start) * 1e3:.0f} ms after {args.pause:g} s idle")
-        elif args.search:
+        start = time.perf_counter()
+        if args.search:
             tree.search_by_name("absent")
         elif args.file:
             quorvane.write_file(tree, args.file)
         else:
             quorvane.write_string(tree)
+        if args.pause is not None:
+            print(f"{(time.perf_counter() - start) * 1e3:.0f} ms after {args.pause:g} s idle")
 
 
 if __name__ == "__main__":
