@@ -23,10 +23,13 @@ machine falls on all of them; a speed-up over lxml is the median of the
 runs' own ratios.
 
     tools/toolchain run tools/fetch-documents
-    PYTHONPATH=build python3 bench/bench_real.py [--runs N] [--corpus WORD] [--json]
+    PYTHONPATH=build python3 bench/bench_real.py [--runs N] [--corpus WORD]
+        [--json | --processes N]
 
---corpus keeps the corpora whose names hold WORD (say "osinfo"): run in a
-loop of processes, it shows how far one cell moves between runs.
+--corpus keeps the corpora whose names hold WORD (say "osinfo"). With
+--processes N the benchmark runs in N processes of its own, one after
+another, and prints each cell's speed-up over lxml as min / median / max of
+them: how far a cell moves between runs, which one report cannot show.
 """
 
 import argparse
@@ -37,6 +40,8 @@ import json
 import os
 import re
 import statistics
+import subprocess
+import sys
 import time
 import xml.etree.ElementTree as ElementTree
 
@@ -189,7 +194,24 @@ def measure(runs, corpus_word=""):
         row["utf8_seconds"] = statistics.median(utf8)
         row["file_call_seconds"] = statistics.median(files)
         rows.append(row)
+    if not rows:
+        raise SystemExit(f"no corpus name holds {corpus_word!r}: {', '.join(CORPORA)}")
     return rows
+
+
+def spread(runs, corpus_word, processes):
+    """Each cell's speed-up over lxml in `processes` runs of this script, one
+    process each, as min / median / max and how many fall under 3x."""
+    command = [sys.executable, os.path.abspath(__file__), "--runs", str(runs),
+               "--corpus", corpus_word, "--json"]
+    results = [json.loads(subprocess.run(command, check=True, capture_output=True,
+                                         text=True).stdout) for _ in range(processes)]
+    for i, row in enumerate(results[0]):
+        print(f"{row['corpus']}: speed over lxml, min / median / max of {processes} processes")
+        for name in MEASURES:
+            ratios = sorted(result[i]["speedups"]["lxml"][name] for result in results)
+            print(f"  {name:24} {ratios[0]:.2f} / {statistics.median(ratios):.2f} /"
+                  f" {ratios[-1]:.2f}x, {sum(r < 3 for r in ratios)} under 3x")
 
 
 FLOORS = {"fresh str": ("utf8_seconds", "the interpreter making UTF-8 forms"),
@@ -215,8 +237,13 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--runs", type=int, default=5)
     parser.add_argument("--corpus", default="", help="only the corpora whose names hold this")
-    parser.add_argument("--json", action="store_true")
+    group = parser.add_mutually_exclusive_group()
+    group.add_argument("--json", action="store_true")
+    group.add_argument("--processes", type=int, help="run in this many processes and print the spread")
     args = parser.parse_args()
+    if args.processes:
+        spread(args.runs, args.corpus, args.processes)
+        return
     rows = measure(args.runs, args.corpus)
     if args.json:
         print(json.dumps(rows))
