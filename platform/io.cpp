@@ -8,6 +8,22 @@
 
 namespace quorvane::platform {
 
+namespace {
+
+// Makes the system call until no signal interrupts it, unless asked to stop
+// after one; a negative result is the failure errno names.
+template <class Call>
+auto retrying(Call call) -> std::expected<decltype(call()), NativeFailure> {
+    for (;;) {
+        const auto result = call();
+        if (result >= 0) return result;
+        if (errno != EINTR) return std::unexpected(NativeFailure::from_errno(errno));
+        if (stop_requested_after_signal()) return std::unexpected(NativeFailure::stopped());
+    }
+}
+
+}  // namespace
+
 FileDescriptor::~FileDescriptor() {
     // An interrupted close has still closed the descriptor on Linux, so it
     // is not retried.
@@ -22,16 +38,16 @@ std::expected<std::uint64_t, NativeFailure> FileDescriptor::reported_size() cons
 
 std::expected<std::size_t, NativeFailure> FileDescriptor::read_some(char* into,
                                                                     std::size_t length) const {
-    for (;;) {
-        const ssize_t got = ::read(fd_, into, length);
-        if (got >= 0) return static_cast<std::size_t>(got);
-        if (errno != EINTR) return std::unexpected(NativeFailure::from_errno(errno));
-        if (stop_requested_after_signal()) return std::unexpected(NativeFailure::stopped());
-    }
+    return retrying([&] { return ::read(fd_, into, length); }).transform([](ssize_t got) {
+        return static_cast<std::size_t>(got);
+    });
 }
 
-ssize_t write_some(int fd, const void* data, std::size_t size) noexcept {
-    return ::write(fd, data, size);
+std::expected<std::size_t, NativeFailure> FileDescriptor::write_some(const char* data,
+                                                                     std::size_t length) const {
+    return retrying([&] { return ::write(fd_, data, length); }).transform([](ssize_t took) {
+        return static_cast<std::size_t>(took);
+    });
 }
 
 namespace {
@@ -41,12 +57,8 @@ std::expected<FileDescriptor, NativeFailure> open_file(const std::string& path, 
         return std::unexpected(
             NativeFailure::from_layer("file name contained an unexpected NUL byte"));
     }
-    int fd;
-    while ((fd = ::open(path.c_str(), flags | O_CLOEXEC, 0666)) < 0) {
-        if (errno != EINTR) return std::unexpected(NativeFailure::from_errno(errno));
-        if (stop_requested_after_signal()) return std::unexpected(NativeFailure::stopped());
-    }
-    return FileDescriptor(fd);
+    return retrying([&] { return ::open(path.c_str(), flags | O_CLOEXEC, 0666); })
+        .transform([](int fd) { return FileDescriptor(fd); });
 }
 
 }  // namespace

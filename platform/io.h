@@ -31,14 +31,14 @@ public:
     // Up to `length` bytes into `into`, retrying interrupted reads unless
     // asked to stop; 0 at the end.
     std::expected<std::size_t, NativeFailure> read_some(char* into, std::size_t length) const;
+    // Up to `length` bytes from `data`, retrying interrupted writes unless
+    // asked to stop; the count the system took.
+    std::expected<std::size_t, NativeFailure> write_some(const char* data,
+                                                         std::size_t length) const;
 
 private:
     int fd_;
 };
-
-// The system's write call on an open file: the bytes it took, or -1 with
-// errno set; interrupted calls are the caller's to retry.
-ssize_t write_some(int fd, const void* data, std::size_t size) noexcept;
 
 // A path holding a NUL byte is refused: the system would see a shorter one.
 // An open that waits (for the writer of a named pipe, say) can be asked to stop.

@@ -26,10 +26,9 @@ Result<void> add_to_module(PyObject* module, const char* name, PyObject* object)
     }
     PyRef text = PyRef::steal(PyUnicode_FromString(name));
     if (!text) return std::unexpected(raised());
-    if (!PyList_Check(all_list.get()) || PyList_Append(all_list.get(), text.get()) < 0) {
-        PyErr_Clear();
+    if (!PyList_Check(all_list.get()))
         return std::unexpected(internal_failure("could not append __name__ to __all__"));
-    }
+    if (PyList_Append(all_list.get(), text.get()) < 0) return std::unexpected(raised());
     if (PyObject_SetAttr(module, text.get(), object) < 0) return std::unexpected(raised());
     return {};
 }
@@ -82,6 +81,10 @@ PyMethodDef module_functions[] = {
     {"write_string", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(write_string)),
      METH_FASTCALL | METH_KEYWORDS,
      "write_string(node, indent=None, default_xml_def=None)\n--\n\n"},
+    {"read_bytes", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(read_bytes)),
+     METH_FASTCALL | METH_KEYWORDS, "read_bytes(xml_bytes, root_tag)\n--\n\n"},
+    {"write_bytes", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(write_bytes)),
+     METH_FASTCALL | METH_KEYWORDS, "write_bytes(node, indent=None, default_xml_def=None)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 

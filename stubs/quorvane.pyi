@@ -1,9 +1,10 @@
 """Fast XML reading into immutable nodes, with search, dict conversion and writing."""
 
-from collections.abc import Sequence
-from typing import Any, ClassVar, TypedDict, final, type_check_only
+from collections.abc import Buffer, Sequence
+from os import PathLike
+from typing import Any, ClassVar, Protocol, TypedDict, final, type_check_only
 
-__all__ = ["SearchType", "Node", "read_file", "read_string", "write_file", "write_string"]
+__all__ = ["SearchType", "Node", "read_file", "read_string", "write_file", "write_string", "read_bytes", "write_bytes"]
 
 @final
 class SearchType:
@@ -106,13 +107,49 @@ class Node:
     def __deepcopy__(self, memo: dict[int, Any], /) -> Node:
         """The node itself: nodes are immutable."""
 
-def read_file(file_path: str, root_tag: str) -> Node:
-    """Reads the UTF-8 file at file_path and returns the first element named root_tag.
+@type_check_only
+class _Readable(Protocol):
+    """A file object read_file reads: its read(size) gives bytes (or another
+    buffer) or str, and an empty one at the end."""
 
-    Raises ValueError for malformed XML or a missing root tag, with filename set
-    (and offset, lineno, colno and position as for read_string), OSError (by the
-    system's error, with errno set when the system gave one) when the file cannot
-    be read or is not UTF-8.
+    def read(self, size: int, /) -> Buffer | str: ...
+
+@type_check_only
+class _Writable(Protocol):
+    """A binary file object write_file writes to: write(bytes), whose result, if an
+    int short of the length, is taken as a partial write."""
+
+    def write(self, data: bytes, /) -> object: ...
+
+def read_bytes(xml_bytes: Buffer, root_tag: str) -> Node:
+    """Reads an XML document given as bytes and returns the first element named root_tag.
+
+    A bytes object is read in place and kept alive by the tree; any other buffer
+    (bytearray, memoryview, array, mmap) is copied once. The encoding is found as
+    XML finds it: a byte-order mark (UTF-8, UTF-16, UTF-32), the first bytes of
+    "<?xml" in UTF-16 or UTF-32, then the declaration's encoding; without either it
+    is UTF-8. UTF-8 and ASCII are read in place; any other encoding Python's codecs
+    know is decoded once into UTF-8, which the tree keeps.
+
+    Raises ValueError for malformed XML or a missing root tag (as read_string, with
+    byte offsets into the UTF-8 text), for bytes that are not UTF-8 or do not fit
+    the declared encoding, for an encoding Python does not know, and for a
+    declaration the first bytes contradict.
+    """
+
+def read_file(file_path: str | bytes | PathLike[str] | PathLike[bytes] | _Readable, root_tag: str) -> Node:
+    """Reads the file at file_path, or a file object to its end, and returns the first
+    element named root_tag.
+
+    A file's encoding is found as read_bytes finds it. A binary file object is read
+    as read_bytes reads what it gives, a text one (whose read() gives str) as
+    read_string reads it.
+
+    Raises ValueError for malformed XML or a missing root tag, with filename set for
+    a path (and offset, lineno, colno and position as for read_string), or for bytes
+    that do not fit the declared encoding; OSError (by the system's error, with errno
+    set when the system gave one) when the file cannot be read, or its bytes, with
+    no other encoding declared, are not UTF-8. An exception read() raises passes on.
     """
 
 def read_string(xml_string: str, root_tag: str) -> Node:
@@ -123,11 +160,27 @@ def read_string(xml_string: str, root_tag: str) -> Node:
     in characters, and position = (lineno, colno)) or a missing root tag.
     """
 
-def write_file(node: Node, file_path: str, indent: int | None = None, default_xml_def: bool | None = None) -> None:
-    """Writes the XML text of node to file_path as UTF-8, as write_string would make it.
+def write_bytes(node: Node, indent: int | None = None, default_xml_def: bool | None = None) -> bytes:
+    """The XML text of node as UTF-8 bytes: write_string(...).encode(), with no str made.
+
+    Raises MemoryError when the text would not fit in memory.
+    """
+
+def write_file(
+    node: Node,
+    file_path: str | bytes | PathLike[str] | PathLike[bytes] | _Writable,
+    indent: int | None = None,
+    default_xml_def: bool | None = None,
+) -> None:
+    """Writes the XML text of node to file_path, or to a binary file object, as UTF-8,
+    as write_string would make it.
+
+    A file object's write() is called with each piece of bytes as it is made (64 KiB
+    at most), so the whole text is never held. A file at file_path is truncated when
+    opened: after a failure it keeps what was written before it.
 
     Raises OSError (by the system's error, with errno set) when the file cannot be
-    written.
+    written; an exception write() raises passes on unchanged.
     """
 
 def write_string(node: Node, indent: int | None = None, default_xml_def: bool | None = None) -> str:

@@ -15,6 +15,7 @@ namespace quorvane {
 namespace {
 
 thread_local int attach_count = 0;
+thread_local detail::ReleasedInterpreter* innermost_release = nullptr;
 
 std::int64_t attached_interpreter() noexcept {
     return PyInterpreterState_GetID(PyInterpreterState_Get());
@@ -173,27 +174,39 @@ AttachScope::~AttachScope() { --attach_count; }
 namespace detail {
 
 ReleasedInterpreter::ReleasedInterpreter() noexcept
-    : saved_attachment_(std::exchange(attach_count, 0)), state_(PyEval_SaveThread()) {
+    : saved_attachment_(std::exchange(attach_count, 0)),
+      state_(PyEval_SaveThread()),
+      outer_(std::exchange(innermost_release, this)) {
     if (platform::on_main_thread())
         question_.emplace(platform::StopQuestion{&run_signal_handlers, this});
 }
 
 ReleasedInterpreter::~ReleasedInterpreter() {
     question_.reset();
-    PyEval_RestoreThread(state_);
-    attach_count = saved_attachment_;
+    innermost_release = outer_;
+    attach_again();
     drain_pending_releases();
     if (raised_) PyErr_SetRaisedException(raised_);
 }
 
+ReleasedInterpreter& ReleasedInterpreter::current() noexcept { return *innermost_release; }
+
+void ReleasedInterpreter::attach_again() noexcept {
+    PyEval_RestoreThread(state_);
+    attach_count = saved_attachment_;
+}
+
+void ReleasedInterpreter::release_again() noexcept {
+    saved_attachment_ = std::exchange(attach_count, 0);
+    state_ = PyEval_SaveThread();
+}
+
 bool ReleasedInterpreter::run_signal_handlers(void* self) noexcept {
     auto& released = *static_cast<ReleasedInterpreter*>(self);
-    PyEval_RestoreThread(released.state_);
-    attach_count = released.saved_attachment_;
+    released.attach_again();
     const bool raised = PyErr_CheckSignals() < 0;
     if (raised) released.raised_ = PyErr_GetRaisedException();
-    released.saved_attachment_ = std::exchange(attach_count, 0);
-    released.state_ = PyEval_SaveThread();
+    released.release_again();
     return raised;
 }
 

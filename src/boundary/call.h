@@ -47,6 +47,11 @@ public:
 // stopped_failure() (or NativeFailure::stopped()).
 template <class Work>
 auto without_interpreter_lock(Work&& work) -> decltype(work());
+// From inside without_interpreter_lock on the same thread: runs `work`
+// with the interpreter attached again, for a moment (to call a Python
+// file object's write, say).
+template <class Work>
+auto with_interpreter_lock_again(Work&& work) -> decltype(work());
 
 // --- interrupts -----------------------------------------------------------------
 
@@ -161,6 +166,11 @@ public:
     ReleasedInterpreter(const ReleasedInterpreter&) = delete;
     ReleasedInterpreter& operator=(const ReleasedInterpreter&) = delete;
 
+    // The innermost one on this thread.
+    static ReleasedInterpreter& current() noexcept;
+    void attach_again() noexcept;
+    void release_again() noexcept;
+
 private:
     static bool run_signal_handlers(void* self) noexcept;
 
@@ -168,6 +178,7 @@ private:
     PyThreadState* state_;
     PyObject* raised_ = nullptr;
     std::optional<platform::StopQuestionScope> question_;
+    ReleasedInterpreter* outer_;
 };
 
 }  // namespace detail
@@ -175,6 +186,16 @@ private:
 template <class Work>
 auto without_interpreter_lock(Work&& work) -> decltype(work()) {
     detail::ReleasedInterpreter released;
+    return work();
+}
+
+template <class Work>
+auto with_interpreter_lock_again(Work&& work) -> decltype(work()) {
+    struct Attached {
+        detail::ReleasedInterpreter& released = detail::ReleasedInterpreter::current();
+        Attached() { released.attach_again(); }
+        ~Attached() { released.release_again(); }
+    } attached;
     return work();
 }
 

@@ -1,17 +1,12 @@
 #include "src/read/file_source.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <utility>
 
 #include "platform/interrupt.h"
-#include "structural/simd/utf8.h"
 
 namespace quorvane::read {
-
-// The UTF-8 check's slice: a stop is asked for between slices.
-constexpr std::size_t kValidationSliceBytes = std::size_t{4} << 20;
 
 std::expected<FileContents, NativeFailure> read_whole_file(const std::string& path) {
     auto file = platform::open_for_reading(path);
@@ -46,22 +41,6 @@ std::expected<FileContents, NativeFailure> read_whole_file(const std::string& pa
         if (platform::stop_requested(*got)) return std::unexpected(NativeFailure::stopped());
     }
     if (length > kMaxDocumentBytes) return std::unexpected(NativeFailure::too_large(length));
-    // Checked a slice at a time, each cut before a character's first byte,
-    // so that the check of a file of many GiB can be asked to stop.
-    const std::string_view contents(bytes.get(), length);
-    for (std::size_t start = 0; start < length;) {
-        std::size_t end = std::min(length, start + kValidationSliceBytes);
-        for (int back = 0; back < 3 && end < length && end > start + 1 &&
-                           (static_cast<unsigned char>(contents[end]) & 0xC0) == 0x80;
-             ++back) {
-            --end;
-        }
-        if (!structural::is_valid_utf8(contents.substr(start, end - start))) {
-            return std::unexpected(NativeFailure::from_layer("stream did not contain valid UTF-8"));
-        }
-        if (platform::stop_requested(end - start)) return std::unexpected(NativeFailure::stopped());
-        start = end;
-    }
     return FileContents{std::move(bytes), length};
 }
 

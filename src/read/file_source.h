@@ -1,4 +1,4 @@
-// The whole-file read behind read_file, with its UTF-8 check.
+// The whole-file read behind read_file.
 #pragma once
 
 #include <cstddef>
@@ -18,8 +18,8 @@ struct FileContents {
     std::size_t length = 0;
 };
 
-// Fails with what the system or the UTF-8 check refuses, or as too large when
-// the file is larger than the reader accepts (checked before reading it).
+// Fails with what the system refuses, or as too large when the file is
+// larger than the reader accepts (checked before reading it).
 std::expected<FileContents, NativeFailure> read_whole_file(const std::string& path);
 
 }  // namespace quorvane::read

@@ -7,7 +7,7 @@
 #include <utility>
 
 #include "platform/memory.h"
-#include "src/write/ascii.h"
+#include "src/storage/ascii.h"
 
 namespace quorvane::write {
 
@@ -83,7 +83,7 @@ const char* DetachedTree::copy(std::string_view bytes) {
     if (bytes.empty()) return "";
     char* placed = static_cast<char*>(blocks_.allocate(bytes.size()));
     std::memcpy(placed, bytes.data(), bytes.size());
-    known_ascii_ = known_ascii_ && is_ascii(bytes);
+    known_ascii_ = known_ascii_ && storage::is_ascii(bytes);
     return placed;
 }
 

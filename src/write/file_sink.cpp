@@ -1,10 +1,7 @@
 #include "src/write/file_sink.h"
 
-#include <cerrno>
 #include <cstring>
 #include <utility>
-
-#include "platform/interrupt.h"
 
 namespace quorvane::write {
 
@@ -23,10 +20,15 @@ const char* space_block() {
 
 }  // namespace
 
-BufferedFileWriter::BufferedFileWriter(int fd, WriteCall write_call)
-    : fd_(fd),
-      write_call_(write_call ? write_call : platform::write_some),
-      buffer_(new char[kCapacity]) {}
+WriteTarget file_target(platform::FileDescriptor& file) {
+    return {[](void* context, const char* data, std::size_t size) {
+                return static_cast<platform::FileDescriptor*>(context)->write_some(data, size);
+            },
+            &file};
+}
+
+BufferedFileWriter::BufferedFileWriter(WriteTarget target, std::size_t capacity)
+    : target_(target), capacity_(capacity), buffer_(new char[capacity]) {}
 
 bool BufferedFileWriter::fail(NativeFailure error) {
     error_ = std::move(error);
@@ -37,14 +39,10 @@ bool BufferedFileWriter::fail(NativeFailure error) {
 bool BufferedFileWriter::write_all(const char* data, std::size_t size, std::size_t* written,
                                    const char* zero_message) {
     while (*written < size) {
-        const ssize_t accepted = write_call_(fd_, data + *written, size - *written);
-        if (accepted < 0) {
-            if (errno != EINTR) return fail(NativeFailure::from_errno(errno));
-            if (platform::stop_requested_after_signal()) return fail(NativeFailure::stopped());
-            continue;
-        }
-        if (accepted == 0) return fail(NativeFailure::from_layer(zero_message));
-        *written += static_cast<std::size_t>(accepted);
+        auto accepted = target_.write(target_.context, data + *written, size - *written);
+        if (!accepted) return fail(std::move(accepted.error()));
+        if (*accepted == 0) return fail(NativeFailure::from_layer(zero_message));
+        *written += *accepted;
     }
     return true;
 }
@@ -62,7 +60,7 @@ bool BufferedFileWriter::flush() {
 
 bool BufferedFileWriter::append_past_buffer(std::string_view bytes) {
     if (failed_ || !flush()) return false;
-    if (bytes.size() < kCapacity) {
+    if (bytes.size() < capacity_) {
         std::memcpy(buffer_.get(), bytes.data(), bytes.size());
         used_ = bytes.size();
         return true;

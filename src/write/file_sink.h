@@ -1,7 +1,6 @@
-// The sink of write_file: the opened file behind one 8192-byte buffer.
+// The sink of write_file: a file, or any other taker of bytes, behind one
+// buffer, 8192 bytes for a file.
 #pragma once
-
-#include <sys/types.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -16,24 +15,31 @@
 
 namespace quorvane::write {
 
-// The system's write call; tests put one in its place that fails on cue.
-using WriteCall = ssize_t (*)(int fd, const void* data, std::size_t size);
+// Where the buffered bytes go: `write` takes up to `size` bytes at `data`
+// and says how many it took (0 for none), or why it took none.
+struct WriteTarget {
+    std::expected<std::size_t, NativeFailure> (*write)(void* context, const char* data,
+                                                       std::size_t size);
+    void* context;
+};
+
+// An open file as a target; it must outlive the writer.
+WriteTarget file_target(platform::FileDescriptor& file);
 
 // Writes that fit the buffer's free room are copied into it; one that does
 // not first flushes the buffer, then is copied into it when smaller than
-// the buffer, else written straight to the file. Interrupted write calls
-// are retried. After the first failure every call returns false and
-// error() tells what went wrong.
+// the buffer, else written straight to the target. After the first failure
+// every call returns false and error() tells what went wrong.
 class BufferedFileWriter {
 public:
     static constexpr std::size_t kCapacity = 8192;
 
-    explicit BufferedFileWriter(int fd, WriteCall write_call = nullptr);
+    explicit BufferedFileWriter(WriteTarget target, std::size_t capacity = kCapacity);
     BufferedFileWriter(const BufferedFileWriter&) = delete;
     BufferedFileWriter& operator=(const BufferedFileWriter&) = delete;
 
     bool append(std::string_view bytes) {
-        if (bytes.size() <= kCapacity - used_ && !failed_) [[likely]] {
+        if (bytes.size() <= capacity_ - used_ && !failed_) [[likely]] {
             copy_bytes(buffer_.get() + used_, bytes.data(), bytes.size());
             used_ += bytes.size();
             return true;
@@ -46,7 +52,7 @@ public:
     // have fit, so the file sees the same writes. commit() then says where
     // the written bytes end.
     char* reserve(std::size_t size) {
-        if (size > kCapacity - used_ || failed_) return nullptr;
+        if (size > capacity_ - used_ || failed_) return nullptr;
         return buffer_.get() + used_;
     }
     void commit(char* end) { used_ = static_cast<std::size_t>(end - buffer_.get()); }
@@ -69,8 +75,8 @@ private:
                    const char* zero_message);
     bool fail(NativeFailure error);
 
-    int fd_;
-    WriteCall write_call_;
+    WriteTarget target_;
+    std::size_t capacity_;
     std::unique_ptr<char[]> buffer_;
     std::size_t used_ = 0;
     NativeFailure error_;

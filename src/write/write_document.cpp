@@ -3,7 +3,6 @@
 #include <cerrno>
 
 #include "platform/memory.h"
-#include "src/write/file_sink.h"
 
 namespace quorvane::write {
 
@@ -23,7 +22,7 @@ struct MemorySink : ByteSink {
 
 // A line of more spaces than 64 bits count would take the file past the
 // largest size any file can have; the system's own error says so.
-struct FileSink : BufferedFileWriter {
+struct TargetSink : BufferedFileWriter {
     using BufferedFileWriter::BufferedFileWriter;
     bool fail_too_large() {
         too_large = true;
@@ -84,10 +83,15 @@ std::expected<ByteSink, NativeFailure> write_to_memory_at(const DetachedTree& tr
 
 std::expected<void, NativeFailure> write_to_file(const DetachedTree& tree, const std::string& path,
                                                  WriteOptions options) {
-    const platform::ReserveCall call;
     auto file = platform::open_for_writing(path);
     if (!file) return std::unexpected(std::move(file.error()));
-    FileSink sink(file->get());
+    return write_to_target(tree, file_target(*file), options, BufferedFileWriter::kCapacity);
+}
+
+std::expected<void, NativeFailure> write_to_target(const DetachedTree& tree, WriteTarget target,
+                                                   WriteOptions options, std::size_t piece_bytes) {
+    const platform::ReserveCall call;
+    TargetSink sink(target, piece_bytes);
     const bool written = (!options.declaration || sink.append(kXmlDeclaration)) &&
                          TreeWriter(sink, tree, options.indent).write() && sink.flush();
     sink.close();

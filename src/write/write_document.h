@@ -1,5 +1,6 @@
-// The two ways a detached tree is written: into one block of memory, or
-// into a file through an 8192-byte buffer. Neither touches the interpreter.
+// The ways a detached tree is written: into one block of memory, or through
+// a buffer into a file (8192 bytes) or another taker of bytes. None touches
+// the interpreter.
 #pragma once
 
 #include <cstdint>
@@ -10,6 +11,7 @@
 #include "platform/io.h"
 #include "src/write/byte_sink.h"
 #include "src/write/detached_tree.h"
+#include "src/write/file_sink.h"
 #include "src/write/serializer.h"
 
 namespace quorvane::write {
@@ -43,5 +45,9 @@ std::expected<ByteSink, NativeFailure> write_to_memory_at(const DetachedTree& tr
 // a failed write the file keeps what was written before the failure.
 std::expected<void, NativeFailure> write_to_file(const DetachedTree& tree, const std::string& path,
                                                  WriteOptions options);
+
+// Writes the text to `target` in pieces of `piece_bytes`, the last shorter.
+std::expected<void, NativeFailure> write_to_target(const DetachedTree& tree, WriteTarget target,
+                                                   WriteOptions options, std::size_t piece_bytes);
 
 }  // namespace quorvane::write

@@ -78,7 +78,7 @@ std::size_t sequence_length(const std::uint8_t* s, std::size_t i, std::size_t n)
 
 }  // namespace
 
-bool is_valid_utf8_scalar(const std::uint8_t* input, std::size_t len) noexcept {
+std::size_t utf8_valid_prefix(const std::uint8_t* input, std::size_t len) noexcept {
     std::size_t i = 0;
     while (i < len) {
         // Markup is mostly ASCII: skip it eight bytes at a time.
@@ -95,10 +95,14 @@ bool is_valid_utf8_scalar(const std::uint8_t* input, std::size_t len) noexcept {
             continue;
         }
         const std::size_t sequence = sequence_length(input, i, len);
-        if (sequence == 0) return false;
+        if (sequence == 0) return i;
         i += sequence;
     }
-    return true;
+    return len;
+}
+
+bool is_valid_utf8_scalar(const std::uint8_t* input, std::size_t len) noexcept {
+    return utf8_valid_prefix(input, len) == len;
 }
 
 ClassMasks classify_scalar(const std::uint8_t* input, std::size_t len) {

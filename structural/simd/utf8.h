@@ -10,6 +10,10 @@
 
 namespace quorvane::structural {
 
+// The length of the longest well-formed prefix: where the first fault
+// stands, or `len` when there is none. Byte at a time, for error messages.
+std::size_t utf8_valid_prefix(const std::uint8_t* input, std::size_t len) noexcept;
+
 bool is_valid_utf8_scalar(const std::uint8_t* input, std::size_t len) noexcept;
 // Built on x86-64 only; run only on a processor with SSE4.2.
 bool is_valid_utf8_sse42(const std::uint8_t* input, std::size_t len) noexcept;

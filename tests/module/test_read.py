@@ -9,7 +9,7 @@ import threading
 
 import pytest
 
-from quorvane import read_file, read_string
+from quorvane import read_bytes, read_file, read_string
 from support import run_child
 
 
@@ -63,9 +63,11 @@ def test_binding_errors(call, message):
         (lambda: read_string("<a/>", 1), TypeError, "'int' object is not an instance of 'str'", "root_tag"),
         (lambda: read_string("<a>\ud800</a>", "a"), UnicodeEncodeError, None, "xml_string"),
         (lambda: read_string("<a/>", "\ud800"), UnicodeEncodeError, None, "root_tag"),
-        (lambda: read_file(b"a.xml", "a"), TypeError, "'bytes' object is not an instance of 'str'", "file_path"),
-        (lambda: read_file(__import__("pathlib").Path("a.xml"), "a"), TypeError,
-         "'PosixPath' object is not an instance of 'str'", "file_path"),
+        (lambda: read_file(3, "a"), TypeError,
+         "'int' object is not an instance of 'str, bytes, os.PathLike or file object'", "file_path"),
+        (lambda: read_bytes("<a/>", "a"), TypeError, "'str' object is not an instance of 'bytes-like object'",
+         "xml_bytes"),
+        (lambda: read_bytes(b"<a/>", None), TypeError, "'None' is not an instance of 'str'", "root_tag"),
         (lambda: read_file("missing.xml", None), TypeError, "'None' is not an instance of 'str'", "root_tag"),
     ],
 )

@@ -76,11 +76,11 @@ def numpy_like(name, truth=None, module="numpy"):
          "'bool_' object is not an instance of 'bool'", "default_xml_def"),
         (lambda: write_string(N, default_xml_def=numpy_like("bool_")), TypeError,
          "object of type '<class 'numpy.bool_'>' does not define a '__bool__' conversion", "default_xml_def"),
-        (lambda: write_file(N, b"out.xml"), TypeError, "'bytes' object is not an instance of 'str'", "file_path"),
         (lambda: write_file(N, "\ud800"), UnicodeEncodeError, None, "file_path"),
         # The first failing parameter is reported; the later ones are not looked at.
         (lambda: write_file(5, 5, indent=-1), TypeError, "'int' object is not an instance of 'Node'", "node"),
-        (lambda: write_file(N, 5, indent=-1), TypeError, "'int' object is not an instance of 'str'", "file_path"),
+        (lambda: write_file(N, 5, indent=-1), TypeError,
+         "'int' object is not an instance of 'str, bytes, os.PathLike or file object'", "file_path"),
         (lambda: write_string(N, -1, 1), OverflowError, None, "indent"),
     ],
 )

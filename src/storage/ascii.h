@@ -1,5 +1,5 @@
-// Whether bytes are all ASCII, the test that decides how a written text
-// becomes a str.
+// Whether bytes are all ASCII: what decides how a written text becomes a
+// str, and whether a document declared ASCII is.
 #pragma once
 
 #include <cstddef>
@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string_view>
 
-namespace quorvane::write {
+namespace quorvane::storage {
 
 // Long texts are checked 64 bytes at a time, stopping at the first block
 // that is not ASCII; short ones, such as most names and values, in words,
@@ -39,4 +39,4 @@ inline bool is_ascii(std::string_view text) {
     return (rest & kHighBits) == 0;
 }
 
-}  // namespace quorvane::write
+}  // namespace quorvane::storage
