@@ -151,6 +151,7 @@ TSAN_TESTS = tests/module/test_threads.py tests/module/test_fork.py \
     tests/module/test_write.py::test_interrupted_writes_are_retried \
     tests/module/test_write.py::test_a_pipe_whose_reader_has_gone_is_a_broken_pipe \
     tests/module/test_read.py::test_read_file_reads_a_pipe_whose_size_is_unknown \
+    tests/module/test_read_inputs.py::test_a_bytearray_changed_by_another_thread_reads_as_one_of_its_states \
     tests/module/test_interpreters.py::test_interpreters_read_and_write_at_once_while_another_comes_and_goes
 TSAN_OPTIONS := suppressions=$(CURDIR)/tools/tsan.supp second_deadlock_stack=1 history_size=4
 

@@ -1,8 +1,9 @@
 // The whole read path below Python (index, walk, start tags, references,
 // records) on arbitrary input. Built twice: as fuzz_read_text, whose input
 // is made valid UTF-8 first, as read_string's always is; and as
-// fuzz_read_file, whose bytes are taken as a file delivers them, invalid
-// UTF-8 included, through read_file's check. Either the read fails with one
+// fuzz_read_file, whose bytes are taken as read_bytes and read_file take
+// them: the encoding found from the byte-order mark and the declaration,
+// then the UTF-8 check and the offset of its fault. Either the read fails with one
 // of the reader's errors, its offset inside the document, or every name,
 // value and text of the tree is valid UTF-8, read in place from the input or
 // decoded into a copy, and the records form one tree.
@@ -12,6 +13,7 @@
 #include <string>
 #include <string_view>
 
+#include "src/read/encoding.h"
 #include "src/read/records.h"
 #include "src/read/scanner.h"
 #include "src/storage/source_buffer.h"
@@ -99,7 +101,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size == 0) return 0;
     const std::string_view bytes(reinterpret_cast<const char*>(data) + 1, size - 1);
 #ifdef QUORVANE_FUZZ_FILE_BYTES
-    if (!quorvane::structural::is_valid_utf8(bytes)) return 0;
+    // What the first bytes say, checked for sense; bytes in another encoding
+    // go to the interpreter's codecs, which are not this target's.
+    const qr::SniffedEncoding sniffed = qr::sniff_encoding(bytes);
+    require(sniffed.mark_bytes <= bytes.size());
+    if (!qr::reads_as_utf8(sniffed)) {
+        require(sniffed.layout != qr::ByteLayout::AsciiCompatible || !sniffed.declared.empty());
+        return 0;
+    }
+    auto checked = qr::check_text(bytes, qr::TextCheck::Utf8);
+    require(checked.has_value() == quorvane::structural::is_valid_utf8(bytes));
+    if (!checked) {
+        // The fault's offset ends the longest valid prefix.
+        const std::size_t at = checked.error().offset;
+        require(at < bytes.size() && quorvane::structural::is_valid_utf8(bytes.substr(0, at)));
+        return 0;
+    }
     check_read(bytes, root_tag_of(data[0]));
 #else
     const std::string text = as_utf8(bytes);

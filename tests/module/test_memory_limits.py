@@ -123,3 +123,23 @@ def test_writing_past_the_memory_cap_raises_and_releases_everything(call, tmp_pa
     )
     assert result.returncode == 0, result.stderr
     assert result.stdout.split() == ["MemoryError"] * 3 + ["<a/>"]
+
+
+def test_a_stream_that_never_ends_runs_out_of_memory_as_memory_error():
+    result = run(
+        """
+        import quorvane
+
+        class Endless:
+            def read(self, size):
+                return b"<r>" + b"x" * (size - 3)
+
+        cap(400)
+        try:
+            quorvane.read_file(Endless(), "r")
+        except MemoryError:
+            print("MemoryError")
+        """
+    )
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.split() == ["MemoryError"]

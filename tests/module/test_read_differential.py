@@ -5,13 +5,16 @@ The text rule is checked against lxml's own view of the element: its text
 and the tails of all its children (comments and processing instructions
 included) are the direct character data and CDATA of the element; joined
 and trimmed of Unicode white space they must equal `text`, or `text` must
-be None when nothing is left."""
+be None when nothing is left.
+
+The same documents, encoded in any encoding with a mark or a declaration
+that names it, must read from bytes as they read from their text."""
 
 import lxml.etree
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
-from quorvane import read_string
+from quorvane import read_bytes, read_string
 from strategies import NAME, XML_CHARS, expected_text
 
 ENTITIES = {"<": "&lt;", ">": "&gt;", "&": "&amp;", '"': "&quot;", "'": "&apos;"}
@@ -106,3 +109,29 @@ def test_agrees_with_lxml(body, prolog, rng):
     names = [e.tag for e in theirs.iter() if isinstance(e.tag, str)]
     root_tag = rng.choice(names)
     assert_same(read_string(document, root_tag), next(theirs.iter(root_tag)))
+
+
+ENCODINGS = ["utf-8", "utf-8-sig", "utf-16", "utf-16-le", "utf-16-be", "utf-32", "utf-32-le", "utf-32-be",
+             "iso-8859-1", "cp1252", "ascii"]
+
+
+@settings(max_examples=300, deadline=None, suppress_health_check=[HealthCheck.too_slow])
+@given(DOCUMENTS, st.sampled_from(ENCODINGS), st.booleans())
+def test_bytes_in_any_encoding_read_as_their_text(body, encoding, declared):
+    # The declaration names the encoding, or a mark (or UTF-8 itself) does.
+    if not declared and encoding not in ("utf-8", "utf-8-sig", "utf-16", "utf-32"):
+        declared = True
+    prolog = f'<?xml version="1.0" encoding="{encoding.removesuffix("-sig")}"?>' if declared else ""
+    document = prolog + body
+    try:
+        data = document.encode(encoding)
+    except UnicodeEncodeError:
+        return
+    root_tag = lxml.etree.fromstring(body.encode()).tag
+    expected = read_string(document, root_tag)
+    pending = [(read_bytes(data, root_tag), expected)]
+    while pending:
+        ours, theirs = pending.pop()
+        assert (ours.name, ours.attrs, ours.text) == (theirs.name, theirs.attrs, theirs.text)
+        assert len(ours.children) == len(theirs.children)
+        pending.extend(zip(ours.children, theirs.children))
