@@ -90,6 +90,42 @@ SCENARIOS.update({
 })
 
 
+
+class Stream:
+    """A file object whose read gives `pieces` in turn, then raises or ends."""
+
+    def __init__(self, *pieces):
+        self.pieces = list(pieces)
+
+    def read(self, size):
+        piece = self.pieces.pop(0) if self.pieces else b""
+        if isinstance(piece, BaseException):
+            raise piece
+        return piece
+
+    def write(self, data):
+        if self.pieces:
+            raise self.pieces.pop(0)
+
+
+UTF16 = '<?xml version="1.0" encoding="utf-16"?><r a="é"><x/></r>'.encode("utf-16")
+
+SCENARIOS.update({
+    "read bytes": lambda: (quorvane.read_bytes(b'<r a="1"><x>t</x></r>', "r"),
+                           quorvane.read_bytes(bytearray(b"<r/>"), "r"), quorvane.read_bytes(UTF16, "r")),
+    "read bytes errors": lambda: [
+        swallow(lambda: quorvane.read_bytes(data, "r"), ValueError, TypeError)()
+        for data in (b"<r>\xff</r>", UTF16[:-1], b'<?xml version="1.0" encoding="nope"?><r/>', "<r/>",
+                     memoryview(b"<r/>" * 2)[::2])],
+    "read streams": lambda: (quorvane.read_file(Stream(b"<r>", b"</r>"), "r"),
+                             quorvane.read_file(Stream("<r/>", ""), "r"),
+                             swallow(lambda: quorvane.read_file(Stream(b"<r>", OSError("gone")), "r"), OSError)(),
+                             swallow(lambda: quorvane.read_file(Stream(b"<r>", "x"), "r"), TypeError)()),
+    "write streams": lambda: (quorvane.write_file(TREE, Stream()), quorvane.write_bytes(TREE),
+                              swallow(lambda: quorvane.write_file(TREE, Stream(OSError("full"))), OSError)()),
+})
+
+
 ROUNDS = 300
 
 
