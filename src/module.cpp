@@ -26,10 +26,9 @@ Result<void> add_to_module(PyObject* module, const char* name, PyObject* object)
     }
     PyRef text = PyRef::steal(PyUnicode_FromString(name));
     if (!text) return std::unexpected(raised());
-    if (!PyList_Check(all_list.get()) || PyList_Append(all_list.get(), text.get()) < 0) {
-        PyErr_Clear();
+    if (!PyList_Check(all_list.get()))
         return std::unexpected(internal_failure("could not append __name__ to __all__"));
-    }
+    if (PyList_Append(all_list.get(), text.get()) < 0) return std::unexpected(raised());
     if (PyObject_SetAttr(module, text.get(), object) < 0) return std::unexpected(raised());
     return {};
 }

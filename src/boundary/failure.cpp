@@ -100,11 +100,6 @@ Failure raised() {
     return {Failure::Kind::Raised, {}, std::move(exception), {}, nullptr, std::nullopt, {}};
 }
 
-Failure creation_failure() {
-    PyErr_WriteUnraisable(nullptr);
-    return internal_failure("the interpreter could not create a result object");
-}
-
 Failure no_memory() {
     return {Failure::Kind::Raised, {}, memory_error({}), {}, nullptr, std::nullopt, {}};
 }

@@ -234,7 +234,7 @@ PyObject* get_children(PyObject* self, void*) {
     return call_boundary([&]() -> Result<PyRef> {
         auto children = as_node(self)->children();
         PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(children.size())));
-        if (!list) return std::unexpected(creation_failure());
+        if (!list) return std::unexpected(raised());
         for (std::size_t i = 0; i < children.size(); ++i) {
             PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), Py_NewRef(children[i]));
         }
@@ -320,7 +320,7 @@ Result<const NodeObject*> node_argument(PyObject* value) {
 
 Result<PyRef> attrs_object(const storage::AttributeMap& attrs) {
     PyRef dict = PyRef::steal(PyDict_New());
-    if (!dict) return std::unexpected(creation_failure());
+    if (!dict) return std::unexpected(raised());
     for (const auto& entry : attrs) {
         auto key = string_object(entry.key);
         if (!key) return key;
