@@ -198,6 +198,8 @@ private:
             return std::nullopt;
         }
         Failure string_failure = std::move(as_string.error());
+        if (runs_out_of_memory(string_failure))
+            return DescriptionFailure(std::move(string_failure));
         level.items.clear();
         auto iterator = children_iterator(value, [&](Py_ssize_t length) -> Result<void> {
             level.items.reserve(static_cast<std::size_t>(std::min(length, kMostItemsReserved)));
@@ -238,12 +240,14 @@ private:
                   Value(std::in_place_index<kNullableKind>, storage::NodeString::owned(*nullable)));
             return std::nullopt;
         }
+        if (runs_out_of_memory(nullable.error()))
+            return DescriptionFailure(std::move(nullable.error()));
         auto map = read_map(value);
         if (map) {
             store(level, Value(std::in_place_index<kMapKind>, std::move(*map)));
             return std::nullopt;
         }
-        if (map.error().kind == Failure::Kind::Internal)
+        if (map.error().kind == Failure::Kind::Internal || runs_out_of_memory(map.error()))
             return DescriptionFailure(std::move(map.error()));
         return enum_failure(string_failure, std::move(vec_failure), nullable.error(), map.error());
     }

@@ -62,7 +62,9 @@ def test_native_layers_stay_free_of_the_interpreter():
 
 # --- an interpreter allocation failing anywhere -----------------------------------
 
-DOCUMENT = '<r a="1"><x>t&amp;u</x><x b="2"/><y><z/></y>\u00e9</r>'
+# A name and a value that are not ASCII: from_dict makes their UTF-8 forms,
+# which can fail.
+DOCUMENT = '<r a="1"><x>t&amp;u</x><x b="\u00e9t\u00e9"/><y><z/><\u00e7a/></y>\u00e9</r>'
 TREE = quorvane.read_string(DOCUMENT, "r")
 PICKLED = pickle.dumps(TREE)
 
