@@ -16,12 +16,10 @@ the real documents the benchmarks read is used.
 
 import os
 import random
-import sys
 import tempfile
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "bench"))
-import quorvane  # noqa: E402
-from documents import DOCUMENTS, NON_ASCII_WORDS, WORDS, fresh, locale_like, small_document  # noqa: E402
+import quorvane
+from training_documents import DOCUMENTS, NON_ASCII_WORDS, WORDS, fresh, locale_like, small_document
 
 ROUNDS = 3
 

@@ -214,7 +214,7 @@ void set_unexpected_exception() noexcept {
     try {
         throw;
     } catch (const std::bad_alloc&) {
-        PyErr_NoMemory();
+        raise_failure(no_memory());
     } catch (const std::exception& error) {
         raise_failure(internal_failure(error.what()));
     } catch (...) {

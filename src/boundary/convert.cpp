@@ -78,7 +78,7 @@ Result<bool> flag(PyObject* value) {
 Result<PyRef> make_str(std::string_view utf8) {
     PyRef result = PyRef::steal(
         PyUnicode_FromStringAndSize(utf8.data(), static_cast<Py_ssize_t>(utf8.size())));
-    if (!result) return std::unexpected(creation_failure());
+    if (!result) return std::unexpected(raised());
     return result;
 }
 

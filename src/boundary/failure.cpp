@@ -15,6 +15,14 @@ PyRef new_exception(PyObject* type, const std::string& message) {
     return PyRef::steal(PyObject_CallOneArg(type, text.get()));
 }
 
+// A MemoryError with `text`, or, without one, the interpreter's own, which
+// it makes without allocating.
+PyRef memory_error(const std::string& text) {
+    if (!text.empty()) return new_exception(PyExc_MemoryError, text);
+    PyErr_NoMemory();
+    return PyRef::steal(PyErr_GetRaisedException());
+}
+
 bool set_attribute(PyObject* exception, const char* name, const PyRef& value) {
     return value && PyObject_SetAttrString(exception, name, value.get()) == 0;
 }
@@ -46,7 +54,7 @@ bool add_source_attributes(PyObject* exception, const Failure& failure) {
 PyRef io_exception(const NativeFailure& error) {
     if (error.kind == NativeFailure::Kind::OutOfMemory ||
         (error.kind == NativeFailure::Kind::System && error.os_code == ENOMEM)) {
-        return new_exception(PyExc_MemoryError, error.io_text());
+        return memory_error(error.io_text());
     }
     if (error.kind != NativeFailure::Kind::System)
         return new_exception(PyExc_OSError, error.io_text());
@@ -92,9 +100,8 @@ Failure raised() {
     return {Failure::Kind::Raised, {}, std::move(exception), {}, nullptr, std::nullopt, {}};
 }
 
-Failure creation_failure() {
-    PyErr_WriteUnraisable(nullptr);
-    return internal_failure("the interpreter could not create a result object");
+Failure no_memory() {
+    return {Failure::Kind::Raised, {}, memory_error({}), {}, nullptr, std::nullopt, {}};
 }
 
 std::string type_qualname(PyTypeObject* type) {

@@ -58,9 +58,8 @@ Failure stopped_failure();
 std::string type_qualname(PyTypeObject* type);
 // Captures the interpreter's current exception.
 Failure raised();
-// The interpreter could not make a result object: its exception goes to
-// sys.unraisablehook and the call fails as an internal failure.
-Failure creation_failure();
+// Memory ran out: the interpreter's own MemoryError.
+Failure no_memory();
 // "'{type}' object is not an instance of '{target}'" (or the None form).
 Failure cast_error(PyObject* value, const char* target);
 // Marks a failure as having occurred while converting `argument`.

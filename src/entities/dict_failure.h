@@ -9,13 +9,20 @@
 
 namespace quorvane {
 
+// Memory running out says nothing of a value's kind: it ends the whole read
+// as the interpreter's MemoryError.
+inline bool runs_out_of_memory(const Failure& failure) {
+    return failure.kind == Failure::Kind::Raised &&
+           PyErr_GivenExceptionMatches(failure.exception.get(), PyExc_MemoryError);
+}
+
 // A fault met while reading. The enum failure of a child list that holds the
 // enum failure of a grandchild's list, and so on, renders each inner message
 // inside the outer one; the message is therefore kept as pieces around the
 // innermost failure's text and joined once, in time linear in the depth.
 struct DescriptionFailure {
     explicit DescriptionFailure(Failure failure, bool aborts = false)
-        : simple(std::move(failure)), aborts(aborts) {}
+        : simple(std::move(failure)), aborts(aborts || runs_out_of_memory(simple)) {}
 
     Failure simple;                     // the failure while no enum wraps it
     bool aborts;                        // ends the whole read unchanged

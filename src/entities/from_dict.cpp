@@ -87,22 +87,16 @@ private:
 
 Result<storage::AttributeMap> read_map(PyObject* value) {
     if (!PyDict_Check(value)) return std::unexpected(cast_error(value, "dict"));
-    storage::AttributeMap map(storage::take_hash_key(),
-                              static_cast<std::size_t>(PyDict_Size(value)));
     DictWalk walk(value);
     PyRef key, item;
-    while (true) {
+    return attribute_table(value, [&](PyObject*& entry_key, PyObject*& entry_value) {
         auto more = walk.next(key, item);
-        if (!more) return std::unexpected(std::move(more.error()));
-        if (!*more) return map;
-        auto key_text = text_view(key.get());
-        if (!key_text) return std::unexpected(std::move(key_text.error()));
-        auto item_text = text_view(item.get());
-        if (!item_text) return std::unexpected(std::move(item_text.error()));
-        auto inserted = map.insert(storage::NodeString::owned(*key_text),
-                                   storage::NodeString::owned(*item_text));
-        if (!inserted) return std::unexpected(internal_failure(std::move(inserted.error())));
-    }
+        if (more && *more) {
+            entry_key = key.get();
+            entry_value = item.get();
+        }
+        return more;
+    });
 }
 
 // Reads a dict and every description nested in it. Each level of the stack
@@ -204,26 +198,20 @@ private:
             return std::nullopt;
         }
         Failure string_failure = std::move(as_string.error());
-        if (PyUnicode_Check(value)) {
-            return other_kinds(level, value, string_failure,
-                               DescriptionFailure(type_error("Can't extract `str` to `Vec`")));
-        }
-        if (!PySequence_Check(value)) {
-            return other_kinds(level, value, string_failure,
-                               DescriptionFailure(cast_error(value, "Sequence")));
-        }
-        // A failing length is ignored.
-        Py_ssize_t length = PySequence_Size(value);
-        if (length < 0) PyErr_Clear();
-        PyRef iterator = PyRef::steal(PyObject_GetIter(value));
-        if (!iterator)
-            return other_kinds(level, value, string_failure, DescriptionFailure(raised()));
-        level.sequence = PyRef::borrow(value);
-        level.iterator = std::move(iterator);
-        level.string_failure = std::move(string_failure);
+        if (runs_out_of_memory(string_failure))
+            return DescriptionFailure(std::move(string_failure));
         level.items.clear();
-        level.items.reserve(
-            static_cast<std::size_t>(std::clamp<Py_ssize_t>(length, 0, kMostItemsReserved)));
+        auto iterator = children_iterator(value, [&](Py_ssize_t length) -> Result<void> {
+            level.items.reserve(static_cast<std::size_t>(std::min(length, kMostItemsReserved)));
+            return {};
+        });
+        if (!iterator) {
+            return other_kinds(level, value, string_failure,
+                               DescriptionFailure(std::move(iterator.error())));
+        }
+        level.sequence = PyRef::borrow(value);
+        level.iterator = std::move(*iterator);
+        level.string_failure = std::move(string_failure);
         return std::nullopt;
     }
 
@@ -252,12 +240,14 @@ private:
                   Value(std::in_place_index<kNullableKind>, storage::NodeString::owned(*nullable)));
             return std::nullopt;
         }
+        if (runs_out_of_memory(nullable.error()))
+            return DescriptionFailure(std::move(nullable.error()));
         auto map = read_map(value);
         if (map) {
             store(level, Value(std::in_place_index<kMapKind>, std::move(*map)));
             return std::nullopt;
         }
-        if (map.error().kind == Failure::Kind::Internal)
+        if (map.error().kind == Failure::Kind::Internal || runs_out_of_memory(map.error()))
             return DescriptionFailure(std::move(map.error()));
         return enum_failure(string_failure, std::move(vec_failure), nullable.error(), map.error());
     }

@@ -126,62 +126,42 @@ namespace {
 const char* const constructor_names[] = {"name", "attrs", "children", "text"};
 const Signature constructor_signature{"Node.__new__()", constructor_names, 4, 1};
 
-// Reads the dict's entries under its lock; nothing may unwind out of the
-// locked section, so a failed allocation becomes a MemoryError there.
-Result<void> read_attrs(PyObject* dict, storage::AttributeMap& attrs) {
+// Reads the dict's entries in place, under its lock; nothing may unwind out
+// of the locked section, so a failed allocation becomes a MemoryError there.
+Result<storage::AttributeMap> read_attrs(PyObject* dict) {
     try {
-        attrs = storage::AttributeMap(storage::take_hash_key(),
-                                      static_cast<std::size_t>(PyDict_GET_SIZE(dict)));
         Py_ssize_t position = 0;
-        PyObject* key;
-        PyObject* item;
-        while (PyDict_Next(dict, &position, &key, &item)) {
-            auto key_text = text_view(key);
-            if (!key_text) return std::unexpected(std::move(key_text.error()));
-            auto value_text = text_view(item);
-            if (!value_text) return std::unexpected(std::move(value_text.error()));
-            auto inserted = attrs.insert(storage::NodeString::owned(*key_text),
-                                         storage::NodeString::owned(*value_text));
-            if (!inserted) return std::unexpected(internal_failure(std::move(inserted.error())));
-        }
+        return attribute_table(dict, [&](PyObject*& key, PyObject*& value) -> Result<bool> {
+            return PyDict_Next(dict, &position, &key, &value) != 0;
+        });
     } catch (const std::bad_alloc&) {
-        PyErr_NoMemory();
-        return std::unexpected(raised());
+        return std::unexpected(no_memory());
     }
-    return {};
 }
 
 Result<storage::AttributeMap> attrs_argument(PyObject* value) {
-    storage::AttributeMap attrs;
-    if (absent(value)) return attrs;
+    if (absent(value)) return storage::AttributeMap();
     if (!PyDict_Check(value)) return std::unexpected(cast_error(value, "dict"));
-    Result<void> outcome;
+    Result<storage::AttributeMap> attrs;
     Py_BEGIN_CRITICAL_SECTION(value);
-    outcome = read_attrs(value, attrs);
+    attrs = read_attrs(value);
     Py_END_CRITICAL_SECTION();
-    if (!outcome) return std::unexpected(std::move(outcome.error()));
     return attrs;
 }
 
 Result<std::vector<PyRef>> children_argument(PyObject* value) {
     std::vector<PyRef> children;
     if (absent(value)) return children;
-    if (PyUnicode_Check(value)) return std::unexpected(type_error("Can't extract `str` to `Vec`"));
-    if (!PySequence_Check(value)) return std::unexpected(cast_error(value, "Sequence"));
-    Py_ssize_t length = PySequence_Size(value);
-    if (length < 0) {
-        PyErr_Clear();
-    } else {
+    auto iterator = children_iterator(value, [&](Py_ssize_t length) -> Result<void> {
         try {
             children.reserve(static_cast<std::size_t>(length));
         } catch (const std::exception&) {
-            PyErr_NoMemory();
-            return std::unexpected(raised());
+            return std::unexpected(no_memory());
         }
-    }
-    PyRef iterator = PyRef::steal(PyObject_GetIter(value));
-    if (!iterator) return std::unexpected(raised());
-    while (PyRef item = PyRef::steal(PyIter_Next(iterator.get()))) {
+        return {};
+    });
+    if (!iterator) return std::unexpected(std::move(iterator.error()));
+    while (PyRef item = PyRef::steal(PyIter_Next(iterator->get()))) {
         if (!is_node(item.get())) return std::unexpected(cast_error(item.get(), "Node"));
         children.push_back(std::move(item));
     }
@@ -254,7 +234,7 @@ PyObject* get_children(PyObject* self, void*) {
     return call_boundary([&]() -> Result<PyRef> {
         auto children = as_node(self)->children();
         PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(children.size())));
-        if (!list) return std::unexpected(creation_failure());
+        if (!list) return std::unexpected(raised());
         for (std::size_t i = 0; i < children.size(); ++i) {
             PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), Py_NewRef(children[i]));
         }
@@ -307,10 +287,7 @@ NodeClass current_node_class() {
 Result<storage::PoolHeap*> new_node_pools() {
     if (!kNodesPooled) return nullptr;
     storage::PoolHeap* pools = storage::PoolHeap::create();
-    if (!pools) {
-        PyErr_NoMemory();
-        return std::unexpected(raised());
-    }
+    if (!pools) return std::unexpected(no_memory());
     return pools;
 }
 
@@ -319,10 +296,7 @@ NodeObject* allocate_node(const NodeClass& node_class, std::size_t child_count) 
     // zero-filled first; the generic path would also add an unused slot.
     const std::size_t bytes = node_bytes(child_count);
     void* memory = pooled(bytes) ? node_class.pools->allocate(bytes) : PyObject_Malloc(bytes);
-    if (!memory) {
-        PyErr_NoMemory();
-        return nullptr;
-    }
+    if (!memory) return nullptr;
     // Both allocators hand out a length's blocks in address order, so the
     // nodes made next lie just ahead: asking for them now hides the wait for
     // memory no cache holds yet.
@@ -346,7 +320,7 @@ Result<const NodeObject*> node_argument(PyObject* value) {
 
 Result<PyRef> attrs_object(const storage::AttributeMap& attrs) {
     PyRef dict = PyRef::steal(PyDict_New());
-    if (!dict) return std::unexpected(creation_failure());
+    if (!dict) return std::unexpected(raised());
     for (const auto& entry : attrs) {
         auto key = string_object(entry.key);
         if (!key) return key;
@@ -359,9 +333,15 @@ Result<PyRef> attrs_object(const storage::AttributeMap& attrs) {
     return dict;
 }
 
-Result<PyRef> string_object(const storage::NodeString& text) {
+Result<std::string_view> resolved(const storage::NodeString& text) {
     auto bytes = text.resolve();
     if (!bytes) return std::unexpected(internal_failure(std::move(bytes.error())));
+    return *bytes;
+}
+
+Result<PyRef> string_object(const storage::NodeString& text) {
+    auto bytes = resolved(text);
+    if (!bytes) return std::unexpected(std::move(bytes.error()));
     return make_str(*bytes);
 }
 

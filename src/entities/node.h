@@ -7,8 +7,10 @@
 #include <new>
 #include <optional>
 #include <span>
+#include <string_view>
 #include <vector>
 
+#include "src/boundary/convert.h"
 #include "src/boundary/failure.h"
 #include "src/boundary/py_ref.h"
 #include "src/storage/attribute_map.h"
@@ -82,7 +84,7 @@ inline const NodeObject* as_node(PyObject* object) {
 Result<PyRef> make_node_object(const NodeClass& node_class, NodeRecord record);
 
 // A new Node object for `child_count` children with its fields still
-// unconstructed, or null with the interpreter's error set.
+// unconstructed, or null when memory ran out.
 NodeObject* allocate_node(const NodeClass& node_class, std::size_t child_count);
 
 // Wraps the parts of a finished element into a new Node whose child slots
@@ -94,7 +96,7 @@ Result<PyRef> make_node_object(const NodeClass& node_class, storage::NodeString&
                                storage::AttributeMap& attrs, storage::OptionalString& text,
                                std::size_t child_count, Fill&& fill) {
     NodeObject* node = allocate_node(node_class, child_count);
-    if (!node) return std::unexpected(raised());
+    if (!node) return std::unexpected(no_memory());
     new (&node->name) storage::NodeString(std::move(name));
     new (&node->attrs) storage::AttributeMap(std::move(attrs));
     new (&node->text) storage::OptionalString(std::move(text));
@@ -103,10 +105,55 @@ Result<PyRef> make_node_object(const NodeClass& node_class, storage::NodeString&
     return PyRef::steal(reinterpret_cast<PyObject*>(node));
 }
 
+// A new attribute table of a dict's entries, each key and value a str (the
+// cast error with target str on the first that is not). `next(key, value)`
+// reads the dict, as its caller must: it stores the next entry and gives
+// true, gives false at the end, or fails.
+template <class Next>
+Result<storage::AttributeMap> attribute_table(PyObject* dict, Next&& next) {
+    storage::AttributeMap attrs(storage::take_hash_key(),
+                                static_cast<std::size_t>(PyDict_GET_SIZE(dict)));
+    PyObject* key = nullptr;
+    PyObject* value = nullptr;
+    while (true) {
+        Result<bool> more = next(key, value);
+        if (!more) return std::unexpected(std::move(more.error()));
+        if (!*more) return attrs;
+        auto key_text = text_view(key);
+        if (!key_text) return std::unexpected(std::move(key_text.error()));
+        auto value_text = text_view(value);
+        if (!value_text) return std::unexpected(std::move(value_text.error()));
+        auto inserted = attrs.insert(storage::NodeString::owned(*key_text),
+                                     storage::NodeString::owned(*value_text));
+        if (!inserted) return std::unexpected(internal_failure(std::move(inserted.error())));
+    }
+}
+
+// The iterator over a sequence of children: anything the sequence protocol
+// accepts but a str. Its length, where it can be had (an error asking for it
+// is dropped), goes to `reserve(length)` first, which sizes the caller's list
+// or fails.
+template <class Reserve>
+Result<PyRef> children_iterator(PyObject* value, Reserve&& reserve) {
+    if (PyUnicode_Check(value)) return std::unexpected(type_error("Can't extract `str` to `Vec`"));
+    if (!PySequence_Check(value)) return std::unexpected(cast_error(value, "Sequence"));
+    const Py_ssize_t length = PySequence_Size(value);
+    if (length < 0) {
+        PyErr_Clear();
+    } else if (Result<void> reserved = reserve(length); !reserved) {
+        return std::unexpected(std::move(reserved.error()));
+    }
+    PyRef iterator = PyRef::steal(PyObject_GetIter(value));
+    if (!iterator) return std::unexpected(raised());
+    return iterator;
+}
+
 // The `node` argument converter.
 Result<const NodeObject*> node_argument(PyObject* value);
 
-// A str of a stored string (an invariant break is an internal failure).
+// The bytes of a stored string (an invariant break is an internal failure).
+Result<std::string_view> resolved(const storage::NodeString& text);
+// A str of a stored string.
 Result<PyRef> string_object(const storage::NodeString& text);
 
 // A new dict of an attribute map's entries, in its iteration order.

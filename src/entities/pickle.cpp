@@ -84,19 +84,13 @@ private:
     std::string strings_;
 };
 
-Result<std::string_view> bytes_of(const storage::NodeString& text) {
-    auto resolved = text.resolve();
-    if (!resolved) return std::unexpected(internal_failure(std::move(resolved.error())));
-    return *resolved;
-}
-
 Result<void> write_record(StateWriter& out, const NodeObject& node, std::uint32_t index,
                           std::span<const std::uint32_t> child_indices) {
-    auto name = bytes_of(node.name);
+    auto name = resolved(node.name);
     if (!name) return std::unexpected(std::move(name.error()));
     out.text(*name);
     if (node.text) {
-        auto text = bytes_of(*node.text);
+        auto text = resolved(*node.text);
         if (!text) return std::unexpected(std::move(text.error()));
         out.number(text->size() + 1);
         out.text_bytes(*text);
@@ -105,9 +99,9 @@ Result<void> write_record(StateWriter& out, const NodeObject& node, std::uint32_
     }
     out.number(node.attrs.size());
     for (const storage::AttributeMap::Entry& entry : node.attrs) {
-        auto key = bytes_of(entry.key);
+        auto key = resolved(entry.key);
         if (!key) return std::unexpected(std::move(key.error()));
-        auto value = bytes_of(entry.value);
+        auto value = resolved(entry.value);
         if (!value) return std::unexpected(std::move(value.error()));
         out.text(*key);
         out.text(*value);

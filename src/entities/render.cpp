@@ -22,12 +22,6 @@ std::uint8_t child_spacing(std::uint8_t spacing) {
     return static_cast<std::uint8_t>(std::min(spacing + 2, 255));
 }
 
-Result<std::string_view> resolved(const storage::NodeString& text) {
-    auto bytes = text.resolve();
-    if (!bytes) return std::unexpected(internal_failure(std::move(bytes.error())));
-    return *bytes;
-}
-
 // Writes everything a node shows before its children's outlines.
 Result<void> open_node(std::string& out, const NodeObject& node, std::uint8_t spacing) {
     auto line = [&](std::string_view label) {

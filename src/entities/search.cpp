@@ -128,7 +128,7 @@ Result<PyRef> search(PyObject* self, SearchKind kind, PyObject* value, const cha
     }
     if (!found) return std::unexpected(std::move(found.error()));
     PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(found->size())));
-    if (!list) return std::unexpected(creation_failure());
+    if (!list) return std::unexpected(raised());
     for (std::size_t i = 0; i < found->size(); ++i) {
         PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), (*found)[i].release());
     }

@@ -30,7 +30,7 @@ PyObject* member_repr(PyObject* self) {
 PyObject* member_int(PyObject* self) {
     return call_boundary([&]() -> Result<PyRef> {
         PyRef value = PyRef::steal(PyLong_FromLong(static_cast<long>(kind_of(self))));
-        if (!value) return std::unexpected(creation_failure());
+        if (!value) return std::unexpected(raised());
         return value;
     });
 }

@@ -60,7 +60,7 @@ Result<PyRef> node_dict(const DictKeys& keys, const NodeObject& node, PyRef chil
     auto text = node.text ? string_object(*node.text) : Result<PyRef>(PyRef::borrow(Py_None));
     if (!text) return text;
     PyRef dict = PyRef::steal(PyDict_New());
-    if (!dict) return std::unexpected(creation_failure());
+    if (!dict) return std::unexpected(raised());
     if (PyDict_SetItem(dict.get(), keys.name, name->get()) < 0 ||
         PyDict_SetItem(dict.get(), keys.attrs, attrs->get()) < 0 ||
         PyDict_SetItem(dict.get(), keys.children, children.get()) < 0 ||
@@ -72,7 +72,7 @@ Result<PyRef> node_dict(const DictKeys& keys, const NodeObject& node, PyRef chil
 
 Result<PyRef> new_list(const NodeObject& node) {
     PyRef list = PyRef::steal(PyList_New(Py_SIZE(&node)));
-    if (!list) return std::unexpected(creation_failure());
+    if (!list) return std::unexpected(raised());
     return list;
 }
 

@@ -72,3 +72,18 @@ def read_with_allocations_failing_from(count, document):
         return read_string(document, "r")
     finally:
         testcapi.remove_mem_hooks()
+
+
+def call_with_allocation_failing(count, call):
+    """call() with its count-th interpreter allocation failing and the rest
+    working, so that the error path can make its exception: its result, or
+    the exception it raised."""
+    import _testcapi as testcapi
+
+    testcapi.set_nomemory(count, count + 1)
+    try:
+        return call()
+    except BaseException as error:
+        return error
+    finally:
+        testcapi.remove_mem_hooks()

@@ -12,7 +12,7 @@ import pytest
 
 import quorvane
 from quorvane import Node
-from support import NESTED, read_with_allocations_failing_from
+from support import NESTED, call_with_allocation_failing, read_with_allocations_failing_from
 
 pytestmark = pytest.mark.skipif(not hasattr(sys, "gettotalrefcount"), reason="needs a debug interpreter")
 
@@ -30,6 +30,7 @@ def swallow(call, *errors):
 SHARED = Node("s", {"k": "v"}, text="t")
 TREE = Node("r", {"a": "1", "b": "2"}, [SHARED, Node("c", children=[SHARED]), SHARED], "text")
 PICKLED = pickle.dumps(TREE)
+WORDY = Node("root", {"key": "value"}, [Node("child", {"name": "first"}, text="words")] * 2, "text")
 
 SCENARIOS = {
     "construct": lambda: Node("a", {"k": "v", "l": "w"}, [SHARED, SHARED], "t"),
@@ -49,6 +50,11 @@ SCENARIOS = {
                                TypeError),
     "outline": lambda: (str(TREE), getattr(TREE, "__to_string")(3)),
     "read": lambda: quorvane.read_string('<r a="1"><x>t&amp;u</x><x/></r>', "r"),
+    # The str, dict or list of a result that cannot be made (strs of one
+    # character are the interpreter's own, made once).
+    "results out of memory": lambda: [
+        call_with_allocation_failing(count, call) for count in range(24)
+        for call in (WORDY.to_dict, WORDY.__str__, lambda: WORDY.search_by_name("child"))],
     "read out of memory": lambda: [
         swallow(lambda: read_with_allocations_failing_from(count, NESTED), MemoryError)()
         for count in range(7)],
