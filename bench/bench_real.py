@@ -9,13 +9,21 @@ Per corpus, each library reads every file:
   a str that declares its encoding);
 - from a str read before, whose UTF-8 form is cached;
 - from a fresh str, with every tree held until the corpus is read;
-- from its path.
+- from its path;
+- from the file's bytes, as they are held (quorvane's read_bytes, lxml's and
+  ElementTree's fromstring);
+- from a file object: each file opened in binary mode and given to
+  read_file, lxml.etree.parse and ElementTree.parse.
 Beside them, the interpreter's own work in a fresh-str read: the call that
 gives read_string each str's UTF-8 form, which encodes a non-ASCII str and
 caches the result in it (an ASCII str is its own UTF-8 form), a floor under
 the fresh-str time, and what 3× lxml's speed would leave for the rest; and
 the system's own work in a read by path: opening, reading and closing each
 file, which every library pays.
+Apart from them, what reading another encoding than UTF-8 costs: the same
+documents encoded as UTF-16 and as ISO-8859-1 (those whose text fits it),
+their declarations saying so, read from bytes next to the UTF-8 bytes of the
+same files, by quorvane and by lxml (--codecs prints only that).
 Times are per corpus, the median of --runs runs, each started from a
 collected heap with the collector paused during the reading. Within a run
 the libraries take turns measure by measure, so a slow spell of the
@@ -24,7 +32,7 @@ runs' own ratios.
 
     tools/toolchain run tools/fetch-documents
     PYTHONPATH=build python3 bench/bench_real.py [--runs N] [--corpus WORD]
-        [--json | --processes N]
+        [--json | --processes N | --codecs]
 
 --corpus keeps the corpora whose names hold WORD (say "osinfo"). With
 --processes N the benchmark runs in N processes of its own, one after
@@ -68,7 +76,7 @@ CORPORA = {
     "MIME database": ["shared-mime-info/usr/share/mime/packages/*.xml"],
 }
 
-MEASURES = ["fresh str", "cached str", "fresh str, trees held", "file"]
+MEASURES = ["fresh str", "cached str", "fresh str, trees held", "file", "bytes", "file object"]
 
 
 def versions():
@@ -138,6 +146,15 @@ def readers(documents):
     def held(read):
         return lambda inputs: [read(item) for item in inputs]
 
+    def opened(read):
+        """Each file opened in binary mode and read from the file object."""
+        def work(inputs):
+            for path, *rest in inputs:
+                with open(path, "rb") as f:
+                    read(f, *rest)
+        return work
+
+    held_bytes = [d["bytes"] for d in documents]
     q_string = lambda pair: quorvane.read_string(*pair)  # noqa: E731
     return {
         "quorvane": {
@@ -145,20 +162,87 @@ def readers(documents):
             "cached str": (each(q_string), lambda: list(zip(cached, roots))),
             "fresh str, trees held": (held(q_string), lambda: list(zip(texts(), roots))),
             "file": (each(lambda pair: quorvane.read_file(*pair)), lambda: list(zip(paths, roots))),
+            "bytes": (each(lambda pair: quorvane.read_bytes(*pair)),
+                      lambda: list(zip(held_bytes, roots))),
+            "file object": (opened(quorvane.read_file), lambda: list(zip(paths, roots))),
         },
         "lxml": {
             "fresh str": (each(lxml.etree.fromstring), data),
-            "cached str": (each(lxml.etree.fromstring), lambda: [d["bytes"] for d in documents]),
+            "cached str": (each(lxml.etree.fromstring), lambda: held_bytes),
             "fresh str, trees held": (held(lxml.etree.fromstring), data),
             "file": (each(lxml.etree.parse), lambda: paths),
+            "bytes": (each(lxml.etree.fromstring), lambda: held_bytes),
+            "file object": (opened(lxml.etree.parse), lambda: [(path,) for path in paths]),
         },
         "ElementTree": {
             "fresh str": (each(ElementTree.fromstring), texts),
             "cached str": (each(ElementTree.fromstring), lambda: cached),
             "fresh str, trees held": (held(ElementTree.fromstring), texts),
             "file": (each(ElementTree.parse), lambda: paths),
+            "bytes": (each(ElementTree.fromstring), lambda: held_bytes),
+            "file object": (opened(ElementTree.parse), lambda: [(path,) for path in paths]),
         },
     }
+
+
+# Other encodings than UTF-8, by the codec's name and the name the
+# declaration gives.
+CODECS = {"UTF-16": "utf-16", "ISO-8859-1": "latin-1"}
+DECLARATION = re.compile(r"\A\s*<\?xml\b.*?\?>", re.DOTALL)
+
+
+def encoded(text, declared, codec):
+    """The document's text with a declaration naming `declared`, encoded with
+    `codec`; None when the text does not fit it."""
+    body = DECLARATION.sub("", text.lstrip("\ufeff"), count=1)
+    try:
+        return f'<?xml version="1.0" encoding="{declared}"?>{body}'.encode(codec)
+    except UnicodeEncodeError:
+        return None
+
+
+def quorvane_bytes(inputs):
+    for data, root in inputs:
+        quorvane.read_bytes(data, root)
+
+
+def lxml_bytes(inputs):
+    for data, _ in inputs:
+        lxml.etree.fromstring(data)
+
+
+def codec_costs(runs, corpus_word=""):
+    """Rows of plain numbers: per corpus and other encoding, the files whose
+    text fits it, their size as UTF-8, and each library's seconds reading
+    them from bytes in UTF-8 and in the other encoding."""
+    rows = []
+    for corpus, patterns in CORPORA.items():
+        if corpus_word not in corpus:
+            continue
+        documents = load(patterns)
+        for declared, codec in CODECS.items():
+            pairs = [(d, encoded(d["text"], declared, codec)) for d in documents]
+            pairs = [(d, data) for d, data in pairs if data is not None]
+            if not pairs:
+                continue
+            utf8 = [(d["bytes"], d["root"]) for d, _ in pairs]
+            other = [(data, d["root"]) for d, data in pairs]
+            read = {"quorvane": quorvane_bytes, "lxml": lxml_bytes}
+            ways = {"UTF-8": utf8, declared: other}
+            times = {(library, way): [] for library in read for way in ways}
+            for run in range(runs):
+                keys = list(times)
+                first = run % len(keys)
+                for library, way in keys[first:] + keys[:first]:
+                    times[library, way].append(
+                        seconds(read[library], lambda inputs=ways[way]: inputs))
+            rows.append({"corpus": corpus, "encoding": declared, "files": len(pairs),
+                         "mb": sum(len(d["bytes"]) for d, _ in pairs) / 1e6,
+                         "encoded_mb": sum(len(data) for _, data in pairs) / 1e6,
+                         "seconds": {library: {way: statistics.median(times[library, way])
+                                               for way in ways}
+                                     for library in read}})
+    return rows
 
 
 def measure(runs, corpus_word=""):
@@ -240,9 +324,23 @@ def main():
     group = parser.add_mutually_exclusive_group()
     group.add_argument("--json", action="store_true")
     group.add_argument("--processes", type=int, help="run in this many processes and print the spread")
+    group.add_argument("--codecs", action="store_true",
+                       help="only what reading UTF-16 and ISO-8859-1 bytes costs beside UTF-8")
     args = parser.parse_args()
     if args.processes:
         spread(args.runs, args.corpus, args.processes)
+        return
+    if args.codecs:
+        print(f"{'corpus':26} {'encoding':10} {'files':>5} {'MB':>5}  quorvane MB/s UTF-8 / other"
+              f" (time x)   lxml MB/s UTF-8 / other (time x)")
+        for row in codec_costs(args.runs, args.corpus):
+            cells = []
+            for library in ("quorvane", "lxml"):
+                utf8, other = (row["seconds"][library][way] for way in ("UTF-8", row["encoding"]))
+                cells.append(f"{row['mb'] / utf8:6.0f} / {row['mb'] / other:5.0f}"
+                             f" ({other / utf8:4.2f}x)")
+            print(f"{row['corpus']:26} {row['encoding']:10} {row['files']:5} {row['mb']:5.1f}"
+                  f"  {cells[0]:>29}   {cells[1]:>25}")
         return
     rows = measure(args.runs, args.corpus)
     if args.json:

@@ -1,7 +1,7 @@
 """Write throughput of quorvane next to lxml and ElementTree, in one process
 and one run: each library serialises its own tree of the same generated
-documents (at least 20 MB each), to a str and to a file; then two threads
-writing two trees at once next to one thread writing both.
+documents (at least 20 MB each), to a str, to bytes and to a file; then two
+threads writing two trees at once next to one thread writing both.
 
     PYTHONPATH=build python3 bench/bench_write.py [--size MB] [--runs N]
 
@@ -25,7 +25,7 @@ from timing import document_arguments, median_seconds, seconds_on_threads  # noq
 def measure(size, runs, documents=DOCUMENTS):
     """Seconds per write for every library and document, to a str and to a
     file, and of two trees written by one thread and by two at once."""
-    strings, files, threads = [], [], []
+    strings, encoded, files, threads = [], [], [], []
     with tempfile.TemporaryDirectory() as directory:
         path = os.path.join(directory, "out.xml")
         for name, (make, root) in documents.items():
@@ -54,6 +54,16 @@ def measure(size, runs, documents=DOCUMENTS):
             })
             del stdlib
 
+            # UTF-8 bytes with the XML declaration, as write_bytes makes them
+            # by default; write_string beside it, whose text it encodes.
+            encoded.append({
+                "document": name, "mb": mb,
+                "quorvane": median_seconds(lambda: quorvane.write_bytes(ours), runs),
+                "write_string": median_seconds(lambda: quorvane.write_string(ours), runs),
+                "lxml": median_seconds(lambda: lxml.etree.tostring(
+                    theirs, pretty_print=True, encoding="UTF-8", xml_declaration=True), runs),
+            })
+
             lxml_tree = lxml.etree.ElementTree(theirs)
             files.append({
                 "document": name, "mb": mb,
@@ -72,7 +82,8 @@ def measure(size, runs, documents=DOCUMENTS):
                            for _ in range(runs)),
             })
             del ours, other
-    return {"write_string": strings, "write_file": files, "threads": threads}
+    return {"write_string": strings, "write_bytes": encoded, "write_file": files,
+            "threads": threads}
 
 
 def main():
@@ -91,6 +102,13 @@ def main():
         print(f"{r['document']:14} {mb:6.1f} {mb / ours:13.0f} {mb / r['lxml']:7.0f} {mb / r['ET']:7.0f}"
               f" {r['lxml'] / ours:7.2f}x {r['ET'] / ours:6.2f}x"
               f" {out['quorvane']:6.1f}/{out['lxml']:.1f}/{out['ET']:.1f}")
+
+    print(f"\n{'document':14} {'MB':>6} {'write_bytes':>12} {'write_string':>13}"
+          f" {'lxml tostring':>14} {'vs lxml':>8} {'vs write_string':>16}")
+    for r in figures["write_bytes"]:
+        mb, ours = r["mb"], r["quorvane"]
+        print(f"{r['document']:14} {mb:6.1f} {mb / ours:12.0f} {mb / r['write_string']:13.0f}"
+              f" {mb / r['lxml']:14.0f} {r['lxml'] / ours:7.2f}x {r['write_string'] / ours:15.2f}x")
 
     print(f"\n{'document':14} {'MB':>6} {'write_file':>11} {'lxml write':>11} {'vs lxml':>8}")
     for r in figures["write_file"]:

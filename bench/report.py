@@ -177,6 +177,8 @@ def report(sizes, out):
     read = bench_read.measure(sizes["size"], runs)
     print("real documents", flush=True)
     real = bench_real.measure(runs)
+    print("other encodings", flush=True)
+    codecs = bench_real.codec_costs(runs)
     print("writing", flush=True)
     write = bench_write.measure(sizes["size"], runs)
     print("many documents", flush=True)
@@ -203,8 +205,11 @@ def report(sizes, out):
         Table("Real documents", "Files of five kinds as Debian ships them"
               f" ({', '.join(bench_real.versions())}), each corpus read file by file: from a"
               " fresh str (lxml from the file's bytes), from a str read before (its UTF-8 form"
-              " cached), from a fresh str with every tree held, and from the path, next to"
-              f" `lxml.etree.fromstring`/`parse` and ElementTree; MB/s, {median}, the"
+              " cached), from a fresh str with every tree held, from the path, from the"
+              " file's bytes as held (`read_bytes` next to `lxml.etree.fromstring` of the same"
+              " bytes) and from a file object opened in binary mode for each file (`read_file`"
+              " next to `lxml.etree.parse` of it), next to `lxml.etree.fromstring`/`parse` and"
+              f" ElementTree; MB/s, {median}, the"
               " libraries taking turns within each run; the speed-up is the median of the"
               " runs' own ratios.",
               ["corpus", "files", "KB per file", "way", "quorvane MB/s", "lxml MB/s",
@@ -227,7 +232,35 @@ def report(sizes, out):
                 f"{f['floor'] / f['quorvane']:.0%}", f"{f['quorvane']:.2f}", f"{f['lxml']:.2f}",
                 f"{f['room']:.2f}", f"{f['quorvane'] - f['floor']:.2f}"]
                for r in real for f in bench_real.floors(r)]),
+        Table("Real documents in other encodings", "What decoding costs: the same files"
+              " encoded as UTF-16 and as ISO-8859-1 (the files whose text fits it), their"
+              " declarations naming the encoding, each read from bytes (`read_bytes`,"
+              " `lxml.etree.fromstring`) next to the UTF-8 bytes of the same files; MB/s of"
+              f" the UTF-8 text, {median}. quorvane decodes the other encodings once through"
+              " the interpreter's codec into UTF-8; the time column is the other encoding's"
+              " read time over the UTF-8 read's.",
+              ["corpus", "encoding", "files", "MB as UTF-8", "quorvane UTF-8 MB/s",
+               "quorvane MB/s", "quorvane time × UTF-8", "lxml UTF-8 MB/s", "lxml MB/s",
+               "lxml time × UTF-8", "quorvane / lxml"],
+              [[r["corpus"], r["encoding"], str(r["files"]), f"{r['mb']:.1f}"]
+               + [cell for library in ("quorvane", "lxml") for cell in (
+                   f"{r['mb'] / r['seconds'][library]['UTF-8']:.0f}",
+                   f"{r['mb'] / r['seconds'][library][r['encoding']]:.0f}",
+                   ratio(r["seconds"][library][r["encoding"]] / r["seconds"][library]["UTF-8"]))]
+               + [ratio(r["seconds"]["lxml"][r["encoding"]]
+                        / r["seconds"]["quorvane"][r["encoding"]])]
+               for r in codecs]),
         written_table(write["write_string"], median),
+        Table("Writing bytes", "`write_bytes` next to `write_string` (the same text as a str)"
+              " and `lxml.etree.tostring(..., pretty_print=True, encoding=\"UTF-8\","
+              " xml_declaration=True)`, each of its own tree; MB/s of the document the tree"
+              f" was read from, {median}; the texts differ in length as above.",
+              ["document", "MB", "write_bytes MB/s", "write_string MB/s", "lxml MB/s",
+               "vs lxml", "vs write_string"],
+              [[r["document"], f"{r['mb']:.1f}", f"{r['mb'] / r['quorvane']:.0f}",
+                f"{r['mb'] / r['write_string']:.0f}", f"{r['mb'] / r['lxml']:.0f}",
+                ratio(r["lxml"] / r["quorvane"]), ratio(r["write_string"] / r["quorvane"])]
+               for r in write["write_bytes"]]),
         throughput_table("Writing a file", "`write_file` next to lxml's `ElementTree.write(path,"
                          f" pretty_print=True)`, whose texts differ in length as above; {median}.",
                          write["write_file"], two),

@@ -44,7 +44,8 @@ _home = _os.getcwd()
 _scratch = _tempfile.TemporaryDirectory()
 _os.chdir(_scratch.name)
 import quorvane
-from quorvane import Node, SearchType, read_file, read_string, write_file, write_string
+from quorvane import (Node, SearchType, read_bytes, read_file, read_string, write_bytes,
+                      write_file, write_string)
 """
 doctest_global_cleanup = """
 _os.chdir(_home)
