@@ -138,6 +138,13 @@ Result<Utf8Document> decode(const storage::SourceRef& raw, std::size_t mark_byte
     PyRef decoded = PyRef::steal(
         PyUnicode_Decode(bytes.data(), static_cast<Py_ssize_t>(bytes.size()), codec, "strict"));
     if (!decoded) {
+        // A codec from bytes to bytes (rot13, hex) is known, but no text's.
+        if (PyErr_ExceptionMatches(PyExc_LookupError)) {
+            PyErr_Clear();
+            return std::unexpected(value_error("the document declares the encoding '" +
+                                               std::string(codec) +
+                                               "', which is not an encoding of text"));
+        }
         if (!PyErr_ExceptionMatches(PyExc_UnicodeDecodeError)) return std::unexpected(raised());
         PyRef error = PyRef::steal(PyErr_GetRaisedException());
         Py_ssize_t start = 0;

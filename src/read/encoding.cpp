@@ -108,8 +108,9 @@ NativeFailure not_ascii(std::string_view text, std::size_t from) {
 
 SniffedEncoding sniff_encoding(std::string_view document) {
     SniffedEncoding sniffed;
-    // Marks first, the longer before the shorter that begins it; then the
-    // start of "<?xml" (or of any tag) in a wider layout.
+    // Marks first, the longer before the shorter that begins it; then a
+    // first '<' and the character after it in a wider layout: "<?xml", or a
+    // tag, which no document in an ASCII-compatible encoding begins with.
     if (starts_with(document, {0x00, 0x00, 0xFE, 0xFF})) {
         sniffed = {ByteLayout::Utf32BigEndian, 4, {}};
     } else if (starts_with(document, {0xFF, 0xFE, 0x00, 0x00})) {
@@ -124,9 +125,10 @@ SniffedEncoding sniff_encoding(std::string_view document) {
         sniffed.layout = ByteLayout::Utf32BigEndian;
     } else if (starts_with(document, {0x3C, 0x00, 0x00, 0x00})) {
         sniffed.layout = ByteLayout::Utf32LittleEndian;
-    } else if (starts_with(document, {0x00, 0x3C, 0x00, 0x3F})) {
+    } else if (starts_with(document, {0x00, 0x3C, 0x00}) && byte_at(document, 3) != 0) {
         sniffed.layout = ByteLayout::Utf16BigEndian;
-    } else if (starts_with(document, {0x3C, 0x00, 0x3F, 0x00})) {
+    } else if (starts_with(document, {0x3C, 0x00}) && byte_at(document, 2) != 0 &&
+               byte_at(document, 3) == 0) {
         sniffed.layout = ByteLayout::Utf16LittleEndian;
     }
     if (unit_bytes(sniffed.layout) == 1) {

@@ -99,6 +99,9 @@ JAPANESE = '<r a="日本"><x>東京 &amp; 大阪</x><y/></r>'
 
 @pytest.mark.parametrize("encoding, name, text", [
     ("utf-8-sig", None, DOCUMENT),
+    ("utf-16-le", None, DOCUMENT),
+    ("utf-16-be", None, DOCUMENT),
+    ("utf-32-be", None, DOCUMENT),
     ("utf-16", None, DOCUMENT),
     ("utf-32", None, DOCUMENT),
     ("utf-16-le", "UTF-16", DOCUMENT),
@@ -113,7 +116,7 @@ def test_encodings_are_found_from_the_mark_and_the_declaration(tmp_path, encodin
     if name:
         text = declared(name) + text
     data = text.encode(encoding)
-    if encoding == "utf-16-be":
+    if encoding == "utf-16-be" and name:
         data = codecs.BOM_UTF16_BE + data
     expected = shape(read_string(text, "r"))
     assert shape(read_bytes(data, "r")) == expected
@@ -138,6 +141,8 @@ def test_a_str_ignores_its_declaration():
     (b"<r>\xff</r>", r"^malformed XML at byte 3: invalid UTF-8$"),
     (b"<r>ok\xe2\x82</r>", r"^malformed XML at byte 5: invalid UTF-8$"),
     (declared("klingon").encode() + b"<r/>", r"^unknown encoding 'klingon' declared by the document$"),
+    (declared("rot13").encode() + b"<r/>",
+     r"^the document declares the encoding 'rot-13', which is not an encoding of text$"),
     (declared("utf-16").encode() + b"<r/>",
      r"^the document declares the encoding 'utf-16', but its first bytes are ASCII-compatible$"),
     (codecs.BOM_UTF8 + declared("latin-1").encode() + b"<r/>",
@@ -150,7 +155,7 @@ def test_a_str_ignores_its_declaration():
                                    r"at byte 8$"),
     (declared("cp1252").encode() + b"<r>\x81</r>",
      r"^the document's bytes do not fit its encoding 'cp1252': character maps to <undefined> at byte 42$"),
-], ids=["invalid utf-8", "cut utf-8", "unknown", "ascii bytes declared utf-16", "mark against declaration",
+], ids=["invalid utf-8", "cut utf-8", "unknown", "not text", "ascii bytes declared utf-16", "mark against declaration",
         "utf-16 declared utf-8", "wrong byte order", "odd-length utf-16", "undefined in cp1252"])
 def test_bytes_that_do_not_fit_their_encoding_are_value_errors(data, message):
     with pytest.raises(ValueError, match=message):
