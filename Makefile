@@ -1,4 +1,6 @@
 # make demo   build the module and run examples/demo.py
+# make check  the quick loop while changing the code: the format check, the native
+#             unit tests and pytest over the build tree
 # make test   every test: a format check, native unit tests, pytest (also with the
 #             portable kernel forced), the typed stub against the module, the
 #             documentation's examples, pytest under the sanitizers (the threaded tests
@@ -8,6 +10,7 @@
 #             under emulation, the wheels installed and tested where there is no
 #             compiler (the aarch64 one under emulation), and the sdist built with
 #             the oldest GCC; warnings are errors
+# Both end with a table of each stage's wall time (tools/timed).
 # make wheels        the manylinux wheels for x86-64 and aarch64, into $(DIST)
 # make sdist         the source distribution, into $(DIST)
 # make docs          the documentation as HTML in $(BUILD)/docs
@@ -47,7 +50,7 @@ endif
 CMAKE_FLAGS := -G Ninja -DQUORVANE_WERROR=ON -DPython_EXECUTABLE=$$(command -v $(PYTHON))
 CXX_SOURCES = $$(find platform structural src tests fuzz bench -name '*.h' -o -name '*.cpp')
 
-.PHONY: demo test build build-asan build-dbg test-format test-native test-python test-python-scalar \
+.PHONY: demo check test build build-asan build-dbg test-format test-native test-python test-python-scalar \
         test-stubs test-sanitized test-refleaks test-valgrind test-valgrind-all test-huge test-fuzz \
         test-free-threaded test-docs docs test-aarch64 test-toolchain wheels sdist test-wheels \
         test-wheels-x86_64 test-wheels-aarch64 test-wheels-aarch64-first test-wheels-aarch64-second \
@@ -61,16 +64,38 @@ else
 	PYTHONPATH=$(BUILD) $(PYTHON) examples/demo.py
 endif
 
+# Each stage's wall time goes to $(STAGE_TIMES); the run stops at the first
+# stage that fails and prints the table either way. A caller that prints the
+# table itself passes STAGE_TABLE=no.
+STAGE_TIMES = $(BUILD)/stage-times
+TIMED = tools/timed $(STAGE_TIMES)
+define timed_stages
+	@[ "$(STAGE_TABLE)" = no ] || rm -f $(STAGE_TIMES); \
+	status=0; for stage in $(1); do \
+	    $(TIMED) $$stage $(MAKE) $$stage || { status=$$?; break; }; \
+	done; \
+	[ "$(STAGE_TABLE)" = no ] || $(TIMED); exit $$status
+endef
+
+check:
+ifdef IN_TOOLCHAIN
+	$(IN_TOOLCHAIN) $(MAKE) check
+else
+	$(call timed_stages,test-format test-native test-python)
+endif
+
 test:
 ifdef IN_TOOLCHAIN
-	tools/toolchain setup-arm64 >/dev/null
-	tools/toolchain setup-wheels >/dev/null
-	$(MAKE) test-toolchain
-	$(IN_TOOLCHAIN) $(MAKE) test
+	@rm -f $(STAGE_TIMES); \
+	$(TIMED) setup-arm64 sh -c 'tools/toolchain setup-arm64 >/dev/null' && \
+	$(TIMED) setup-wheels sh -c 'tools/toolchain setup-wheels >/dev/null' && \
+	$(TIMED) test-toolchain $(MAKE) test-toolchain && \
+	$(IN_TOOLCHAIN) $(MAKE) test STAGE_TABLE=no; \
+	status=$$?; $(TIMED); exit $$status
 else
-	$(MAKE) test-format test-native test-python test-python-scalar test-stubs test-docs \
+	$(call timed_stages,test-format test-native test-python test-python-scalar test-stubs test-docs \
 	    test-sanitized test-tsan test-refleaks test-valgrind test-huge test-fuzz test-free-threaded \
-	    test-aarch64 test-wheels test-source
+	    test-aarch64 test-wheels test-source)
 endif
 
 build:
