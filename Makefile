@@ -244,7 +244,8 @@ VALGRIND = PYTHONPATH=$(BUILD) PYTHONMALLOC=malloc QUORVANE_SANITIZED=1 valgrind
     --error-exitcode=99 --num-callers=30 $(PYTHON) -m pytest -q -p no:cacheprovider \
     --deselect tests/module/test_write.py::test_interrupted_writes_are_retried
 VALGRIND_SUBSET = tests/module/test_node.py tests/module/test_read.py tests/module/test_write.py \
-    tests/module/test_pickle.py tests/module/test_search.py tests/module/test_dict.py
+    tests/module/test_pickle.py tests/module/test_search.py tests/module/test_dict.py \
+    tests/module/test_arguments.py
 
 test-valgrind: build
 	$(VALGRIND) $(VALGRIND_SUBSET)
