@@ -29,7 +29,7 @@ CALLABLES = [
     ("Node.search_by_attr", N.search_by_attr, "$self", ["key", "depth"], 1, ["k", 0]),
     ("Node.search_by_text", N.search_by_text, "$self", ["text", "depth"], 1, ["t", 1]),
     ("Node.search", N.search, "$self", ["by", "value", "depth"], 2, [SearchType.Text, "t", 1]),
-    ("Node.from_dict", Node.from_dict, "$cls", ["dict_"], 1, [N.to_dict()]),
+    ("Node.from_dict", N.from_dict, "$cls", ["dict_"], 1, [N.to_dict()]),
     ("Node.__to_string", getattr(N, "__to_string"), "$self", ["spacing"], 0, [3]),
 ]
 FIELDS = "name, function, receiver, params, required, values"
@@ -93,7 +93,10 @@ def binding_errors(name, params, required):
     takes = f"takes {count}" if required == count else f"takes from {required} to {count}"
     cases = [
         ((object(),) * (count + 1), {}, f"{name}() {takes} positional arguments but {count + 1} were given"),
-        ((object(),) * required, {"bogus": 1}, f"{name}() got an unexpected keyword argument 'bogus'"),
+        # Names match whole: a parameter's name less its last letter is no parameter.
+        ((object(),) * required, {params[0][:-1]: 1},
+         f"{name}() got an unexpected keyword argument '{params[0][:-1]}'"),
+        ((object(),), {params[0]: 1}, f"{name}() got multiple values for argument '{params[0]}'"),
         ((object(),) * count, {params[-1]: 1}, f"{name}() got multiple values for argument '{params[-1]}'"),
     ]
     if required:

@@ -85,6 +85,11 @@ def test_children_are_outlined_two_spaces_further_in(seed, spacing):
         assert to_string(node, spacing) == expected
 
 
+def test_absent_spacing_is_no_spacing():
+    tree = random_tree(9)
+    assert {str(tree), to_string(tree), to_string(tree, None), to_string(tree, False)} == {to_string(tree, 0)}
+
+
 def test_deep_chain():
     depth = 100_000
     node = Node("leaf")
