@@ -1,4 +1,6 @@
 # make demo   build the module and run examples/demo.py
+# make check  the quick loop while changing the code: the format check, the native
+#             unit tests and pytest over the build tree
 # make test   every test: a format check, native unit tests, pytest (also with the
 #             portable kernel forced), the typed stub against the module, the
 #             documentation's examples, pytest under the sanitizers (the threaded tests
@@ -8,6 +10,7 @@
 #             under emulation, the wheels installed and tested where there is no
 #             compiler (the aarch64 one under emulation), and the sdist built with
 #             the oldest GCC; warnings are errors
+# Both end with a table of each stage's wall time (tools/timed).
 # make wheels        the manylinux wheels for x86-64 and aarch64, into $(DIST)
 # make sdist         the source distribution, into $(DIST)
 # make docs          the documentation as HTML in $(BUILD)/docs
@@ -47,7 +50,7 @@ endif
 CMAKE_FLAGS := -G Ninja -DQUORVANE_WERROR=ON -DPython_EXECUTABLE=$$(command -v $(PYTHON))
 CXX_SOURCES = $$(find platform structural src tests fuzz bench -name '*.h' -o -name '*.cpp')
 
-.PHONY: demo test build build-asan build-dbg test-format test-native test-python test-python-scalar \
+.PHONY: demo check test build build-asan build-dbg test-format test-native test-python test-python-scalar \
         test-stubs test-sanitized test-refleaks test-valgrind test-valgrind-all test-huge test-fuzz \
         test-free-threaded test-docs docs test-aarch64 test-toolchain wheels sdist test-wheels \
         test-wheels-x86_64 test-wheels-aarch64 test-wheels-aarch64-slice-first \
@@ -63,17 +66,38 @@ else
 	PYTHONPATH=$(BUILD) $(PYTHON) examples/demo.py
 endif
 
+# Each stage's wall time goes to $(STAGE_TIMES); the run stops at the first
+# stage that fails and prints the table either way. A caller that prints the
+# table itself passes STAGE_TABLE=no.
+STAGE_TIMES = $(BUILD)/stage-times
+TIMED = tools/timed $(STAGE_TIMES)
+define timed_stages
+	@[ "$(STAGE_TABLE)" = no ] || rm -f $(STAGE_TIMES); \
+	status=0; for stage in $(1); do \
+	    $(TIMED) $$stage $(MAKE) $$stage || { status=$$?; break; }; \
+	done; \
+	[ "$(STAGE_TABLE)" = no ] || $(TIMED); exit $$status
+endef
+
+check:
+ifdef IN_TOOLCHAIN
+	$(IN_TOOLCHAIN) $(MAKE) check
+else
+	$(call timed_stages,test-format test-native test-python)
+endif
+
 test:
 ifdef IN_TOOLCHAIN
-	# The roots beside the x86 one are made side by side.
-	tools/toolchain setup-arm64 >/dev/null & arm64=$$!; \
-	    tools/toolchain setup-wheels >/dev/null && wait $$arm64
-	$(MAKE) test-toolchain
-	$(IN_TOOLCHAIN) $(MAKE) test
+	@rm -f $(STAGE_TIMES); \
+	$(TIMED) setup-roots sh -c 'tools/toolchain setup-arm64 >/dev/null & roots=$$!; \
+	    tools/toolchain setup-wheels >/dev/null && wait $$roots' && \
+	$(TIMED) test-toolchain $(MAKE) test-toolchain && \
+	$(IN_TOOLCHAIN) $(MAKE) test STAGE_TABLE=no; \
+	status=$$?; $(TIMED); exit $$status
 else
-	$(MAKE) test-format test-native test-python test-python-scalar test-stubs test-docs \
+	$(call timed_stages,test-format test-native test-python test-python-scalar test-stubs test-docs \
 	    test-sanitized test-tsan test-refleaks test-valgrind test-huge test-fuzz test-free-threaded \
-	    test-aarch64 test-wheels test-source
+	    test-aarch64 test-wheels test-source)
 endif
 
 build:
@@ -223,7 +247,8 @@ VALGRIND = PYTHONPATH=$(BUILD) PYTHONMALLOC=malloc QUORVANE_SANITIZED=1 valgrind
     --error-exitcode=99 --num-callers=30 $(PYTHON) -m pytest -q -p no:cacheprovider \
     --deselect tests/module/test_write.py::test_interrupted_writes_are_retried
 VALGRIND_SUBSET = tests/module/test_node.py tests/module/test_read.py tests/module/test_write.py \
-    tests/module/test_pickle.py tests/module/test_search.py tests/module/test_dict.py
+    tests/module/test_pickle.py tests/module/test_search.py tests/module/test_dict.py \
+    tests/module/test_arguments.py
 
 test-valgrind: build
 	$(VALGRIND) $(VALGRIND_SUBSET)

@@ -175,14 +175,6 @@ def test_to_dict_runs_no_collection_and_leaves_the_collector_as_it_was(enabled):
     assert gone() is None
 
 
-def test_to_dict_takes_no_arguments():
-    assert Node.to_dict.__text_signature__ == "($self)"
-    with pytest.raises(TypeError):
-        Node("a").to_dict(1)
-    with pytest.raises(TypeError):
-        Node("a").to_dict(x=1)
-
-
 # --- from_dict: accepted shapes ---------------------------------------------------
 
 
@@ -215,27 +207,6 @@ def test_sequences_and_dict_subclasses():
     node = Node.from_dict(Sub(name="p", attrs=Sub(k="v"), children=(Sub(leaf("c")), leaf("d")), text="t"))
     assert (node.name, node.attrs, node.text) == ("p", {"k": "v"}, "t")
     assert [c.name for c in node.children] == ["c", "d"]
-
-
-def test_from_dict_binding():
-    assert Node.from_dict.__text_signature__ == "($cls, dict_)"
-    assert Node.from_dict.__doc__ is None
-    assert Node("x").from_dict(dict_=leaf("a")).name == "a"
-
-
-@pytest.mark.parametrize(
-    "args, kwargs, message",
-    [
-        ((), {}, "Node.from_dict() missing 1 required positional argument: 'dict_'"),
-        (({}, {}), {}, "Node.from_dict() takes 1 positional arguments but 2 were given"),
-        (({},), {"dict_": {}}, "Node.from_dict() got multiple values for argument 'dict_'"),
-        ((), {"data": {}}, "Node.from_dict() got an unexpected keyword argument 'data'"),
-    ],
-)
-def test_from_dict_binding_errors(args, kwargs, message):
-    with pytest.raises(TypeError) as info:
-        Node.from_dict(*args, **kwargs)
-    assert str(info.value) == message
 
 
 # --- from_dict: refused data --------------------------------------------------------

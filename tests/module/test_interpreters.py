@@ -21,7 +21,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 # library that does not load there.
 SUITE = ["test_node.py", "test_read.py", "test_read_dense.py", "test_write.py", "test_pickle.py",
          "test_search.py", "test_dict.py", "test_render.py", "test_module.py", "test_threads.py",
-         "test_memory_limits.py"]
+         "test_memory_limits.py", "test_arguments.py", "test_read_inputs.py", "test_write_outputs.py"]
 
 RUN_SUITE = """
 import sys

@@ -18,24 +18,6 @@ def test_names_are_stored_unchanged(name):
     assert Node(name).name == name
 
 
-# Node(...) binds a vector of arguments; Node.__new__(Node, ...) binds a
-# tuple and a dict. Both must bind alike.
-CONSTRUCTORS = pytest.mark.parametrize(
-    "construct", [Node, lambda *args, **kwargs: Node.__new__(Node, *args, **kwargs)],
-    ids=["call", "__new__"])
-
-
-@CONSTRUCTORS
-def test_all_fields_by_keyword_and_position(construct):
-    child = Node("c")
-    by_position = construct("a", {"k": "v"}, [child], "t")
-    by_keyword = construct(text="t", children=[child], attrs={"k": "v"}, name="a")
-    mixed = construct("a", {"k": "v"}, text="t", children=[child])
-    for node in (by_position, by_keyword, mixed):
-        assert (node.name, node.attrs, node.text) == ("a", {"k": "v"}, "t")
-        assert node.children[0] is child
-
-
 @pytest.mark.parametrize(
     "children",
     [lambda x, y: [x, y], lambda x, y: (x, y), lambda x, y: type("Seq", (), {
@@ -100,31 +82,6 @@ def test_lone_surrogates_raise_the_encoding_error(argument):
     with pytest.raises(UnicodeEncodeError) as info:
         Node(**kwargs)
     assert notes(info) == [f"while processing '{argument.split()[0]}'"]
-
-
-@CONSTRUCTORS
-@pytest.mark.parametrize(
-    "args, kwargs, message",
-    [
-        ((), {}, "Node.__new__() missing 1 required positional argument: 'name'"),
-        ((), {"attrs": {}}, "Node.__new__() missing 1 required positional argument: 'name'"),
-        (("a", None, None, None, None), {},
-         "Node.__new__() takes from 1 to 4 positional arguments but 5 were given"),
-        (("a",), {"nam": "b"}, "Node.__new__() got an unexpected keyword argument 'nam'"),
-        (("a",), {"name": "b"}, "Node.__new__() got multiple values for argument 'name'"),
-        (("a", {}), {"attrs": {}}, "Node.__new__() got multiple values for argument 'attrs'"),
-    ],
-)
-def test_binding_errors(construct, args, kwargs, message):
-    with pytest.raises(TypeError) as info:
-        construct(*args, **kwargs)
-    assert str(info.value) == message
-    assert notes(info) is None
-
-
-def test_binding_errors_come_before_conversion():
-    with pytest.raises(TypeError, match="unexpected keyword argument 'bogus'"):
-        Node(5, bogus=1)
 
 
 def test_iteration_error_is_passed_on():

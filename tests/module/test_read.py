@@ -25,34 +25,7 @@ def read_error(read, source, root_tag):
     return str(caught.value)
 
 
-# --- module surface -------------------------------------------------------------
-
-
-def test_signatures():
-    assert read_string.__text_signature__ == "(xml_string, root_tag)"
-    assert read_file.__text_signature__ == "(file_path, root_tag)"
-    assert read_string.__module__ == "quorvane"
-
-
-def test_keyword_arguments_bind_like_positional_ones():
-    by_keyword = read_string(root_tag="a", xml_string='<a k="v">t</a>')
-    assert tree(by_keyword) == tree(read_string('<a k="v">t</a>', "a"))
-
-
-@pytest.mark.parametrize(
-    "call, message",
-    [
-        (lambda: read_string("<a/>"), "read_string() missing 1 required positional argument: 'root_tag'"),
-        (lambda: read_string(), "read_string() missing 2 required positional arguments: 'xml_string' and 'root_tag'"),
-        (lambda: read_file("a.xml", "a", "b"), "read_file() takes 2 positional arguments but 3 were given"),
-        (lambda: read_string("<a/>", "a", xml_string="x"), "read_string() got multiple values for argument 'xml_string'"),
-        (lambda: read_string("<a/>", root="a"), "read_string() got an unexpected keyword argument 'root'"),
-    ],
-)
-def test_binding_errors(call, message):
-    with pytest.raises(TypeError) as caught:
-        call()
-    assert str(caught.value) == message
+# --- conversion of the arguments ------------------------------------------------
 
 
 @pytest.mark.parametrize(

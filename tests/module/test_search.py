@@ -194,62 +194,9 @@ def test_deep_chain():
 
 # --- arguments ----------------------------------------------------------------------
 
-METHODS = [
-    ("search_by_name", "name", "search_by_name($self, name, depth=None)"),
-    ("search_by_attr", "key", "search_by_attr($self, key, depth=None)"),
-    ("search_by_text", "text", "search_by_text($self, text, depth=None)"),
-]
 
-
-@pytest.mark.parametrize("method, _, signature", METHODS + [("search", None, "search($self, by, value, depth=None)")])
-def test_signatures(method, _, signature):
-    function = getattr(Node, method)
-    assert function.__doc__ is None
-    assert f"{method}{function.__text_signature__}" == signature
-
-
-@pytest.mark.parametrize("method, param, _", METHODS)
-def test_value_argument_by_keyword(method, param, _):
-    a = chain_xxx()
-    assert getattr(a, method)(**{param: "x", "depth": 0}) == getattr(a, method)("x", 0)
-
-
-@pytest.mark.parametrize("method, param, _", METHODS)
-@pytest.mark.parametrize(
-    "args, kwargs, message",
-    [
-        ((), {}, "Node.{m}() missing 1 required positional argument: '{p}'"),
-        (("x", 1, 2), {}, "Node.{m}() takes from 1 to 2 positional arguments but 3 were given"),
-        (("x",), {"{p}": "y"}, "Node.{m}() got multiple values for argument '{p}'"),
-        (("x",), {"deep": 1}, "Node.{m}() got an unexpected keyword argument 'deep'"),
-        ((), {"depth": 1}, "Node.{m}() missing 1 required positional argument: '{p}'"),
-    ],
-)
-def test_binding_errors(method, param, _, args, kwargs, message):
-    kwargs = {k.format(p=param): v for k, v in kwargs.items()}
-    with pytest.raises(TypeError) as info:
-        getattr(Node("a"), method)(*args, **kwargs)
-    assert str(info.value) == message.format(m=method, p=param)
-    assert notes(info) is None
-
-
-@pytest.mark.parametrize(
-    "args, kwargs, message",
-    [
-        ((), {}, "Node.search() missing 2 required positional arguments: 'by' and 'value'"),
-        ((SearchType.Tag,), {}, "Node.search() missing 1 required positional argument: 'value'"),
-        ((SearchType.Tag, "a", 1, 2), {}, "Node.search() takes from 2 to 3 positional arguments but 4 were given"),
-        ((SearchType.Tag,), {"by": SearchType.Tag}, "Node.search() got multiple values for argument 'by'"),
-        ((SearchType.Tag, "a"), {"kind": 1}, "Node.search() got an unexpected keyword argument 'kind'"),
-    ],
-)
-def test_search_binding_errors(args, kwargs, message):
-    with pytest.raises(TypeError) as info:
-        Node("a").search(*args, **kwargs)
-    assert str(info.value) == message
-
-
-@pytest.mark.parametrize("method, param, _", METHODS)
+@pytest.mark.parametrize("method, param", [("search_by_name", "name"), ("search_by_attr", "key"),
+                                           ("search_by_text", "text")])
 @pytest.mark.parametrize(
     "args, error, message, note",
     [
@@ -264,7 +211,7 @@ def test_search_binding_errors(args, kwargs, message):
         ((5, 2.0), TypeError, "'int' object is not an instance of 'str'", "{p}"),
     ],
 )
-def test_conversion_errors(method, param, _, args, error, message, note):
+def test_conversion_errors(method, param, args, error, message, note):
     with pytest.raises(error) as info:
         getattr(Node("a"), method)(*args)
     assert type(info.value) is error

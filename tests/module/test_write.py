@@ -18,35 +18,9 @@ def bare(node, indent=None):
     return write_string(node, indent, False)
 
 
-# --- module surface, binding and conversion -------------------------------------
-
-
-def test_signatures():
-    assert write_string.__text_signature__ == "(node, indent=None, default_xml_def=None)"
-    assert write_file.__text_signature__ == "(node, file_path, indent=None, default_xml_def=None)"
-    assert write_string.__doc__ is None and write_file.__doc__ is None
-    assert write_string.__module__ == "quorvane"
-
+# --- conversion of the arguments ------------------------------------------------
 
 N = Node("n")
-
-
-@pytest.mark.parametrize(
-    "call, message",
-    [
-        (lambda: write_string(N, 2, True, 0), "write_string() takes from 1 to 3 positional arguments but 4 were given"),
-        (lambda: write_file(N, "f", 2, True, 0), "write_file() takes from 2 to 4 positional arguments but 5 were given"),
-        (lambda: write_string(), "write_string() missing 1 required positional argument: 'node'"),
-        (lambda: write_file(N), "write_file() missing 1 required positional argument: 'file_path'"),
-        (lambda: write_file(), "write_file() missing 2 required positional arguments: 'node' and 'file_path'"),
-        (lambda: write_string(N, node=N), "write_string() got multiple values for argument 'node'"),
-        (lambda: write_string(N, indnt=2), "write_string() got an unexpected keyword argument 'indnt'"),
-    ],
-)
-def test_binding_errors(call, message):
-    with pytest.raises(TypeError) as caught:
-        call()
-    assert str(caught.value) == message
 
 
 def numpy_like(name, truth=None, module="numpy"):
