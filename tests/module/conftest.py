@@ -1,10 +1,19 @@
 """What the module's tests share: whether they run in an isolated
-interpreter (test_interpreters.py runs much of the suite in one), and the
-mark of tests that can only run in the main one."""
+interpreter (test_interpreters.py runs much of the suite in one), the mark
+of tests that can only run in the main one, and how many examples property
+tests draw."""
 
 from concurrent import interpreters
 
 import pytest
+from hypothesis import settings
+
+from support import examples
+
+# Property tests that name no number of examples draw hypothesis's default,
+# a tenth of it under emulation.
+settings.register_profile("quorvane", max_examples=examples(settings.default.max_examples))
+settings.load_profile("quorvane")
 
 IN_SUBINTERPRETER = interpreters.get_current() != interpreters.get_main()
 

@@ -10,6 +10,16 @@ import quorvane
 from quorvane import Node, read_string
 
 
+# Under emulation a drawn example costs tens of times its native time: the
+# property tests draw a tenth as many there, the whole number natively.
+EMULATED = bool(os.environ.get("QUORVANE_EMULATED"))
+
+
+def examples(count):
+    """How many examples a property test that draws `count` natively draws here."""
+    return max(count // 10, 10) if EMULATED else count
+
+
 def run_child(source, cwd=None, **environment):
     """Runs `source` in a fresh interpreter process, in `cwd` and with
     `environment` added, so that a crash shows up as a failed exit instead of

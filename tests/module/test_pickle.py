@@ -11,7 +11,7 @@ from hypothesis import given, settings, strategies as st
 
 import quorvane
 from quorvane import Node
-from support import shape
+from support import examples, shape
 
 PROTOCOLS = range(2, pickle.HIGHEST_PROTOCOL + 1)
 
@@ -154,7 +154,7 @@ def trees(draw):
     return pool[-1]
 
 
-@settings(max_examples=150, deadline=None)
+@settings(max_examples=examples(150), deadline=None)
 @given(trees(), st.sampled_from(list(PROTOCOLS)))
 def test_random_trees_round_trip(tree, protocol):
     assert shape(pickle.loads(pickle.dumps(tree, protocol))) == shape(tree)

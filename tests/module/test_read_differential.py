@@ -16,6 +16,7 @@ from hypothesis import strategies as st
 
 from quorvane import read_bytes, read_string
 from strategies import NAME, XML_CHARS, expected_text
+from support import examples
 
 ENTITIES = {"<": "&lt;", ">": "&gt;", "&": "&amp;", '"': "&quot;", "'": "&apos;"}
 
@@ -99,7 +100,7 @@ def assert_same(ours, theirs):
         pending.extend(zip(ours.children, elements))
 
 
-@settings(max_examples=400, deadline=None, suppress_health_check=[HealthCheck.too_slow])
+@settings(max_examples=examples(400), deadline=None, suppress_health_check=[HealthCheck.too_slow])
 @given(DOCUMENTS, st.sampled_from(['', '<?xml version="1.0" encoding="UTF-8"?>\n']),
        st.randoms(use_true_random=False))
 def test_agrees_with_lxml(body, prolog, rng):
@@ -115,7 +116,7 @@ ENCODINGS = ["utf-8", "utf-8-sig", "utf-16", "utf-16-le", "utf-16-be", "utf-32",
              "iso-8859-1", "cp1252", "ascii"]
 
 
-@settings(max_examples=300, deadline=None, suppress_health_check=[HealthCheck.too_slow])
+@settings(max_examples=examples(300), deadline=None, suppress_health_check=[HealthCheck.too_slow])
 @given(DOCUMENTS, st.sampled_from(ENCODINGS), st.booleans())
 def test_bytes_in_any_encoding_read_as_their_text(body, encoding, declared):
     # The declaration names the encoding, or a mark (or UTF-8 itself) does.

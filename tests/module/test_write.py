@@ -9,7 +9,7 @@ import pytest
 from hypothesis import given, settings, strategies as st
 
 from quorvane import Node, read_string, write_file, write_string
-from support import Index
+from support import Index, examples
 
 DECLARATION = '<?xml version="1.0" encoding="utf-8"?>\n'
 
@@ -197,7 +197,7 @@ def test_every_breaking_character_is_refused_anywhere_in_a_name(breaker, place):
             write_string(tree)
 
 
-@settings(max_examples=400, deadline=None)
+@settings(max_examples=examples(400), deadline=None)
 @given(element=st.text(max_size=6), attribute=st.text(max_size=6))
 def test_exactly_the_names_that_would_break_are_refused_and_the_rest_read_back(element, attribute):
     def breaks(name):

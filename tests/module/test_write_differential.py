@@ -11,7 +11,7 @@ from hypothesis import strategies as st
 
 from quorvane import Node, read_string, write_file, write_string
 from strategies import NAME, UNICODE_SPACE, XML_CHARS, expected_text
-from support import shape
+from support import examples, shape
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "bench"))
 from documents import DOCUMENTS, locale_like  # noqa: E402
@@ -37,7 +37,7 @@ def nodes(children):
 TREES = st.recursive(nodes(st.just([])), lambda inner: nodes(st.lists(inner, max_size=4)), max_leaves=16)
 
 
-@settings(max_examples=300, deadline=None, suppress_health_check=[HealthCheck.too_slow])
+@settings(max_examples=examples(300), deadline=None, suppress_health_check=[HealthCheck.too_slow])
 @given(TREES, st.sampled_from([0, 1, 4, 9]), st.booleans())
 def test_what_is_written_reads_back_the_same(tree, indent, declaration):
     text = write_string(tree, indent=indent, default_xml_def=declaration)
@@ -64,7 +64,7 @@ def assert_same(ours, theirs):
         pending.extend(zip(ours.children, theirs))
 
 
-@settings(max_examples=200, deadline=None, suppress_health_check=[HealthCheck.too_slow])
+@settings(max_examples=examples(200), deadline=None, suppress_health_check=[HealthCheck.too_slow])
 @given(TREES, st.sampled_from([0, 2]))
 def test_lxml_reads_what_is_written_as_the_same_tree(tree, indent):
     assert_same(tree, lxml.etree.fromstring(write_string(tree, indent).encode()))

@@ -9,12 +9,12 @@ import pytest
 from hypothesis import given, settings, strategies as st
 
 from quorvane import Node, read_string, write_bytes, write_file, write_string
-from support import random_tree
+from support import examples, random_tree
 
 BIG = Node("r", children=[Node("item", {"k": "v" * 40}, text="t é €" * 50)] * 4000)
 
 
-@settings(max_examples=60, deadline=None)
+@settings(max_examples=examples(60), deadline=None)
 @given(st.integers(0, 2**32), st.sampled_from([None, 0, 2]), st.sampled_from([None, True, False]))
 def test_write_bytes_is_write_string_encoded(seed, indent, declaration):
     tree = random_tree(seed, 30, ["a", "b", "ü"], ["k", "é"], ["v", "<&>\"'", "€"], [None, "t", " é "], twice=0.2)
