@@ -10,13 +10,10 @@ sizes costs more per byte than the work itself.
 """
 
 import argparse
-import os
-import sys
 
 import quorvane
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from timing import median_seconds  # noqa: E402
+from common import median_seconds
 
 SHAPES = {
     # name: (document of size n, base n at scale 1)

@@ -9,7 +9,6 @@ Build with the default Release configuration first (make build).
 """
 
 import os
-import sys
 import tempfile
 import xml.etree.ElementTree as ElementTree
 
@@ -17,9 +16,7 @@ import lxml.etree
 
 import quorvane
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from documents import DOCUMENTS  # noqa: E402
-from timing import document_arguments, median_seconds, seconds_on_threads  # noqa: E402
+from common import DOCUMENTS, document_arguments, median_seconds, seconds_on_threads
 
 
 def measure(size, runs, documents=DOCUMENTS):
@@ -87,7 +84,7 @@ def measure(size, runs, documents=DOCUMENTS):
 
 
 def main():
-    args = document_arguments()
+    args = document_arguments().parse_args()
     figures = measure(int(args.size * 1_000_000), args.runs)
 
     print(f"median of {args.runs} runs; MB/s of the document each tree was read from;"
