@@ -37,7 +37,8 @@ import lxml.etree
 import quorvane
 
 from common import (DOCUMENTS, IMPORT_COMMON, NON_ASCII_WORDS, WORDS, document_arguments,
-                    locale_like, median_seconds, resident_bytes, seconds, small_document)
+                    locale_like, median_seconds, print_heading, resident_bytes, seconds,
+                    small_document)
 
 # Run in a fresh interpreter per library so that one library's freed memory
 # does not mask the other's growth.
@@ -213,8 +214,7 @@ def print_large(args):
 
     print(f"median of {args.runs} runs; MB/s of UTF-8 input; ratio = quorvane speed / other speed\n")
     header = f"{'document':14} {'MB':>6} {'read_string':>12} {'lxml':>9} {'ET':>9} {'vs lxml':>8} {'vs ET':>7}"
-    print(header)
-    print("-" * len(header))
+    print_heading(header)
     for r in figures["read_string"]:
         mb = r["mb"]
         print(f"{r['document']:14} {mb:6.1f} {mb / r['quorvane']:12.0f} {mb / r['lxml']:9.0f}"
@@ -240,16 +240,14 @@ def print_many(args):
           " best of 3 runs; ratio = quorvane speed / other speed\n")
     header = (f"{'kind':20} {'avg B':>6} {'quorvane µs':>12} {'lxml µs':>8} {'ET µs':>7}"
               f" {'MB/s':>6} {'vs lxml':>8} {'vs ET':>6}")
-    print(header)
-    print("-" * len(header))
+    print_heading(header)
     for r in figures["small"]:
         ours = r["quorvane"]
         print(f"{r['kind']:20} {r['bytes']:6.0f} {ours:12.2f} {r['lxml']:8.2f} {r['ET']:7.2f}"
               f" {r['bytes'] / ours:6.0f} {r['lxml'] / ours:7.2f}x {r['ET'] / ours:5.2f}x")
 
     print("\nthe same documents' trees, all held, each written to a str; best of 3 runs\n")
-    print(header)
-    print("-" * len(header))
+    print_heading(header)
     for r in figures["small"]:
         written = r["written"]
         ours = written["quorvane"]
@@ -260,8 +258,7 @@ def print_many(args):
     print(f"\n{args.held:,} locale-like documents of 20-100 KB, each from a fresh str, all trees"
           " held; resident memory per tree with its str dropped (fresh interpreter per library)\n")
     header = f"{'library':10} {'MB/s':>7} {'KB held/tree':>13} {'quorvane speed':>15} {'held/quorvane':>14}"
-    print(header)
-    print("-" * len(header))
+    print_heading(header)
     results = figures["held"]
     ours = results["quorvane"]
     for library, r in results.items():

@@ -34,7 +34,7 @@ import xmltodict
 import quorvane
 from quorvane import Node
 
-from common import DOCUMENTS, median_seconds, node_count, record_like
+from common import DOCUMENTS, median_seconds, node_count, print_heading, record_like
 
 PROTOCOL = pickle.HIGHEST_PROTOCOL
 
@@ -221,8 +221,7 @@ def print_pickling(args):
     print(f"{figures['nodes']:,} nodes, protocol {PROTOCOL}, median of {args.runs} runs;"
           " 'Node faster' = the route's time over pickling the Node\n")
     header = f"{'route':20} {'dump ms':>8} {'load ms':>8} {'total ms':>9} {'MB':>7} {'Node faster':>12}"
-    print(header)
-    print("-" * len(header))
+    print_heading(header)
     node_total = None
     for r in figures["routes"]:
         total = r["dump"] + r["load"]

@@ -16,7 +16,7 @@ import lxml.etree
 
 import quorvane
 
-from common import DOCUMENTS, document_arguments, median_seconds, seconds_on_threads
+from common import DOCUMENTS, document_arguments, median_seconds, print_heading, seconds_on_threads
 
 
 def measure(size, runs, documents=DOCUMENTS):
@@ -91,8 +91,7 @@ def main():
           " ratio = quorvane speed / other speed; MB written by quorvane/lxml/ET\n")
     header = (f"{'document':14} {'MB':>6} {'write_string':>13} {'lxml':>7} {'ET':>7}"
               f" {'vs lxml':>8} {'vs ET':>7} {'written':>12}")
-    print(header)
-    print("-" * len(header))
+    print_heading(header)
     for r in figures["write_string"]:
         mb, ours = r["mb"], r["quorvane"]
         out = r["output mb"]

@@ -90,6 +90,12 @@ def resident_bytes():
         return int(statm.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
 
 
+def print_heading(header):
+    """A printed table's header line and a rule as long under it."""
+    print(header)
+    print("-" * len(header))
+
+
 def module_path(folder):
     """The module's shared object in a build folder."""
     paths = glob.glob(os.path.join(folder, "quorvane*.so"))
