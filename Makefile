@@ -376,15 +376,17 @@ test-wheels-aarch64-second:
 test-source: sdist
 	tools/toolchain run-source env CXX=g++-12 tools/test-installed $(DIST)/quorvane-$(VERSION).tar.gz
 
+# Every native and Python benchmark, printing tables; the first that fails
+# fails the target.
 bench:
 ifdef IN_TOOLCHAIN
 	$(IN_TOOLCHAIN) $(MAKE) bench
 else
 	cmake -S . -B $(BUILD) -G Ninja -DQUORVANE_BENCH=ON -DPython_EXECUTABLE=$$(command -v $(PYTHON)) >/dev/null
 	cmake --build $(BUILD)
-	for b in $(BUILD)/bench/*/bench_*; do [ -x "$$b" ] && "$$b"; done; true
+	for b in $(BUILD)/bench/*/bench_*; do if [ -x "$$b" ]; then "$$b" || exit 1; fi; done
 	tools/fetch-documents
-	for b in bench/bench_*.py; do PYTHONPATH=$(BUILD) $(PYTHON) "$$b"; done
+	for b in bench/bench_*.py; do PYTHONPATH=$(BUILD) $(PYTHON) "$$b" || exit 1; done
 endif
 
 # A release build of its own, profile-guided as the packages are, whatever

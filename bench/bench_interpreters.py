@@ -34,21 +34,16 @@ import argparse
 import json
 import os
 import statistics
-import sys
-import time
 from concurrent import interpreters
 from concurrent.futures import ProcessPoolExecutor
 
-BENCH = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, BENCH)
-from timing import seconds_on_threads  # noqa: E402
+from common import IMPORT_COMMON, seconds, seconds_on_threads
 
 # Run in each worker (interpreter, thread or process): makes the half's
 # documents outside the timing, then `work()` reads and searches them.
-SETUP = """
-import random, sys
-sys.path.insert(0, {bench!r})
-from documents import DOCUMENTS
+SETUP = IMPORT_COMMON + """
+import random
+from common import DOCUMENTS
 make, root = DOCUMENTS["record-like"]
 if {small}:
     rng = random.Random({seed})
@@ -90,7 +85,7 @@ def work():
 
 
 def source(library, half, args):
-    return SETUP.format(bench=BENCH, small=args.small if args.workload == "small" else 0,
+    return SETUP.format(small=args.small if args.workload == "small" else 0,
                         seed=half, size=int(args.size * 1_000_000), rounds=args.rounds) + WORK[library]
 
 
@@ -108,13 +103,7 @@ BATCHES = 2
 
 def one_interpreter(args, library="quorvane"):
     works = [in_this_interpreter(library, half, args) for half in (0, 1)]
-    times = []
-    for _ in range(BATCHES):
-        start = time.perf_counter()
-        for work in works:
-            work()
-        times.append(time.perf_counter() - start)
-    return times
+    return [seconds(lambda: [work() for work in works]) for _ in range(BATCHES)]
 
 
 def two_threads(args):
@@ -174,15 +163,13 @@ def process_pools(args, send_nodes):
     try:
         for half, pool in enumerate(pools):
             pool.submit(prepare_half, "quorvane", half, args).result()
-        times = []
-        for _ in range(BATCHES):
-            start = time.perf_counter()
+        def batch():
             futures = [pool.submit(process_half, half, send_nodes)
                        for half, pool in enumerate(pools)]
             found = [future.result() for future in futures]
-            times.append(time.perf_counter() - start)
             assert all(found)
-        return times
+
+        return [seconds(batch) for _ in range(BATCHES)]
     finally:
         for pool in pools:
             pool.shutdown()

@@ -10,13 +10,10 @@ sizes costs more per byte than the work itself.
 """
 
 import argparse
-import os
-import sys
 
 import quorvane
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from timing import median_seconds  # noqa: E402
+from common import median_seconds, print_heading
 
 SHAPES = {
     # name: (document of size n, base n at scale 1)
@@ -41,8 +38,7 @@ def main():
     args = parser.parse_args()
     print("read, write (indent 0) and release; median of", args.runs, "runs\n")
     header = f"{'shape':12} {'n':>12} {'ms':>9} {'2n / n':>7} {'4n / n':>7}"
-    print(header)
-    print("-" * len(header))
+    print_heading(header)
     for name, (make, base) in SHAPES.items():
         n = int(base * args.scale)
         times = []

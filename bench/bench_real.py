@@ -50,16 +50,15 @@ import re
 import statistics
 import subprocess
 import sys
-import time
 import xml.etree.ElementTree as ElementTree
 
 import lxml.etree
 
 import quorvane
-from documents import fresh
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-DOCUMENTS = os.path.join(HERE, "..", "build", "documents")
+from common import BENCH, fresh, seconds
+
+DOCUMENTS = os.path.join(BENCH, "..", "build", "documents")
 
 # What read_string asks of the interpreter for a str: its UTF-8 form, made
 # and cached on the first call.
@@ -103,17 +102,15 @@ def load(patterns):
     return documents
 
 
-def seconds(work, prepare):
-    """One timing of `work` on freshly prepared inputs."""
+def prepared_seconds(work, prepare):
+    """One timing of `work` on freshly prepared inputs, the collector paused."""
     inputs = prepare()
     gc.collect()
     gc.disable()
-    start = time.perf_counter()
-    held = work(inputs)
-    elapsed = time.perf_counter() - start
-    gc.enable()
-    del held, inputs
-    return elapsed
+    try:
+        return seconds(lambda: work(inputs))
+    finally:
+        gc.enable()
 
 
 def file_calls(paths):
@@ -235,7 +232,7 @@ def codec_costs(runs, corpus_word=""):
                 first = run % len(keys)
                 for library, way in keys[first:] + keys[:first]:
                     times[library, way].append(
-                        seconds(read[library], lambda inputs=ways[way]: inputs))
+                        prepared_seconds(read[library], lambda inputs=ways[way]: inputs))
             rows.append({"corpus": corpus, "encoding": declared, "files": len(pairs),
                          "mb": sum(len(d["bytes"]) for d, _ in pairs) / 1e6,
                          "encoded_mb": sum(len(data) for _, data in pairs) / 1e6,
@@ -266,10 +263,10 @@ def measure(runs, corpus_word=""):
                 # Who goes first turns with the runs.
                 first = run % len(libraries)
                 for library in libraries[first:] + libraries[:first]:
-                    times[library][name].append(seconds(*measures[library][name]))
-            utf8.append(seconds(lambda inputs: [utf8_form(text, None) for text in inputs],
+                    times[library][name].append(prepared_seconds(*measures[library][name]))
+            utf8.append(prepared_seconds(lambda inputs: [utf8_form(text, None) for text in inputs],
                                 lambda: [fresh(d["text"]) for d in documents]))
-            files.append(seconds(file_calls, lambda: [d["path"] for d in documents]))
+            files.append(prepared_seconds(file_calls, lambda: [d["path"] for d in documents]))
         row["seconds"] = {library: {name: statistics.median(times[library][name])
                                     for name in MEASURES} for library in libraries}
         row["speedups"] = {library: {name: statistics.median(

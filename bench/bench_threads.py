@@ -13,13 +13,10 @@ import argparse
 import os
 import statistics
 import sys
-import time
 
 import quorvane
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from documents import DOCUMENTS  # noqa: E402
-from timing import seconds_on_threads  # noqa: E402
+from common import DOCUMENTS, seconds, seconds_on_threads
 
 
 def read_repeatedly(document, root, rounds):
@@ -29,11 +26,11 @@ def read_repeatedly(document, root, rounds):
 
 
 def one_thread(documents, rounds):
-    start = time.perf_counter()
-    for _ in range(rounds):
-        for document, root in documents:
-            read_repeatedly(document, root, 1)
-    return time.perf_counter() - start
+    def read_all():
+        for _ in range(rounds):
+            for document, root in documents:
+                read_repeatedly(document, root, 1)
+    return seconds(read_all)
 
 
 def two_threads(documents, rounds):

@@ -9,7 +9,6 @@ Build with the default Release configuration first (make build).
 """
 
 import os
-import sys
 import tempfile
 import xml.etree.ElementTree as ElementTree
 
@@ -17,9 +16,7 @@ import lxml.etree
 
 import quorvane
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from documents import DOCUMENTS  # noqa: E402
-from timing import document_arguments, median_seconds, seconds_on_threads  # noqa: E402
+from common import DOCUMENTS, document_arguments, median_seconds, print_heading, seconds_on_threads
 
 
 def measure(size, runs, documents=DOCUMENTS):
@@ -87,15 +84,14 @@ def measure(size, runs, documents=DOCUMENTS):
 
 
 def main():
-    args = document_arguments()
+    args = document_arguments().parse_args()
     figures = measure(int(args.size * 1_000_000), args.runs)
 
     print(f"median of {args.runs} runs; MB/s of the document each tree was read from;"
           " ratio = quorvane speed / other speed; MB written by quorvane/lxml/ET\n")
     header = (f"{'document':14} {'MB':>6} {'write_string':>13} {'lxml':>7} {'ET':>7}"
               f" {'vs lxml':>8} {'vs ET':>7} {'written':>12}")
-    print(header)
-    print("-" * len(header))
+    print_heading(header)
     for r in figures["write_string"]:
         mb, ours = r["mb"], r["quorvane"]
         out = r["output mb"]

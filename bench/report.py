@@ -18,7 +18,6 @@ import os
 import pathlib
 import platform
 import subprocess
-import sys
 import time
 import tomllib
 
@@ -29,16 +28,13 @@ import matplotlib.pyplot as plt  # noqa: E402
 
 import lxml.etree  # noqa: E402
 
-HERE = pathlib.Path(__file__).resolve().parent
-sys.path.insert(0, str(HERE))
-import bench_dicts  # noqa: E402
 import bench_interpreters  # noqa: E402
-import bench_many  # noqa: E402
-import bench_operations  # noqa: E402
-import bench_pickle  # noqa: E402
 import bench_read  # noqa: E402
 import bench_real  # noqa: E402
+import bench_trees  # noqa: E402
 import bench_write  # noqa: E402
+
+HERE = pathlib.Path(__file__).resolve().parent
 
 # Sizes of a full run (about six minutes on two busy cores) and of a quick one.
 FULL = {"size": 20_000_000, "runs": 5, "small": 30_000, "held": 1_000, "nodes": 600_000,
@@ -182,13 +178,13 @@ def report(sizes, out):
     print("writing", flush=True)
     write = bench_write.measure(sizes["size"], runs)
     print("many documents", flush=True)
-    many = bench_many.measure(sizes["small"], sizes["held"])
+    many = bench_read.measure_many(sizes["small"], sizes["held"])
     print("search and to_dict", flush=True)
-    operations = bench_operations.measure(sizes["nodes"], runs)
+    operations = bench_trees.measure_operations(sizes["nodes"], runs)
     print("dicts", flush=True)
-    dicts = bench_dicts.measure(sizes["dict_size"], runs)
+    dicts = bench_trees.measure_dicts(sizes["dict_size"], runs)
     print("pickling", flush=True)
-    pickled = bench_pickle.measure(sizes["pickle_size"], runs)
+    pickled = bench_trees.measure_pickling(sizes["pickle_size"], runs)
     print("isolated interpreters", flush=True)
     cores = bench_interpreters.measure(argparse.Namespace(
         size=sizes["size"] / 1e6, rounds=3, small=sizes["interpreter_small"], runs=runs))
@@ -320,7 +316,7 @@ def report(sizes, out):
         Table("Pickling", f"A record-like tree of {pickled['nodes']:,} nodes sent to another"
               " process: pickling the `Node`, pickling its `to_dict()` (and `Node.from_dict` on"
               " loading), writing and reading its XML, and pickling an ElementTree element of"
-              f" the same document; protocol {bench_pickle.PROTOCOL}, {median}.",
+              f" the same document; protocol {bench_trees.PROTOCOL}, {median}.",
               ["route", "dump ms", "load ms", "total ms", "MB sent", "total / pickle Node"],
               [[r["route"], f"{r['dump'] * 1e3:.1f}", f"{r['load'] * 1e3:.1f}",
                 f"{(r['dump'] + r['load']) * 1e3:.1f}", f"{r['bytes'] / 1e6:.1f}",

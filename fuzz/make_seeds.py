@@ -19,8 +19,8 @@ import pathlib
 import sys
 
 ROOT = pathlib.Path(__file__).resolve().parents[1]
-sys.path.insert(0, str(ROOT / "bench"))
-from documents import DOCUMENTS  # noqa: E402
+sys.path.insert(0, str(ROOT / "tools"))
+from training_documents import DOCUMENTS  # noqa: E402
 
 ROOT_TAGS = ["r", "a", "b", "root", "x:y", "é"]
 

@@ -1,5 +1,5 @@
 """Generated documents: the work of the profile training
-(profile_training.py), which the benchmarks read too (bench/documents.py).
+(profile_training.py), which the benchmarks read too (bench/common.py).
 They live here so that the build depends on no benchmark file.
 
 Each generator returns a str of at least `size` bytes of UTF-8 with one

@@ -13,8 +13,8 @@ from quorvane import Node, read_string, write_file, write_string
 from strategies import NAME, UNICODE_SPACE, XML_CHARS, expected_text
 from support import examples, shape
 
-sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "bench"))
-from documents import DOCUMENTS, locale_like  # noqa: E402
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "tools"))
+from training_documents import DOCUMENTS, locale_like  # noqa: E402
 
 # The reader trims Unicode white space from both ends of a text and reads a
 # text with nothing left as absent, so texts start and end with other

@@ -1,28 +1,70 @@
-"""to_dict and search_by_name over a large tree, next to the same work done in
-plain Python over the Node properties; marshal.loads making the same
-objects that to_dict makes, the least that making them costs; and the same
-search in lxml's and ElementTree's trees of the document (their iter).
+"""What is done with a tree once read, next to its peers, in one process
+and one run:
 
-    PYTHONPATH=build python3 bench/bench_operations.py [--nodes N] [--runs R]
+- operations: to_dict and search_by_name over a large tree, next to the
+  same work done in plain Python over the Node properties; marshal.loads
+  making the same objects that to_dict makes, the least that making them
+  costs; and the same search in lxml's and ElementTree's trees of the
+  document (their iter);
+- dicts: XML text to plain dicts, read_string(...).to_dict() next to
+  xmltodict.parse, the library a user would pick for this. The two produce
+  differently shaped dicts (ours: name/attrs/children/text per element;
+  xmltodict: element names as keys); both hold every name, attribute and
+  text of the document;
+- pickling: sending a tree to another process, pickle.dumps and
+  pickle.loads of a read tree, side by side with the routes a user has
+  without it (its to_dict() result pickled, and writing plus reading the
+  XML text) and with pickling an ElementTree element of the same document.
+
+    PYTHONPATH=build python3 bench/bench_trees.py [--nodes N] [--dict-size MB]
+        [--pickle-size MB] [--runs N]
 """
 
 import argparse
 import gc
 import marshal
-import os
+import pickle
 import statistics
-import sys
 import time
 import xml.etree.ElementTree as ElementTree
 
 import lxml.etree
+import xmltodict
 
 import quorvane
 from quorvane import Node
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from documents import node_count  # noqa: E402
-from timing import median_seconds  # noqa: E402
+from common import DOCUMENTS, median_seconds, node_count, print_heading, record_like
+
+PROTOCOL = pickle.HIGHEST_PROTOCOL
+
+
+def measure_pickling(size, runs):
+    """Seconds to dump and to load a record-like tree by each route, and
+    the bytes each route sends."""
+    document = record_like(size)
+    tree = quorvane.read_string(document, "catalog")
+    element = ElementTree.fromstring(document)
+
+    state = pickle.dumps(tree, PROTOCOL)
+    as_dict = pickle.dumps(tree.to_dict(), PROTOCOL)
+    as_text = quorvane.write_string(tree)
+    as_element = pickle.dumps(element, PROTOCOL)
+    routes = {
+        "pickle Node": (lambda: pickle.dumps(tree, PROTOCOL), lambda: pickle.loads(state),
+                        len(state)),
+        "pickle to_dict()": (lambda: pickle.dumps(tree.to_dict(), PROTOCOL),
+                             lambda: Node.from_dict(pickle.loads(as_dict)), len(as_dict)),
+        "write/read_string": (lambda: quorvane.write_string(tree),
+                              lambda: quorvane.read_string(as_text, "catalog"),
+                              len(as_text.encode())),
+        "pickle ET element": (lambda: pickle.dumps(element, PROTOCOL),
+                              lambda: pickle.loads(as_element), len(as_element)),
+    }
+    rows = [{"route": name, "dump": median_seconds(dump, runs),
+             "load": median_seconds(load, runs), "bytes": sent}
+            for name, (dump, load, sent) in routes.items()]
+    return {"nodes": node_count(tree), "routes": rows}
 
 
 def build_tree(total):
@@ -84,7 +126,7 @@ def collector_seconds(work, runs):
     return statistics.median(times)
 
 
-def measure(nodes, runs):
+def measure_operations(nodes, runs):
     """Seconds of to_dict and search_by_name over a tree of about `nodes`
     nodes, of the same work in plain Python, of the collector inside each
     conversion, of marshal.loads making the same objects, and of finding
@@ -128,12 +170,22 @@ def measure(nodes, runs):
     return figures
 
 
-def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--nodes", type=int, default=600_000)
-    parser.add_argument("--runs", type=int, default=7)
-    args = parser.parse_args()
-    figures = measure(args.nodes, args.runs)
+def measure_dicts(size, runs):
+    """Seconds from XML text to dicts, per document, for both libraries."""
+    rows = []
+    for name in ("record-like", "quote-dense", "text-heavy"):
+        make, root = DOCUMENTS[name]
+        document = make(size)
+        rows.append({
+            "document": name, "mb": len(document.encode()) / 1e6,
+            "quorvane": median_seconds(lambda: quorvane.read_string(document, root).to_dict(), runs),
+            "xmltodict": median_seconds(lambda: xmltodict.parse(document), runs),
+        })
+    return rows
+
+
+def print_operations(args):
+    figures = measure_operations(args.nodes, args.runs)
     print(f"tree of {figures['nodes']:,} nodes, median of {args.runs} runs")
 
     def compare(label, times, target):
@@ -154,6 +206,43 @@ def main():
     for library in ("lxml", "ET"):
         print(f"{'  ' + library + ' iter':<16} {search[library] * 1e3:9.2f} ms"
               f"   ({search[library] / search['quorvane']:.1f}x search_by_name's time)")
+
+
+def print_dicts(args):
+    print(f"median of {args.runs} runs; MB/s of UTF-8 input\n")
+    print(f"{'document':<16}{'MB':>6}{'quorvane':>11}{'xmltodict':>11}{'ratio':>9}")
+    for r in measure_dicts(int(args.dict_size * 1_000_000), args.runs):
+        mb, ours, theirs = r["mb"], r["quorvane"], r["xmltodict"]
+        print(f"{r['document']:<16}{mb:6.1f}{mb / ours:11.1f}{mb / theirs:11.1f}{theirs / ours:8.1f}x")
+
+
+def print_pickling(args):
+    figures = measure_pickling(int(args.pickle_size * 1_000_000), args.runs)
+    print(f"{figures['nodes']:,} nodes, protocol {PROTOCOL}, median of {args.runs} runs;"
+          " 'Node faster' = the route's time over pickling the Node\n")
+    header = f"{'route':20} {'dump ms':>8} {'load ms':>8} {'total ms':>9} {'MB':>7} {'Node faster':>12}"
+    print_heading(header)
+    node_total = None
+    for r in figures["routes"]:
+        total = r["dump"] + r["load"]
+        node_total = node_total or total
+        print(f"{r['route']:20} {r['dump'] * 1e3:8.1f} {r['load'] * 1e3:8.1f} {total * 1e3:9.1f}"
+              f" {r['bytes'] / 1e6:7.1f} {total / node_total:11.2f}x")
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--nodes", type=int, default=600_000, help="nodes of the operations' tree")
+    parser.add_argument("--dict-size", type=float, default=5.0, help="MB of each document to dicts")
+    parser.add_argument("--pickle-size", type=float, default=20.0, help="MB of the pickled document")
+    parser.add_argument("--runs", type=int, default=7)
+    args = parser.parse_args()
+    print_operations(args)
+    print()
+    print_dicts(args)
+    print()
+    print_pickling(args)
+
 
 if __name__ == "__main__":
     main()
