@@ -1,5 +1,6 @@
 #include "src/boundary/python_io.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <string_view>
@@ -168,6 +169,9 @@ std::expected<std::size_t, NativeFailure> StreamTarget::write(void* self, const 
     // Once write() has raised it is not called again, not even for the last
     // flush the writer tries after a failure.
     if (stream.raised_) return std::unexpected(NativeFailure::from_layer("write() raised"));
+    // A text longer than a piece, which the writer hands on whole, goes in
+    // pieces too: write() is never given more than one.
+    size = std::min(size, kPieceBytes);
     return with_interpreter_lock_again([&]() -> std::expected<std::size_t, NativeFailure> {
         PyRef piece = PyRef::steal(PyBytes_FromStringAndSize(data, static_cast<Py_ssize_t>(size)));
         PyRef result =

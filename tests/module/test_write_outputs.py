@@ -11,7 +11,8 @@ from hypothesis import given, settings, strategies as st
 from quorvane import Node, read_string, write_bytes, write_file, write_string
 from support import examples, random_tree
 
-BIG = Node("r", children=[Node("item", {"k": "v" * 40}, text="t é €" * 50)] * 4000)
+BIG = Node("r", children=[Node("item", {"k": "v" * 40}, text="t é €" * 50)] * 4000
+           + [Node("long", text="x" * 300_000)])
 
 
 @settings(max_examples=examples(60), deadline=None)
