@@ -11,12 +11,13 @@ namespace quorvane::platform {
 namespace {
 
 // Makes the system call until no signal interrupts it, unless asked to stop
-// after one; a negative result is the failure errno names.
-template <class Call>
-auto retrying(Call call) -> std::expected<decltype(call()), NativeFailure> {
+// after one; a negative result is the failure errno names, any other is
+// made a `Result`.
+template <class Result, class Call>
+std::expected<Result, NativeFailure> retrying(Call call) {
     for (;;) {
         const auto result = call();
-        if (result >= 0) return result;
+        if (result >= 0) return Result(result);
         if (errno != EINTR) return std::unexpected(NativeFailure::from_errno(errno));
         if (stop_requested_after_signal()) return std::unexpected(NativeFailure::stopped());
     }
@@ -38,16 +39,12 @@ std::expected<std::uint64_t, NativeFailure> FileDescriptor::reported_size() cons
 
 std::expected<std::size_t, NativeFailure> FileDescriptor::read_some(char* into,
                                                                     std::size_t length) const {
-    return retrying([&] { return ::read(fd_, into, length); }).transform([](ssize_t got) {
-        return static_cast<std::size_t>(got);
-    });
+    return retrying<std::size_t>([&] { return ::read(fd_, into, length); });
 }
 
 std::expected<std::size_t, NativeFailure> FileDescriptor::write_some(const char* data,
                                                                      std::size_t length) const {
-    return retrying([&] { return ::write(fd_, data, length); }).transform([](ssize_t took) {
-        return static_cast<std::size_t>(took);
-    });
+    return retrying<std::size_t>([&] { return ::write(fd_, data, length); });
 }
 
 namespace {
@@ -57,8 +54,7 @@ std::expected<FileDescriptor, NativeFailure> open_file(const std::string& path, 
         return std::unexpected(
             NativeFailure::from_layer("file name contained an unexpected NUL byte"));
     }
-    return retrying([&] { return ::open(path.c_str(), flags | O_CLOEXEC, 0666); })
-        .transform([](int fd) { return FileDescriptor(fd); });
+    return retrying<FileDescriptor>([&] { return ::open(path.c_str(), flags | O_CLOEXEC, 0666); });
 }
 
 }  // namespace
