@@ -51,7 +51,7 @@ CMAKE_FLAGS := -G Ninja -DQUORVANE_WERROR=ON -DPython_EXECUTABLE=$$(command -v $
 CXX_SOURCES = $$(find platform structural src tests fuzz bench -name '*.h' -o -name '*.cpp')
 
 .PHONY: demo check test build build-asan build-dbg test-format test-native test-python test-python-scalar \
-        test-stubs test-sanitized test-refleaks test-valgrind test-valgrind-all test-huge test-fuzz \
+        test-stubs test-sanitized test-sanitized-malloc test-sanitized-pools test-refleaks test-valgrind test-valgrind-all test-huge test-fuzz \
         test-free-threaded test-docs docs test-aarch64 test-toolchain wheels sdist test-wheels \
         test-wheels-x86_64 test-wheels-aarch64 test-wheels-aarch64-slice-first \
         test-wheels-aarch64-slice-second test-wheels-aarch64-all test-wheels-aarch64-first \
@@ -161,9 +161,15 @@ SANITIZED = PYTHONPATH=$(ASAN_BUILD) \
     LD_PRELOAD="$$(g++ -print-file-name=libasan.so) $$(g++ -print-file-name=libubsan.so)" \
     ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     QUORVANE_SANITIZED=1 $(PYTHON) -m pytest -q -p no:cacheprovider
+# The two runs of pytest, each on one core, go side by side.
 test-sanitized: build-asan
 	ctest --test-dir $(ASAN_BUILD) --output-on-failure
+	$(MAKE) -j2 --output-sync=target test-sanitized-malloc test-sanitized-pools
+
+test-sanitized-malloc:
 	PYTHONMALLOC=malloc $(SANITIZED) tests/module
+
+test-sanitized-pools:
 	$(SANITIZED) tests/module/test_node.py tests/module/test_read.py tests/module/test_pickle.py \
 	    tests/module/test_dict.py tests/module/test_interpreters.py
 
@@ -270,7 +276,7 @@ test-fuzz:
 	CXX=clang++ cmake -S . -B $(FUZZ_BUILD) $(CMAKE_FLAGS) -DQUORVANE_FUZZ=ON >/dev/null
 	cmake --build $(FUZZ_BUILD) --target fuzz_structural fuzz_read_text fuzz_read_file fuzz_write \
 	    fuzz_restore
-	ctest --test-dir $(FUZZ_BUILD) -L fuzz --output-on-failure
+	ctest --test-dir $(FUZZ_BUILD) -L fuzz -j2 --output-on-failure
 
 # aarch64 Linux: the native tests cross-built by clang against the arm64 root
 # (tools/aarch64.cmake), then run under qemu's user-mode emulation; the

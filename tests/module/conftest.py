@@ -11,7 +11,7 @@ from hypothesis import settings
 from support import examples
 
 # Property tests that name no number of examples draw hypothesis's default,
-# a tenth of it under emulation.
+# a tenth of it where tests run slowed (see support.examples).
 settings.register_profile("quorvane", max_examples=examples(settings.default.max_examples))
 settings.load_profile("quorvane")
 

@@ -10,14 +10,15 @@ import quorvane
 from quorvane import Node, read_string
 
 
-# Under emulation a drawn example costs tens of times its native time: the
-# property tests draw a tenth as many there, the whole number natively.
-EMULATED = bool(os.environ.get("QUORVANE_EMULATED"))
+# Under emulation, the sanitizers or valgrind a drawn example costs several
+# to tens of times its native time: the property tests draw a tenth as many
+# there, and the whole number in the native runs.
+SLOWED = bool(os.environ.get("QUORVANE_EMULATED") or os.environ.get("QUORVANE_SANITIZED"))
 
 
 def examples(count):
     """How many examples a property test that draws `count` natively draws here."""
-    return max(count // 10, 10) if EMULATED else count
+    return max(count // 10, 10) if SLOWED else count
 
 
 def run_child(source, cwd=None, **environment):
