@@ -257,7 +257,6 @@ PyObject* new_node_type() {
     static PyType_Slot slots[] = {
         {Py_tp_doc, const_cast<char*>("Node(name, attrs=None, children=None, text=None)\n--\n\n")},
         {Py_tp_new, reinterpret_cast<void*>(node_new)},
-        {Py_tp_vectorcall, reinterpret_cast<void*>(node_vectorcall)},
         {Py_tp_dealloc, reinterpret_cast<void*>(node_dealloc)},
         {Py_tp_getset, node_getset},
         {Py_tp_methods, node_methods},
@@ -272,7 +271,11 @@ PyObject* new_node_type() {
         Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE,
         slots,
     };
-    return PyType_FromSpec(&spec);
+    PyObject* type = PyType_FromSpec(&spec);
+    // Node(...) skips type.__call__'s argument tuple and dict. Set on the
+    // field rather than through the Py_tp_vectorcall slot, which 3.13 lacks.
+    if (type) reinterpret_cast<PyTypeObject*>(type)->tp_vectorcall = node_vectorcall;
+    return type;
 }
 
 NodeClass current_node_class() {

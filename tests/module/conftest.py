@@ -3,19 +3,17 @@ interpreter (test_interpreters.py runs much of the suite in one), the mark
 of tests that can only run in the main one, and how many examples property
 tests draw."""
 
-from concurrent import interpreters
-
 import pytest
 from hypothesis import settings
 
-from support import examples
+from support import examples, interpreters
 
 # Property tests that name no number of examples draw hypothesis's default,
 # a tenth of it where tests run slowed (see support.examples).
 settings.register_profile("quorvane", max_examples=examples(settings.default.max_examples))
 settings.load_profile("quorvane")
 
-IN_SUBINTERPRETER = interpreters.get_current() != interpreters.get_main()
+IN_SUBINTERPRETER = interpreters is not None and interpreters.get_current() != interpreters.get_main()
 
 
 def pytest_configure(config):

@@ -6,8 +6,26 @@ import subprocess
 import sys
 import textwrap
 
+import pytest
+
 import quorvane
 from quorvane import Node, read_string
+
+try:
+    from concurrent import interpreters
+except ImportError:
+    interpreters = None
+
+# Tests that make isolated interpreters through the standard library.
+needs_interpreters = pytest.mark.skipif(
+    interpreters is None, reason="concurrent.interpreters is new in Python 3.14")
+
+# Sweeps that fail each allocation in turn: 3.13's own error paths lose the
+# MemoryError of some (SystemError "error return without exception set",
+# even around int("x")), and its import system raises RuntimeError "can't
+# allocate lock".
+sweeps_every_allocation = pytest.mark.skipif(
+    sys.version_info < (3, 14), reason="3.13 turns some failed allocations into other errors")
 
 
 # Under emulation, the sanitizers or valgrind a drawn example costs several

@@ -10,6 +10,7 @@ import pytest
 
 import quorvane
 from quorvane import Node, SearchType
+from support import needs_interpreters
 
 
 def expanding(levels=60):
@@ -194,6 +195,7 @@ worker.close()
 
 
 @pytest.mark.main_interpreter
+@needs_interpreters
 def test_ctrl_c_during_reads_in_an_isolated_interpreter_reaches_the_main_one():
     out, status, errors = interrupted_child(IN_AN_ISOLATED_INTERPRETER)
     assert (out, status) == ("reads True\ninterrupted\n", 0), errors

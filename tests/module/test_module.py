@@ -6,7 +6,7 @@ import pytest
 
 import quorvane
 from quorvane import Node
-from support import call_with_allocation_failing, run_child
+from support import call_with_allocation_failing, run_child, sweeps_every_allocation
 
 
 EXPORTS = ["SearchType", "Node", "read_file", "read_string", "write_file", "write_string", "read_bytes",
@@ -110,6 +110,7 @@ ALLOCATIONS = 64
 # result too), or gives what it gives with memory to spare. Never another
 # exception, a wrong result or a crash.
 @pytest.mark.main_interpreter
+@sweeps_every_allocation
 @pytest.mark.parametrize("name", sorted(OUT_OF_MEMORY_CALLS))
 def test_an_allocation_failing_anywhere_runs_out_of_memory_or_gives_the_result(name, tmp_path):
     pytest.importorskip("_testcapi")
@@ -125,6 +126,7 @@ def test_an_allocation_failing_anywhere_runs_out_of_memory_or_gives_the_result(n
 
 
 @pytest.mark.main_interpreter
+@sweeps_every_allocation
 def test_the_import_fails_cleanly_wherever_an_allocation_fails():
     # Each import makes the module afresh; one with an allocation failing
     # raises MemoryError and leaves no half-made module behind. One

@@ -12,7 +12,8 @@ import pytest
 
 import quorvane
 from quorvane import Node
-from support import NESTED, call_with_allocation_failing, read_with_allocations_failing_from
+from support import (NESTED, call_with_allocation_failing, needs_interpreters,
+                     read_with_allocations_failing_from)
 
 pytestmark = pytest.mark.skipif(not hasattr(sys, "gettotalrefcount"), reason="needs a debug interpreter")
 
@@ -170,6 +171,7 @@ def run_in_new_interpreter(code):
     interpreter.close()
 
 
+@needs_interpreters
 def test_no_reference_leaks_across_isolated_interpreters():
     # An interpreter that ends leaves a reference or so of its own behind;
     # what importing and using quorvane adds to that must be nothing.
