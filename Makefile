@@ -11,13 +11,15 @@
 #             compiler (the aarch64 one under emulation), and the sdist built with
 #             the oldest GCC; warnings are errors
 # Both end with a table of each stage's wall time (tools/timed).
-# make wheels        the manylinux wheels for x86-64 and aarch64, into $(DIST)
+# make wheels        the manylinux wheels for CPython 3.13, 3.14 and 3.15 on x86-64
+#                    and aarch64, into $(DIST)
 # make sdist         the source distribution, into $(DIST)
 # make docs          the documentation as HTML in $(BUILD)/docs
 # make bench-report  every benchmark next to its peers, as tables and charts in docs/benchmarks
 # make coverage      line and branch coverage per layer, and as HTML in $(COV_BUILD)/coverage
-# All run inside the project's CPython 3.14 toolchain (tools/toolchain) unless
-# python3.14 with headers and pytest is already on the PATH.
+# All run inside the project's CPython toolchain (tools/toolchain) unless
+# $(PYTHON) (python3.14 unless named, as in PYTHON=python3.15) with headers and
+# pytest is already on the PATH.
 
 PYTHON ?= python3.14
 BUILD ?= build
@@ -26,7 +28,8 @@ TSAN_BUILD ?= build-tsan
 COV_BUILD ?= build-cov
 DEBUG_BUILD ?= build-dbg
 FUZZ_BUILD ?= build-fuzz
-BENCH_BUILD ?= build-bench
+# One for each interpreter a report is made on (PYTHON=python3.15).
+BENCH_BUILD ?= build-bench-$(PYTHON)
 # The report names the commit it measured; inside the toolchain a worktree's
 # history may be out of reach, so the host's answer is handed in.
 QUORVANE_COMMIT ?= $(shell git describe --always --dirty 2>/dev/null)
@@ -38,12 +41,19 @@ DIST ?= dist
 # The newest glibc (2.N) the wheels may need: auditwheel tags each with the
 # oldest glibc it loads on, and a wheel that needs a newer one than this fails.
 WHEEL_GLIBC_FLOOR = 28
+WHEEL_VERSIONS = 3.13 3.14 3.15
 WHEEL_ARCHS = x86_64 aarch64
+# The wheel of a version ($(1)) for an architecture ($(2)).
+wheel = $(DIST)/quorvane-$(VERSION)-cp$(subst .,,$(1))-cp$(subst .,,$(1))-*_$(2).whl
+# Debian 13's interpreter, whose wheels are tested in roots of that release
+# (unstable's packages are built for the newer ones).
+TRIXIE_VERSION = 3.13
+root_for = $(if $(filter $(TRIXIE_VERSION),$(2)),$(1)-trixie,$(1))
 VERSION := $(shell sed -n 's/^version = "\(.*\)"/\1/p' pyproject.toml)
 
 HAVE_PY := $(shell $(PYTHON) -c "import sysconfig, os, pytest; assert os.path.exists(sysconfig.get_path('include') + '/Python.h')" 2>/dev/null && echo yes)
 ifeq ($(HAVE_PY)$(QUORVANE_IN_TOOLCHAIN),)
-IN_TOOLCHAIN := tools/toolchain run env QUORVANE_IN_TOOLCHAIN=1
+IN_TOOLCHAIN := tools/toolchain run env QUORVANE_IN_TOOLCHAIN=1 PYTHON=$(PYTHON)
 endif
 
 # Warnings fail the project's own builds; `pip install .` leaves them warnings.
@@ -51,11 +61,11 @@ CMAKE_FLAGS := -G Ninja -DQUORVANE_WERROR=ON -DPython_EXECUTABLE=$$(command -v $
 CXX_SOURCES = $$(find platform structural src tests fuzz bench -name '*.h' -o -name '*.cpp')
 
 .PHONY: demo check test build build-asan build-dbg test-format test-native test-python test-python-scalar \
-        test-stubs test-sanitized test-sanitized-malloc test-sanitized-pools test-refleaks test-valgrind test-valgrind-all test-huge test-fuzz \
+        test-stubs test-sanitized test-sanitized-malloc test-sanitized-malloc-interpreters \
+        test-sanitized-pools test-refleaks test-valgrind test-valgrind-all test-huge test-fuzz \
         test-free-threaded test-docs docs test-aarch64 test-toolchain wheels sdist test-wheels \
-        test-wheels-x86_64 test-wheels-aarch64 test-wheels-aarch64-slice-first \
-        test-wheels-aarch64-slice-second test-wheels-aarch64-all test-wheels-aarch64-first \
-        test-wheels-aarch64-second \
+        test-wheels-aarch64-slice-first test-wheels-aarch64-slice-second test-wheels-aarch64-all \
+        test-wheels-aarch64-first test-wheels-aarch64-second \
         test-source bench bench-report clean coverage build-tsan test-tsan
 
 demo:
@@ -161,13 +171,19 @@ SANITIZED = PYTHONPATH=$(ASAN_BUILD) \
     LD_PRELOAD="$$(g++ -print-file-name=libasan.so) $$(g++ -print-file-name=libubsan.so)" \
     ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     QUORVANE_SANITIZED=1 $(PYTHON) -m pytest -q -p no:cacheprovider
-# The two runs of pytest, each on one core, go side by side.
+# Three runs of pytest, two at a time, each on one core: the suite under
+# malloc but for the file that runs much of it again in an isolated
+# interpreter, first, as the longest; then that file, and the pools' run.
 test-sanitized: build-asan
 	ctest --test-dir $(ASAN_BUILD) --output-on-failure
-	$(MAKE) -j2 --output-sync=target test-sanitized-malloc test-sanitized-pools
+	$(MAKE) -j2 --output-sync=target test-sanitized-malloc test-sanitized-malloc-interpreters \
+	    test-sanitized-pools
 
 test-sanitized-malloc:
-	PYTHONMALLOC=malloc $(SANITIZED) tests/module
+	PYTHONMALLOC=malloc $(SANITIZED) tests/module --ignore=tests/module/test_interpreters.py
+
+test-sanitized-malloc-interpreters:
+	PYTHONMALLOC=malloc $(SANITIZED) tests/module/test_interpreters.py
 
 test-sanitized-pools:
 	$(SANITIZED) tests/module/test_node.py tests/module/test_read.py tests/module/test_pickle.py \
@@ -298,9 +314,11 @@ endif
 test-toolchain:
 	tools/test-toolchain
 
-# Wheels for CPython 3.14 on x86-64 and aarch64 Linux, built against a
-# sysroot of an old glibc (tools/manylinux.cmake, tools/sysroot: GCC for
-# x86-64, clang for aarch64), each checked and tagged by auditwheel.
+# Wheels for CPython 3.13, 3.14 and 3.15 on x86-64 and aarch64 Linux, built
+# against a sysroot of an old glibc (tools/manylinux.cmake, tools/sysroot:
+# GCC for x86-64, clang for aarch64), each checked and tagged by auditwheel;
+# two at a time, as a profile-guided build spends a while on one core
+# training.
 wheels:
 ifdef IN_TOOLCHAIN
 	tools/toolchain setup-arm64 >/dev/null
@@ -309,18 +327,25 @@ ifdef IN_TOOLCHAIN
 else
 	mkdir -p $(DIST)
 	rm -rf $(DIST)/quorvane-*.whl $(BUILD)/wheels
-	for arch in $(WHEEL_ARCHS); do \
-	    _PYTHON_HOST_PLATFORM=linux-$$arch $(PYTHON) -m pip wheel -q --no-build-isolation --no-deps \
-	        -w $(BUILD)/wheels/$$arch -C build-dir=$(BUILD)/wheel-$$arch \
-	        -C cmake.define.CMAKE_TOOLCHAIN_FILE=tools/manylinux.cmake \
-	        -C cmake.define.QUORVANE_WHEEL_ARCH=$$arch -C cmake.define.QUORVANE_ARM64_ROOT=$(ARM64_ROOT) . && \
-	    auditwheel repair --plat auto -w $(DIST) $(BUILD)/wheels/$$arch/quorvane-*.whl || exit 1; \
-	    glibc=$$(ls $(DIST)/quorvane-*_$$arch.whl | sed -n 's/.*manylinux_2_\([0-9]*\)_.*/\1/p'); \
-	    [ "$$glibc" -le $(WHEEL_GLIBC_FLOOR) ] || \
-	        { echo "the $$arch wheel needs glibc 2.$$glibc, newer than 2.$(WHEEL_GLIBC_FLOOR)" >&2; exit 1; }; \
-	done
+	$(MAKE) -j2 --output-sync=target \
+	    $(foreach version,$(WHEEL_VERSIONS),$(addprefix wheel-$(version)-,$(WHEEL_ARCHS)))
 	ls -l $(DIST)/quorvane-*.whl
 endif
+
+# wheel-VERSION-ARCH: one wheel, built by pip on that version's interpreter,
+# which names the wheel's tags.
+wheel-%:
+	version=$(firstword $(subst -, ,$*)); arch=$(lastword $(subst -, ,$*)); \
+	_PYTHON_HOST_PLATFORM=linux-$$arch python$$version -m pip wheel -q --no-build-isolation --no-deps \
+	    -w $(BUILD)/wheels/$* -C build-dir=$(BUILD)/wheel-$* \
+	    -C cmake.define.CMAKE_TOOLCHAIN_FILE=tools/manylinux.cmake \
+	    -C cmake.define.QUORVANE_WHEEL_ARCH=$$arch -C cmake.define.QUORVANE_WHEEL_PYTHON=python$$version \
+	    -C cmake.define.QUORVANE_ARM64_ROOT=$(ARM64_ROOT) . && \
+	auditwheel repair --plat auto -w $(DIST) $(BUILD)/wheels/$*/quorvane-*.whl && \
+	glibc=$$(ls $(call wheel,$(firstword $(subst -, ,$*)),$(lastword $(subst -, ,$*))) | \
+	    sed -n 's/.*manylinux_2_\([0-9]*\)_.*/\1/p') && \
+	{ [ "$$glibc" -le $(WHEEL_GLIBC_FLOOR) ] || \
+	    { echo "the $* wheel needs glibc 2.$$glibc, newer than 2.$(WHEEL_GLIBC_FLOOR)" >&2; exit 1; }; }
 
 sdist:
 ifdef IN_TOOLCHAIN
@@ -331,35 +356,41 @@ else
 endif
 
 # What users install, tested where they would install it: each wheel in a
-# root with the interpreter and the test tools but no compiler or CMake,
-# the suite run against the installed package (tools/test-installed), and
-# mypy finding its types there. The aarch64 wheel runs under emulation,
-# where a test takes tens of times its native time: make test runs there
-# the files that reach what depends on the architecture (the kernels, the
-# index, UTF-8, pickling and the writer), in two halves side by side; the
-# other files test the same code on either architecture, which every other
-# stage runs natively. The whole suite runs there by
-# make test-wheels-aarch64-all, which a change to the kernels or to
-# platform/ runs before it lands. Left out under emulation, skipped by
-# QUORVANE_EMULATED: the address-space caps, which the emulator keeps from
-# the system.
+# root with its interpreter and the test tools but no compiler or CMake, the
+# suite run against the installed package (tools/test-installed), and mypy
+# finding its types there; the 3.13 wheels in roots of Debian 13. The x86-64
+# wheels run the whole suite. The aarch64 ones run under emulation, where a
+# test takes tens of times its native time: there the 3.14 wheel runs the
+# files that reach what depends on the architecture (the kernels, the index,
+# UTF-8, pickling and the writer), in two halves side by side, and the 3.13
+# and 3.15 wheels the differential tests and pickling; the other files test
+# the same code on either architecture, which every other stage runs
+# natively. The whole suite runs there by make test-wheels-aarch64-all, which
+# a change to the kernels or to platform/ runs before it lands. Left out
+# under emulation, skipped by QUORVANE_EMULATED: the address-space caps,
+# which the emulator keeps from the system.
 ARM64_SLICE_FIRST = test_read.py test_read_dense.py test_read_inputs.py test_pickle.py test_module.py
 ARM64_SLICE_SECOND = test_read_differential.py test_write.py test_write_differential.py \
     test_write_outputs.py
+ARM64_VERSION_SLICE = test_read_differential.py test_write_differential.py test_pickle.py
 ARM64_FIRST_HALF = test_write_differential.py test_read_scale.py test_pickle.py \
     test_interrupts.py test_fork.py
-WHEEL_X86_64 = $(DIST)/quorvane-$(VERSION)-cp314-cp314-*_x86_64.whl
-WHEEL_AARCH64 = $(DIST)/quorvane-$(VERSION)-cp314-cp314-*_aarch64.whl
-INSTALLED_ARM64 = tools/toolchain run-arm64 env QUORVANE_EMULATED=1 tools/test-installed $(WHEEL_AARCH64)
+INSTALLED_ARM64 = tools/toolchain run-arm64 env QUORVANE_EMULATED=1 tools/test-installed \
+    $(call wheel,3.14,aarch64)
 
+# The slowest first, so that the two at a time end together.
 test-wheels: wheels
-	$(MAKE) -j2 --output-sync=target test-wheels-x86_64 test-wheels-aarch64
+	$(MAKE) -j2 --output-sync=target test-wheels-aarch64-slice-first test-wheels-aarch64-slice-second \
+	    $(addprefix test-wheel-aarch64-,$(filter-out 3.14,$(WHEEL_VERSIONS))) \
+	    $(addprefix test-wheel-x86_64-,$(WHEEL_VERSIONS))
 
-test-wheels-x86_64:
-	tools/toolchain run-clean tools/test-installed $(WHEEL_X86_64) --typed tests/installed/typed_use.py
+test-wheel-x86_64-%:
+	tools/toolchain $(call root_for,run-clean,$*) tools/test-installed $(call wheel,$*,x86_64) \
+	    --typed tests/installed/typed_use.py
 
-test-wheels-aarch64:
-	$(MAKE) -j2 --output-sync=target test-wheels-aarch64-slice-first test-wheels-aarch64-slice-second
+test-wheel-aarch64-%:
+	tools/toolchain $(call root_for,run-arm64,$*) env QUORVANE_EMULATED=1 tools/test-installed \
+	    $(call wheel,$*,aarch64) $(addprefix tests/module/,$(ARM64_VERSION_SLICE))
 
 test-wheels-aarch64-slice-first:
 	$(INSTALLED_ARM64) $(addprefix tests/module/,$(ARM64_SLICE_FIRST))
@@ -377,8 +408,9 @@ test-wheels-aarch64-second:
 	$(INSTALLED_ARM64) tests/module $(addprefix --ignore=tests/module/,$(ARM64_FIRST_HALF))
 
 # The sdist built and installed by pip with the oldest GCC that builds the
-# code, in a root that has only what the README asks for building from
-# source; then the whole suite against what it installed.
+# code and the oldest interpreter, in a root of Debian 13 that has only what
+# the README asks for building from source; then the whole suite against what
+# it installed.
 test-source: sdist
 	tools/toolchain run-source env CXX=g++-12 tools/test-installed $(DIST)/quorvane-$(VERSION).tar.gz
 

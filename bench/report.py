@@ -4,7 +4,7 @@ hosts), the same tables as a page of the documentation (report.rst) and PNG
 bar charts, all under docs/benchmarks/ and all replaced on every run. The
 report names the processor, the versions and the date.
 
-    PYTHONPATH=build-bench python3 bench/report.py [--quick] [--out DIR]
+    PYTHONPATH=build-bench-python3.14 python3.14 bench/report.py [--quick] [--out DIR]
 
 `make bench-report` builds the release module and runs this (`make
 bench-report REPORT_ARGS=--quick` passes arguments). --quick uses small

@@ -4,6 +4,7 @@
 # hidden, since the systems the wheel is for may have an older one or none.
 #
 #   QUORVANE_WHEEL_ARCH   x86_64 (the default) or aarch64
+#   QUORVANE_WHEEL_PYTHON the interpreter the wheel is for, by default python3.14
 #   QUORVANE_SYSROOT      the sysroot, by default /opt/manylinux/<arch>
 #
 # An aarch64 build asks the arm64 root's interpreter, through the emulator,
@@ -14,7 +15,11 @@ endif()
 if(NOT QUORVANE_SYSROOT)
   set(QUORVANE_SYSROOT /opt/manylinux/${QUORVANE_WHEEL_ARCH})
 endif()
-list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES QUORVANE_WHEEL_ARCH QUORVANE_SYSROOT)
+if(NOT QUORVANE_WHEEL_PYTHON)
+  set(QUORVANE_WHEEL_PYTHON python3.14)
+endif()
+list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES QUORVANE_WHEEL_ARCH QUORVANE_WHEEL_PYTHON
+     QUORVANE_SYSROOT)
 
 set(QUORVANE_OLD_GLIBC ON)
 
@@ -51,8 +56,8 @@ if(QUORVANE_WHEEL_ARCH STREQUAL "aarch64")
     set(QUORVANE_ARM64_ROOT /var/cache/quorvane/arm64-root)
   endif()
   set(CMAKE_CROSSCOMPILING_EMULATOR env QEMU_LD_PREFIX=${QUORVANE_ARM64_ROOT})
-  set(Python_EXECUTABLE ${QUORVANE_ARM64_ROOT}/usr/bin/python3.14)
+  set(Python_EXECUTABLE ${QUORVANE_ARM64_ROOT}/usr/bin/${QUORVANE_WHEEL_PYTHON})
 else()
   set(CMAKE_CROSSCOMPILING_EMULATOR env)
-  set(Python_EXECUTABLE /usr/bin/python3.14)
+  set(Python_EXECUTABLE /usr/bin/${QUORVANE_WHEEL_PYTHON})
 endif()
