@@ -46,10 +46,12 @@ import gc
 import glob
 import json
 import os
+import pathlib
 import re
 import statistics
 import subprocess
 import sys
+import urllib.parse
 import xml.etree.ElementTree as ElementTree
 
 import lxml.etree
@@ -78,10 +80,14 @@ CORPORA = {
 MEASURES = ["fresh str", "cached str", "fresh str, trees held", "file", "bytes", "file object"]
 
 
-def versions():
-    """The fetched packages, as name_version."""
-    found = sorted(glob.glob(os.path.join(DOCUMENTS, "*", "VERSION")))
-    return [open(path).read().strip().rsplit("_", 1)[0] for path in found]
+def versions(corpora):
+    """The fetched packages whose files the corpora (name: globs) read, as
+    name_version (the file name's %3a an epoch's colon again)."""
+    packages = {os.path.relpath(path, DOCUMENTS).split(os.sep)[0]
+                for patterns in corpora.values() for path in matching(patterns)}
+    return [urllib.parse.unquote(open(os.path.join(DOCUMENTS, package, "VERSION")).read()
+                                 .strip().rsplit("_", 1)[0])
+            for package in sorted(packages)]
 
 
 def root_tag(text):
@@ -90,16 +96,20 @@ def root_tag(text):
     return re.search(r"<([^?!/\s>][^\s/>]*)", uncommented).group(1)
 
 
+def matching(patterns):
+    """The paths the globs match under DOCUMENTS, sorted."""
+    return sorted(path for pattern in patterns
+                  for path in glob.glob(os.path.join(DOCUMENTS, pattern)))
+
+
+def document(path, data):
+    """A file's path, its bytes, its text and its root element's name."""
+    text = data.decode("utf-8")
+    return {"path": path, "bytes": data, "text": text, "root": root_tag(text)}
+
+
 def load(patterns):
-    paths = sorted(path for pattern in patterns
-                   for path in glob.glob(os.path.join(DOCUMENTS, pattern)))
-    documents = []
-    for path in paths:
-        with open(path, "rb") as f:
-            data = f.read()
-        text = data.decode("utf-8")
-        documents.append({"path": path, "bytes": data, "text": text, "root": root_tag(text)})
-    return documents
+    return [document(path, pathlib.Path(path).read_bytes()) for path in matching(patterns)]
 
 
 def prepared_seconds(work, prepare):
@@ -242,6 +252,29 @@ def codec_costs(runs, corpus_word=""):
     return rows
 
 
+def time_in_turns(measures, run, times):
+    """One run of every measure in `times` (library: measure: seconds of each
+    run so far), each timing appended: the libraries take turns measure by
+    measure, who goes first turning with the runs."""
+    libraries = list(times)
+    first = run % len(libraries)
+    for name in times[libraries[0]]:
+        for library in libraries[first:] + libraries[:first]:
+            times[library][name].append(prepared_seconds(*measures[library][name]))
+
+
+def medians(times):
+    """Per library and measure, the median seconds of the runs, and each other
+    library's speed-up: the median of the runs' own ratios of its time to
+    quorvane's."""
+    return {"seconds": {library: {name: statistics.median(runs) for name, runs in by_name.items()}
+                        for library, by_name in times.items()},
+            "speedups": {library: {name: statistics.median(
+                other / ours for other, ours in zip(runs, times["quorvane"][name]))
+                for name, runs in by_name.items()}
+                for library, by_name in times.items() if library != "quorvane"}}
+
+
 def measure(runs, corpus_word=""):
     """Rows of plain numbers: per corpus whose name holds `corpus_word`, its
     size and each library's seconds per measure."""
@@ -255,23 +288,14 @@ def measure(runs, corpus_word=""):
         mb = sum(len(d["bytes"]) for d in documents) / 1e6
         row = {"corpus": corpus, "files": len(documents), "mb": mb}
         measures = readers(documents)
-        libraries = list(measures)
-        times = {library: {name: [] for name in MEASURES} for library in libraries}
+        times = {library: {name: [] for name in MEASURES} for library in measures}
         utf8, files = [], []
         for run in range(runs):
-            for name in MEASURES:
-                # Who goes first turns with the runs.
-                first = run % len(libraries)
-                for library in libraries[first:] + libraries[:first]:
-                    times[library][name].append(prepared_seconds(*measures[library][name]))
+            time_in_turns(measures, run, times)
             utf8.append(prepared_seconds(lambda inputs: [utf8_form(text, None) for text in inputs],
                                 lambda: [fresh(d["text"]) for d in documents]))
             files.append(prepared_seconds(file_calls, lambda: [d["path"] for d in documents]))
-        row["seconds"] = {library: {name: statistics.median(times[library][name])
-                                    for name in MEASURES} for library in libraries}
-        row["speedups"] = {library: {name: statistics.median(
-            other / ours for other, ours in zip(times[library][name], times["quorvane"][name]))
-            for name in MEASURES} for library in libraries if library != "quorvane"}
+        row.update(medians(times))
         row["utf8_seconds"] = statistics.median(utf8)
         row["file_call_seconds"] = statistics.median(files)
         rows.append(row)
