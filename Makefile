@@ -62,7 +62,8 @@ CXX_SOURCES = $$(find platform structural src tests fuzz bench -name '*.h' -o -n
 
 .PHONY: demo check test build build-asan build-dbg test-format test-native test-python test-python-scalar \
         test-stubs test-sanitized test-sanitized-malloc test-sanitized-malloc-interpreters \
-        test-sanitized-pools test-refleaks test-valgrind test-valgrind-all test-huge test-fuzz \
+        test-sanitized-pools test-refleaks test-refleaks-pools \
+        test-refleaks-allocator test-valgrind test-valgrind-first test-valgrind-second test-valgrind-all test-huge test-fuzz \
         test-free-threaded test-docs docs test-aarch64 test-toolchain wheels sdist test-wheels \
         test-wheels-aarch64-slice-first test-wheels-aarch64-slice-second test-wheels-aarch64-all \
         test-wheels-aarch64-first test-wheels-aarch64-second \
@@ -243,12 +244,17 @@ build-dbg:
 	    -DQUORVANE_TESTS=OFF -DPython_EXECUTABLE=$$(command -v $(PYTHON)d) >/dev/null
 	cmake --build $(DEBUG_BUILD)
 
-# Twice: nodes cut from the module's own pools, and nodes from the
-# interpreter's allocator, where the injected allocation failures reach them.
+# Twice, side by side: nodes cut from the module's own pools, and nodes from
+# the interpreter's allocator, where the injected allocation failures reach them.
+REFLEAKS = PYTHONPATH=$(DEBUG_BUILD) $(PYTHON)d -m pytest -q -p no:cacheprovider tests/module/test_references.py
 test-refleaks: build-dbg
-	PYTHONPATH=$(DEBUG_BUILD) $(PYTHON)d -m pytest -q -p no:cacheprovider tests/module/test_references.py
-	PYTHONPATH=$(DEBUG_BUILD) PYTHONMALLOC=pymalloc_debug $(PYTHON)d -m pytest -q -p no:cacheprovider \
-	    tests/module/test_references.py
+	$(MAKE) -j2 --output-sync=target test-refleaks-pools test-refleaks-allocator
+
+test-refleaks-pools:
+	$(REFLEAKS)
+
+test-refleaks-allocator:
+	PYTHONMALLOC=pymalloc_debug $(REFLEAKS)
 
 # No free-threaded interpreter is available here, so the module is at least
 # compiled against the free-threaded object layout, warnings as errors.
@@ -268,12 +274,19 @@ VALGRIND = PYTHONPATH=$(BUILD) PYTHONMALLOC=malloc QUORVANE_SANITIZED=1 valgrind
     --leak-check=full --show-leak-kinds=definite --errors-for-leak-kinds=definite \
     --error-exitcode=99 --num-callers=30 $(PYTHON) -m pytest -q -p no:cacheprovider \
     --deselect tests/module/test_write.py::test_interrupted_writes_are_retried
-VALGRIND_SUBSET = tests/module/test_node.py tests/module/test_read.py tests/module/test_write.py \
-    tests/module/test_pickle.py tests/module/test_search.py tests/module/test_dict.py \
-    tests/module/test_arguments.py
+# In two halves side by side.
+VALGRIND_FIRST_HALF = tests/module/test_read.py tests/module/test_pickle.py tests/module/test_arguments.py
+VALGRIND_SECOND_HALF = tests/module/test_node.py tests/module/test_write.py tests/module/test_search.py \
+    tests/module/test_dict.py
 
 test-valgrind: build
-	$(VALGRIND) $(VALGRIND_SUBSET)
+	$(MAKE) -j2 --output-sync=target test-valgrind-first test-valgrind-second
+
+test-valgrind-first:
+	$(VALGRIND) $(VALGRIND_FIRST_HALF)
+
+test-valgrind-second:
+	$(VALGRIND) $(VALGRIND_SECOND_HALF)
 
 test-valgrind-all: build
 	$(VALGRIND) tests/module --ignore=tests/module/test_fork.py \
