@@ -151,9 +151,10 @@ def dask_client(scheduler=None, workers=2):
 
     if not scheduler:
         # Its workers start with this process's import path, so they find
-        # this module there.
+        # this module there. It serves this machine only: on the loopback
+        # address, its HTTP server too.
         return Client(n_workers=workers, threads_per_worker=1, processes=True,
-                      dashboard_address=None)
+                      host="127.0.0.1", dashboard_address=None)
     client = Client(scheduler)
     # A task names its function by module, which the scheduler and the
     # workers import: this file goes to each of them, and to workers that

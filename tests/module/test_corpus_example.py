@@ -120,8 +120,11 @@ def cluster(tmp_path_factory):
     log_path = folder / "cluster.log"
     with open(log_path, "w") as log, contextlib.ExitStack() as running:
         scheduler = running.enter_context(python_process(
+            # Its HTTP server, which answers health checks without a
+            # dashboard, would listen on every interface.
             ["-m", "distributed.cli.dask_scheduler", "--host", "127.0.0.1", "--port", "0",
-             "--no-dashboard", "--scheduler-file", str(scheduler_file)], folder, log))
+             "--no-dashboard", "--dashboard-address", "127.0.0.1:0",
+             "--scheduler-file", str(scheduler_file)], folder, log))
         deadline = time.monotonic() + 30
         while True:
             try:
